@@ -1,0 +1,31 @@
+#pragma once
+// A table file format of the STANDARD driver (dBASE, Paradox): how to open, create and
+// find the files of one table in a directory.
+#include "engine/Cursor.h"
+#include "engine/Definitions.h"
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vemo::engine::standard {
+
+class TableFormat {
+public:
+    virtual ~TableFormat() = default;
+    virtual std::string name() const = 0;       // "PARADOX", "DBASE"
+    virtual std::string extension() const = 0;  // ".DB", ".DBF"
+    virtual std::unique_ptr<Cursor> open(const std::filesystem::path& file, const OpenOptions& options) = 0;
+    // Creates a new table file (and its companions); fails when the file exists.
+    virtual void create(const std::filesystem::path& file, const std::vector<FieldDef>& fields,
+                        const std::vector<IndexDef>& indexes) = 0;
+    // Every existing file that belongs to the table, the table file first (.DB .PX .MB
+    // .Xnn .Ynn .VAL ... / .DBF .DBT .FPT .MDX .NDX ...).
+    virtual std::vector<std::filesystem::path> companionFiles(const std::filesystem::path& file) = 0;
+};
+
+std::unique_ptr<TableFormat> makeDbaseFormat();
+std::unique_ptr<TableFormat> makeParadoxFormat();
+
+} // namespace vemo::engine::standard

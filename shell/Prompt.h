@@ -1,0 +1,53 @@
+#pragma once
+// Every modal prompt of the program goes through here so that tests can answer it and read
+// what was asked. Without a test handler the real Qt dialogs are shown.
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+
+class QWidget;
+
+namespace vemo::shell {
+
+struct PromptRequest {
+    enum class Kind { Message, Input, OpenFile, SaveFile, PrinterSetup, Folder };
+    Kind kind = Kind::Message;
+    QString caption;
+    QString text;             // message / input prompt
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+    QString defaultText;      // input preset; file dialogs: preset file name
+    QString directory;        // file dialogs: initial folder
+    QString filter;           // file dialogs: "Name(*.X)|*.X|..." as the windows give it
+    QString defaultSuffix;
+};
+
+struct PromptAnswer {
+    QMessageBox::StandardButton button = QMessageBox::Ok; // Message
+    bool accepted = true;                                 // Input / file / printer / folder
+    QString text;                                         // Input text or chosen file/folder
+};
+
+// Tests install a handler; it sees each request in order and answers it.
+using PromptHandler = std::function<PromptAnswer(const PromptRequest&)>;
+void setPromptHandler(PromptHandler handler);   // an empty handler restores the real dialogs
+
+QMessageBox::StandardButton messageBox(QWidget* parent, const QString& text, const QString& caption,
+                                       QMessageBox::Icon icon,
+                                       QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+// Yes/No question with caption "確認"; true only for Yes.
+bool confirm(QWidget* parent, const QString& text);
+// The standard error box: the error's own text, caption "エラー".
+void showError(QWidget* parent, const QString& text);
+// nullopt when cancelled.
+std::optional<QString> inputBox(QWidget* parent, const QString& caption, const QString& prompt,
+                                const QString& preset);
+// Filters in the "Name(*.X)|*.X|..." form; nullopt when cancelled.
+std::optional<QString> openFileName(QWidget* parent, const QString& filter, const QString& directory,
+                                    const QString& caption = {});
+std::optional<QString> saveFileName(QWidget* parent, const QString& filter, const QString& directory,
+                                    const QString& fileName, const QString& defaultSuffix = {});
+
+} // namespace vemo::shell

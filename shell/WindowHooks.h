@@ -1,0 +1,32 @@
+#pragma once
+// How shell code reaches windows that live in other folders without depending on them:
+// the program's entry fills these in before the frame is created.
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+namespace vemo::shell {
+
+class ChildWindow;
+
+struct WindowHooks {
+    // The database window (one per run), created as an MDI child at start.
+    std::function<ChildWindow*()> makeDatabaseWindow;
+    // The selected alias of the database window ("" when none).
+    std::function<QString()> selectedAlias;
+    // Opens a table file as a table window (File > Open).
+    std::function<void(const QString& path)> openTableFile;
+    // SQL window for an alias (frame menu path: no restore record, no handshake).
+    std::function<void(const QString& alias)> openSqlWindow;
+    // Shared routines: table status and index windows.
+    std::function<void(const QString& table, const QString& alias)> openStatusWindow;
+    std::function<void(const QString& table, const QString& alias)> openIndexWindow;
+    // Modal dialogs of the frame's menus.
+    std::function<void(QWidget* parent)> showTableCopy;
+    std::function<void(QWidget* parent)> showOptions;
+};
+
+WindowHooks& windowHooks();
+
+} // namespace vemo::shell
