@@ -19,6 +19,9 @@ struct WindowHooks {
     std::function<void(const QString& path)> openTableFile;
     // SQL window for an alias (frame menu path: no restore record, no handshake).
     std::function<void(const QString& alias)> openSqlWindow;
+    // Stored procedure window for an alias and procedure, prepared (the caller records it and
+    // waits for its first paint).
+    std::function<void(const QString& alias, const QString& procedure)> openStoredProcWindow;
     // Shared routines: table status and index windows.
     std::function<void(const QString& table, const QString& alias)> openStatusWindow;
     std::function<void(const QString& table, const QString& alias)> openIndexWindow;
