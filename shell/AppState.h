@@ -1,6 +1,7 @@
 #pragma once
 // Process-wide settings read at start and process-wide flags.
 #include <QString>
+#include <functional>
 
 class QWidget;
 
@@ -20,6 +21,13 @@ struct AppSettings {
 };
 
 AppSettings& settings();
+
+// Reads the settings in their fixed order into `s`. `afterWpStretch` runs right after
+// WPSTRETCH (the wallpaper is applied there), `afterFontSize` right after FONT_SIZE (the
+// font rule). The first setting that fails to convert throws; those after it keep the
+// values `s` had.
+void readAppSettings(AppSettings& s, const std::function<void()>& afterWpStretch = {},
+                     const std::function<void()>& afterFontSize = {});
 
 // Set by "-I": while set, nothing saves its state on close.
 extern bool g_registryInitialized;

@@ -28,6 +28,12 @@ public:
 
     bool firstPaintDone() const { return painted_; }
 
+    // Close query: false keeps the window open. It runs when the window closes and, on its
+    // own, for every child when the frame closes, so what it records survives the exit.
+    virtual bool closeQuery() { return true; }
+    // Close handler: runs only when the window itself closes, never at program exit.
+    virtual void closeHandler() {}
+
 signals:
     // After the first paint; the window-opening flag has been cleared by then.
     void firstPainted();
@@ -38,15 +44,22 @@ protected:
     // Runs once, at the end of the first paint, before the window-opening flag is cleared.
     virtual void firstPaint() {}
     bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    // Runs closeQuery(), then closeHandler(). Subclasses overriding it call the base.
+    void closeEvent(QCloseEvent* e) override;
 
 private:
+    void finishFirstPaint();
+
     int persistence_ = 0;
     bool painted_ = false;
+    bool finishing_ = false;
+    QWidget* watchedFrame_ = nullptr;
 };
 
 // The window-opening handshake: set the flag, create and show the child, then process
 // events until the child's first paint clears it or `boundMs` passes. Returns true when the
-// child painted in time.
+// child painted in time; on timeout the flag is cleared so that later openings still work.
 bool waitForFirstPaint(int boundMs = 5000);
 
 } // namespace vemo::shell

@@ -8,6 +8,7 @@
 #include <optional>
 
 class QWidget;
+class QPrinter;
 
 namespace vemo::shell {
 
@@ -49,5 +50,11 @@ std::optional<QString> openFileName(QWidget* parent, const QString& filter, cons
                                     const QString& caption = {});
 std::optional<QString> saveFileName(QWidget* parent, const QString& filter, const QString& directory,
                                     const QString& fileName, const QString& defaultSuffix = {});
+// Printer set-up (QPageSetupDialog on the given printer); false when cancelled.
+bool printerSetup(QWidget* parent, QPrinter* printer);
+
+// "Name(*.X)|*.X|Other(*.Y)|*.Y" -> "Name(*.X);;Other(*.Y)" with each pattern made to
+// match either case ("*.DB" matches "cust.db" as it would on the original platform).
+QString qtFileFilter(const QString& filter);
 
 } // namespace vemo::shell

@@ -4,6 +4,7 @@
 // atomic across processes (lock, re-read, change, write a temporary file, fsync, rename).
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 namespace vemo::shell {
 
@@ -22,5 +23,10 @@ QStringList listSubkeys(const QString& key);
 
 // The file behind the store ($XDG_CONFIG_HOME/vemo32/registry.reg).
 QString registryFilePath();
+
+// A store file that cannot be parsed is moved aside (registry.reg.damaged-YYYYMMDD-hhmmss)
+// and reported once through this handler (default: standard error). Failures to read or
+// write the file throw RegistryError (shell/RegistryError.h).
+void setRegistryProblemHandler(std::function<void(const QString& message)> handler);
 
 } // namespace vemo::shell

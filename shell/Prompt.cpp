@@ -1,0 +1,151 @@
+#include "shell/Prompt.h"
+
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QPageSetupDialog>
+#include <QPrinter>
+
+namespace vemo::shell {
+
+namespace {
+
+PromptHandler& handler()
+{
+    static PromptHandler h;
+    return h;
+}
+
+QWidget* dialogParent(QWidget* parent)
+{
+    return parent ? parent->window() : nullptr;
+}
+
+} // namespace
+
+void setPromptHandler(PromptHandler h)
+{
+    handler() = std::move(h);
+}
+
+QString qtFileFilter(const QString& filter)
+{
+    const QStringList parts = filter.split(u'|');
+    QStringList out;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString name = parts[i].trimmed();
+        const qsizetype paren = name.indexOf(u'(');
+        if (paren > 0)
+            name = name.left(paren).trimmed();
+        QStringList patterns;
+        for (QString p : parts[i + 1].split(u';', Qt::SkipEmptyParts)) {
+            p = p.trimmed();
+            if (p == QLatin1String("*.*"))
+                p = QStringLiteral("*");
+            for (const QString& v : {p, p.toUpper(), p.toLower()})
+                if (!patterns.contains(v))
+                    patterns.append(v);
+        }
+        out.append(name + QStringLiteral(" (") + patterns.join(u' ') + u')');
+    }
+    return out.join(QStringLiteral(";;"));
+}
+
+QMessageBox::StandardButton messageBox(QWidget* parent, const QString& text, const QString& caption,
+                                       QMessageBox::Icon icon, QMessageBox::StandardButtons buttons)
+{
+    if (handler()) {
+        PromptRequest r;
+        r.kind = PromptRequest::Kind::Message;
+        r.caption = caption;
+        r.text = text;
+        r.icon = icon;
+        r.buttons = buttons;
+        return handler()(r).button;
+    }
+    QMessageBox box(icon, caption, text, buttons, dialogParent(parent));
+    box.setWindowModality(Qt::ApplicationModal);
+    return QMessageBox::StandardButton(box.exec());
+}
+
+bool confirm(QWidget* parent, const QString& text)
+{
+    return messageBox(parent, text, QStringLiteral("確認"), QMessageBox::Question,
+                      QMessageBox::Yes | QMessageBox::No)
+           == QMessageBox::Yes;
+}
+
+void showError(QWidget* parent, const QString& text)
+{
+    messageBox(parent, text, QStringLiteral("エラー"), QMessageBox::Critical, QMessageBox::Ok);
+}
+
+std::optional<QString> inputBox(QWidget* parent, const QString& caption, const QString& prompt,
+                                const QString& preset)
+{
+    if (handler()) {
+        PromptRequest r;
+        r.kind = PromptRequest::Kind::Input;
+        r.caption = caption;
+        r.text = prompt;
+        r.defaultText = preset;
+        const PromptAnswer a = handler()(r);
+        return a.accepted ? std::optional<QString>(a.text) : std::nullopt;
+    }
+    bool ok = false;
+    const QString text = QInputDialog::getText(dialogParent(parent), caption, prompt, QLineEdit::Normal, preset, &ok);
+    return ok ? std::optional<QString>(text) : std::nullopt;
+}
+
+std::optional<QString> openFileName(QWidget* parent, const QString& filter, const QString& directory,
+                                    const QString& caption)
+{
+    if (handler()) {
+        PromptRequest r;
+        r.kind = PromptRequest::Kind::OpenFile;
+        r.caption = caption;
+        r.filter = filter;
+        r.directory = directory;
+        const PromptAnswer a = handler()(r);
+        return a.accepted && !a.text.isEmpty() ? std::optional<QString>(a.text) : std::nullopt;
+    }
+    const QString file = QFileDialog::getOpenFileName(dialogParent(parent), caption, directory, qtFileFilter(filter));
+    return file.isEmpty() ? std::nullopt : std::optional<QString>(file);
+}
+
+std::optional<QString> saveFileName(QWidget* parent, const QString& filter, const QString& directory,
+                                    const QString& fileName, const QString& defaultSuffix)
+{
+    if (handler()) {
+        PromptRequest r;
+        r.kind = PromptRequest::Kind::SaveFile;
+        r.filter = filter;
+        r.directory = directory;
+        r.defaultText = fileName;
+        r.defaultSuffix = defaultSuffix;
+        const PromptAnswer a = handler()(r);
+        return a.accepted && !a.text.isEmpty() ? std::optional<QString>(a.text) : std::nullopt;
+    }
+    QFileDialog dlg(dialogParent(parent), QString(), directory, qtFileFilter(filter));
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setFileMode(QFileDialog::AnyFile);
+    if (!defaultSuffix.isEmpty())
+        dlg.setDefaultSuffix(defaultSuffix);
+    if (!fileName.isEmpty())
+        dlg.selectFile(fileName);
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dlg.selectedFiles().first();
+}
+
+bool printerSetup(QWidget* parent, QPrinter* printer)
+{
+    if (handler()) {
+        PromptRequest r;
+        r.kind = PromptRequest::Kind::PrinterSetup;
+        return handler()(r).accepted;
+    }
+    QPageSetupDialog dlg(printer, dialogParent(parent));
+    return dlg.exec() == QDialog::Accepted;
+}
+
+} // namespace vemo::shell

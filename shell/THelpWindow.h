@@ -1,0 +1,21 @@
+#pragma once
+// The program's own help window: the shipped HTML manual in a browser view.
+#include <QMainWindow>
+
+class QTextBrowser;
+
+namespace vemo::shell {
+
+class THelpWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit THelpWindow(QWidget* parent = nullptr);
+    // Shows the contents page.
+    void showContents();
+    QTextBrowser* browser() const { return browser_; }
+
+private:
+    QTextBrowser* browser_;
+};
+
+} // namespace vemo::shell

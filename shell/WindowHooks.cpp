@@ -1,0 +1,11 @@
+#include "shell/WindowHooks.h"
+
+namespace vemo::shell {
+
+WindowHooks& windowHooks()
+{
+    static WindowHooks hooks;
+    return hooks;
+}
+
+} // namespace vemo::shell
