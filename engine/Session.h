@@ -3,6 +3,7 @@
 #include "engine/Driver.h"
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -25,6 +26,9 @@ public:
 
     void registerDriver(std::unique_ptr<Driver> driver);
     void setLoginCallback(LoginCallback callback);
+    // Writes the sample tables into a data folder; called when open() finds no configuration
+    // file and creates the sample aliases. Errors it throws leave the aliases in place.
+    void setSampleWriter(std::function<void(const std::filesystem::path& dataDir)> writer);
 
     // Opening reads the configuration file; closing drops every connection. Aliases
     // added, changed or deleted without saving are kept for the life of this object.
