@@ -1,4 +1,6 @@
 #include "engine/Drivers.h"
+#include "engine/EngineError.h"
+#include "engine/SampleData.h"
 
 namespace vemo::engine {
 
@@ -6,6 +8,32 @@ void registerBuiltinDrivers(Session& session) {
     session.registerDriver(makeStandardDriver());
     session.registerDriver(makeSqliteDriver());
     session.registerDriver(makePostgresDriver());
+    session.setSampleWriter([](const std::filesystem::path& dataDir) {
+        // Each part on its own: one format that cannot write its sample must not keep the
+        // others from theirs.
+        std::string failures;
+        for (auto write : {+[](const std::filesystem::path& p) { writeDbaseSample(p / "demo"); },
+                           +[](const std::filesystem::path& p) { writeParadoxSample(p / "demo"); },
+                           +[](const std::filesystem::path& p) { writeSqliteSample(p / "demo.sqlite"); }}) {
+            try {
+                write(dataDir);
+            } catch (const std::exception& e) {
+                failures += std::string(e.what()) + "\n";
+            }
+        }
+        if (!failures.empty())
+            throw EngineError(ErrGeneral, failures);
+    });
+}
+
+// The process-wide session lives here, beside the drivers it needs.
+Session& Session::global() {
+    static const std::unique_ptr<Session> session = [] {
+        auto s = std::make_unique<Session>(defaultConfigPath());
+        registerBuiltinDrivers(*s);
+        return s;
+    }();
+    return *session;
 }
 
 } // namespace vemo::engine
