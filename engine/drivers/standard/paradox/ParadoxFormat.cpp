@@ -1,8 +1,30 @@
-// Placeholder until this part of the engine lands; it reports itself as unavailable.
-#include "engine/EngineError.h"
+// The Paradox table format of the STANDARD driver.
+#include "PxCompanions.h"
+#include "PxCreate.h"
+#include "PxCursor.h"
 #include "engine/drivers/standard/TableFormat.h"
-#include "engine/SampleData.h"
-namespace vemo::engine {
-namespace standard { std::unique_ptr<TableFormat> makeParadoxFormat() { throw EngineError(ErrNotSupported, "Paradox not available"); } }
-void writeParadoxSample(const std::filesystem::path&) { throw EngineError(ErrNotSupported, "Paradox not available"); }
-}
+
+namespace vemo::engine::standard {
+namespace {
+
+class ParadoxFormat : public TableFormat {
+public:
+    std::string name() const override { return "PARADOX"; }
+    std::string extension() const override { return ".DB"; }
+    std::unique_ptr<Cursor> open(const std::filesystem::path& file, const OpenOptions& options) override {
+        return std::make_unique<paradox::PxCursor>(file, options);
+    }
+    void create(const std::filesystem::path& file, const std::vector<FieldDef>& fields,
+                const std::vector<IndexDef>& indexes) override {
+        paradox::createParadoxTable(file, fields, indexes);
+    }
+    std::vector<std::filesystem::path> companionFiles(const std::filesystem::path& file) override {
+        return paradox::paradoxCompanions(file);
+    }
+};
+
+} // namespace
+
+std::unique_ptr<TableFormat> makeParadoxFormat() { return std::make_unique<ParadoxFormat>(); }
+
+} // namespace vemo::engine::standard

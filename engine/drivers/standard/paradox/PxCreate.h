@@ -1,0 +1,15 @@
+#pragma once
+// Creation of new Paradox tables from engine definitions.
+#include "engine/Definitions.h"
+
+#include <filesystem>
+#include <vector>
+
+namespace vemo::engine::paradox {
+
+// Writes a new empty table (.DB, and .PX/.MB/.Xnn/.Ynn as its definitions need) at the
+// lowest table level its field types and indexes allow. Nothing is left behind on failure.
+void createParadoxTable(const std::filesystem::path& file, const std::vector<FieldDef>& fields,
+                        const std::vector<IndexDef>& indexes);
+
+} // namespace vemo::engine::paradox

@@ -1,0 +1,259 @@
+#include "PxCursor.h"
+
+#include "PxCompanions.h"
+#include "engine/Codepage.h"
+#include "engine/EngineError.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <numeric>
+
+namespace vemo::engine::paradox {
+namespace {
+
+bool sameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
+    return true;
+}
+
+
+} // namespace
+
+PxCursor::PxCursor(const std::filesystem::path& file, const OpenOptions& options) : path_(file), options_(options) {
+    openFiles();
+}
+
+void PxCursor::openFiles() {
+    problems_.clear();
+    bool writable = !options_.readOnly;
+    if (writable) {
+        try {
+            table_ = std::make_unique<PxTable>(path_, true);
+        } catch (const EngineError& e) {
+            if (e.code() != ErrIO) throw;
+            writable = false;
+            problems_.push_back("ファイルに書き込めません");
+        }
+    }
+    if (!writable) table_ = std::make_unique<PxTable>(path_, false);
+    const PxHeader& h = table_->header();
+    fields_.clear();
+    for (const auto& f : h.fields) fields_.push_back(toFieldDef(f));
+    if (!table_->damage().empty()) problems_.push_back("テーブルが壊れています: " + table_->damage());
+    if (h.writeProtected) problems_.push_back("テーブルは書き込み禁止に設定されています");
+    const bool hasBlobs = std::any_of(h.fields.begin(), h.fields.end(), [](const PxField& f) { return isBlobType(f.type); });
+    blobs_.reset();
+    if (hasBlobs) {
+        blobs_ = std::make_unique<PxBlobStore>(companionPath(path_, ".MB"), writable);
+        if (!blobs_->exists()) problems_.push_back("ブロブファイル (.MB) がありません");
+    }
+    if (h.keyed() && writable) {
+        std::error_code ec;
+        if (!std::filesystem::exists(companionPath(path_, ".PX"), ec))
+            problems_.push_back("プライマリインデックス (.PX) がありません");
+    }
+    findSecondaryIndexes();
+}
+
+void PxCursor::findSecondaryIndexes() {
+    secondary_.clear();
+    const PxHeader& t = table_->header();
+    for (const auto& p : paradoxCompanions(path_)) {
+        const std::string ext = p.extension().string();
+        if (!isSecondaryExtension(ext, false)) continue;
+        std::string yext = ext;
+        yext[1] = std::islower(static_cast<unsigned char>(ext[1])) ? 'y' : 'Y';
+        const std::filesystem::path y = std::filesystem::path(p).replace_extension(yext);
+        const std::string what = p.filename().string();
+        try {
+            PxFile f(p, PxFile::ReadOnly);
+            std::vector<uint8_t> head(0x10000);
+            head.resize(f.readSome(0, head.data(), head.size()));
+            PxHeader x = parseHeader(head.data(), head.size(), what);
+            if (!hasFieldNames(x.fileType) || x.fileType == FtKeyedDb || x.fileType == FtUnkeyedDb)
+                throw EngineError(ErrCorruptFile, what + " は索引ファイルではありません");
+            const int m = int(x.fields.size()) - 1 - t.keyFields;
+            if (!t.keyed() || m < 1) throw EngineError(ErrCorruptFile, what + " の構成がテーブルと合いません");
+            SecondaryIndexSpec s;
+            s.composite = x.fileType == FtCompositeX || x.fileType == FtCompositeXInc;
+            for (int i = 0; i < m; ++i) {
+                int no = i < int(x.fieldNumbers.size()) ? x.fieldNumbers[i] : (i == 0 ? x.indexFieldNumber : 0);
+                if (no < 1 || no > int(t.fields.size()) || t.fields[no - 1].type != x.fields[i].type
+                    || t.fields[no - 1].length != x.fields[i].length)
+                    throw EngineError(ErrCorruptFile, what + " のフィールドがテーブルと合いません");
+                s.fields.push_back(no - 1);
+            }
+            s.name = s.composite && !x.indexName.empty() ? x.indexName : t.fields[s.fields[0]].name;
+            s.xPath = p;
+            s.yPath = y;
+            std::error_code ec;
+            if (!std::filesystem::exists(y, ec)) problems_.push_back(y.filename().string() + " がありません");
+            secondary_.push_back(std::move(s));
+        } catch (const EngineError& e) {
+            problems_.push_back(std::string("索引を維持できません: ") + e.what());
+        }
+    }
+}
+
+std::vector<IndexDef> PxCursor::indexes() const {
+    std::vector<IndexDef> out;
+    const PxHeader& h = table_->header();
+    if (h.keyed()) {
+        IndexDef d;
+        d.primary = d.unique = true;
+        for (int i = 0; i < h.keyFields; ++i) d.fields += (i ? ";" : "") + h.fields[i].name;
+        out.push_back(d);
+    }
+    for (const auto& s : secondary_) {
+        IndexDef d;
+        d.name = s.name;
+        for (size_t i = 0; i < s.fields.size(); ++i) d.fields += (i ? ";" : "") + h.fields[s.fields[i]].name;
+        d.caseInsensitive = s.caseInsensitive;
+        out.push_back(d);
+    }
+    return out;
+}
+
+std::string PxCursor::readOnlyReason() const {
+    std::string r;
+    if (options_.readOnly) r = "読み取り専用で開かれています";
+    for (const auto& p : problems_) r += (r.empty() ? "" : "; ") + p;
+    return r;
+}
+
+void PxCursor::requireWritable() const {
+    const std::string r = readOnlyReason();
+    if (!r.empty()) throw EngineError(ErrReadOnly, path_.filename().string() + " は変更できません: " + r);
+}
+
+void PxCursor::setOrder(const std::string& name) {
+    if (name.empty()) {
+        orderName_.clear();
+        orderIndex_ = -1;
+        order_.clear();
+        return;
+    }
+    for (size_t i = 0; i < secondary_.size(); ++i) {
+        if (sameName(secondary_[i].name, name)) {
+            orderName_ = secondary_[i].name;
+            orderIndex_ = int(i);
+            buildOrder();
+            return;
+        }
+    }
+    throw EngineError(ErrNotFound, "索引 \"" + name + "\" がありません");
+}
+
+void PxCursor::buildOrder() {
+    order_.clear();
+    if (orderIndex_ < 0) return;
+    const auto& spec = secondary_[size_t(orderIndex_)];
+    const PxHeader& h = table_->header();
+    int len = table_->keyLength();
+    for (int fi : spec.fields) len += h.fields[fi].length;
+    const int64_t n = table_->count();
+    std::vector<uint8_t> keys(size_t(n) * len);
+    for (int64_t p = 0; p < n; ++p) {
+        const uint8_t* r = table_->record(p);
+        uint8_t* o = keys.data() + size_t(p) * len;
+        for (int fi : spec.fields) {
+            std::memcpy(o, r + h.fields[fi].offset, h.fields[fi].length);
+            o += h.fields[fi].length;
+        }
+        std::memcpy(o, r, table_->keyLength());
+    }
+    order_.resize(size_t(n));
+    std::iota(order_.begin(), order_.end(), 0u);
+    std::stable_sort(order_.begin(), order_.end(), [&](uint32_t a, uint32_t b) {
+        return std::memcmp(keys.data() + size_t(a) * len, keys.data() + size_t(b) * len, len) < 0;
+    });
+}
+
+Value PxCursor::decodeBlob(const PxField& f, const uint8_t* data) {
+    std::optional<std::string> raw;
+    try {
+        if (!blobs_ || !blobs_->exists()) {
+            const uint32_t length = getLE32(data + f.length - 6);
+            if (length > uint32_t(f.length - 10)) return {}; // its .MB is missing; reported by readOnlyReason
+        }
+        raw = blobs_ ? blobs_->read(f, data) : std::nullopt;
+    } catch (const EngineError& e) {
+        if (e.code() != ErrCorruptFile) throw;
+        const std::string p = std::string("ブロブが読めません: ") + e.what();
+        if (std::find(problems_.begin(), problems_.end(), p) == problems_.end()) problems_.push_back(p);
+        return {};
+    }
+    if (!raw) return {};
+    if (isTextBlob(f.type)) return decodeText(*raw, table_->header().codepage);
+    return Bytes(raw->begin(), raw->end());
+}
+
+Row PxCursor::decodeRow(const uint8_t* rec) {
+    const PxHeader& h = table_->header();
+    Row row;
+    row.reserve(h.fields.size());
+    for (const auto& f : h.fields) {
+        if (isBlobType(f.type)) row.push_back(decodeBlob(f, rec + f.offset));
+        else row.push_back(decodeField(f, rec + f.offset, h.codepage));
+    }
+    return row;
+}
+
+RowId PxCursor::idOf(const uint8_t* rec, int64_t physical) {
+    RowId id;
+    id.recno = physical;
+    const PxHeader& h = table_->header();
+    for (int i = 0; i < (h.keyed() ? h.keyFields : 0); ++i)
+        id.key.push_back(decodeField(h.fields[i], rec + h.fields[i].offset, h.codepage));
+    return id;
+}
+
+bool PxCursor::read(int64_t pos, Row& row, RowId& id) {
+    if (pos < 0 || pos >= table_->count()) return false;
+    const int64_t physical = order_.empty() ? pos : int64_t(order_[size_t(pos)]);
+    const uint8_t* rec = table_->record(physical);
+    std::vector<uint8_t> copy(rec, rec + table_->header().recordSize); // blob reads may not disturb it, but be safe
+    row = decodeRow(copy.data());
+    id = idOf(copy.data(), physical);
+    return true;
+}
+
+int64_t PxCursor::locate(const RowId& id) {
+    const PxHeader& h = table_->header();
+    if (!h.keyed()) return id.recno >= 0 && id.recno < table_->count() ? id.recno : -1;
+    if (int(id.key.size()) != h.keyFields) return -1;
+    std::vector<uint8_t> key(size_t(table_->keyLength()));
+    for (int i = 0; i < h.keyFields; ++i) {
+        try {
+            encodeField(h.fields[i], id.key[i], key.data() + h.fields[i].offset, h.codepage);
+        } catch (const EngineError&) {
+            return -1;
+        }
+    }
+    bool found = false;
+    const int64_t p = table_->findKey(key.data(), found);
+    return found ? p : -1;
+}
+
+int64_t PxCursor::positionOf(const RowId& id) {
+    const int64_t p = locate(id);
+    if (p < 0 || order_.empty()) return p;
+    auto it = std::find(order_.begin(), order_.end(), uint32_t(p));
+    return it == order_.end() ? -1 : int64_t(it - order_.begin());
+}
+
+void PxCursor::refresh() {
+    openFiles();
+    if (!orderName_.empty()) {
+        try {
+            setOrder(orderName_);
+        } catch (const EngineError&) {
+            setOrder("");
+        }
+    }
+}
+
+} // namespace vemo::engine::paradox

@@ -1,0 +1,61 @@
+#pragma once
+// A Paradox table opened for the engine: records in primary-key (or natural) order or in
+// the order of a secondary index, and writes that keep every index file current.
+#include "PxBlobStore.h"
+#include "PxIndexFiles.h"
+#include "PxTable.h"
+#include "engine/Cursor.h"
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vemo::engine::paradox {
+
+class PxCursor : public Cursor {
+public:
+    PxCursor(const std::filesystem::path& file, const OpenOptions& options);
+
+    const std::vector<FieldDef>& fields() const override { return fields_; }
+    std::vector<IndexDef> indexes() const override;
+    std::string readOnlyReason() const override;
+    void setOrder(const std::string& indexName) override;
+    int64_t count() override { return table_->count(); }
+    bool read(int64_t pos, Row& row, RowId& id) override;
+    int64_t positionOf(const RowId& id) override;
+    void refresh() override;
+    RowId insert(const Row& values) override;
+    void update(const RowId& id, const Row& before, const Row& after) override;
+    void remove(const RowId& id, const Row& before) override;
+
+private:
+    void openFiles();
+    void findSecondaryIndexes();
+    void buildOrder();
+    Row decodeRow(const uint8_t* rec);
+    Value decodeBlob(const PxField& f, const uint8_t* data);
+    RowId idOf(const uint8_t* rec, int64_t physical);
+    // Position in chain order of the record an id names, -1 when it is gone.
+    int64_t locate(const RowId& id);
+    // Encodes the non-blob fields of values into rec (throws before anything is written).
+    void encodeScalars(const Row& values, std::vector<uint8_t>& rec, const std::vector<uint8_t>* old);
+    void writeBlobs(const Row& values, const Row* before, std::vector<uint8_t>& rec, std::vector<int>& written);
+    void releaseBlobs(const uint8_t* rec, const std::vector<int>& which);
+    void afterWrite();
+    void requireWritable() const;
+
+    std::filesystem::path path_;
+    OpenOptions options_;
+    std::unique_ptr<PxTable> table_;
+    std::unique_ptr<PxBlobStore> blobs_;
+    std::vector<FieldDef> fields_;
+    std::vector<SecondaryIndexSpec> secondary_;
+    std::vector<std::string> problems_;
+    std::string orderName_;
+    int orderIndex_ = -1;
+    std::vector<uint32_t> order_; // chain positions in the order of a secondary index
+};
+
+} // namespace vemo::engine::paradox

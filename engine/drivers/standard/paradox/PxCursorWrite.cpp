@@ -1,0 +1,156 @@
+// Writes of PxCursor: every check happens before the first byte is written, and every
+// index file is rewritten before the call returns.
+#include "PxCompanions.h"
+#include "PxCursor.h"
+#include "engine/Codepage.h"
+#include "engine/EngineError.h"
+
+#include <cstring>
+
+namespace vemo::engine::paradox {
+
+void PxCursor::encodeScalars(const Row& values, std::vector<uint8_t>& rec, const std::vector<uint8_t>* old) {
+    const PxHeader& h = table_->header();
+    if (values.size() > h.fields.size())
+        throw EngineError(ErrInvalidParam, "値の数がフィールドの数より多くなっています");
+    rec.assign(h.recordSize, 0);
+    if (old) rec = *old;
+    for (size_t i = 0; i < h.fields.size(); ++i) {
+        const PxField& f = h.fields[i];
+        if (isBlobType(f.type)) continue;
+        static const Value null;
+        const Value& v = i < values.size() ? values[i] : null;
+        if (f.type == PxAutoInc && isNull(v) && !old) {
+            const int64_t next = int64_t(h.autoInc) + 1;
+            encodeField(f, Value(next), rec.data() + f.offset, h.codepage);
+            continue;
+        }
+        encodeField(f, v, rec.data() + f.offset, h.codepage);
+    }
+}
+
+void PxCursor::writeBlobs(const Row& values, const Row* before, std::vector<uint8_t>& rec, std::vector<int>& written) {
+    const PxHeader& h = table_->header();
+    for (size_t i = 0; i < h.fields.size(); ++i) {
+        const PxField& f = h.fields[i];
+        if (!isBlobType(f.type)) continue;
+        static const Value null;
+        const Value& v = i < values.size() ? values[i] : null;
+        if (before && i < before->size() && (*before)[i] == v) continue; // unchanged: keep its bytes
+        std::string data;
+        if (auto s = std::get_if<std::string>(&v)) data = isTextBlob(f.type) ? encodeText(*s, h.codepage) : *s;
+        else if (auto b = std::get_if<Bytes>(&v)) data.assign(b->begin(), b->end());
+        else if (!isNull(v)) throw EngineError(ErrConvert, "フィールド \"" + f.name + "\": 値を書き込めません");
+        if (f.type == PxMemo && data.find('\0') != std::string::npos)
+            throw EngineError(ErrConvert, "フィールド \"" + f.name + "\": メモに NUL 文字があります");
+        try {
+            blobs_->write(f, data, rec.data() + f.offset);
+        } catch (...) {
+            releaseBlobs(rec.data(), written);
+            throw;
+        }
+        written.push_back(int(i));
+    }
+}
+
+void PxCursor::releaseBlobs(const uint8_t* rec, const std::vector<int>& which) {
+    const PxHeader& h = table_->header();
+    for (int i : which) {
+        try {
+            blobs_->release(h.fields[i], rec + h.fields[i].offset);
+        } catch (const EngineError&) {
+            // Space that cannot be given back is only space; the table stays correct.
+        }
+    }
+}
+
+void PxCursor::afterWrite() {
+    const PxHeader& h = table_->header();
+    if (h.keyed()) writePrimaryIndex(companionPath(path_, ".PX"), *table_);
+    for (const auto& s : secondary_) writeSecondaryIndex(s, *table_);
+    buildOrder();
+}
+
+RowId PxCursor::insert(const Row& values) {
+    requireWritable();
+    const PxHeader& h = table_->header();
+    std::vector<uint8_t> rec;
+    encodeScalars(values, rec, nullptr);
+    if (h.keyed()) {
+        bool found = false;
+        table_->findKey(rec.data(), found);
+        if (found) throw EngineError(ErrKeyViolation, "キー違反です: 同じキーのレコードが既にあります");
+    }
+    std::vector<int> written;
+    writeBlobs(values, nullptr, rec, written);
+    int64_t pos;
+    try {
+        pos = table_->insert(rec.data());
+    } catch (...) {
+        releaseBlobs(rec.data(), written);
+        throw;
+    }
+    for (const auto& f : h.fields) {
+        if (f.type != PxAutoInc) continue;
+        const Value v = decodeField(f, rec.data() + f.offset, h.codepage);
+        if (auto i = std::get_if<int64_t>(&v); i && *i > int64_t(h.autoInc)) table_->setAutoInc(uint32_t(*i));
+    }
+    afterWrite();
+    return idOf(rec.data(), pos);
+}
+
+void PxCursor::update(const RowId& id, const Row& before, const Row& after) {
+    requireWritable();
+    const PxHeader& h = table_->header();
+    const int64_t pos = locate(id);
+    if (pos < 0) throw EngineError(ErrUpdateConflict, "レコードは他のユーザーによって削除されています");
+    const std::vector<uint8_t> old(table_->record(pos), table_->record(pos) + h.recordSize);
+    if (decodeRow(old.data()) != before)
+        throw EngineError(ErrUpdateConflict, "レコードは他のユーザーによって変更されています");
+    std::vector<uint8_t> rec;
+    encodeScalars(after, rec, &old);
+    const bool keyChanged = h.keyed() && std::memcmp(rec.data(), old.data(), table_->keyLength()) != 0;
+    if (keyChanged) {
+        bool found = false;
+        table_->findKey(rec.data(), found);
+        if (found) throw EngineError(ErrKeyViolation, "キー違反です: 同じキーのレコードが既にあります");
+    }
+    std::vector<int> written;
+    writeBlobs(after, &before, rec, written);
+    try {
+        if (keyChanged) {
+            table_->remove(pos);
+            table_->insert(rec.data());
+        } else {
+            table_->overwrite(pos, rec.data());
+        }
+    } catch (...) {
+        releaseBlobs(rec.data(), written);
+        throw;
+    }
+    releaseBlobs(old.data(), written); // the replaced values' space
+    for (const auto& f : h.fields) {
+        if (f.type != PxAutoInc) continue;
+        const Value v = decodeField(f, rec.data() + f.offset, h.codepage);
+        if (auto i = std::get_if<int64_t>(&v); i && *i > int64_t(h.autoInc)) table_->setAutoInc(uint32_t(*i));
+    }
+    afterWrite();
+}
+
+void PxCursor::remove(const RowId& id, const Row& before) {
+    requireWritable();
+    const PxHeader& h = table_->header();
+    const int64_t pos = locate(id);
+    if (pos < 0) throw EngineError(ErrUpdateConflict, "レコードは他のユーザーによって削除されています");
+    const std::vector<uint8_t> old(table_->record(pos), table_->record(pos) + h.recordSize);
+    if (decodeRow(old.data()) != before)
+        throw EngineError(ErrUpdateConflict, "レコードは他のユーザーによって変更されています");
+    table_->remove(pos);
+    std::vector<int> blobs;
+    for (size_t i = 0; i < h.fields.size(); ++i)
+        if (isBlobType(h.fields[i].type)) blobs.push_back(int(i));
+    releaseBlobs(old.data(), blobs);
+    afterWrite();
+}
+
+} // namespace vemo::engine::paradox

@@ -1,0 +1,71 @@
+#pragma once
+// The header shared by .DB, .PX, .Xnn and .Ynn files: parsed into a struct, and built for
+// files this engine creates.
+#include "PxCodec.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vemo::engine::paradox {
+
+enum PxFileType : uint8_t {
+    FtKeyedDb = 0, FtPrimaryIndex = 1, FtUnkeyedDb = 2, FtSecondaryX = 3, FtSecondaryY = 4,
+    FtSecondaryXInc = 5, FtCompositeX = 6, FtCompositeY = 7, FtCompositeXInc = 8,
+};
+
+// Header offsets a writer keeps current.
+enum PxHeaderOffset {
+    HoRecordSize = 0x00, HoHeaderSize = 0x02, HoFileType = 0x04, HoBlockSizeK = 0x05,
+    HoNumRecords = 0x06, HoUsedBlocks = 0x0A, HoFileBlocks = 0x0C, HoFirstBlock = 0x0E,
+    HoLastBlock = 0x10, HoIndexRoot = 0x1E, HoIndexLevels = 0x20, HoMaxBlocks = 0x3A,
+    HoAutoInc = 0x49, HoFirstFree = 0x4D,
+};
+
+struct PxHeader {
+    uint16_t recordSize = 0;
+    uint16_t headerSize = 0;
+    uint8_t fileType = 0;
+    uint8_t blockSizeK = 0;
+    uint32_t numRecords = 0;
+    uint16_t usedBlocks = 0;
+    uint16_t fileBlocks = 0;
+    uint16_t firstBlock = 0;
+    uint16_t lastBlock = 0;
+    uint16_t indexRoot = 0;
+    uint8_t indexLevels = 0;
+    uint8_t indexFieldNumber = 0;
+    int keyFields = 0;
+    uint8_t sortOrder = 0;
+    uint8_t version = 0;
+    uint8_t writeProtected = 0;
+    uint32_t autoInc = 0;
+    uint16_t firstFree = 0;
+    bool encrypted = false;
+    int codepage = 0;
+    std::vector<PxField> fields;
+    std::vector<int> fieldNumbers;
+    std::string tableName;
+    std::string sortOrderName;
+    std::string indexName; // .X files of composite indexes
+
+    int blockSize() const { return blockSizeK * 0x400; }
+    int recordsPerBlock() const { return recordSize ? (blockSize() - 6) / recordSize : 0; }
+    bool keyed() const { return fileType == FtKeyedDb; }
+};
+
+// True for the file types whose header names their fields (.DB and .X files).
+bool hasFieldNames(uint8_t fileType);
+
+// Parses a header from the first bytes of a file. Throws EngineError(ErrCorruptFile) naming
+// `what` for anything impossible; never reads past `size`.
+PxHeader parseHeader(const uint8_t* data, size_t size, const std::string& what);
+
+// Builds the complete header block (headerSize bytes) of a new file.
+std::vector<uint8_t> buildHeader(const PxHeader& h);
+
+// Table level → header version byte, and the code page / sort order pair written with it.
+uint8_t versionForLevel(int level);
+int codepageFromSortOrder(uint8_t sortOrder);
+
+} // namespace vemo::engine::paradox

@@ -1,0 +1,204 @@
+#include "PxIndexFiles.h"
+
+#include "PxFile.h"
+#include "PxTable.h"
+#include "engine/EngineError.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <numeric>
+
+namespace vemo::engine::paradox {
+
+void IndexEntries::add(const uint8_t* key, uint16_t block, int count) {
+    keys.insert(keys.end(), key, key + keyLength);
+    blocks.push_back(block);
+    counts.push_back(count);
+}
+
+void replaceFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+    std::filesystem::path tmp = path;
+    tmp += ".tmp~";
+    std::error_code ec;
+    std::filesystem::remove(tmp, ec);
+    {
+        PxFile f(tmp, PxFile::CreateNew);
+        f.writeAt(0, bytes.data(), bytes.size());
+        f.sync();
+    }
+    std::filesystem::rename(tmp, path, ec);
+    if (ec) {
+        std::filesystem::remove(tmp, ec);
+        throw EngineError(ErrIO, path.string() + ": 書き込めません");
+    }
+}
+
+void writeIndexTree(const std::filesystem::path& path, const PxHeader& owner, const std::vector<PxField>& keyFields,
+                    uint8_t fileType, const IndexEntries& entries) {
+    PxHeader h;
+    h.fileType = fileType;
+    h.blockSizeK = owner.blockSizeK;
+    h.version = owner.version;
+    h.sortOrder = owner.sortOrder;
+    h.codepage = owner.codepage;
+    h.tableName = owner.tableName;
+    h.fields = keyFields;
+    h.keyFields = 0;
+    const int keyLen = entries.keyLength;
+    h.recordSize = uint16_t(keyLen + 6);
+    const int bs = h.blockSize();
+    const int perBlock = (bs - 6) / h.recordSize;
+    if (perBlock < 2) throw EngineError(ErrInvalidParam, "キーが長すぎて索引を作れません");
+
+    std::vector<std::vector<uint8_t>> blocks; // index blocks in file order, numbered from 1
+    IndexEntries level = entries;
+    int levels = 0;
+    uint32_t totalEntries = 0;
+    while (true) {
+        ++levels;
+        IndexEntries up;
+        up.keyLength = keyLen;
+        const size_t firstOfLevel = blocks.size();
+        const size_t n = level.size();
+        for (size_t i = 0; i < n || (n == 0 && i == 0); i += perBlock) {
+            const size_t cnt = std::min<size_t>(perBlock, n - std::min(n, i));
+            std::vector<uint8_t> b(bs, 0);
+            int sum = 0;
+            for (size_t k = 0; k < cnt; ++k) {
+                uint8_t* e = b.data() + 6 + k * h.recordSize;
+                std::memcpy(e, level.keys.data() + (i + k) * keyLen, keyLen);
+                putShortBE(e + keyLen, level.blocks[i + k]);
+                putShortBE(e + keyLen + 2, std::min(level.counts[i + k], 32767));
+                putShortBE(e + keyLen + 4, 0);
+                sum += level.counts[i + k];
+            }
+            putLE16(b.data() + 4, uint16_t(int16_t((int(cnt) - 1) * h.recordSize)));
+            blocks.push_back(std::move(b));
+            totalEntries += uint32_t(cnt);
+            const uint16_t no = uint16_t(blocks.size());
+            if (cnt > 0) up.add(level.keys.data() + i * keyLen, no, sum);
+            if (n == 0) break;
+        }
+        // Chain the blocks of this level together.
+        for (size_t k = firstOfLevel; k < blocks.size(); ++k) {
+            putLE16(blocks[k].data(), uint16_t(k + 1 < blocks.size() ? k + 2 : 0));
+            putLE16(blocks[k].data() + 2, uint16_t(k > firstOfLevel ? k : 0));
+        }
+        if (blocks.size() - firstOfLevel <= 1) break;
+        if (blocks.size() > 0xFFF0) throw EngineError(ErrIO, path.filename().string() + ": 索引が大きすぎます");
+        level = std::move(up);
+    }
+    h.numRecords = totalEntries;
+    h.fileBlocks = uint16_t(blocks.size());
+    h.usedBlocks = h.fileBlocks;
+    h.firstBlock = 1;
+    h.lastBlock = uint16_t(blocks.size());
+    h.indexRoot = uint16_t(blocks.size());
+    h.indexLevels = uint8_t(levels);
+    std::vector<uint8_t> out = buildHeader(h);
+    for (const auto& b : blocks) out.insert(out.end(), b.begin(), b.end());
+    replaceFile(path, out);
+}
+
+void writePrimaryIndex(const std::filesystem::path& path, PxTable& table) {
+    const PxHeader& h = table.header();
+    IndexEntries e;
+    e.keyLength = table.keyLength();
+    const auto& blocks = table.blocks();
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        if (table.counts()[i] == 0) continue;
+        e.add(table.record(table.blockStart(i)), blocks[i], table.counts()[i]);
+    }
+    std::vector<PxField> keys(h.fields.begin(), h.fields.begin() + h.keyFields);
+    writeIndexTree(path, h, keys, FtPrimaryIndex, e);
+}
+
+void writeSecondaryIndex(const SecondaryIndexSpec& spec, PxTable& table) {
+    const PxHeader& t = table.header();
+    PxHeader x;
+    x.fileType = spec.composite ? FtCompositeX : FtSecondaryX;
+    x.blockSizeK = t.blockSizeK;
+    x.version = t.version;
+    x.sortOrder = t.sortOrder;
+    x.sortOrderName = t.sortOrderName;
+    x.codepage = t.codepage;
+    x.tableName = t.tableName;
+    x.indexName = spec.composite ? spec.name : std::string();
+    x.indexFieldNumber = spec.composite ? 0 : uint8_t(spec.fields[0] + 1);
+    int offset = 0;
+    for (int fi : spec.fields) {
+        PxField f = t.fields[fi];
+        if (!spec.composite) f.name = "Sec Key";
+        f.offset = offset;
+        offset += f.length;
+        x.fields.push_back(f);
+        x.fieldNumbers.push_back(fi + 1);
+    }
+    const int secLen = offset;
+    for (int i = 0; i < t.keyFields; ++i) {
+        PxField f = t.fields[i];
+        f.offset = offset;
+        offset += f.length;
+        x.fields.push_back(f);
+        x.fieldNumbers.push_back(i + 1);
+    }
+    PxField hint{"Hint", PxShort, 2, 2, offset};
+    x.fields.push_back(hint);
+    x.fieldNumbers.push_back(0);
+    x.keyFields = int(x.fields.size()) - 1;
+    x.recordSize = uint16_t(offset + 2);
+    const int keyLen = offset;
+    const int rs = x.recordSize;
+    if (rs + 6 > x.blockSize()) throw EngineError(ErrInvalidParam, "索引 \"" + spec.name + "\" のキーが長すぎます");
+
+    const int64_t n = table.count();
+    std::vector<uint8_t> recs(size_t(n) * rs);
+    for (int64_t p = 0; p < n; ++p) {
+        const uint8_t* r = table.record(p);
+        uint8_t* o = recs.data() + size_t(p) * rs;
+        int at = 0;
+        for (int fi : spec.fields) {
+            const PxField& f = t.fields[fi];
+            std::memcpy(o + at, r + f.offset, f.length);
+            if (spec.caseInsensitive && f.type == PxAlpha)
+                for (int k = 0; k < f.length; ++k) o[at + k] = uint8_t(std::toupper(o[at + k]) & 0xFF);
+            at += f.length;
+        }
+        std::memcpy(o + at, r, table.keyLength());
+        putShortBE(o + keyLen, table.blockOf(p));
+    }
+    std::vector<uint32_t> order(size_t(n));
+    std::iota(order.begin(), order.end(), 0u);
+    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+        return std::memcmp(recs.data() + size_t(a) * rs, recs.data() + size_t(b) * rs, keyLen) < 0;
+    });
+    const int perBlock = x.recordsPerBlock();
+    const int64_t nblocks = (n + perBlock - 1) / perBlock;
+    if (nblocks > 0xFFF0) throw EngineError(ErrIO, spec.xPath.filename().string() + ": 索引が大きすぎます");
+    IndexEntries e;
+    e.keyLength = keyLen;
+    std::vector<uint8_t> body(size_t(nblocks) * x.blockSize(), 0);
+    for (int64_t b = 0; b < nblocks; ++b) {
+        uint8_t* blk = body.data() + size_t(b) * x.blockSize();
+        const int cnt = int(std::min<int64_t>(perBlock, n - b * perBlock));
+        putLE16(blk, uint16_t(b + 1 < nblocks ? b + 2 : 0));
+        putLE16(blk + 2, uint16_t(b > 0 ? b : 0));
+        putLE16(blk + 4, uint16_t(int16_t((cnt - 1) * rs)));
+        for (int k = 0; k < cnt; ++k)
+            std::memcpy(blk + 6 + size_t(k) * rs, recs.data() + size_t(order[size_t(b * perBlock + k)]) * rs, rs);
+        e.add(blk + 6, uint16_t(b + 1), cnt);
+    }
+    x.numRecords = uint32_t(n);
+    x.fileBlocks = uint16_t(nblocks);
+    x.usedBlocks = x.fileBlocks;
+    x.firstBlock = nblocks ? 1 : 0;
+    x.lastBlock = uint16_t(nblocks);
+    std::vector<uint8_t> out = buildHeader(x);
+    out.insert(out.end(), body.begin(), body.end());
+    std::vector<PxField> keys(x.fields.begin(), x.fields.end() - 1);
+    writeIndexTree(spec.yPath, x, keys, spec.composite ? FtCompositeY : FtSecondaryY, e);
+    replaceFile(spec.xPath, out);
+}
+
+} // namespace vemo::engine::paradox

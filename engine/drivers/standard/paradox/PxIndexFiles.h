@@ -1,0 +1,46 @@
+#pragma once
+// Writers of the index files: the primary index (.PX) of a keyed table and the
+// secondary index pairs (.Xnn/.Ynn, .XGn/.YGn). Each file is written whole to a temporary
+// name and renamed over the old one, so a failure never leaves a half-written index.
+#include "PxHeader.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+namespace vemo::engine::paradox {
+
+class PxTable;
+
+// One entry per referenced block: the key of its first record, its number and its count.
+struct IndexEntries {
+    int keyLength = 0;
+    std::vector<uint8_t> keys;
+    std::vector<uint16_t> blocks;
+    std::vector<int> counts;
+    void add(const uint8_t* key, uint16_t block, int count);
+    size_t size() const { return blocks.size(); }
+};
+
+// Writes an index tree file (.PX or .Y) over entries; keyFields are the indexed fields.
+void writeIndexTree(const std::filesystem::path& path, const PxHeader& owner, const std::vector<PxField>& keyFields,
+                    uint8_t fileType, const IndexEntries& entries);
+
+// Rewrites the .PX of a keyed table from its current blocks.
+void writePrimaryIndex(const std::filesystem::path& path, PxTable& table);
+
+struct SecondaryIndexSpec {
+    std::string name;
+    std::vector<int> fields; // 0-based table field numbers
+    bool composite = false;  // .XGn/.YGn (named) rather than .Xnn/.Ynn
+    bool caseInsensitive = false;
+    std::filesystem::path xPath, yPath;
+};
+
+// Rewrites a secondary index pair from every record of the table.
+void writeSecondaryIndex(const SecondaryIndexSpec& spec, PxTable& table);
+
+// Replaces `path` by `bytes` through a temporary file and a rename.
+void replaceFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+
+} // namespace vemo::engine::paradox

@@ -1,0 +1,337 @@
+#include "PxTable.h"
+
+#include "engine/EngineError.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vemo::engine::paradox {
+
+PxTable::PxTable(const std::filesystem::path& path, bool writable)
+    : file_(path, writable ? PxFile::ReadWrite : PxFile::ReadOnly) {
+    const std::string what = path.filename().string();
+    std::vector<uint8_t> head(0x800);
+    head.resize(file_.readSome(0, head.data(), head.size()));
+    if (head.size() < 0x58) throw EngineError(ErrCorruptFile, what + " が壊れています: ファイルが短すぎます");
+    const uint16_t headerSize = getLE16(head.data() + 2);
+    if (headerSize > head.size()) {
+        head.resize(headerSize);
+        head.resize(file_.readSome(0, head.data(), head.size()));
+    }
+    h_ = parseHeader(head.data(), head.size(), what);
+    if (h_.fileType != FtKeyedDb && h_.fileType != FtUnkeyedDb)
+        throw EngineError(ErrCorruptFile, what + " はテーブルファイルではありません");
+    if (h_.encrypted) throw EngineError(ErrNotSupported, what + " はパスワードで保護されたテーブルです");
+    headerBytes_.assign(head.begin(), head.begin() + h_.headerSize);
+    if (h_.keyed()) {
+        if (h_.keyFields < 1) throw EngineError(ErrCorruptFile, what + " が壊れています: キーフィールド数が 0 です");
+        for (int i = 0; i < h_.keyFields; ++i) keyLength_ += h_.fields[i].length;
+    }
+    cache_.resize(h_.blockSize());
+    loadChain();
+}
+
+void PxTable::loadChain() {
+    blocks_.clear();
+    counts_.clear();
+    damage_.clear();
+    cachedNo_ = 0;
+    const uint64_t size = file_.size();
+    const uint64_t inFile = size > h_.headerSize ? (size - h_.headerSize) / h_.blockSize() : 0;
+    const uint16_t maxBlock = uint16_t(std::min<uint64_t>(inFile, 0xFFFF));
+    std::vector<bool> seen(size_t(maxBlock) + 1, false);
+    const int perBlock = h_.recordsPerBlock();
+    uint16_t n = h_.firstBlock;
+    if (h_.numRecords == 0 && h_.fileBlocks == 0) n = 0;
+    while (n != 0) {
+        if (n > maxBlock) { damage_ = "ブロックチェーンがファイルの外を指しています"; break; }
+        if (seen[n]) { damage_ = "ブロックチェーンが循環しています"; break; }
+        seen[n] = true;
+        uint8_t bh[6];
+        if (!file_.readAt(blockOffset(n), bh, 6)) { damage_ = "ファイルが途中で切れています"; break; }
+        const int add = int16_t(getLE16(bh + 4));
+        int count = add < 0 ? 0 : add / h_.recordSize + 1;
+        if (add >= 0 && (add % h_.recordSize != 0 || count > perBlock)) {
+            damage_ = "ブロックのレコード数が不正です";
+            count = 0;
+        }
+        blocks_.push_back(n);
+        counts_.push_back(uint16_t(count));
+        n = getLE16(bh);
+    }
+    rebuildStarts();
+    if (damage_.empty() && uint64_t(count()) != h_.numRecords)
+        damage_ = "ヘッダーのレコード数 (" + std::to_string(h_.numRecords) + ") がデータ (" + std::to_string(count()) + ") と合いません";
+}
+
+void PxTable::rebuildStarts() {
+    starts_.assign(1, 0);
+    starts_.reserve(counts_.size() + 1);
+    for (auto c : counts_) starts_.push_back(starts_.back() + c);
+}
+
+size_t PxTable::chainIndexOf(int64_t pos) const {
+    auto it = std::upper_bound(starts_.begin(), starts_.end(), pos);
+    return size_t(it - starts_.begin()) - 1;
+}
+
+uint16_t PxTable::blockOf(int64_t pos) const {
+    if (pos < 0 || pos >= count()) return 0;
+    return blocks_[chainIndexOf(pos)];
+}
+
+const uint8_t* PxTable::record(int64_t pos) {
+    if (pos < 0 || pos >= count()) return nullptr;
+    const size_t ci = chainIndexOf(pos);
+    const uint16_t n = blocks_[ci];
+    if (cachedNo_ != n) {
+        cachedNo_ = 0;
+        if (!file_.readAt(blockOffset(n), cache_.data(), cache_.size()))
+            throw EngineError(ErrCorruptFile, path().filename().string() + " が壊れています: ファイルが途中で切れています");
+        cachedNo_ = n;
+    }
+    return cache_.data() + 6 + (pos - starts_[ci]) * h_.recordSize;
+}
+
+int PxTable::compareKey(const uint8_t* a, const uint8_t* b) const { return std::memcmp(a, b, keyLength_); }
+
+PxTable::Block PxTable::readBlock(uint16_t n) {
+    Block b;
+    b.data.resize(h_.blockSize());
+    if (!file_.readAt(blockOffset(n), b.data.data(), b.data.size()))
+        throw EngineError(ErrCorruptFile, path().filename().string() + " が壊れています: ファイルが途中で切れています");
+    b.next = getLE16(b.data.data());
+    b.prev = getLE16(b.data.data() + 2);
+    const int add = int16_t(getLE16(b.data.data() + 4));
+    b.count = add < 0 ? 0 : std::min(add / h_.recordSize + 1, h_.recordsPerBlock());
+    return b;
+}
+
+void PxTable::writeBlock(uint16_t n, Block& b) {
+    putLE16(b.data.data(), b.next);
+    putLE16(b.data.data() + 2, b.prev);
+    putLE16(b.data.data() + 4, uint16_t(int16_t((b.count - 1) * h_.recordSize)));
+    // Stale bytes past the last record are never read; zero them so files stay tidy.
+    const size_t used = 6 + size_t(b.count) * h_.recordSize;
+    std::fill(b.data.begin() + used, b.data.end(), 0);
+    file_.writeAt(blockOffset(n), b.data.data(), b.data.size());
+    if (cachedNo_ == n) cachedNo_ = 0;
+}
+
+void PxTable::requireWritable() const {
+    if (!file_.writable()) throw EngineError(ErrReadOnly, path().filename().string() + " は読み取り専用で開かれています");
+    if (!damage_.empty()) throw EngineError(ErrReadOnly, path().filename().string() + " は壊れているため変更できません: " + damage_);
+}
+
+uint16_t PxTable::allocateBlock() {
+    if (h_.firstFree != 0) {
+        const uint16_t n = h_.firstFree;
+        uint8_t bh[2];
+        if (n <= h_.fileBlocks && file_.readAt(blockOffset(n), bh, 2)) {
+            const uint16_t next = getLE16(bh);
+            h_.firstFree = next <= h_.fileBlocks ? next : 0;
+            return n;
+        }
+        h_.firstFree = 0; // a broken free list is dropped, never followed
+    }
+    if (h_.fileBlocks == 0xFFFF) throw EngineError(ErrIO, path().filename().string() + ": テーブルが最大サイズに達しました");
+    return ++h_.fileBlocks;
+}
+
+void PxTable::freeBlock(uint16_t n) {
+    Block b;
+    b.data.assign(h_.blockSize(), 0);
+    b.next = h_.firstFree;
+    b.prev = 0;
+    b.count = 0;
+    writeBlock(n, b);
+    h_.firstFree = n;
+}
+
+void PxTable::writeHeader() {
+    uint8_t* d = headerBytes_.data();
+    h_.numRecords = uint32_t(count());
+    h_.usedBlocks = uint16_t(blocks_.size());
+    h_.firstBlock = blocks_.empty() ? 0 : blocks_.front();
+    h_.lastBlock = blocks_.empty() ? 0 : blocks_.back();
+    putLE32(d + HoNumRecords, h_.numRecords);
+    putLE16(d + HoUsedBlocks, h_.fileBlocks);
+    putLE16(d + HoFileBlocks, h_.fileBlocks);
+    putLE16(d + HoFirstBlock, h_.firstBlock);
+    putLE16(d + HoLastBlock, h_.lastBlock);
+    putLE16(d + HoMaxBlocks, h_.fileBlocks);
+    putLE32(d + HoAutoInc, h_.autoInc);
+    putLE16(d + HoFirstFree, h_.firstFree);
+    file_.writeAt(0, d, 0x58);
+}
+
+void PxTable::setAutoInc(uint32_t value) {
+    requireWritable();
+    h_.autoInc = value;
+    writeHeader();
+}
+
+int64_t PxTable::findKey(const uint8_t* key, bool& found) {
+    found = false;
+    // Last block whose first key is <= key.
+    size_t lo = 0, hi = blocks_.size();
+    while (hi - lo > 1) {
+        const size_t mid = (lo + hi) / 2;
+        const uint8_t* first = counts_[mid] ? record(starts_[mid]) : nullptr;
+        if (first && compareKey(first, key) <= 0) lo = mid;
+        else hi = mid;
+    }
+    if (blocks_.empty()) return 0;
+    int64_t a = starts_[lo], b = starts_[lo + 1];
+    while (a < b) {
+        const int64_t mid = (a + b) / 2;
+        if (compareKey(record(mid), key) < 0) a = mid + 1;
+        else b = mid;
+    }
+    if (a < count()) found = compareKey(record(a), key) == 0;
+    return a;
+}
+
+int64_t PxTable::insert(const uint8_t* rec) {
+    requireWritable();
+    const int rs = h_.recordSize;
+    const int perBlock = h_.recordsPerBlock();
+    if (blocks_.empty()) {
+        const uint16_t n = allocateBlock();
+        Block b;
+        b.data.assign(h_.blockSize(), 0);
+        b.count = 1;
+        std::memcpy(b.data.data() + 6, rec, rs);
+        writeBlock(n, b);
+        blocks_.push_back(n);
+        counts_.push_back(1);
+        rebuildStarts();
+        writeHeader();
+        return 0;
+    }
+    size_t ci;
+    int idx;
+    if (h_.keyed()) {
+        bool found = false;
+        const int64_t pos = findKey(rec, found);
+        if (found) throw EngineError(ErrKeyViolation, "キー違反です: 同じキーのレコードが既にあります");
+        ci = pos >= count() ? blocks_.size() - 1 : chainIndexOf(pos);
+        // A key that sorts after a block's last record goes to the end of that block.
+        if (pos == starts_[ci] && ci > 0 && pos < count()) {
+            const uint8_t* first = record(pos);
+            if (compareKey(rec, first) < 0) --ci;
+        }
+        idx = int(pos - starts_[ci]);
+    } else {
+        ci = blocks_.size() - 1;
+        idx = counts_[ci];
+    }
+    const uint16_t n = blocks_[ci];
+    Block b = readBlock(n);
+    b.count = counts_[ci];
+    uint8_t* base = b.data.data() + 6;
+    if (b.count < perBlock) {
+        std::memmove(base + size_t(idx + 1) * rs, base + size_t(idx) * rs, size_t(b.count - idx) * rs);
+        std::memcpy(base + size_t(idx) * rs, rec, rs);
+        ++b.count;
+        writeBlock(n, b);
+        counts_[ci] = uint16_t(b.count);
+        rebuildStarts();
+        writeHeader();
+        return starts_[ci] + idx;
+    }
+    // Full: the last block grows the chain; any other block is split in two.
+    std::vector<uint8_t> all(size_t(b.count + 1) * rs);
+    std::memcpy(all.data(), base, size_t(idx) * rs);
+    std::memcpy(all.data() + size_t(idx) * rs, rec, rs);
+    std::memcpy(all.data() + size_t(idx + 1) * rs, base + size_t(idx) * rs, size_t(b.count - idx) * rs);
+    const int total = b.count + 1;
+    const int keep = (ci + 1 == blocks_.size() && idx == b.count) ? b.count : total / 2;
+    const uint16_t nn = allocateBlock();
+    Block nb;
+    nb.data.assign(h_.blockSize(), 0);
+    nb.count = total - keep;
+    nb.prev = n;
+    nb.next = b.next;
+    std::memcpy(nb.data.data() + 6, all.data() + size_t(keep) * rs, size_t(nb.count) * rs);
+    writeBlock(nn, nb);
+    if (b.next != 0) {
+        Block after = readBlock(b.next);
+        after.prev = nn;
+        writeBlock(b.next, after);
+    }
+    std::memcpy(base, all.data(), size_t(keep) * rs);
+    b.count = keep;
+    b.next = nn;
+    writeBlock(n, b);
+    counts_[ci] = uint16_t(keep);
+    blocks_.insert(blocks_.begin() + ci + 1, nn);
+    counts_.insert(counts_.begin() + ci + 1, uint16_t(nb.count));
+    rebuildStarts();
+    writeHeader();
+    return starts_[ci] + idx;
+}
+
+void PxTable::overwrite(int64_t pos, const uint8_t* rec) {
+    requireWritable();
+    if (pos < 0 || pos >= count()) throw EngineError(ErrNotFound, "レコードがありません");
+    const size_t ci = chainIndexOf(pos);
+    Block b = readBlock(blocks_[ci]);
+    b.count = counts_[ci];
+    std::memcpy(b.data.data() + 6 + (pos - starts_[ci]) * h_.recordSize, rec, h_.recordSize);
+    writeBlock(blocks_[ci], b);
+}
+
+void PxTable::remove(int64_t pos) {
+    requireWritable();
+    if (pos < 0 || pos >= count()) throw EngineError(ErrNotFound, "レコードがありません");
+    const int rs = h_.recordSize;
+    const size_t ci = chainIndexOf(pos);
+    const int idx = int(pos - starts_[ci]);
+    const uint16_t n = blocks_[ci];
+    Block b = readBlock(n);
+    b.count = counts_[ci];
+    uint8_t* base = b.data.data() + 6;
+    std::memmove(base + size_t(idx) * rs, base + size_t(idx + 1) * rs, size_t(b.count - idx - 1) * rs);
+    --b.count;
+    if (b.count > 0 || blocks_.size() == 1) {
+        writeBlock(n, b);
+        counts_[ci] = uint16_t(b.count);
+    } else if (ci == 0) {
+        // The first block stays first: it takes over its successor's records.
+        const uint16_t sn = blocks_[1];
+        Block s = readBlock(sn);
+        s.count = counts_[1];
+        b.count = s.count;
+        b.next = s.next;
+        std::memcpy(base, s.data.data() + 6, size_t(s.count) * rs);
+        if (s.next != 0) {
+            Block after = readBlock(s.next);
+            after.prev = n;
+            writeBlock(s.next, after);
+        }
+        writeBlock(n, b);
+        freeBlock(sn);
+        counts_[0] = uint16_t(s.count);
+        blocks_.erase(blocks_.begin() + 1);
+        counts_.erase(counts_.begin() + 1);
+    } else {
+        const uint16_t pn = blocks_[ci - 1];
+        Block p = readBlock(pn);
+        p.count = counts_[ci - 1];
+        p.next = b.next;
+        if (b.next != 0) {
+            Block after = readBlock(b.next);
+            after.prev = pn;
+            writeBlock(b.next, after);
+        }
+        writeBlock(pn, p);
+        freeBlock(n);
+        blocks_.erase(blocks_.begin() + ci);
+        counts_.erase(counts_.begin() + ci);
+    }
+    rebuildStarts();
+    writeHeader();
+}
+
+} // namespace vemo::engine::paradox

@@ -1,0 +1,74 @@
+#pragma once
+// The records of a .DB file: the block chain in logical order, random access by position,
+// and in-place writes that keep keyed tables sorted and the header consistent.
+#include "PxFile.h"
+#include "PxHeader.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace vemo::engine::paradox {
+
+class PxTable {
+public:
+    PxTable(const std::filesystem::path& path, bool writable);
+
+    const PxHeader& header() const { return h_; }
+    const std::filesystem::path& path() const { return file_.path(); }
+    bool writable() const { return file_.writable(); }
+    // Why the table cannot be trusted for writing (a damaged chain, counts that disagree).
+    const std::string& damage() const { return damage_; }
+
+    int64_t count() const { return starts_.back(); }
+    int keyLength() const { return keyLength_; }
+    // The record at a position in chain order; the pointer lives until the next call.
+    const uint8_t* record(int64_t pos);
+    uint16_t blockOf(int64_t pos) const;
+
+    // Lower bound of a key (first keyLength() bytes) in a keyed table; found when equal.
+    int64_t findKey(const uint8_t* key, bool& found);
+
+    // Writes; each leaves the file consistent when it returns. insert returns the position.
+    int64_t insert(const uint8_t* rec);
+    void overwrite(int64_t pos, const uint8_t* rec);
+    void remove(int64_t pos);
+    void setAutoInc(uint32_t value);
+
+    // Chain order view for index building.
+    const std::vector<uint16_t>& blocks() const { return blocks_; }
+    const std::vector<uint16_t>& counts() const { return counts_; }
+    int64_t blockStart(size_t chainIndex) const { return starts_[chainIndex]; }
+
+private:
+    struct Block {
+        uint16_t next = 0, prev = 0;
+        int count = 0;
+        std::vector<uint8_t> data; // whole block
+    };
+    void loadChain();
+    void rebuildStarts();
+    uint64_t blockOffset(uint16_t n) const { return uint64_t(h_.headerSize) + uint64_t(n - 1) * h_.blockSize(); }
+    Block readBlock(uint16_t n);
+    void writeBlock(uint16_t n, Block& b);
+    uint16_t allocateBlock();
+    void freeBlock(uint16_t n);
+    void writeHeader();
+    size_t chainIndexOf(int64_t pos) const;
+    int compareKey(const uint8_t* a, const uint8_t* b) const;
+    void requireWritable() const;
+
+    PxFile file_;
+    std::vector<uint8_t> headerBytes_;
+    PxHeader h_;
+    std::string damage_;
+    int keyLength_ = 0;
+    std::vector<uint16_t> blocks_;
+    std::vector<uint16_t> counts_;
+    std::vector<int64_t> starts_{0};
+    uint16_t cachedNo_ = 0;
+    std::vector<uint8_t> cache_;
+};
+
+} // namespace vemo::engine::paradox
