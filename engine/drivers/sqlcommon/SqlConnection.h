@@ -1,0 +1,77 @@
+#pragma once
+// The little a SQL cursor needs from a driver's connection. Values come back "raw" (as the
+// server hands them: SQLite storage classes, PostgreSQL text) so that they can be bound
+// again unchanged for key seeks and conflict checks; toTyped turns them into field values.
+#include "engine/Definitions.h"
+#include "engine/Value.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace vemo::engine::sql {
+
+class SqlConnection {
+public:
+    virtual ~SqlConnection() = default;
+
+    // Text of the n-th (1-based) bound parameter in a statement.
+    virtual std::string placeholder(int n) const = 0;
+    // Whether NULL sorts before every value in ascending order.
+    virtual bool nullsFirstAscending() const = 0;
+    // A condition true when the column equals the bound value, NULL matching NULL.
+    virtual std::string nullSafeEquals(const std::string& column, const std::string& param,
+                                       const FieldDef& field) const = 0;
+
+    virtual void query(const std::string& sql, const std::vector<Value>& params,
+                       const std::function<void(Row&&)>& onRow) = 0;
+    // Rows changed.
+    virtual int64_t execute(const std::string& sql, const std::vector<Value>& params) = 0;
+
+    virtual void begin() = 0;
+    virtual void commit() = 0;
+    virtual void rollback() noexcept = 0;
+
+    virtual Value toTyped(const Value& raw, const FieldDef& field) const;
+};
+
+// Rolls back unless committed.
+class Transaction {
+public:
+    explicit Transaction(SqlConnection& c) : c_(c) { c_.begin(); }
+    ~Transaction() { if (!done_) c_.rollback(); }
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void commit() { c_.commit(); done_ = true; }
+
+private:
+    SqlConnection& c_;
+    bool done_ = false;
+};
+
+// Builds one statement and its parameters together so placeholders stay numbered.
+class SqlBuilder {
+public:
+    explicit SqlBuilder(const SqlConnection& c) : c_(c) {}
+    SqlBuilder& operator<<(const std::string& text) { sql_ += text; return *this; }
+    // Appends a placeholder bound to v.
+    SqlBuilder& bind(Value v) {
+        params_.push_back(std::move(v));
+        sql_ += c_.placeholder(static_cast<int>(params_.size()));
+        return *this;
+    }
+    std::string placeholderFor(Value v) {
+        params_.push_back(std::move(v));
+        return c_.placeholder(static_cast<int>(params_.size()));
+    }
+    const std::string& sql() const { return sql_; }
+    const std::vector<Value>& params() const { return params_; }
+    const SqlConnection& connection() const { return c_; }
+
+private:
+    const SqlConnection& c_;
+    std::string sql_;
+    std::vector<Value> params_;
+};
+
+} // namespace vemo::engine::sql

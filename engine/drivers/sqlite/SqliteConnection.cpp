@@ -1,0 +1,167 @@
+#include "engine/drivers/sqlite/SqliteConnection.h"
+
+#include "engine/EngineError.h"
+#include "engine/drivers/sqlcommon/SqlText.h"
+
+#include <filesystem>
+#include <sqlite3.h>
+
+namespace vemo::engine::sql {
+
+namespace {
+
+struct StatementCloser {
+    void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, StatementCloser>;
+
+int errorCodeFor(int extended) {
+    switch (extended) {
+    case SQLITE_CONSTRAINT_PRIMARYKEY: case SQLITE_CONSTRAINT_UNIQUE:
+        return ErrKeyViolation;
+    case SQLITE_CONSTRAINT_NOTNULL:
+        return ErrRequiredField;
+    case SQLITE_BUSY: case SQLITE_LOCKED: case SQLITE_BUSY_SNAPSHOT: case SQLITE_BUSY_RECOVERY:
+        return ErrLocked;
+    case SQLITE_READONLY: case SQLITE_READONLY_DBMOVED:
+        return ErrReadOnly;
+    case SQLITE_CORRUPT: case SQLITE_NOTADB:
+        return ErrCorruptFile;
+    case SQLITE_CANTOPEN:
+        return ErrNotFound;
+    default:
+        return (extended & 0xff) == SQLITE_IOERR ? ErrIO : (extended & 0xff) == SQLITE_READONLY ? ErrReadOnly : ErrGeneral;
+    }
+}
+
+} // namespace
+
+SqliteConnection::SqliteConnection(const std::string& path, bool readOnly, int busyTimeoutMs) : readOnly_(readOnly) {
+    std::error_code ec;
+    if (path.empty())
+        throw EngineError(ErrInvalidParam, "データベースファイル (DATABASE) が指定されていません。");
+    if (!std::filesystem::is_regular_file(path, ec))
+        throw EngineError(ErrNotFound, "データベースファイル " + path + " が見つかりません。");
+    int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
+    int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw EngineError(errorCodeFor(rc), "データベースファイル " + path + " を開けません: " + msg);
+    }
+    sqlite3_extended_result_codes(db_, 1);
+    sqlite3_busy_timeout(db_, busyTimeoutMs);
+    // A file that is not a database is only noticed when it is first read.
+    try {
+        exec("SELECT count(*) FROM sqlite_master");
+    } catch (const EngineError& e) {
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw EngineError(e.code(), "データベースファイル " + path + " を開けません: " + e.what());
+    }
+}
+
+SqliteConnection::~SqliteConnection() { sqlite3_close_v2(db_); }
+
+void SqliteConnection::fail(int rc, const std::string& context) const {
+    int ext = sqlite3_extended_errcode(db_);
+    std::string msg = sqlite3_errmsg(db_);
+    (void)rc;
+    throw EngineError(errorCodeFor(ext), context.empty() ? msg : context + ": " + msg);
+}
+
+void SqliteConnection::exec(const std::string& sql) {
+    char* err = nullptr;
+    int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err);
+    if (rc != SQLITE_OK) {
+        std::string msg = err ? err : sqlite3_errstr(rc);
+        sqlite3_free(err);
+        throw EngineError(errorCodeFor(sqlite3_extended_errcode(db_)), msg);
+    }
+}
+
+static void bindAll(sqlite3* db, sqlite3_stmt* st, const std::vector<Value>& params) {
+    for (size_t i = 0; i < params.size(); ++i) {
+        int n = static_cast<int>(i + 1);
+        const Value& v = params[i];
+        int rc;
+        if (isNull(v))
+            rc = sqlite3_bind_null(st, n);
+        else if (const auto* b = std::get_if<bool>(&v))
+            rc = sqlite3_bind_int64(st, n, *b ? 1 : 0);
+        else if (const auto* x = std::get_if<int64_t>(&v))
+            rc = sqlite3_bind_int64(st, n, *x);
+        else if (const auto* d = std::get_if<double>(&v))
+            rc = sqlite3_bind_double(st, n, *d);
+        else if (const auto* bytes = std::get_if<Bytes>(&v))
+            rc = sqlite3_bind_blob64(st, n, bytes->data(), bytes->size(), SQLITE_TRANSIENT);
+        else {
+            std::string s = paramText(v).value_or("");
+            rc = sqlite3_bind_text64(st, n, s.data(), s.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+        }
+        if (rc != SQLITE_OK)
+            throw EngineError(ErrInvalidParam, sqlite3_errmsg(db));
+    }
+}
+
+void SqliteConnection::query(const std::string& sql, const std::vector<Value>& params,
+                             const std::function<void(Row&&)>& onRow) {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &raw, nullptr) != SQLITE_OK)
+        fail(0, "");
+    Statement st(raw);
+    bindAll(db_, raw, params);
+    const int n = sqlite3_column_count(raw);
+    for (;;) {
+        int rc = sqlite3_step(raw);
+        if (rc == SQLITE_DONE)
+            break;
+        if (rc != SQLITE_ROW)
+            fail(rc, "");
+        Row row;
+        row.reserve(n);
+        for (int i = 0; i < n; ++i) {
+            switch (sqlite3_column_type(raw, i)) {
+            case SQLITE_INTEGER: row.emplace_back(static_cast<int64_t>(sqlite3_column_int64(raw, i))); break;
+            case SQLITE_FLOAT: row.emplace_back(sqlite3_column_double(raw, i)); break;
+            case SQLITE_TEXT: {
+                const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(raw, i));
+                row.emplace_back(std::string(t, static_cast<size_t>(sqlite3_column_bytes(raw, i))));
+                break;
+            }
+            case SQLITE_BLOB: {
+                const auto* p = static_cast<const uint8_t*>(sqlite3_column_blob(raw, i));
+                row.emplace_back(Bytes(p, p + sqlite3_column_bytes(raw, i)));
+                break;
+            }
+            default: row.emplace_back(); break;
+            }
+        }
+        onRow(std::move(row));
+    }
+}
+
+int64_t SqliteConnection::execute(const std::string& sql, const std::vector<Value>& params) {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &raw, nullptr) != SQLITE_OK)
+        fail(0, "");
+    Statement st(raw);
+    bindAll(db_, raw, params);
+    int rc;
+    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE)
+        fail(rc, "");
+    return sqlite3_changes64(db_);
+}
+
+// IMMEDIATE takes the write lock at once, so a conflict check and its write see one state.
+void SqliteConnection::begin() { exec("BEGIN IMMEDIATE"); }
+void SqliteConnection::commit() { exec("COMMIT"); }
+void SqliteConnection::rollback() noexcept {
+    if (!sqlite3_get_autocommit(db_))
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+} // namespace vemo::engine::sql

@@ -1,0 +1,42 @@
+#pragma once
+// One SQLite database file opened for the engine.
+#include "engine/drivers/sqlcommon/SqlConnection.h"
+
+#include <memory>
+#include <string>
+
+struct sqlite3;
+
+namespace vemo::engine::sql {
+
+class SqliteConnection : public SqlConnection {
+public:
+    // Opens an existing file only: a mistyped path must not leave a new empty database.
+    SqliteConnection(const std::string& path, bool readOnly, int busyTimeoutMs);
+    ~SqliteConnection() override;
+
+    std::string placeholder(int n) const override { return "?" + std::to_string(n); }
+    bool nullsFirstAscending() const override { return true; }
+    std::string nullSafeEquals(const std::string& column, const std::string& param, const FieldDef&) const override {
+        return column + " IS " + param;
+    }
+    void query(const std::string& sql, const std::vector<Value>& params,
+               const std::function<void(Row&&)>& onRow) override;
+    int64_t execute(const std::string& sql, const std::vector<Value>& params) override;
+    void begin() override;
+    void commit() override;
+    void rollback() noexcept override;
+
+    // Runs statements without parameters (DDL, PRAGMA).
+    void exec(const std::string& sql);
+    bool readOnly() const { return readOnly_; }
+    sqlite3* handle() const { return db_; }
+
+private:
+    [[noreturn]] void fail(int rc, const std::string& context) const;
+
+    sqlite3* db_ = nullptr;
+    bool readOnly_;
+};
+
+} // namespace vemo::engine::sql
