@@ -107,15 +107,19 @@ public:
 
 protected:
     void firstPaint() override;
-    void closeEvent(QCloseEvent* e) override;
+    bool closeQuery() override;   // FormCloseQuery
+    void closeHandler() override; // FormClose
     bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
     void buildLayout();
     void buildMenus();
     void wireTable();
-    void FormCloseQuery();
-    void FormClose();
+    bool postPending();      // posts an edit in progress; false (error shown) when it fails
+    void afterWrite();       // grid rows, record count and cached updates after a post/delete
+    void syncGrid();         // grid's current cell onto the dataset's current record
+    void loadEditors();      // the field panel's editor from the current record
+    void storeEditorText();  // the memo editors' text into the current record
     void DBG1Enter();
     void DBG1Exit();
     void DBG1DrawDataCell(int field);
@@ -123,7 +127,9 @@ private:
     void applyImeMode(int code);
     void applyFont();
     void setK15Caption();
-    void runGuarded(const std::function<void()>& action);
+    bool runGuarded(const std::function<void()>& action);
+    void focusChanged(QWidget* old, QWidget* now);
+    bool updateFailed_ = false;
     QWidget* focusedEditor() const;
 
     engine::Session& session_;

@@ -1,0 +1,498 @@
+#include "tablewin/TMDIChild.h"
+
+#include "tablewin/ImageEditor.h"
+#include "tablewin/ImeHints.h"
+#include "tablewin/TDBGrid2.h"
+#include "tablewin/TableModel.h"
+#include "tablewin/TableText.h"
+
+#include "engine/Session.h"
+#include "engine/Table.h"
+#include "shell/AppState.h"
+#include "shell/Prompt.h"
+#include "shell/Registry.h"
+#include "shell/RestoreRecords.h"
+#include "shell/Routines.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTextEdit>
+#include <QVBoxLayout>
+
+namespace vemo::tablewin {
+
+using engine::DataSetState;
+
+namespace {
+const QString kImeKey = shell::kRootKey + QStringLiteral("\\IMEMODE\\");
+}
+
+TMDIChild::TMDIChild(QWidget* parent) : TMDIChild(engine::Session::global(), parent) {}
+
+TMDIChild::TMDIChild(engine::Session& session, QWidget* parent)
+    : shell::ChildWindow(parent), session_(session), table_(std::make_unique<engine::Table>(session))
+{
+    // FormCreate
+    imeModes_ = defaultImeModes();
+    table_->setCachedUpdates(true);
+    QFont f(QStringLiteral("ＭＳ ゴシック"));
+    f.setPixelSize(13);
+    setFont(f);
+    resize(507, 374);
+    buildLayout();
+    buildMenus();
+    wireTable();
+    connect(qApp, &QApplication::focusChanged, this, &TMDIChild::focusChanged);
+    qApp->installEventFilter(this); // key preview: the window sees its controls' keys first
+}
+
+TMDIChild::~TMDIChild()
+{
+    qApp->removeEventFilter(this);
+    // FormDestroy: the table closes with the window; the model must not read it any more.
+    if (DBG1)
+        DBG1->setModel(nullptr);
+    table_->afterOpen = nullptr;
+    table_->onUpdateError = nullptr;
+    table_->close();
+}
+
+engine::Table& TMDIChild::Table1() const
+{
+    return *table_;
+}
+
+QString TMDIChild::captionFor(const QString& alias, const QString& table)
+{
+    return QStringLiteral("テーブル編集 - [") + (alias.isEmpty() ? QString() : alias + QLatin1Char(':')) + table
+           + QLatin1Char(']');
+}
+
+void TMDIChild::buildLayout()
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    Splitter2 = new QSplitter(Qt::Vertical, this);
+    Splitter2->setObjectName(QStringLiteral("Splitter2"));
+    Splitter1 = new QSplitter(Qt::Horizontal, Splitter2);
+    Splitter1->setObjectName(QStringLiteral("Splitter1"));
+    Field_Name = new QLabel(Splitter1);
+    Field_Name->setObjectName(QStringLiteral("Field_Name"));
+    auto* editors = new QWidget(Splitter1);
+    auto* el = new QVBoxLayout(editors);
+    el->setContentsMargins(0, 0, 0, 0);
+    DBI1 = new ImageEditor(editors);
+    DBI1->setObjectName(QStringLiteral("DBI1"));
+    DBI1->setToolTip(QStringLiteral("ﾃﾞｰﾀ入力ﾎﾞｯｸｽです。"));
+    DBM1 = new QTextEdit(editors);
+    DBM1->setObjectName(QStringLiteral("DBM1"));
+    DBM1->setToolTip(QStringLiteral("ﾃﾞｰﾀ入力ﾎﾞｯｸｽです。"));
+    DBM1->setAcceptRichText(false);
+    DBM1->setTabChangesFocus(false);
+    DBM1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    DBM1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    DBM2 = new QPlainTextEdit(editors);
+    DBM2->setObjectName(QStringLiteral("DBM2"));
+    for (QWidget* w : {static_cast<QWidget*>(DBI1), static_cast<QWidget*>(DBM1), static_cast<QWidget*>(DBM2)}) {
+        w->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(w, &QWidget::customContextMenuRequested, this,
+                [this, w](const QPoint& p) { PM1->exec(w->mapToGlobal(p)); });
+        el->addWidget(w);
+    }
+    DBI1->hide();
+    DBM1->hide();
+    Splitter1->setSizes({100, 400});
+    DBI1->changed = [this](const engine::Bytes& bytes) {
+        runGuarded([&] {
+            table_->setFieldValue(currentField_, bytes.empty() ? engine::Value{} : engine::Value{bytes});
+            model_->currentRowChanged();
+        });
+    };
+
+    DBG1 = new TDBGrid2(Splitter2);
+    DBG1->setObjectName(QStringLiteral("DBG1"));
+    DBG1->setToolTip(QStringLiteral("ﾃｰﾌﾞﾙの結果ｾｯﾄです。"));
+    QFont title(QStringLiteral("ＭＳ ゴシック"));
+    title.setPixelSize(13);
+    DBG1->horizontalHeader()->setFont(title);
+    DBG1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(DBG1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& p) { PM1->exec(DBG1->viewport()->mapToGlobal(p)); });
+    model_ = new TableModel(*table_, this);
+    model_->onError = [this](const QString& text) { shell::showError(this, text); };
+    DBG1->setModel(model_);
+    DBG1->rowChanging = [this](int row) {
+        storeEditorText();
+        const bool editing = table_->state() == DataSetState::Edit || table_->state() == DataSetState::Insert;
+        const bool ok = runGuarded([&] { model_->moveToRow(row); });
+        if (ok && editing)
+            afterWrite();
+        if (ok)
+            loadEditors();
+        return ok;
+    };
+    DBG1->cancelRecord = [this] { runGuarded([&] { model_->cancel(); loadEditors(); }); };
+    connect(DBG1, &TDBGrid2::focusedCellChanged, this, [this](int, int column) { DBG1DrawDataCell(column); });
+    Splitter2->addWidget(DBG1);
+    Splitter2->setStretchFactor(1, 1);
+    Splitter2->setSizes({25, 329});
+    layout->addWidget(Splitter2, 1);
+
+    auto* panel1 = new QWidget(this);
+    panel1->setObjectName(QStringLiteral("Panel1"));
+    panel1->setFixedHeight(20);
+    auto* pl = new QVBoxLayout(panel1);
+    pl->setContentsMargins(0, 0, 0, 0);
+    SB1 = new QStatusBar(panel1);
+    SB1->setObjectName(QStringLiteral("SB1"));
+    SB1->setSizeGripEnabled(false);
+    const std::array<QString, 6> texts{QStringLiteral("該当件数"), QStringLiteral("0"), QStringLiteral("ｲﾝﾃﾞｯｸｽ"),
+                                       QString(), QStringLiteral("ﾌｨﾙﾀ"), QStringLiteral("OFF")};
+    const std::array<int, 6> widths{60, 60, 60, 90, 40, 30};
+    for (int i = 0; i < 6; ++i) {
+        panels_[i] = new QLabel(texts[i], SB1);
+        panels_[i]->setMinimumWidth(widths[i]);
+        panels_[i]->setFrameShape(QFrame::Panel);
+        panels_[i]->setFrameShadow(QFrame::Sunken);
+        if (i == 1)
+            panels_[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        SB1->addWidget(panels_[i], i == 3 ? 1 : 0);
+    }
+    pl->addWidget(SB1);
+    PB1 = new QProgressBar(panel1);
+    PB1->setObjectName(QStringLiteral("PB1"));
+    PB1->setRange(0, 100);
+    PB1->hide();
+    pl->addWidget(PB1);
+    layout->addWidget(panel1);
+
+    // The memo editors write into the current record when they lose the focus.
+    DBM1->installEventFilter(this);
+    DBM2->installEventFilter(this);
+}
+
+void TMDIChild::wireTable()
+{
+    table_->afterOpen = [this](engine::Table&) {
+        model_->reset();
+        currentField_ = 0;
+        Table_Count();
+        if (table_->fieldCount() > 0)
+            DBG1->setCurrentIndex(model_->index(0, 0));
+        DBG1DrawDataCell(0);
+    };
+    table_->onUpdateError = [this](engine::Table&, const engine::EngineError& e, engine::UpdateKind) {
+        // Table1UpdateError: answer "abort"; Table_Count then drops the pending changes.
+        updateFailed_ = true;
+        if (e.code() == engine::ErrUpdateConflict)
+            shell::messageBox(this, QStringLiteral("他のユーザーとの競合により変更は更新されませんでした。"),
+                              QStringLiteral("確認"), QMessageBox::Warning);
+        else
+            shell::showError(this, QString::fromUtf8(e.what()));
+        return engine::UpdateAction::Abort;
+    };
+}
+
+QString TMDIChild::statusPanelText(int panel) const
+{
+    return panel >= 0 && panel < 6 ? panels_[panel]->text() : QString();
+}
+
+void TMDIChild::setStatusPanelText(int panel, const QString& text)
+{
+    if (panel >= 0 && panel < 6)
+        panels_[panel]->setText(text);
+}
+
+void TMDIChild::Table_Count()
+{
+    if (!table_->isOpen())
+        return;
+    setStatusPanelText(1, QString::fromStdString(thousands(table_->recordCount())));
+    if (!table_->cachedUpdates() || !table_->updatesPending())
+        return;
+    updateFailed_ = false;
+    bool applied = false;
+    try {
+        applied = table_->applyUpdates();
+    } catch (const std::exception& e) {
+        if (!updateFailed_)
+            shell::showError(this, QString::fromUtf8(e.what()));
+        updateFailed_ = true;
+    }
+    if (applied) {
+        table_->commitUpdates();
+        return;
+    }
+    // Pending changes that did not reach the table are dropped, so the grid shows what is stored.
+    table_->cancelUpdates();
+    model_->reload();
+    setStatusPanelText(1, QString::fromStdString(thousands(table_->recordCount())));
+    loadEditors();
+}
+
+void TMDIChild::afterWrite()
+{
+    model_->reload();
+    Table_Count();
+    syncGrid();
+}
+
+bool TMDIChild::postPending()
+{
+    storeEditorText();
+    const DataSetState st = table_->state();
+    if (st != DataSetState::Edit && st != DataSetState::Insert)
+        return true;
+    if (!runGuarded([&] { model_->post(); }))
+        return false;
+    afterWrite();
+    return true;
+}
+
+bool TMDIChild::runGuarded(const std::function<void()>& action)
+{
+    try {
+        action();
+        return true;
+    } catch (const std::exception& e) {
+        shell::showError(this, QString::fromUtf8(e.what()));
+        return false;
+    }
+}
+
+void TMDIChild::syncGrid()
+{
+    const int row = model_->currentRow();
+    if (row < 0 || row >= model_->rowCount() || model_->columnCount() == 0)
+        return;
+    const int col = std::clamp(DBG1->currentIndex().isValid() ? DBG1->currentIndex().column() : currentField_, 0,
+                               model_->columnCount() - 1);
+    if (DBG1->currentIndex().row() != row) {
+        const auto keep = DBG1->rowChanging;
+        DBG1->rowChanging = nullptr; // the dataset is already there
+        DBG1->setCurrentIndex(model_->index(row, col));
+        DBG1->rowChanging = keep;
+    }
+    loadEditors();
+}
+
+void TMDIChild::setImeModeAt(int position, int code)
+{
+    if (position < 0 || position >= kImeEntries)
+        return;
+    imeModes_[position] = static_cast<uint8_t>(code);
+    if (position == currentField_)
+        applyImeMode(code);
+}
+
+void TMDIChild::applyImeMode(int code)
+{
+    currentIme_ = code;
+    setProperty(kImeModeProperty, code);
+    for (QWidget* w : {static_cast<QWidget*>(DBG1), static_cast<QWidget*>(DBM1), static_cast<QWidget*>(DBM2)})
+        tablewin::applyImeMode(w, code);
+    if (auto* e = DBG1->cellEditor())
+        tablewin::applyImeMode(e, code);
+}
+
+void TMDIChild::DBG1DrawDataCell(int field)
+{
+    if (!table_->isOpen() || field < 0 || field >= table_->fieldCount())
+        return;
+    storeEditorText();
+    currentField_ = field;
+    if (field < kImeEntries)
+        applyImeMode(imeModes_[field]);
+    const auto& def = table_->fieldDefs()[field];
+    Field_Name->setText(QString::fromStdString(def.name));
+    DBI1->setVisible(def.type == engine::FieldType::Graphic);
+    DBM1->setVisible(def.type == engine::FieldType::FmtMemo);
+    DBM2->setVisible(def.type != engine::FieldType::Graphic && def.type != engine::FieldType::FmtMemo);
+    loadEditors();
+}
+
+void TMDIChild::loadEditors()
+{
+    if (!table_->isOpen() || currentField_ >= table_->fieldCount() || table_->recNo() < 0) {
+        DBM1->clear();
+        DBM2->clear();
+        DBI1->clearPicture();
+        return;
+    }
+    const auto& def = table_->fieldDefs()[currentField_];
+    const bool binary = engine::isBinaryType(def.type);
+    if (def.type == engine::FieldType::Graphic) {
+        const auto& v = table_->fieldValue(currentField_);
+        if (const auto* b = std::get_if<engine::Bytes>(&v))
+            DBI1->setBytes(*b);
+        else
+            DBI1->clearPicture();
+        return;
+    }
+    const QString text = QString::fromStdString(table_->fieldText(currentField_));
+    QWidget* ed = def.type == engine::FieldType::FmtMemo ? static_cast<QWidget*>(DBM1) : DBM2;
+    if (ed == DBM1 && DBM1->toPlainText() != text)
+        DBM1->setPlainText(text);
+    if (ed == DBM2 && DBM2->toPlainText() != text)
+        DBM2->setPlainText(text);
+    DBM1->setReadOnly(binary || !table_->canModify());
+    DBM2->setReadOnly(binary || !table_->canModify());
+}
+
+void TMDIChild::storeEditorText()
+{
+    if (!table_->isOpen() || currentField_ >= table_->fieldCount() || table_->recNo() < 0)
+        return;
+    const auto& def = table_->fieldDefs()[currentField_];
+    if (engine::isBinaryType(def.type))
+        return;
+    QString text;
+    if (DBM1->isVisible() || (def.type == engine::FieldType::FmtMemo))
+        text = DBM1->toPlainText();
+    else
+        text = DBM2->toPlainText();
+    if (def.type == engine::FieldType::FmtMemo ? !DBM1->document()->isModified() : !DBM2->document()->isModified())
+        return;
+    DBM1->document()->setModified(false);
+    DBM2->document()->setModified(false);
+    if (QString::fromStdString(table_->fieldText(currentField_)) == text)
+        return;
+    runGuarded([&] {
+        table_->setFieldText(currentField_, text.toStdString());
+        model_->currentRowChanged();
+    });
+}
+
+QWidget* TMDIChild::focusedEditor() const
+{
+    QWidget* f = QApplication::focusWidget();
+    if (f == DBI1 || f == DBM1 || f == DBM2)
+        return f;
+    return nullptr;
+}
+
+void TMDIChild::focusChanged(QWidget* old, QWidget* now)
+{
+    const bool wasGrid = old && (old == DBG1 || DBG1->isAncestorOf(old));
+    const bool isGrid = now && (now == DBG1 || DBG1->isAncestorOf(now));
+    if (isGrid && !wasGrid)
+        DBG1Enter();
+    else if (wasGrid && !isGrid)
+        DBG1Exit();
+    if (now == DBI1 || now == DBM1)
+        Menu_Change(now);
+    else if (now == DBM2)
+        Menu_Mode();
+    if (old == DBM1 || old == DBM2)
+        storeEditorText();
+    if (now && isAncestorOf(now) && currentField_ < kImeEntries)
+        tablewin::applyImeMode(now, currentIme_);
+}
+
+void TMDIChild::DBG1Enter()
+{
+    gridFocused_ = true;
+    Menu_Mode();
+}
+
+void TMDIChild::DBG1Exit()
+{
+    gridFocused_ = false;
+}
+
+void TMDIChild::Menu_Change(QWidget* editor)
+{
+    if (editor == DBM1)
+        shell::setEditorTabsByPixelHeight(DBM1, shell::settings().tabWidth);
+    Menu_Mode();
+}
+
+bool TMDIChild::eventFilter(QObject* watched, QEvent* e)
+{
+    if (e->type() == QEvent::KeyPress) {
+        auto* w = qobject_cast<QWidget*>(watched);
+        auto* ke = static_cast<QKeyEvent*>(e);
+        if (w && w->window() == window() && (w == this || isAncestorOf(w))
+            && (ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter)
+            && !(ke->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+            // FormKeyDown: Enter acts as Tab, and the IME mode follows the next field.
+            const int fields = table_->isOpen() ? table_->fieldCount() : 0;
+            currentField_ = fields > 0 && currentField_ + 1 < fields ? currentField_ + 1 : 0;
+            if (currentField_ < kImeEntries)
+                applyImeMode(imeModes_[currentField_]);
+            QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier, QStringLiteral("\t"));
+            QApplication::sendEvent(w, &tab);
+            return true;
+        }
+    }
+    return shell::ChildWindow::eventFilter(watched, e);
+}
+
+void TMDIChild::applyFont()
+{
+    const auto& s = shell::settings();
+    if (s.fontName.isEmpty())
+        return;
+    QFont f(s.fontName);
+    if (s.fontSize > 0)
+        f.setPointSize(s.fontSize);
+    setFont(f);
+}
+
+void TMDIChild::firstPaint()
+{
+    applyFont();
+    if (persistence() == 1) {
+        int state = 0;
+        try {
+            state = shell::strToInt(QStringLiteral("0") + shell::readSetting(shell::kRootKey, QStringLiteral("FIELDTYPE")));
+        } catch (const std::exception&) {
+            state = 0; // an unreadable setting leaves the normal naming
+        }
+        k15State_ = state == 1 ? 1 : 0;
+    }
+    setK15Caption();
+    if (shell::settings().rsmIme && persistence() == 1) {
+        const QString text = shell::readSetting(kImeKey + QString::fromStdString(table_->databaseName()).toUpper(),
+                                                QString::fromStdString(table_->tableName()).toUpper());
+        imeModes_ = readImeModes(text.toStdString());
+        if (currentField_ < kImeEntries)
+            applyImeMode(imeModes_[currentField_]);
+    }
+    Menu_Mode();
+}
+
+bool TMDIChild::closeQuery()
+{
+    // An edit still open is posted rather than dropped; if it cannot be, the window stays.
+    if (!postPending())
+        return false;
+    if (shell::settings().rsmIme && persistence() == 1)
+        shell::writeSetting(kImeKey + QString::fromStdString(table_->databaseName()).toUpper(),
+                            QString::fromStdString(table_->tableName()).toUpper(),
+                            QString::fromStdString(writeImeModes(imeModes_)));
+    if (shell::settings().rsmTable && persistence() == 1)
+        shell::writeRestoreRecord(shell::RestoreKind::Table, QString::fromStdString(table_->databaseName()),
+                                  QString::fromStdString(table_->tableName()));
+    return true;
+}
+
+void TMDIChild::closeHandler()
+{
+    if (persistence() == 1)
+        shell::deleteRestoreRecord(shell::RestoreKind::Table, QString::fromStdString(table_->databaseName()),
+                                   QString::fromStdString(table_->tableName()));
+}
+
+} // namespace vemo::tablewin
