@@ -1,0 +1,197 @@
+#include "engine/drivers/postgres/PgConnection.h"
+
+#include "engine/EngineError.h"
+#include "engine/drivers/sqlcommon/SqlText.h"
+
+#include <cstring>
+#include <libpq-fe.h>
+#include <memory>
+
+namespace vemo::engine::sql {
+
+namespace {
+
+struct ResultCloser {
+    void operator()(PGresult* r) const { PQclear(r); }
+};
+using Result = std::unique_ptr<PGresult, ResultCloser>;
+
+int codeForState(const std::string& state) {
+    if (state == "23505")
+        return ErrKeyViolation;
+    if (state == "23502")
+        return ErrRequiredField;
+    if (state == "28P01" || state == "28000")
+        return ErrLogin;
+    if (state == "42P01")
+        return ErrNotFound;
+    if (state == "55P03" || state == "40P01")
+        return ErrLocked;
+    if (state.rfind("22", 0) == 0)
+        return ErrConvert;
+    return ErrServer;
+}
+
+std::string trimmed(const char* s) {
+    std::string m = s ? s : "";
+    while (!m.empty() && (m.back() == '\n' || m.back() == ' '))
+        m.pop_back();
+    return m;
+}
+
+PGconn* open(const PgLogin& l) {
+    std::vector<const char*> keys, values;
+    auto add = [&](const char* k, const std::string& v) {
+        if (!v.empty()) {
+            keys.push_back(k);
+            values.push_back(v.c_str());
+        }
+    };
+    add("host", l.host);
+    add("port", l.port);
+    add("dbname", l.database);
+    add("user", l.user);
+    add("password", l.password);
+    add("sslmode", l.sslmode);
+    add("client_encoding", "UTF8");
+    add("application_name", "vemo32");
+    add("connect_timeout", "10");
+    keys.push_back(nullptr);
+    values.push_back(nullptr);
+    return PQconnectdbParams(keys.data(), values.data(), 0);
+}
+
+} // namespace
+
+PgConnection::PgConnection(const std::string& alias, PgLogin login, const LoginCallback& ask) {
+    conn_ = open(login);
+    if (PQstatus(conn_) != CONNECTION_OK && PQconnectionNeedsPassword(conn_) && login.password.empty()) {
+        std::string error = trimmed(PQerrorMessage(conn_));
+        PQfinish(conn_);
+        conn_ = nullptr;
+        if (!ask)
+            throw EngineError(ErrLogin, "サーバーがパスワードを求めています: " + error);
+        std::string user = login.user, password;
+        if (!ask(alias, user, password))
+            throw EngineError(ErrLogin, "ログインが取り消されました。");
+        login.user = user;
+        login.password = password;
+        conn_ = open(login);
+    }
+    if (PQstatus(conn_) != CONNECTION_OK) {
+        std::string error = trimmed(PQerrorMessage(conn_));
+        bool auth = PQconnectionNeedsPassword(conn_) || error.find("password") != std::string::npos ||
+                    error.find("authentication") != std::string::npos;
+        PQfinish(conn_);
+        conn_ = nullptr;
+        throw EngineError(auth ? ErrLogin : ErrServer, "サーバーに接続できません: " + error);
+    }
+    try {
+        exec("SET DateStyle = ISO, YMD");
+    } catch (...) {
+        PQfinish(conn_);
+        throw;
+    }
+}
+
+PgConnection::~PgConnection() { PQfinish(conn_); }
+
+// A connection lost earlier (server restarted) is tried once more before giving up.
+void PgConnection::ensureConnected() {
+    if (PQstatus(conn_) == CONNECTION_OK)
+        return;
+    PQreset(conn_);
+    if (PQstatus(conn_) != CONNECTION_OK)
+        throw EngineError(ErrServer, "サーバーとの接続が切れています: " + trimmed(PQerrorMessage(conn_)));
+    PQclear(PQexec(conn_, "SET DateStyle = ISO, YMD"));
+}
+
+std::string PgConnection::nullSafeEquals(const std::string& column, const std::string& param, const FieldDef& field) const {
+    // Types without an equality operator are compared in their text form.
+    static const char* const textOnly[] = {"json", "xml", "point", "line", "lseg", "box", "path", "polygon", "circle"};
+    for (const char* t : textOnly)
+        if (field.nativeType == t)
+            return "CAST(" + column + " AS text) IS NOT DISTINCT FROM CAST(" + param + " AS text)";
+    return column + " IS NOT DISTINCT FROM " + param;
+}
+
+static Result run(PGconn* conn, const std::string& sql, const std::vector<Value>& params) {
+    std::vector<std::string> texts(params.size());
+    std::vector<const char*> values(params.size());
+    std::vector<int> lengths(params.size()), formats(params.size());
+    for (size_t i = 0; i < params.size(); ++i) {
+        if (const auto* b = std::get_if<Bytes>(&params[i])) {
+            values[i] = reinterpret_cast<const char*>(b->data());
+            lengths[i] = static_cast<int>(b->size());
+            formats[i] = 1;
+            if (b->empty())
+                values[i] = "";
+            continue;
+        }
+        auto t = paramText(params[i]);
+        if (!t)
+            continue;
+        texts[i] = std::move(*t);
+        values[i] = texts[i].c_str();
+    }
+    Result r(PQexecParams(conn, sql.c_str(), static_cast<int>(params.size()), nullptr, values.data(),
+                          lengths.data(), formats.data(), 0));
+    auto status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
+        return r;
+    if (PQstatus(conn) != CONNECTION_OK)
+        throw EngineError(ErrServer, "サーバーとの接続が切れました: " + trimmed(PQerrorMessage(conn)));
+    const char* state = r ? PQresultErrorField(r.get(), PG_DIAG_SQLSTATE) : nullptr;
+    throw EngineError(codeForState(state ? state : ""), trimmed(r ? PQresultErrorMessage(r.get()) : PQerrorMessage(conn)));
+}
+
+void PgConnection::query(const std::string& sql, const std::vector<Value>& params, const std::function<void(Row&&)>& onRow) {
+    ensureConnected();
+    Result r = run(conn_, sql, params);
+    const int rows = PQntuples(r.get()), cols = PQnfields(r.get());
+    for (int i = 0; i < rows; ++i) {
+        Row row(static_cast<size_t>(cols));
+        for (int c = 0; c < cols; ++c)
+            if (!PQgetisnull(r.get(), i, c))
+                row[c] = std::string(PQgetvalue(r.get(), i, c), static_cast<size_t>(PQgetlength(r.get(), i, c)));
+        onRow(std::move(row));
+    }
+}
+
+int64_t PgConnection::execute(const std::string& sql, const std::vector<Value>& params) {
+    ensureConnected();
+    Result r = run(conn_, sql, params);
+    return parseInt(PQcmdTuples(r.get())).value_or(0);
+}
+
+void PgConnection::begin() { execute("BEGIN", {}); }
+void PgConnection::commit() { execute("COMMIT", {}); }
+void PgConnection::rollback() noexcept {
+    if (PQstatus(conn_) == CONNECTION_OK)
+        PQclear(PQexec(conn_, "ROLLBACK"));
+}
+
+Value PgConnection::toTyped(const Value& raw, const FieldDef& field) const {
+    const auto* text = std::get_if<std::string>(&raw);
+    if (text && isBinaryType(field.type) && field.nativeType == "bytea") {
+        size_t n = 0;
+        unsigned char* bytes = PQunescapeBytea(reinterpret_cast<const unsigned char*>(text->c_str()), &n);
+        if (!bytes)
+            return raw;
+        Bytes out(bytes, bytes + n);
+        PQfreemem(bytes);
+        return out;
+    }
+    if (text && field.nativeType == "money") {
+        std::string digits;
+        for (char c : *text)
+            if ((c >= '0' && c <= '9') || c == '.' || c == '-')
+                digits += c;
+        if (auto d = parseDouble(digits))
+            return *d;
+        return raw;
+    }
+    return SqlConnection::toTyped(raw, field);
+}
+
+} // namespace vemo::engine::sql

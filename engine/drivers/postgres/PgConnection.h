@@ -1,0 +1,45 @@
+#pragma once
+// One connection to a PostgreSQL server, in UTF8, text results.
+#include "engine/Driver.h"
+#include "engine/drivers/sqlcommon/SqlConnection.h"
+
+#include <string>
+
+struct pg_conn;
+
+namespace vemo::engine::sql {
+
+struct PgLogin {
+    std::string host, port, database, user, password, sslmode;
+};
+
+class PgConnection : public SqlConnection {
+public:
+    // Connects without a password unless one is given; asks `login` only when the server
+    // demands one. Throws ErrLogin for a refused or cancelled login, ErrServer otherwise.
+    PgConnection(const std::string& alias, PgLogin login, const LoginCallback& ask);
+    ~PgConnection() override;
+    PgConnection(const PgConnection&) = delete;
+    PgConnection& operator=(const PgConnection&) = delete;
+
+    std::string placeholder(int n) const override { return "$" + std::to_string(n); }
+    bool nullsFirstAscending() const override { return false; }
+    std::string nullSafeEquals(const std::string& column, const std::string& param, const FieldDef& field) const override;
+    void query(const std::string& sql, const std::vector<Value>& params,
+               const std::function<void(Row&&)>& onRow) override;
+    int64_t execute(const std::string& sql, const std::vector<Value>& params) override;
+    void begin() override;
+    void commit() override;
+    void rollback() noexcept override;
+    Value toTyped(const Value& raw, const FieldDef& field) const override;
+
+    // Statements without parameters or results (DDL).
+    void exec(const std::string& sql) { execute(sql, {}); }
+
+private:
+    void ensureConnected();
+
+    pg_conn* conn_ = nullptr;
+};
+
+} // namespace vemo::engine::sql

@@ -1,0 +1,40 @@
+#pragma once
+// A POSTGRESQL alias: one database on a server, one schema of it.
+#include "engine/Database.h"
+#include "engine/drivers/postgres/PgConnection.h"
+#include "engine/drivers/sqlcommon/SqlTableCursor.h"
+
+#include <memory>
+
+namespace vemo::engine::sql {
+
+class PgDatabase : public Database {
+public:
+    PgDatabase(const std::string& alias, const PgLogin& login, const std::string& schema, const LoginCallback& ask);
+
+    std::string driverName() const override { return "POSTGRESQL"; }
+    std::vector<std::string> tableNames(const std::string& pattern, bool extensions, bool systemTables) override;
+    std::vector<std::string> procedureNames() override;
+    std::vector<ProcParam> procedureParams(const std::string& name) override;
+    std::unique_ptr<Cursor> openTable(const std::string& name, const OpenOptions& options) override;
+    void createTable(const std::string& name, const std::vector<FieldDef>& fields,
+                     const std::vector<IndexDef>& indexes) override;
+    void deleteTable(const std::string& name) override;
+    void renameTable(const std::string& oldName, const std::string& newName) override;
+
+    SqlTableInfo tableInfo(const std::string& name);
+    PgConnection& connection() { return *conn_; }
+
+private:
+    struct Relation {
+        std::string oid, schema, name, kind;
+    };
+    bool lookup(const std::string& name, Relation& rel);
+    Relation require(const std::string& name);
+    std::string qualified(const std::string& table) const;
+
+    std::unique_ptr<PgConnection> conn_;
+    std::string schema_;
+};
+
+} // namespace vemo::engine::sql
