@@ -1,0 +1,455 @@
+#include "engine/Table.h"
+#include "engine/Database.h"
+#include "engine/FilterParser.h"
+#include "engine/Session.h"
+#include "engine/TableImpl.h"
+#include "engine/Value.h"
+
+#include <algorithm>
+
+namespace vemo::engine {
+
+namespace {
+const Value kNull{};
+}
+
+bool sameRowId(const RowId& a, const RowId& b) {
+    if (a.recno != -1 || b.recno != -1)
+        return a.recno == b.recno;
+    return !a.key.empty() && a.key == b.key;
+}
+
+// ---------------------------------------------------------------- view
+
+int64_t Table::Impl::viewCount() {
+    if (listed)
+        return static_cast<int64_t>(view.size());
+    int64_t inserts = 0;
+    for (const auto& p : pending)
+        inserts += p.kind == UpdateKind::Insert && !p.applied;
+    return cursor->count() + inserts;
+}
+
+bool Table::Impl::readView(int64_t index, Row& out, RowId& outId) {
+    if (index < 0)
+        return false;
+    int64_t entry = index;
+    if (listed) {
+        if (index >= static_cast<int64_t>(view.size()))
+            return false;
+        entry = view[index];
+    } else {
+        const int64_t n = cursor->count();
+        if (index >= n) {
+            int64_t k = index - n;
+            for (size_t i = 0; i < pending.size(); ++i)
+                if (pending[i].kind == UpdateKind::Insert && !pending[i].applied && k-- == 0) {
+                    entry = -static_cast<int64_t>(i) - 1;
+                    break;
+                }
+            if (entry >= 0)
+                return false;
+        }
+    }
+    if (entry < 0) {
+        const size_t k = static_cast<size_t>(-entry - 1);
+        out = pending[k].after;
+        outId = RowId{-2 - static_cast<int64_t>(k), {}};
+        return true;
+    }
+    if (!cursor->read(entry, out, outId))
+        return false;
+    for (const auto& p : pending)
+        if (p.kind == UpdateKind::Modify && !p.applied && sameRowId(p.id, outId))
+            out = p.after;
+    return true;
+}
+
+bool Table::Impl::passes(const Row& values) const { return !filter || driverFilters || filter->matches(values); }
+
+void Table::Impl::rebuildView() {
+    sticky = -1;
+    bool hidesDeletes = false;
+    for (const auto& p : pending)
+        hidesDeletes = hidesDeletes || (p.kind == UpdateKind::Delete && !p.applied);
+    const bool scan = filter && !driverFilters;
+    listed = scan || hidesDeletes;
+    view.clear();
+    if (!listed)
+        return;
+    const int64_t n = cursor->count();
+    Row r;
+    RowId rid;
+    for (int64_t pos = 0; pos < n; ++pos) {
+        if (!cursor->read(pos, r, rid))
+            break;
+        if (!pending.empty()) {
+            bool deleted = false;
+            for (const auto& p : pending) {
+                if (p.applied || !sameRowId(p.id, rid))
+                    continue;
+                if (p.kind == UpdateKind::Delete) deleted = true;
+                else if (p.kind == UpdateKind::Modify) r = p.after;
+            }
+            if (deleted)
+                continue;
+        }
+        if (!scan || filter->matches(r))
+            view.push_back(pos);
+    }
+    for (size_t i = 0; i < pending.size(); ++i)
+        if (pending[i].kind == UpdateKind::Insert && !pending[i].applied)
+            view.push_back(-static_cast<int64_t>(i) - 1);
+}
+
+int64_t Table::Impl::indexOfPosition(int64_t pos) const {
+    if (!listed)
+        return pos;
+    const auto stored = std::partition_point(view.begin(), view.end(), [](int64_t e) { return e >= 0; });
+    const auto it = std::lower_bound(view.begin(), stored, pos);
+    return it != stored && *it == pos ? it - view.begin() : -1;
+}
+
+// Keeps the listed view in step with one write of our own instead of scanning again: the
+// record left position oldPos and/or arrived at newPos; every other record keeps its order.
+void Table::Impl::afterWrite(int64_t oldPos, int64_t newPos, bool keepVisible) {
+    if (!listed)
+        return;
+    if (oldPos >= 0) {
+        if (sticky == oldPos) sticky = -1;
+        else if (sticky > oldPos) --sticky;
+        std::erase(view, oldPos);
+        for (auto& e : view)
+            if (e > oldPos) --e;
+    }
+    if (newPos >= 0) {
+        if (sticky >= newPos) ++sticky;
+        for (auto& e : view)
+            if (e >= newPos) ++e;
+        if (keepVisible) {
+            const auto stored = std::partition_point(view.begin(), view.end(), [](int64_t e) { return e >= 0; });
+            view.insert(std::lower_bound(view.begin(), stored, newPos), newPos);
+        }
+    }
+}
+
+// A record that no longer passes the filter leaves the view once the cursor moves off it.
+void Table::Impl::dropSticky() {
+    if (sticky < 0)
+        return;
+    const int64_t idx = indexOfPosition(sticky);
+    sticky = -1;
+    if (idx < 0)
+        return;
+    view.erase(view.begin() + idx);
+    if (current > idx || current >= static_cast<int64_t>(view.size()))
+        --current;
+}
+
+void Table::Impl::loadCurrent() {
+    const int64_t n = viewCount();
+    if (current >= n)
+        current = n - 1;
+    if (current < 0 || !readView(current, row, id)) {
+        current = n > 0 ? current : -1;
+        row.clear();
+        id = RowId{};
+    }
+}
+
+void Table::Impl::relocate(const RowId& target, int64_t fallbackIndex) {
+    int64_t idx = -1;
+    if (target.recno <= -2) { // a cached insert
+        const auto it = std::find(view.begin(), view.end(), -(-2 - target.recno) - 1);
+        if (listed && it != view.end())
+            idx = it - view.begin();
+    } else if (target.recno >= 0 || !target.key.empty()) {
+        const int64_t pos = cursor->positionOf(target);
+        if (pos >= 0)
+            idx = indexOfPosition(pos);
+    }
+    const int64_t n = viewCount();
+    current = idx >= 0 ? idx : std::clamp<int64_t>(fallbackIndex, n > 0 ? 0 : -1, n - 1);
+    bof = eof = n == 0;
+    loadCurrent();
+}
+
+void Table::Impl::requireOpen() const {
+    if (state == DataSetState::Inactive)
+        throw EngineError(ErrInvalidParam, "テーブルが開かれていません。");
+}
+
+void Table::Impl::requireClosed(const char* what) const {
+    if (state != DataSetState::Inactive)
+        throw EngineError(ErrInvalidParam, std::string("テーブルを閉じてから") + what + "してください。");
+}
+
+void Table::Impl::applyFilter() {
+    cursor->setFilter(nullptr);
+    filter.reset();
+    driverFilters = false;
+    if (filtered) {
+        auto parsed = std::make_unique<Filter>(filterText, cursor->fields(), filterOptions);
+        driverFilters = cursor->setFilter(parsed.get());
+        filter = std::move(parsed);
+    }
+}
+
+// ---------------------------------------------------------------- setup
+
+Table::Table(Session& session) : d(std::make_unique<Impl>(session)) {}
+Table::~Table() {
+    try {
+        close();
+    } catch (...) {
+    }
+}
+
+void Table::setDatabaseName(const std::string& alias) { d->requireClosed("データベース名を変更"); d->databaseName = alias; }
+const std::string& Table::databaseName() const { return d->databaseName; }
+void Table::setTableName(const std::string& name) { d->requireClosed("テーブル名を変更"); d->tableName = name; }
+const std::string& Table::tableName() const { return d->tableName; }
+const std::string& Table::indexName() const { return d->indexName; }
+void Table::setExclusive(bool on) { d->requireClosed("排他モードを変更"); d->exclusive = on; }
+bool Table::exclusive() const { return d->exclusive; }
+void Table::setReadOnly(bool on) { d->requireClosed("読み取り専用を変更"); d->readOnly = on; }
+void Table::setCachedUpdates(bool on) {
+    if (!on && !d->pending.empty())
+        throw EngineError(ErrInvalidParam, "未反映の変更があるため、キャッシュ更新を止められません。");
+    d->cachedUpdates = on;
+}
+bool Table::cachedUpdates() const { return d->cachedUpdates; }
+
+void Table::setIndexName(const std::string& name) {
+    if (d->state == DataSetState::Inactive) {
+        d->indexName = name;
+        return;
+    }
+    if (d->state != DataSetState::Browse)
+        post();
+    d->cursor->setOrder(name);
+    d->indexName = name;
+    const RowId keep = d->id;
+    d->rebuildView();
+    d->relocate(keep, 0);
+}
+
+// ---------------------------------------------------------------- open state
+
+void Table::open() {
+    if (d->state != DataSetState::Inactive)
+        return;
+    std::string name;
+    Database& db = d->session.databaseFor(d->databaseName, d->tableName, name);
+    OpenOptions options;
+    options.exclusive = d->exclusive;
+    options.readOnly = d->readOnly;
+    auto cursor = db.openTable(name, options);
+    if (!d->indexName.empty())
+        cursor->setOrder(d->indexName);
+    d->cursor = std::move(cursor);
+    d->database = &db;
+    d->nameInDatabase = name;
+    d->pending.clear();
+    try {
+        d->applyFilter();
+    } catch (...) {
+        d->filtered = false; // the table opens unfiltered; the error tells why
+        d->cursor.reset();
+        throw;
+    }
+    d->state = DataSetState::Browse;
+    d->rebuildView();
+    d->relocate(RowId{}, 0);
+    d->bof = true;
+    if (afterOpen)
+        afterOpen(*this);
+}
+
+void Table::close() {
+    if (d->state == DataSetState::Inactive)
+        return;
+    d->state = DataSetState::Browse;
+    d->buffer.clear();
+    d->pending.clear();
+    d->filter.reset();
+    d->cursor.reset();
+    d->database = nullptr;
+    d->view.clear();
+    d->listed = false;
+    d->row.clear();
+    d->id = RowId{};
+    d->current = -1;
+    d->state = DataSetState::Inactive;
+}
+
+void Table::refresh() {
+    d->requireOpen();
+    if (d->state != DataSetState::Browse)
+        post();
+    const RowId keep = d->id;
+    const int64_t index = d->current;
+    d->cursor->refresh();
+    d->rebuildView();
+    d->relocate(keep, index);
+}
+
+bool Table::isOpen() const { return d->state != DataSetState::Inactive; }
+DataSetState Table::state() const { return d->state; }
+
+std::string Table::readOnlyReason() const {
+    if (d->readOnly)
+        return "読み取り専用で開かれています。";
+    return d->cursor ? d->cursor->readOnlyReason() : std::string{};
+}
+
+bool Table::canModify() const { return isOpen() && readOnlyReason().empty(); }
+
+// ---------------------------------------------------------------- definitions
+
+const std::vector<FieldDef>& Table::fieldDefs() const {
+    d->requireOpen();
+    return d->cursor->fields();
+}
+std::vector<IndexDef> Table::indexDefs() const {
+    d->requireOpen();
+    return d->cursor->indexes();
+}
+int Table::fieldCount() const { return static_cast<int>(fieldDefs().size()); }
+int Table::fieldIndex(const std::string& name) const { return findField(fieldDefs(), name); }
+
+// ---------------------------------------------------------------- navigation
+
+void Table::first() {
+    d->requireOpen();
+    if (d->state != DataSetState::Browse) post();
+    d->dropSticky();
+    const int64_t n = d->viewCount();
+    d->current = n > 0 ? 0 : -1;
+    d->bof = true;
+    d->eof = n == 0;
+    d->loadCurrent();
+}
+
+void Table::last() {
+    d->requireOpen();
+    if (d->state != DataSetState::Browse) post();
+    d->dropSticky();
+    const int64_t n = d->viewCount();
+    d->current = n - 1;
+    d->eof = true;
+    d->bof = n == 0;
+    d->loadCurrent();
+}
+
+void Table::next() {
+    d->requireOpen();
+    if (d->state != DataSetState::Browse) post();
+    const bool onSticky = d->sticky >= 0 && d->current >= 0 && d->current == d->indexOfPosition(d->sticky);
+    const int64_t before = d->current;
+    d->dropSticky();
+    const int64_t n = d->viewCount();
+    if (onSticky && before < n) {
+        d->current = before; // the record after the one that left the view
+        d->bof = d->eof = false;
+    } else if (d->current + 1 < n) {
+        ++d->current;
+        d->bof = d->eof = false;
+    } else {
+        d->eof = true;
+    }
+    d->loadCurrent();
+}
+
+void Table::prior() {
+    d->requireOpen();
+    if (d->state != DataSetState::Browse) post();
+    d->dropSticky();
+    if (d->current > 0) {
+        --d->current;
+        d->bof = d->eof = false;
+    } else {
+        d->bof = true;
+    }
+    d->loadCurrent();
+}
+
+bool Table::eof() const { return d->state == DataSetState::Inactive || d->eof; }
+bool Table::bof() const { return d->state == DataSetState::Inactive || d->bof; }
+int64_t Table::recNo() const { return d->state == DataSetState::Inactive ? -1 : d->current; }
+
+void Table::moveTo(int64_t position) {
+    d->requireOpen();
+    if (d->state != DataSetState::Browse) post();
+    d->dropSticky();
+    const int64_t n = d->viewCount();
+    d->current = n > 0 ? std::clamp<int64_t>(position, 0, n - 1) : -1;
+    d->bof = d->eof = n == 0;
+    d->loadCurrent();
+}
+
+int64_t Table::recordCount() {
+    d->requireOpen();
+    return d->viewCount();
+}
+
+bool Table::isEmpty() { return recordCount() == 0; }
+
+bool Table::rowAt(int64_t position, Row& row) {
+    d->requireOpen();
+    RowId ignored;
+    return d->readView(position, row, ignored);
+}
+
+// ---------------------------------------------------------------- current record
+
+const Value& Table::fieldValue(int field) const {
+    d->requireOpen();
+    if (field < 0 || field >= fieldCount())
+        throw EngineError(ErrNotFound, "フィールド番号 " + std::to_string(field) + " はありません。");
+    const Row& r = d->state == DataSetState::Browse ? d->row : d->buffer;
+    return static_cast<size_t>(field) < r.size() ? r[field] : kNull;
+}
+
+std::string Table::fieldText(int field) const { return valueToText(fieldValue(field), fieldDefs()[field].type); }
+
+// ---------------------------------------------------------------- filter
+
+void Table::setFilter(const std::string& text) {
+    d->filterText = text;
+    if (d->state == DataSetState::Inactive || !d->filtered)
+        return;
+    setFiltered(true);
+}
+
+const std::string& Table::filter() const { return d->filterText; }
+bool Table::filtered() const { return d->filtered; }
+void Table::setFilterOptions(FilterOptions options) {
+    d->filterOptions = options;
+    if (d->state != DataSetState::Inactive && d->filtered)
+        setFiltered(true);
+}
+
+void Table::setFiltered(bool on) {
+    if (d->state == DataSetState::Inactive) {
+        d->filtered = on; // parsed against the fields when the table opens
+        return;
+    }
+    if (d->state != DataSetState::Browse)
+        post();
+    const RowId keep = d->id;
+    d->filtered = on;
+    try {
+        d->applyFilter();
+    } catch (...) {
+        d->filtered = false;
+        d->applyFilter();
+        d->rebuildView();
+        d->relocate(keep, 0);
+        throw;
+    }
+    d->rebuildView();
+    d->relocate(keep, 0);
+}
+
+} // namespace vemo::engine

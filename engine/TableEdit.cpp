@@ -1,0 +1,341 @@
+#include "engine/Database.h"
+#include "engine/FieldTypeNames.h"
+#include "engine/FilterParser.h"
+#include "engine/Session.h"
+#include "engine/TableImpl.h"
+
+#include <algorithm>
+
+namespace vemo::engine {
+
+namespace {
+
+bool isPendingInsert(const RowId& id) { return id.recno <= -2; }
+size_t pendingIndex(const RowId& id) { return static_cast<size_t>(-2 - id.recno); }
+
+// Runs a step however the enclosing block ends.
+template <typename F> class Finally {
+public:
+    explicit Finally(F f) : f_(std::move(f)) {}
+    ~Finally() {
+        try {
+            f_();
+        } catch (...) {
+        }
+    }
+    Finally(const Finally&) = delete;
+    Finally& operator=(const Finally&) = delete;
+
+private:
+    F f_;
+};
+
+} // namespace
+
+RowId Table::Impl::idFor(const RowId& old, const Row& values) const {
+    if (old.key.empty())
+        return old;
+    for (const auto& index : cursor->indexes()) {
+        if (!index.primary)
+            continue;
+        RowId id{old.recno, {}};
+        std::string_view rest = index.fields;
+        while (!rest.empty()) {
+            const size_t semi = rest.find(';');
+            const int f = findField(cursor->fields(), rest.substr(0, semi));
+            if (f < 0 || static_cast<size_t>(f) >= values.size())
+                return old;
+            id.key.push_back(values[f]);
+            rest = semi == std::string_view::npos ? std::string_view{} : rest.substr(semi + 1);
+        }
+        return id;
+    }
+    return old;
+}
+
+void Table::edit() {
+    d->requireOpen();
+    if (d->state != DataSetState::Browse)
+        return;
+    if (const std::string why = readOnlyReason(); !why.empty())
+        throw EngineError(ErrReadOnly, why);
+    if (d->current < 0) {
+        append();
+        return;
+    }
+    d->buffer = d->row;
+    d->buffer.resize(d->cursor->fields().size());
+    d->original = d->row;
+    d->state = DataSetState::Edit;
+}
+
+void Table::insert() {
+    d->requireOpen();
+    if (d->state != DataSetState::Browse)
+        post();
+    if (const std::string why = readOnlyReason(); !why.empty())
+        throw EngineError(ErrReadOnly, why);
+    d->buffer.assign(d->cursor->fields().size(), Value{});
+    d->state = DataSetState::Insert;
+}
+
+void Table::append() { insert(); }
+
+void Table::setFieldValue(int field, Value value) {
+    d->requireOpen();
+    if (field < 0 || field >= fieldCount())
+        throw EngineError(ErrNotFound, "フィールド番号 " + std::to_string(field) + " はありません。");
+    if (d->state == DataSetState::Browse)
+        edit();
+    d->buffer[field] = std::move(value);
+}
+
+void Table::setFieldText(int field, const std::string& text) {
+    d->requireOpen();
+    if (field < 0 || field >= fieldCount())
+        throw EngineError(ErrNotFound, "フィールド番号 " + std::to_string(field) + " はありません。");
+    setFieldValue(field, valueFromText(text, fieldDefs()[field].type));
+}
+
+void Table::post() {
+    d->requireOpen();
+    if (d->state == DataSetState::Browse)
+        return;
+    const auto& fields = d->cursor->fields();
+    for (size_t i = 0; i < fields.size(); ++i)
+        if (fields[i].required && fields[i].type != FieldType::AutoInc && isNull(d->buffer[i]))
+            throw EngineError(ErrRequiredField, "フィールド " + fields[i].name + " には値が必要です。");
+
+    if (d->state == DataSetState::Edit) {
+        if (d->buffer == d->original) {
+            d->state = DataSetState::Browse;
+            d->buffer.clear();
+            return;
+        }
+        if (isPendingInsert(d->id)) {
+            d->pending[pendingIndex(d->id)].after = d->buffer;
+        } else if (d->cachedUpdates) {
+            d->pending.push_back({UpdateKind::Modify, d->id, d->original, d->buffer});
+        } else {
+            const int64_t oldPos = d->listed ? d->view[d->current] : d->current;
+            d->cursor->update(d->id, d->original, d->buffer); // on failure the edit stays open
+            const RowId newId = d->idFor(d->id, d->buffer);
+            const int64_t newPos = d->cursor->positionOf(newId);
+            d->afterWrite(oldPos, newPos, true);
+            if (d->listed && newPos >= 0 && !d->passes(d->buffer))
+                d->sticky = newPos;
+            d->state = DataSetState::Browse;
+            d->relocate(newId, d->current);
+            d->buffer.clear();
+            if (afterPost)
+                afterPost(*this);
+            return;
+        }
+        d->state = DataSetState::Browse;
+        d->buffer.clear();
+        d->loadCurrent();
+    } else {
+        if (d->cachedUpdates) {
+            d->pending.push_back({UpdateKind::Insert, RowId{}, {}, d->buffer});
+            const RowId newId{-2 - static_cast<int64_t>(d->pending.size() - 1), {}};
+            if (d->listed)
+                d->view.push_back(-static_cast<int64_t>(d->pending.size()));
+            d->state = DataSetState::Browse;
+            d->buffer.clear();
+            d->relocate(newId, d->viewCount() - 1);
+        } else {
+            const RowId newId = d->cursor->insert(d->buffer);
+            const int64_t newPos = d->cursor->positionOf(newId);
+            if (newPos >= 0) {
+                d->afterWrite(-1, newPos, true);
+                Row stored;
+                RowId ignored;
+                if (d->listed && d->cursor->read(newPos, stored, ignored) && !d->passes(stored))
+                    d->sticky = newPos;
+            }
+            d->state = DataSetState::Browse;
+            d->buffer.clear();
+            d->relocate(newId, d->current);
+        }
+    }
+    d->eof = d->bof = false;
+    if (afterPost)
+        afterPost(*this);
+}
+
+void Table::cancel() {
+    d->requireOpen();
+    if (d->state == DataSetState::Browse)
+        return;
+    d->state = DataSetState::Browse;
+    d->buffer.clear();
+    d->loadCurrent();
+}
+
+void Table::remove() {
+    d->requireOpen();
+    if (d->state == DataSetState::Insert) {
+        cancel();
+        return;
+    }
+    cancel();
+    if (d->current < 0)
+        throw EngineError(ErrNotFound, "削除するレコードがありません。");
+    if (const std::string why = readOnlyReason(); !why.empty())
+        throw EngineError(ErrReadOnly, why);
+    if (isPendingInsert(d->id)) {
+        d->pending[pendingIndex(d->id)].applied = true; // never written: nothing to undo
+        d->rebuildView();
+        d->relocate(RowId{}, d->current);
+    } else if (d->cachedUpdates) {
+        d->pending.push_back({UpdateKind::Delete, d->id, d->row, {}});
+        d->rebuildView();
+        d->relocate(RowId{}, d->current);
+    } else {
+        const int64_t pos = d->listed ? d->view[d->current] : d->current;
+        d->cursor->remove(d->id, d->row);
+        d->afterWrite(pos, -1, false);
+        d->relocate(RowId{}, d->current);
+    }
+    if (afterDelete)
+        afterDelete(*this);
+}
+
+// ---------------------------------------------------------------- cached updates
+
+bool Table::updatesPending() const {
+    return std::any_of(d->pending.begin(), d->pending.end(), [](const PendingUpdate& p) { return !p.applied; });
+}
+
+bool Table::applyUpdates() {
+    d->requireOpen();
+    if (d->state != DataSetState::Browse)
+        post();
+    RowId target = d->id;
+    const int64_t index = d->current;
+    Finally restore([&] {
+        d->rebuildView();
+        d->relocate(target, index);
+    });
+    bool all = true;
+    for (size_t i = 0; i < d->pending.size(); ++i) {
+        PendingUpdate& p = d->pending[i];
+        if (p.applied)
+            continue;
+        try {
+            switch (p.kind) {
+            case UpdateKind::Modify:
+                d->cursor->update(p.id, p.before, p.after);
+                if (sameRowId(target, p.id))
+                    target = d->idFor(p.id, p.after);
+                break;
+            case UpdateKind::Insert: {
+                const RowId newId = d->cursor->insert(p.after);
+                if (isPendingInsert(target) && pendingIndex(target) == i)
+                    target = newId;
+                break;
+            }
+            case UpdateKind::Delete:
+                d->cursor->remove(p.id, p.before);
+                break;
+            }
+            p.applied = true;
+        } catch (const EngineError& e) {
+            const UpdateAction action = onUpdateError ? onUpdateError(*this, e, p.kind) : UpdateAction::Fail;
+            all = false;
+            if (action == UpdateAction::Fail)
+                throw;
+            if (action == UpdateAction::Abort)
+                break;
+            p.applied = true; // Skip: dropped, nothing written
+        }
+    }
+    return all;
+}
+
+void Table::commitUpdates() {
+    d->requireOpen();
+    RowId target = d->id;
+    if (isPendingInsert(target))
+        target = RowId{};
+    const int64_t index = d->current;
+    Finally restore([&] {
+        d->rebuildView();
+        d->relocate(target, index);
+    });
+    std::erase_if(d->pending, [](const PendingUpdate& p) { return p.applied; });
+}
+
+void Table::cancelUpdates() {
+    d->requireOpen();
+    cancel();
+    RowId target = isPendingInsert(d->id) ? RowId{} : d->id;
+    const int64_t index = d->current;
+    Finally restore([&] {
+        d->rebuildView();
+        d->relocate(target, index);
+    });
+    d->pending.clear();
+}
+
+// ---------------------------------------------------------------- table operations
+
+void Table::deleteTable() {
+    d->requireClosed("削除");
+    std::string name;
+    d->session.databaseFor(d->databaseName, d->tableName, name).deleteTable(name);
+}
+
+void Table::renameTable(const std::string& newName) {
+    d->requireClosed("名前を変更");
+    std::string name;
+    d->session.databaseFor(d->databaseName, d->tableName, name).renameTable(name, newName);
+    if (d->databaseName.empty())
+        d->tableName = (std::filesystem::path(d->tableName).parent_path() / newName).string();
+    else
+        d->tableName = newName;
+}
+
+void Table::createTable(const std::vector<FieldDef>& fields, const std::vector<IndexDef>& indexes) {
+    d->requireClosed("作成");
+    std::string name;
+    d->session.databaseFor(d->databaseName, d->tableName, name).createTable(name, fields, indexes);
+}
+
+void Table::emptyTable() {
+    const bool wasOpen = isOpen();
+    if (!wasOpen)
+        open();
+    try {
+        if (d->state != DataSetState::Browse)
+            post();
+        if (updatesPending())
+            throw EngineError(ErrInvalidParam, "未反映の変更があるため、全件削除できません。");
+        if (const std::string why = readOnlyReason(); !why.empty())
+            throw EngineError(ErrReadOnly, why);
+        // From the end, so that the positions still to visit do not move.
+        Row row;
+        RowId id;
+        for (int64_t i = d->viewCount() - 1; i >= 0; --i) {
+            const int64_t pos = d->listed ? d->view[i] : i;
+            if (pos < 0 || !d->cursor->read(pos, row, id))
+                continue;
+            d->cursor->remove(id, row);
+        }
+        d->pending.clear();
+        d->rebuildView();
+        d->relocate(RowId{}, 0);
+    } catch (...) {
+        if (!wasOpen)
+            close();
+        else {
+            d->rebuildView();
+            d->relocate(RowId{}, 0);
+        }
+        throw;
+    }
+    if (!wasOpen)
+        close();
+}
+
+} // namespace vemo::engine
