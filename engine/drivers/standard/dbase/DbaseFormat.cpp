@@ -1,8 +1,41 @@
-// Placeholder until this part of the engine lands; it reports itself as unavailable.
-#include "engine/EngineError.h"
 #include "engine/drivers/standard/TableFormat.h"
-#include "engine/SampleData.h"
-namespace vemo::engine {
-namespace standard { std::unique_ptr<TableFormat> makeDbaseFormat() { throw EngineError(ErrNotSupported, "dBASE not available"); } }
-void writeDbaseSample(const std::filesystem::path&) { throw EngineError(ErrNotSupported, "dBASE not available"); }
-}
+#include "engine/drivers/standard/dbase/DbfCreate.h"
+#include "engine/drivers/standard/dbase/DbfCursor.h"
+#include "engine/drivers/standard/dbase/DbfTable.h"
+
+namespace vemo::engine::standard {
+namespace {
+
+class DbaseFormat : public TableFormat {
+public:
+    std::string name() const override { return "DBASE"; }
+    std::string extension() const override { return ".DBF"; }
+
+    std::unique_ptr<Cursor> open(const std::filesystem::path& file, const OpenOptions& options) override {
+        return std::make_unique<dbase::DbfCursor>(file, options);
+    }
+
+    void create(const std::filesystem::path& file, const std::vector<FieldDef>& fields,
+                const std::vector<IndexDef>& indexes) override {
+        dbase::createDbf(file, fields, indexes);
+    }
+
+    std::vector<std::filesystem::path> companionFiles(const std::filesystem::path& file) override {
+        std::vector<std::filesystem::path> out;
+        std::error_code ec;
+        if (std::filesystem::exists(file, ec))
+            out.push_back(file);
+        for (const char* ext : {".DBT", ".FPT", ".MDX", ".CDX", ".NDX"}) {
+            auto p = dbase::findCompanion(file, ext);
+            if (!p.empty())
+                out.push_back(p);
+        }
+        return out;
+    }
+};
+
+} // namespace
+
+std::unique_ptr<TableFormat> makeDbaseFormat() { return std::make_unique<DbaseFormat>(); }
+
+} // namespace vemo::engine::standard

@@ -1,0 +1,182 @@
+#include "engine/drivers/standard/StandardDatabase.h"
+#include "engine/EngineError.h"
+#include "engine/drivers/standard/TableLock.h"
+
+#include <algorithm>
+#include <fnmatch.h>
+#include <set>
+#include <strings.h>
+
+namespace vemo::engine::standard {
+namespace {
+
+enum class Kind { None, Paradox, Dbase };
+
+Kind kindOfExtension(const std::string& ext) {
+    if (strcasecmp(ext.c_str(), ".DB") == 0)
+        return Kind::Paradox;
+    if (strcasecmp(ext.c_str(), ".DBF") == 0)
+        return Kind::Dbase;
+    return Kind::None;
+}
+
+bool matches(const std::string& pattern, const std::string& text) {
+    return fnmatch(pattern.c_str(), text.c_str(), FNM_CASEFOLD) == 0;
+}
+
+} // namespace
+
+std::filesystem::path findFileNoCase(const std::filesystem::path& dir, const std::string& name) {
+    std::error_code ec;
+    const auto exact = dir / name;
+    if (std::filesystem::is_regular_file(exact, ec))
+        return exact;
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+        if (strcasecmp(e.path().filename().c_str(), name.c_str()) == 0 && e.is_regular_file(ec))
+            return e.path();
+    return {};
+}
+
+StandardDatabase::StandardDatabase(std::filesystem::path directory, std::string defaultDriver)
+    : dir_(std::move(directory)), defaultDbase_(strcasecmp(defaultDriver.c_str(), "DBASE") == 0) {}
+
+TableFormat& StandardDatabase::format(bool dbase) {
+    auto& slot = dbase ? dbase_ : paradox_;
+    if (!slot)
+        slot = dbase ? makeDbaseFormat() : makeParadoxFormat();
+    return *slot;
+}
+
+std::vector<std::string> StandardDatabase::tableNames(const std::string& pattern, bool extensions, bool) {
+    const std::string pat = pattern.empty() ? "*" : pattern;
+    std::vector<std::string> out;
+    std::set<std::string> seen;
+    std::error_code ec;
+    std::vector<std::filesystem::path> files;
+    for (const auto& e : std::filesystem::directory_iterator(dir_, ec))
+        if (e.is_regular_file(ec) && kindOfExtension(e.path().extension().string()) != Kind::None)
+            files.push_back(e.path().filename());
+    if (ec && files.empty() && !std::filesystem::is_directory(dir_))
+        throw EngineError(ErrNotFound, "ディレクトリが見つかりません: " + dir_.string());
+    std::sort(files.begin(), files.end());
+    for (const auto& f : files) {
+        const std::string full = f.string();
+        const std::string stem = f.stem().string();
+        const bool hit = matches(pat, full) || (pat.find('.') == std::string::npos && matches(pat, stem));
+        if (!hit)
+            continue;
+        std::string name = extensions ? full : stem;
+        std::string key = name;
+        std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::toupper(c); });
+        if (seen.insert(key).second)
+            out.push_back(name);
+    }
+    return out;
+}
+
+StandardDatabase::Resolved StandardDatabase::resolveExisting(const std::string& name) {
+    std::filesystem::path given(name);
+    std::filesystem::path dir = given.has_parent_path() ? (given.is_absolute() ? given.parent_path() : dir_ / given.parent_path()) : dir_;
+    const std::string base = given.filename().string();
+    const Kind kind = kindOfExtension(given.extension().string());
+    if (kind != Kind::None) {
+        auto file = findFileNoCase(dir, base);
+        if (!file.empty())
+            return {file, &format(kind == Kind::Dbase)};
+    } else {
+        // Without an extension the default driver's type comes first, then the other one.
+        for (bool dbase : {defaultDbase_, !defaultDbase_}) {
+            auto file = findFileNoCase(dir, base + (dbase ? ".DBF" : ".DB"));
+            if (!file.empty())
+                return {file, &format(dbase)};
+        }
+    }
+    throw EngineError(ErrNotFound, "テーブルが見つかりません: " + name);
+}
+
+StandardDatabase::Resolved StandardDatabase::resolveNew(const std::string& name) {
+    std::filesystem::path given(name);
+    std::filesystem::path dir = given.has_parent_path() ? (given.is_absolute() ? given.parent_path() : dir_ / given.parent_path()) : dir_;
+    std::string base = given.filename().string();
+    if (base.empty())
+        throw EngineError(ErrInvalidParam, "テーブル名がありません。");
+    Kind kind = kindOfExtension(given.extension().string());
+    if (kind == Kind::None) {
+        kind = defaultDbase_ ? Kind::Dbase : Kind::Paradox;
+        base += kind == Kind::Dbase ? ".DBF" : ".DB";
+    }
+    return {dir / base, &format(kind == Kind::Dbase)};
+}
+
+std::unique_ptr<Cursor> StandardDatabase::openTable(const std::string& name, const OpenOptions& options) {
+    Resolved r = resolveExisting(name);
+    auto lock = std::make_unique<TableLock>(r.file, options.exclusive, r.file.filename().string());
+    auto cursor = r.format->open(r.file, options);
+    return lockedCursor(std::move(lock), std::move(cursor));
+}
+
+void StandardDatabase::createTable(const std::string& name, const std::vector<FieldDef>& fields,
+                                   const std::vector<IndexDef>& indexes) {
+    Resolved r = resolveNew(name);
+    if (!findFileNoCase(r.file.parent_path(), r.file.filename().string()).empty())
+        throw EngineError(ErrInvalidParam, "テーブルは既にあります: " + r.file.filename().string());
+    r.format->create(r.file, fields, indexes);
+}
+
+void StandardDatabase::deleteTable(const std::string& name) {
+    Resolved r = resolveExisting(name);
+    TableLock lock(r.file, true, r.file.filename().string());
+    auto files = r.format->companionFiles(r.file);
+    // Companions first: if anything fails the table file is still there to retry with.
+    std::reverse(files.begin(), files.end());
+    for (const auto& f : files) {
+        std::error_code ec;
+        std::filesystem::remove(f, ec);
+        if (ec)
+            throw EngineError(ErrIO, "ファイルを削除できません: " + f.string() + " (" + ec.message() + ")");
+    }
+}
+
+void StandardDatabase::renameTable(const std::string& oldName, const std::string& newName) {
+    Resolved from = resolveExisting(oldName);
+    std::filesystem::path target(newName);
+    std::string newStem = target.stem().string();
+    if (newStem.empty() || target.has_parent_path())
+        throw EngineError(ErrInvalidParam, "新しいテーブル名が不正です: " + newName);
+    const Kind newKind = kindOfExtension(target.extension().string());
+    if (!target.extension().empty() && newKind == Kind::None)
+        newStem = target.filename().string();
+    else if (newKind != Kind::None && newKind != kindOfExtension(from.file.extension().string()))
+        throw EngineError(ErrInvalidParam, "拡張子を変えて名前を変更することはできません: " + newName);
+    const std::filesystem::path dir = from.file.parent_path();
+
+    TableLock lock(from.file, true, from.file.filename().string());
+    const auto files = from.format->companionFiles(from.file);
+    const std::string oldStem = from.file.stem().string();
+    std::vector<std::pair<std::filesystem::path, std::filesystem::path>> moves;
+    for (const auto& f : files) {
+        // Keep what follows the table's base name (".DBT", ".X02", ".mdx") as it is.
+        const std::string fname = f.filename().string();
+        const std::string rest = fname.size() >= oldStem.size() ? fname.substr(oldStem.size()) : f.extension().string();
+        const auto to = dir / (newStem + rest);
+        if (!findFileNoCase(dir, to.filename().string()).empty() &&
+            strcasecmp(to.filename().c_str(), fname.c_str()) != 0)
+            throw EngineError(ErrInvalidParam, "同じ名前のファイルが既にあります: " + to.filename().string());
+        moves.emplace_back(f, to);
+    }
+    std::vector<std::pair<std::filesystem::path, std::filesystem::path>> done;
+    for (const auto& [f, to] : moves) {
+        std::error_code ec;
+        std::filesystem::rename(f, to, ec);
+        if (ec) {
+            for (auto it = done.rbegin(); it != done.rend(); ++it) {
+                std::error_code back;
+                std::filesystem::rename(it->second, it->first, back);
+            }
+            throw EngineError(ErrIO, "名前を変更できません: " + f.string() + " (" + ec.message() + ")");
+        }
+        done.emplace_back(f, to);
+    }
+}
+
+} // namespace vemo::engine::standard

@@ -1,0 +1,15 @@
+#pragma once
+// Creating a new dBASE IV table (with its .DBT memo file and production .MDX).
+#include "engine/Definitions.h"
+
+#include <filesystem>
+#include <vector>
+
+namespace vemo::engine::dbase {
+
+// Fails with ErrInvalidParam for definitions dBASE cannot hold, and when the file exists.
+// On failure no file of the table is left behind.
+void createDbf(const std::filesystem::path& file, const std::vector<FieldDef>& fields,
+               const std::vector<IndexDef>& indexes);
+
+} // namespace vemo::engine::dbase

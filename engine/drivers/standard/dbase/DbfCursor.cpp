@@ -1,0 +1,188 @@
+#include "engine/drivers/standard/dbase/DbfCursor.h"
+#include "engine/EngineError.h"
+
+#include <algorithm>
+
+namespace vemo::engine::dbase {
+namespace {
+
+const char* variantName(Variant v) {
+    switch (v) {
+    case Variant::Dbase7: return "dBASE 7";
+    case Variant::FoxPro: return "FoxPro";
+    case Variant::VisualFoxPro: return "Visual FoxPro";
+    default: return "dBASE";
+    }
+}
+
+} // namespace
+
+DbfCursor::DbfCursor(const std::filesystem::path& file, const OpenOptions& options) {
+    bool writable = !options.readOnly;
+    try {
+        table_ = std::make_unique<DbfTable>(file, writable);
+    } catch (const EngineError& e) {
+        if (!writable || e.code() != ErrReadOnly)
+            throw;
+        writable = false;
+        table_ = std::make_unique<DbfTable>(file, false);
+        readOnly_ = "ファイルに書き込む権限がありません";
+    }
+    const DbfHeader& h = table_->header();
+    for (int i : table_->visibleFields())
+        fields_.push_back(fieldDefOf(h.fields[static_cast<size_t>(i)], h.variant));
+    indexes_ = std::make_unique<IndexSet>(*table_);
+    flags_ = [this](uint32_t r) { return table_->isDeleted(r); };
+    live_.reset(table_->recordCount());
+
+    if (options.readOnly) {
+        readOnly_ = "読み取り専用で開いています";
+    } else if (!readOnly_.empty()) {
+    } else if (!table_->damage().empty()) {
+        readOnly_ = "テーブルが壊れています: " + table_->damage();
+    } else if (h.variant != Variant::Dbase3 && h.variant != Variant::Dbase4) {
+        readOnly_ = std::string(variantName(h.variant)) + " 形式のテーブルへの書き込みには対応していません";
+    } else if (auto it = std::find_if(h.fields.begin(), h.fields.end(), [](const DbfField& f) { return !canWriteType(f.type); });
+               it != h.fields.end()) {
+        readOnly_ = "フィールド " + it->name + " の型 '" + std::string(1, it->type) + "' には書き込めません";
+    } else if (!indexes_->problem().empty()) {
+        readOnly_ = indexes_->problem();
+    }
+}
+
+void DbfCursor::requireWritable() const {
+    if (!readOnly_.empty())
+        throw EngineError(ErrReadOnly, "テーブル " + table_->tableName() + " は読み取り専用です: " + readOnly_);
+}
+
+void DbfCursor::setOrder(const std::string& indexName) {
+    if (indexName.empty()) {
+        ordered_.reset();
+        order_.clear();
+        return;
+    }
+    ordered_ = indexes_->order(indexName);
+    order_ = indexName;
+}
+
+int64_t DbfCursor::count() {
+    if (ordered_)
+        return static_cast<int64_t>(ordered_->size());
+    return live_.liveCount(flags_);
+}
+
+int64_t DbfCursor::recnoAt(int64_t pos) {
+    if (pos < 0)
+        return -1;
+    if (ordered_)
+        return pos < static_cast<int64_t>(ordered_->size()) ? (*ordered_)[static_cast<size_t>(pos)] : -1;
+    return live_.recnoAt(pos, flags_);
+}
+
+bool DbfCursor::read(int64_t pos, Row& row, RowId& id) {
+    const int64_t recno = recnoAt(pos);
+    if (recno < 0)
+        return false;
+    table_->decode(table_->record(static_cast<uint32_t>(recno)), row);
+    id.recno = recno + 1;
+    id.key.clear();
+    return true;
+}
+
+int64_t DbfCursor::positionOf(const RowId& id) {
+    if (id.recno < 1 || id.recno > table_->recordCount())
+        return -1;
+    const auto recno = static_cast<uint32_t>(id.recno - 1);
+    if (ordered_) {
+        auto it = std::find(ordered_->begin(), ordered_->end(), recno);
+        return it == ordered_->end() ? -1 : it - ordered_->begin();
+    }
+    return live_.positionOf(recno, flags_);
+}
+
+void DbfCursor::refresh() {
+    table_->reload();
+    live_.reset(table_->recordCount());
+    if (!order_.empty())
+        ordered_ = indexes_->order(order_);
+}
+
+std::vector<uint8_t> DbfCursor::checkedRecord(const RowId& id, const Row& before) {
+    if (id.recno < 1 || id.recno > table_->recordCount())
+        table_->reload();
+    if (id.recno < 1 || id.recno > table_->recordCount())
+        throw EngineError(ErrUpdateConflict, "レコードが見つかりません: " + table_->tableName());
+    std::vector<uint8_t> rec = table_->freshRecord(static_cast<uint32_t>(id.recno - 1));
+    if (rec[0] == '*')
+        throw EngineError(ErrUpdateConflict, "レコードは他のユーザーによって削除されています: " + table_->tableName());
+    Row current;
+    table_->decode(rec.data(), current);
+    if (current != before)
+        throw EngineError(ErrUpdateConflict, "レコードは他のユーザーによって変更されています: " + table_->tableName());
+    return rec;
+}
+
+void DbfCursor::afterWrite() {
+    if (table_->recordCount() != live_.records())
+        live_.reset(table_->recordCount());
+    if (!order_.empty())
+        ordered_ = indexes_->order(order_);
+}
+
+RowId DbfCursor::insert(const Row& values) {
+    requireWritable();
+    if (values.size() > fields_.size())
+        throw EngineError(ErrInvalidParam, "値の数がフィールドの数より多くなっています。");
+    std::vector<uint8_t> rec = table_->blankRecord();
+    const DbfHeader& h = table_->header();
+    const auto& vis = table_->visibleFields();
+    for (size_t i = 0; i < values.size(); ++i)
+        encodeField(h.fields[static_cast<size_t>(vis[i])], values[i], rec.data(), table_->codepage(), table_->memo());
+    indexes_->checkUnique(rec.data(), 0xFFFFFFFFu);
+    const bool caughtUp = live_.records() == table_->recordCount();
+    const uint32_t recno = table_->appendRecord(rec.data());
+    if (caughtUp && recno == live_.records())
+        live_.appended(recno);
+    if (!indexes_->empty())
+        indexes_->rebuild();
+    afterWrite();
+    return RowId{static_cast<int64_t>(recno) + 1, {}};
+}
+
+void DbfCursor::update(const RowId& id, const Row& before, const Row& after) {
+    requireWritable();
+    if (after.size() != fields_.size())
+        throw EngineError(ErrInvalidParam, "値の数がフィールドの数と合いません。");
+    std::vector<uint8_t> rec = checkedRecord(id, before);
+    const DbfHeader& h = table_->header();
+    const auto& vis = table_->visibleFields();
+    bool changed = false;
+    for (size_t i = 0; i < after.size(); ++i) {
+        if (i < before.size() && after[i] == before[i])
+            continue;
+        encodeField(h.fields[static_cast<size_t>(vis[i])], after[i], rec.data(), table_->codepage(), table_->memo());
+        changed = true;
+    }
+    if (!changed)
+        return;
+    const auto recno = static_cast<uint32_t>(id.recno - 1);
+    indexes_->checkUnique(rec.data(), recno);
+    table_->writeRecord(recno, rec.data());
+    if (!indexes_->empty())
+        indexes_->rebuild();
+    afterWrite();
+}
+
+void DbfCursor::remove(const RowId& id, const Row& before) {
+    requireWritable();
+    std::vector<uint8_t> rec = checkedRecord(id, before);
+    rec[0] = '*';
+    const auto recno = static_cast<uint32_t>(id.recno - 1);
+    table_->writeRecord(recno, rec.data());
+    live_.markDeleted(recno);
+    // Deleted records keep their keys in dBASE indexes until the table is packed, so the
+    // index files stay as they are.
+    afterWrite();
+}
+
+} // namespace vemo::engine::dbase

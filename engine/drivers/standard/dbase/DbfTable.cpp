@@ -1,0 +1,174 @@
+#include "engine/drivers/standard/dbase/DbfTable.h"
+#include "engine/EngineError.h"
+#include "engine/drivers/standard/dbase/TextDecoder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <strings.h>
+
+namespace vemo::engine::dbase {
+namespace {
+
+constexpr size_t ReadAheadBytes = 256 * 1024;
+
+// Serialises appends between processes and cursors without blocking readers: an
+// open-file-description lock on a byte far past any real data.
+class AppendLock {
+public:
+    explicit AppendLock(int fd) : fd_(fd) { set(F_WRLCK); }
+    ~AppendLock() { set(F_UNLCK); }
+    AppendLock(const AppendLock&) = delete;
+    AppendLock& operator=(const AppendLock&) = delete;
+
+private:
+    void set(short type) {
+        struct flock fl {};
+        fl.l_type = type;
+        fl.l_whence = SEEK_SET;
+        fl.l_start = 0x7FFFFFFF00LL;
+        fl.l_len = 1;
+        ::fcntl(fd_, F_OFD_SETLKW, &fl);
+    }
+    int fd_;
+};
+
+} // namespace
+
+std::filesystem::path findCompanion(const std::filesystem::path& table, const std::string& extension) {
+    std::filesystem::path want = table;
+    want.replace_extension(extension);
+    std::error_code ec;
+    if (std::filesystem::exists(want, ec))
+        return want;
+    const std::string stem = table.stem().string();
+    for (const auto& entry : std::filesystem::directory_iterator(table.parent_path().empty() ? "." : table.parent_path(), ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() == stem.size() + extension.size() &&
+            strncasecmp(name.c_str(), stem.c_str(), stem.size()) == 0 &&
+            strcasecmp(name.c_str() + stem.size(), extension.c_str()) == 0)
+            return entry.path();
+    }
+    return {};
+}
+
+DbfTable::DbfTable(const std::filesystem::path& path, bool writable) : file_(path, writable) {
+    const uint64_t size = file_.size();
+    uint8_t first[32] = {};
+    const size_t got = file_.readAt(0, first, sizeof first);
+    if (got < 32)
+        throw EngineError(ErrCorruptFile, "テーブル " + tableName() + " が壊れています: ヘッダーが短すぎます");
+    std::vector<uint8_t> head(headerLengthOf(first));
+    const size_t headGot = file_.readAt(0, head.data(), head.size());
+    header_ = parseHeader(head.data(), headGot, size, tableName());
+    if (header_.encrypted)
+        throw EngineError(ErrNotSupported, "暗号化されたテーブルは開けません: " + tableName());
+
+    const uint64_t room = size > header_.headerLength ? size - header_.headerLength : 0;
+    const uint64_t held = room / header_.recordLength;
+    count_ = static_cast<uint32_t>(std::min<uint64_t>(header_.recordCount, held));
+    if (held < header_.recordCount)
+        damage_ = "ヘッダーのレコード数 (" + std::to_string(header_.recordCount) + ") がファイルの大きさと合いません";
+
+    if (header_.memo != MemoKind::None) {
+        const bool memoFields = std::any_of(header_.fields.begin(), header_.fields.end(), [](const DbfField& f) {
+            return f.type == 'M' || f.type == 'G' || f.type == 'P' || f.type == 'W' || f.type == 'B';
+        });
+        auto memoPath = findCompanion(path, header_.memo == MemoKind::Fpt ? ".FPT" : ".DBT");
+        if (!memoPath.empty())
+            memo_ = std::make_unique<MemoFile>(memoPath, header_.memo, writable && damage_.empty());
+        else if (memoFields)
+            throw EngineError(ErrNotFound, "メモファイルが見つかりません: " +
+                                               path.stem().string() + (header_.memo == MemoKind::Fpt ? ".FPT" : ".DBT"));
+    }
+    decoder_ = &TextDecoder::forCodepage(header_.codepage);
+    for (size_t i = 0; i < header_.fields.size(); ++i)
+        if (!header_.fields[i].hidden)
+            visible_.push_back(static_cast<int>(i));
+    chunkRecords_ = std::max<uint32_t>(1, static_cast<uint32_t>(ReadAheadBytes / header_.recordLength));
+}
+
+const uint8_t* DbfTable::record(uint32_t recno) {
+    if (recno >= count_)
+        throw EngineError(ErrNotFound, "レコード " + std::to_string(recno + 1) + " はありません: " + tableName());
+    if (recno < bufferFirst_ || recno >= bufferFirst_ + bufferCount_) {
+        const uint32_t first = recno / chunkRecords_ * chunkRecords_;
+        const uint32_t n = std::min(chunkRecords_, count_ - first);
+        buffer_.resize(static_cast<size_t>(n) * header_.recordLength);
+        const size_t got = file_.readAt(header_.headerLength + static_cast<uint64_t>(first) * header_.recordLength,
+                                        buffer_.data(), buffer_.size());
+        bufferFirst_ = first;
+        bufferCount_ = static_cast<uint32_t>(got / header_.recordLength);
+        if (recno >= first + bufferCount_)
+            throw EngineError(ErrCorruptFile, "テーブル " + tableName() + " が途中で切れています");
+    }
+    return buffer_.data() + static_cast<size_t>(recno - bufferFirst_) * header_.recordLength;
+}
+
+Value DbfTable::value(const DbfField& f, const uint8_t* rec) const {
+    RecordContext ctx{&header_, memo_.get(), decoder_};
+    return decodeField(f, rec, ctx);
+}
+
+void DbfTable::decode(const uint8_t* rec, Row& row) const {
+    RecordContext ctx{&header_, memo_.get(), decoder_};
+    row.resize(visible_.size());
+    for (size_t i = 0; i < visible_.size(); ++i)
+        row[i] = decodeField(header_.fields[static_cast<size_t>(visible_[i])], rec, ctx);
+}
+
+void DbfTable::reload() {
+    bufferCount_ = 0;
+    uint8_t first[32] = {};
+    if (file_.readAt(0, first, sizeof first) < 32)
+        throw EngineError(ErrCorruptFile, "テーブル " + tableName() + " が壊れています: ヘッダーが短すぎます");
+    const uint64_t size = file_.size();
+    const uint64_t held = size > header_.headerLength ? (size - header_.headerLength) / header_.recordLength : 0;
+    header_.recordCount = le32(first + 4);
+    count_ = static_cast<uint32_t>(std::min<uint64_t>(header_.recordCount, held));
+}
+
+void DbfTable::writeRecord(uint32_t recno, const uint8_t* bytes) {
+    if (recno >= count_)
+        throw EngineError(ErrNotFound, "レコード " + std::to_string(recno + 1) + " はありません: " + tableName());
+    file_.writeAt(header_.headerLength + static_cast<uint64_t>(recno) * header_.recordLength, bytes,
+                  header_.recordLength);
+    bufferCount_ = 0;
+    touchHeader(count_);
+}
+
+uint32_t DbfTable::appendRecord(const uint8_t* bytes) {
+    AppendLock lock(file_.fd());
+    reload(); // another cursor may have appended since we last looked
+    if (count_ == 0xFFFFFFFFu)
+        throw EngineError(ErrIO, "テーブルが大きすぎます: " + tableName());
+    const uint32_t recno = count_;
+    std::vector<uint8_t> out(bytes, bytes + header_.recordLength);
+    out.push_back(0x1A);
+    // The record and the end marker first, then the count: a crash in between leaves the
+    // old table intact.
+    file_.writeAt(header_.headerLength + static_cast<uint64_t>(recno) * header_.recordLength, out.data(), out.size());
+    count_ = recno + 1;
+    touchHeader(count_);
+    bufferCount_ = 0;
+    return recno;
+}
+
+std::vector<uint8_t> DbfTable::blankRecord() const { return std::vector<uint8_t>(header_.recordLength, ' '); }
+
+void DbfTable::touchHeader(uint32_t count) {
+    std::time_t now = std::time(nullptr);
+    std::tm tm {};
+    localtime_r(&now, &tm);
+    uint8_t h[8];
+    h[0] = header_.version;
+    h[1] = static_cast<uint8_t>(tm.tm_year); // years since 1900, as dBASE writes it
+    h[2] = static_cast<uint8_t>(tm.tm_mon + 1);
+    h[3] = static_cast<uint8_t>(tm.tm_mday);
+    putLe32(h + 4, count);
+    file_.writeAt(0, h, sizeof h);
+    header_.recordCount = count;
+}
+
+} // namespace vemo::engine::dbase

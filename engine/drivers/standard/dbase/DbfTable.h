@@ -1,0 +1,77 @@
+#pragma once
+// One open .DBF with its memo file: header, record access through a read-ahead buffer,
+// and in-place record writes that keep the header (count, date) and the end marker right.
+#include "engine/Value.h"
+#include "engine/drivers/standard/dbase/DbfHeader.h"
+#include "engine/drivers/standard/dbase/FieldCodec.h"
+#include "engine/drivers/standard/dbase/FileIO.h"
+#include "engine/drivers/standard/dbase/MemoFile.h"
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vemo::engine::dbase {
+
+class TextDecoder;
+
+class DbfTable {
+public:
+    DbfTable(const std::filesystem::path& path, bool writable);
+
+    const DbfHeader& header() const { return header_; }
+    const std::filesystem::path& path() const { return file_.path(); }
+    std::string tableName() const { return path().filename().string(); }
+    bool writable() const { return file_.writable(); }
+    // Why the table cannot be written even though the file could be (empty when it can).
+    const std::string& damage() const { return damage_; }
+    MemoFile* memo() { return memo_.get(); }
+    int codepage() const { return header_.codepage; }
+
+    // Records in the file (deleted ones included), as far as the file really holds them.
+    uint32_t recordCount() const { return count_; }
+
+    // The bytes of a record (deletion flag first); valid until the next call.
+    const uint8_t* record(uint32_t recno);
+    bool isDeleted(uint32_t recno) { return record(recno)[0] == '*'; }
+    // The record as it is in the file now, bypassing the read-ahead buffer.
+    std::vector<uint8_t> freshRecord(uint32_t recno) {
+        bufferCount_ = 0;
+        const uint8_t* r = record(recno);
+        return std::vector<uint8_t>(r, r + header_.recordLength);
+    }
+    Value value(const DbfField& f, const uint8_t* record) const;
+    // Visible (not hidden) fields decoded into row.
+    void decode(const uint8_t* record, Row& row) const;
+
+    // Re-reads the record count from the header (other writers may have appended).
+    void reload();
+
+    // Writes. Each is on disk when it returns.
+    void writeRecord(uint32_t recno, const uint8_t* bytes);
+    uint32_t appendRecord(const uint8_t* bytes);
+    std::vector<uint8_t> blankRecord() const;
+    const std::vector<int>& visibleFields() const { return visible_; }
+
+private:
+    void touchHeader(uint32_t count);
+
+    File file_;
+    DbfHeader header_;
+    std::unique_ptr<MemoFile> memo_;
+    const TextDecoder* decoder_ = nullptr;
+    std::vector<int> visible_;
+    uint32_t count_ = 0;
+    std::string damage_;
+    // Read-ahead: an aligned run of whole records.
+    std::vector<uint8_t> buffer_;
+    uint32_t bufferFirst_ = 0, bufferCount_ = 0;
+    uint32_t chunkRecords_ = 1;
+};
+
+// Finds a companion file (".DBT", ".MDX" ...) of a table case-insensitively; empty when none.
+std::filesystem::path findCompanion(const std::filesystem::path& table, const std::string& extension);
+
+} // namespace vemo::engine::dbase
