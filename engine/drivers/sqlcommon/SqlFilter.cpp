@@ -3,6 +3,8 @@
 #include "engine/drivers/sqlcommon/SqlText.h"
 
 #include <algorithm>
+#include <climits>
+#include <cmath>
 #include <strings.h>
 
 namespace vemo::engine::sql {
@@ -58,13 +60,6 @@ std::string rtrimBlanks(std::string s) {
     return s;
 }
 
-// "2001/04/01" or "2001-04-01" (zero-padded) as the date literal the dataset reads the same way.
-std::optional<Date> literalDate(const std::string& s) {
-    std::string t = s.substr(0, 10);
-    std::replace(t.begin(), t.end(), '/', '-');
-    return s.size() == 10 ? parseIsoDate(t) : std::nullopt;
-}
-
 class Translator {
 public:
     Translator(const std::vector<FieldDef>& f, const FilterOptions& o, const std::vector<std::string>& c)
@@ -96,14 +91,16 @@ public:
             out << "(NOT " << *c << ")";
             return out;
         }
-        case Kind::IsNull: case Kind::IsNotNull:
+        case Kind::IsNull: case Kind::IsNotNull: {
             if (n.children.size() != 1 || n.children[0]->kind != Kind::Field || !validField(n.children[0]->field))
                 return std::nullopt;
-            {
-                SqlFragment out;
-                out << "(" << columns_[n.children[0]->field] << (n.kind == Kind::IsNull ? " IS NULL)" : " IS NOT NULL)");
-                return out;
-            }
+            const int f = n.children[0]->field;
+            const std::string& col = columns_[f];
+            std::string blank = isText(fields_[f].type) ? "(" + col + " IS NULL OR rtrim(" + col + ") = '')" : "(" + col + " IS NULL)";
+            SqlFragment out;
+            out << (n.kind == Kind::IsNull ? blank : "(NOT " + blank + ")");
+            return out;
+        }
         case Kind::Compare:
             return compare(n);
         default:
@@ -113,6 +110,20 @@ public:
 
 private:
     bool validField(int i) const { return i >= 0 && static_cast<size_t>(i) < fields_.size() && static_cast<size_t>(i) < columns_.size(); }
+
+    // A literal, or a negated numeric literal ("Amount > -5").
+    static std::optional<Value> literalOf(const FilterNode& n) {
+        if (n.kind == Kind::Literal)
+            return n.literal;
+        if (n.kind == Kind::Negate && n.children.size() == 1 && n.children[0]->kind == Kind::Literal) {
+            const Value& v = n.children[0]->literal;
+            if (const auto* i = std::get_if<int64_t>(&v); i && *i != INT64_MIN)
+                return Value(-*i);
+            if (const auto* d = std::get_if<double>(&v))
+                return Value(-*d);
+        }
+        return std::nullopt;
+    }
 
     std::optional<SqlFragment> compare(const FilterNode& n) {
         if (n.children.size() != 2)
@@ -130,18 +141,10 @@ private:
             return std::nullopt;
         if (b->kind == Kind::Field)
             return fieldToField(a->field, op, b->field);
-        const bool blank = b->kind == Kind::Null || (b->kind == Kind::Literal && isNull(b->literal));
-        const std::string& col = columns_[a->field];
-        if (blank) {
-            if (op != "=" && op != "<>")
-                return std::nullopt;
-            SqlFragment out;
-            out << "(" << col << (op == "=" ? " IS NULL)" : " IS NOT NULL)");
-            return out;
-        }
-        if (b->kind != Kind::Literal)
+        auto lit = literalOf(*b);
+        if (!lit || isNull(*lit))
             return std::nullopt;
-        return fieldToLiteral(fields_[a->field], col, op, *b);
+        return fieldToLiteral(fields_[a->field], columns_[a->field], op, *lit, n.partial);
     }
 
     std::optional<SqlFragment> fieldToField(int x, const std::string& op, int y) {
@@ -154,38 +157,34 @@ private:
                 return std::nullopt;
             cx = "rtrim(" + cx + ")";
             cy = "rtrim(" + cy + ")";
-        } else if (!(isNumeric(tx) && isNumeric(ty)) && !(tx == ty && (tx == FieldType::Date || tx == FieldType::Time || tx == FieldType::DateTime))) {
+        } else if (!(isNumeric(tx) && isNumeric(ty)) && tx != ty) {
+            return std::nullopt;
+        } else if (!isNumeric(tx) && tx != FieldType::Date && tx != FieldType::Time && tx != FieldType::DateTime &&
+                   tx != FieldType::Boolean) {
             return std::nullopt;
         }
         SqlFragment out;
-        out << "(" << columns_[x] << " IS NOT NULL AND " << columns_[y] << " IS NOT NULL AND " << cx << " " << op << " " << cy << ")";
+        out << "(" << cx << " " << op << " " << cy << ")";
         return out;
     }
 
     std::optional<SqlFragment> fieldToLiteral(const FieldDef& f, const std::string& col, const std::string& op,
-                                              const FilterNode& lit) {
+                                              const Value& v, bool partial) {
         SqlFragment out;
-        const Value& v = lit.literal;
-        const auto* text = std::get_if<std::string>(&v);
         if (isText(f.type)) {
-            if (!text || options_.caseInsensitive)
+            const auto* s = std::get_if<std::string>(&v);
+            if (!s || options_.caseInsensitive)
                 return std::nullopt;
-            std::string s = *text;
-            if (lit.partial && !options_.noPartialCompare && (op == "=" || op == "<>")) {
-                if (!s.empty() && s.back() == '*')
-                    s.pop_back();
-                out << "(" << col << " IS NOT NULL";
-                if (!s.empty() || op == "<>") {
-                    out << " AND substr(" << col << ", 1, ";
-                    out.bind(static_cast<int64_t>(utf8Length(s)));
-                    out << ") " << op << " ";
-                    out.bind(s);
-                }
-                out << ")";
+            if (partial) {
+                // A blank value is unknown, matching neither = nor <>.
+                out << "(substr(NULLIF(rtrim(" << col << "), ''), 1, ";
+                out.bind(static_cast<int64_t>(utf8Length(*s)));
+                out << ") " << op << " ";
+                out.bind(*s) << ")";
                 return out;
             }
-            out << "(" << col << " IS NOT NULL AND rtrim(" << col << ") " << op << " ";
-            out.bind(rtrimBlanks(s)) << ")";
+            out << "(rtrim(" << col << ") " << op << " ";
+            out.bind(rtrimBlanks(*s)) << ")";
             return out;
         }
         std::string cast;
@@ -194,41 +193,20 @@ private:
             if (const auto* i = std::get_if<int64_t>(&v)) {
                 bound = *i;
                 cast = "BIGINT";
-            } else if (const auto* d = std::get_if<double>(&v)) {
+            } else if (const auto* d = std::get_if<double>(&v); d && std::isfinite(*d)) {
                 bound = *d;
                 cast = "DOUBLE PRECISION";
-            } else if (const auto* dec = std::get_if<Decimal>(&v)) {
-                if (!isDecimalText(dec->text))
-                    return std::nullopt;
-                bound = dec->text;
-                cast = "NUMERIC";
-            } else if (text) {
-                if (auto i = parseInt(*text)) {
-                    bound = *i;
-                    cast = "BIGINT";
-                } else if (auto d = parseDouble(*text)) {
-                    bound = *d;
-                    cast = "DOUBLE PRECISION";
-                } else {
-                    return std::nullopt;
-                }
             } else {
                 return std::nullopt;
             }
-        } else if (f.type == FieldType::Boolean) {
-            if (const auto* b = std::get_if<bool>(&v))
-                bound = *b;
-            else if (text && (!strcasecmp(text->c_str(), "T") || !strcasecmp(text->c_str(), "TRUE")))
-                bound = true;
-            else if (text && (!strcasecmp(text->c_str(), "F") || !strcasecmp(text->c_str(), "FALSE")))
-                bound = false;
-            else
-                return std::nullopt;
+        } else if (f.type == FieldType::Boolean && std::holds_alternative<bool>(v)) {
+            bound = v;
         } else if (f.type == FieldType::Date) {
+            // Dates are stored as "yyyy-mm-dd": a literal with a time of day has no text form to compare.
             if (const auto* d = std::get_if<Date>(&v))
                 bound = isoDate(*d);
-            else if (auto d2 = text ? literalDate(*text) : std::nullopt)
-                bound = isoDate(*d2);
+            else if (const auto* dt = std::get_if<DateTime>(&v); dt && dt->time.msecs == 0)
+                bound = isoDate(dt->date);
             else
                 return std::nullopt;
         } else if (f.type == FieldType::DateTime) {
@@ -236,21 +214,14 @@ private:
                 bound = isoDateTime(*dt);
             else if (const auto* d = std::get_if<Date>(&v))
                 bound = isoDateTime(DateTime{*d, Time{}});
-            else if (auto d2 = text ? literalDate(*text) : std::nullopt)
-                bound = isoDateTime(DateTime{*d2, Time{}});
             else
                 return std::nullopt;
-        } else if (f.type == FieldType::Time) {
-            if (const auto* t = std::get_if<Time>(&v))
-                bound = isoTime(*t);
-            else if (auto t2 = text ? parseIsoTime(*text) : std::nullopt; t2 && text->size() == 8)
-                bound = isoTime(*t2);
-            else
-                return std::nullopt;
+        } else if (f.type == FieldType::Time && std::holds_alternative<Time>(v)) {
+            bound = isoTime(std::get<Time>(v));
         } else {
             return std::nullopt;
         }
-        out << "(" << col << " IS NOT NULL AND " << col << " " << op << " ";
+        out << "(" << col << " " << op << " ";
         if (!cast.empty()) {
             out << "CAST(";
             out.bind(bound);

@@ -1,7 +1,8 @@
 #pragma once
 // Translation of a parsed dataset filter into a SQL condition with bound parameters.
-// Conditions never evaluate to NULL, so NOT keeps the two-valued meaning the dataset's
-// own evaluation has: a record with no value fails every comparison except a blank test.
+// SQL's three-valued logic is the dataset's own: a comparison with a missing value is
+// unknown, NOT of unknown stays unknown, and only true passes. Text compares without
+// trailing blanks, and a blank test counts an all-blank text as blank.
 #include "engine/Filter.h"
 #include "engine/drivers/sqlcommon/SqlConnection.h"
 
