@@ -153,6 +153,12 @@ void TComboGrid::closeEdit()
     closeEditor(editor_, QAbstractItemDelegate::NoHint);
 }
 
+void TComboGrid::discardEdit()
+{
+    if (editor_)
+        closeEditor(editor_, QAbstractItemDelegate::NoHint);
+}
+
 // --- mouse and keys on button and check cells
 
 void TComboGrid::pressAt(const QModelIndex& index)

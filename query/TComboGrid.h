@@ -4,6 +4,7 @@
 // addressed as in a string grid, fixed rows and columns included.
 #include "query/ComboGridDescription.h"
 #include "query/TCellKind.h"
+#include "query/TComboInplaceEdit.h"
 
 #include <QPointer>
 #include <QStyle>
@@ -60,6 +61,8 @@ public:
     TComboInplaceEdit* inplaceEditor() const { return editor_; }
     void commitEdit();
     void closeEdit();
+    // Closes the editor without storing its text.
+    void discardEdit();
 
     // Stored description.
     QList<CellDataEntry> cellData() const;

@@ -1,0 +1,208 @@
+// The database window's openers of child windows and the window-opening handshake.
+#include "dbwindow/TAlias_Open.h"
+
+#include "engine/EngineError.h"
+#include "engine/Session.h"
+#include "engine/Table.h"
+#include "shell/AppState.h"
+#include "shell/Prompt.h"
+#include "shell/RestoreRecords.h"
+#include "shell/TMainForm.h"
+#include "shell/WindowHooks.h"
+
+#include <QListWidget>
+
+#if VEMO_HAVE_TABLEWIN
+#include "tablewin/TMDIChild.h"
+#endif
+
+namespace vemo::dbwindow {
+
+using shell::RestoreKind;
+
+bool TAlias_Open::canOpenTables() const
+{
+#if VEMO_HAVE_TABLEWIN
+    return true;
+#else
+    return false;
+#endif
+}
+
+bool TAlias_Open::canOpenSql() const { return bool(shell::windowHooks().openSqlWindow); }
+bool TAlias_Open::canOpenProcedures() const { return bool(shell::windowHooks().openStoredProcWindow); }
+bool TAlias_Open::canOpenStatus() const { return bool(shell::windowHooks().openStatusWindow); }
+bool TAlias_Open::canOpenIndex() const { return bool(shell::windowHooks().openIndexWindow); }
+
+void TAlias_Open::place(shell::ChildWindow* child)
+{
+    if (placeChild)
+        placeChild(child);
+    else if (shell::TMainForm* frame = shell::mainForm())
+        frame->addChild(child);
+    else
+        child->show();
+}
+
+void TAlias_Open::waitForChild()
+{
+    // A child that never paints (a minimised frame) must not hang the program: the wait is
+    // bounded and the flag is cleared when the bound passes.
+    shell::waitForFirstPaint(firstPaintBoundMs);
+}
+
+void TAlias_Open::Make_Child()
+{
+    const QString alias = selectedAlias();
+    for (const QString& table : selectedNames(LB1)) {
+        try {
+            Make_Child2(alias, table);
+        } catch (const std::exception& e) {
+            shell::showError(this, QString::fromStdString(e.what()));
+            return; // the remaining tables are not opened
+        }
+    }
+}
+
+void TAlias_Open::Make_Child2(const QString& alias, const QString& table)
+{
+#if VEMO_HAVE_TABLEWIN
+    shell::g_windowOpening = true;
+    auto child = std::make_unique<tablewin::TMDIChild>(session_, nullptr);
+    child->setPersistence(1);
+    engine::Table& t = child->Table1();
+    t.setDatabaseName(alias.toStdString());
+    t.setTableName(table.toStdString());
+    const bool recorded = shell::restoreEnabled(RestoreKind::Table);
+    if (recorded)
+        shell::writeRestoreRecord(RestoreKind::Table, alias, table);
+    child->setWindowTitle(tablewin::TMDIChild::captionFor(alias, table));
+    try {
+        t.setIndexName(std::string());
+        t.open();
+        const auto indexes = t.indexDefs();
+        if (!indexes.empty()) {
+            child->setIndexLabel(QStringLiteral("[主キー]"));
+            t.close();
+            t.setIndexName(indexes.front().name);
+            t.open();
+        } else {
+            child->setIndexLabel(QStringLiteral("[キー無し]"));
+        }
+    } catch (...) {
+        // No empty window and no record of a table that cannot be opened.
+        shell::g_windowOpening = false;
+        if (recorded)
+            shell::deleteRestoreRecord(RestoreKind::Table, alias, table);
+        throw;
+    }
+    place(child.release());
+    waitForChild();
+#else
+    Q_UNUSED(alias);
+    Q_UNUSED(table);
+    throw engine::EngineError(engine::ErrNotSupported, "テーブル編集ウィンドウはこの版にはありません。");
+#endif
+}
+
+void TAlias_Open::Open_SQLClick()
+{
+    if (!aliasSelected())
+        return;
+    const QString alias = selectedAlias();
+    if (shell::restoreEnabled(RestoreKind::Sql))
+        shell::writeRestoreRecord(RestoreKind::Sql, alias, QString());
+    Make_SQL(alias);
+}
+
+void TAlias_Open::Make_SQL(const QString& alias)
+{
+    const auto& open = shell::windowHooks().openSqlWindow;
+    if (!open)
+        throw engine::EngineError(engine::ErrNotSupported, "SQLウィンドウはこの版にはありません。");
+    shell::g_windowOpening = true;
+    try {
+        open(alias);
+    } catch (...) {
+        shell::g_windowOpening = false;
+        throw;
+    }
+    waitForChild();
+}
+
+void TAlias_Open::Make_SP()
+{
+    const QString alias = selectedAlias();
+    for (const QString& proc : selectedNames(LB2)) {
+        if (shell::restoreEnabled(RestoreKind::StoredProc))
+            shell::writeRestoreRecord(RestoreKind::StoredProc, alias, proc);
+        Make_SP2(alias, proc);
+    }
+}
+
+void TAlias_Open::Make_SP2(const QString& alias, const QString& procedure)
+{
+    const auto& open = shell::windowHooks().openStoredProcWindow;
+    if (!open)
+        throw engine::EngineError(engine::ErrNotSupported, "ストアドプロシージャウィンドウはこの版にはありません。");
+    shell::g_windowOpening = true;
+    try {
+        open(alias, procedure);
+    } catch (...) {
+        shell::g_windowOpening = false;
+        throw;
+    }
+    waitForChild();
+}
+
+void TAlias_Open::S1Click()
+{
+    const QString alias = selectedAlias();
+    for (const QString& table : selectedNames(LB1)) {
+        if (shell::restoreEnabled(RestoreKind::Status))
+            shell::writeRestoreRecord(RestoreKind::Status, alias, table);
+        Make_Status(alias, table);
+    }
+}
+
+void TAlias_Open::Make_Status(const QString& alias, const QString& table)
+{
+    const auto& open = shell::windowHooks().openStatusWindow;
+    if (!open)
+        throw engine::EngineError(engine::ErrNotSupported, "テーブル情報ウィンドウはこの版にはありません。");
+    shell::g_windowOpening = true;
+    try {
+        open(table, alias);
+    } catch (...) {
+        shell::g_windowOpening = false;
+        throw;
+    }
+    waitForChild();
+}
+
+void TAlias_Open::N2Click()
+{
+    const QString alias = selectedAlias();
+    for (const QString& table : selectedNames(LB1)) {
+        if (shell::restoreEnabled(RestoreKind::Index))
+            shell::writeRestoreRecord(RestoreKind::Index, alias, table);
+        Make_Index(alias, table);
+    }
+}
+
+void TAlias_Open::Make_Index(const QString& alias, const QString& table)
+{
+    const auto& open = shell::windowHooks().openIndexWindow;
+    if (!open)
+        throw engine::EngineError(engine::ErrNotSupported, "インデックス情報ウィンドウはこの版にはありません。");
+    shell::g_windowOpening = true;
+    try {
+        open(table, alias);
+    } catch (...) {
+        shell::g_windowOpening = false;
+        throw;
+    }
+    waitForChild();
+}
+
+} // namespace vemo::dbwindow
