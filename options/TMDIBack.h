@@ -2,13 +2,14 @@
 // Paints the frame's picture behind the MDI children: it takes over the painting of the
 // QMdiArea viewport (frame colour, then the picture) and keeps the area's scroll bars off.
 #include <QObject>
+#include <QPointer>
+#include <QWidget>
+#include <QMdiArea>
 #include <functional>
 #include <stdexcept>
 
-class QMdiArea;
 class QPainter;
 class QRect;
-class QWidget;
 
 namespace vemo::options {
 
@@ -41,8 +42,8 @@ protected:
 
 private:
     QWidget* owner_;
-    QMdiArea* client_ = nullptr;
-    QWidget* viewport_ = nullptr;
+    QPointer<QMdiArea> client_;
+    QPointer<QWidget> viewport_; // the area deletes it before this component goes
     Painter paint_;
 };
 

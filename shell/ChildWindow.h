@@ -3,6 +3,7 @@
 // window). The frame puts it in a QMdiSubWindow, merges its menus by group index while it is
 // active, and runs its close query (closeEvent) before the process ends.
 #include <QList>
+#include <QPointer>
 #include <QWidget>
 
 class QMenu;
@@ -54,7 +55,7 @@ private:
     int persistence_ = 0;
     bool painted_ = false;
     bool finishing_ = false;
-    QWidget* watchedFrame_ = nullptr;
+    QPointer<QWidget> watchedFrame_;
 };
 
 // The window-opening handshake: set the flag, create and show the child, then process

@@ -2,6 +2,7 @@
 // The MDI main frame: menus merged with the active child's, status bar hints, the wallpaper,
 // its own position across runs, and the commands of the File, Utility, Window and Help menus.
 #include "shell/ChildWindow.h"
+#include "shell/THelpWindow.h"
 
 #include <QImage>
 #include <QMainWindow>

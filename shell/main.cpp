@@ -1,4 +1,5 @@
 // The program's entry: checks for a display, creates the frame and the database window, runs.
+#include "shell/AppState.h"
 #include "shell/Fonts.h"
 #include "shell/Prompt.h"
 #include "shell/Registry.h"
