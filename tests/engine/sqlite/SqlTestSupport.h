@@ -1,0 +1,76 @@
+#pragma once
+// Helpers shared by the SQLite and PostgreSQL driver tests.
+#include "engine/Cursor.h"
+#include "engine/EngineError.h"
+#include "engine/Filter.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace sqltest {
+
+using namespace vemo::engine;
+
+inline std::vector<Row> readAll(Cursor& c) {
+    std::vector<Row> rows;
+    Row row;
+    RowId id;
+    for (int64_t i = 0; c.read(i, row, id); ++i)
+        rows.push_back(row);
+    return rows;
+}
+
+// The rows the cursor gives with the filter handed to it must be exactly the rows the
+// dataset's own evaluation keeps.
+inline void expectFilterAgrees(Cursor& c, const std::string& text, bool translatable) {
+    SCOPED_TRACE(text);
+    c.setFilter(nullptr);
+    Filter filter(text, c.fields());
+    std::vector<Row> expected;
+    for (auto& r : readAll(c))
+        if (filter.matches(r))
+            expected.push_back(r);
+    ASSERT_EQ(c.setFilter(&filter), translatable);
+    if (translatable) {
+        auto got = readAll(c);
+        EXPECT_EQ(got.size(), expected.size());
+        EXPECT_TRUE(got == expected);
+        EXPECT_EQ(c.count(), static_cast<int64_t>(expected.size()));
+    }
+    c.setFilter(nullptr);
+}
+
+inline FieldDef field(const std::string& name, FieldType type, int size = 0, bool required = false) {
+    FieldDef f;
+    f.name = name;
+    f.type = type;
+    f.size = size;
+    f.required = required;
+    return f;
+}
+
+template <typename F> int errorCodeOf(F&& f) {
+    try {
+        f();
+    } catch (const EngineError& e) {
+        return e.code();
+    }
+    return 0;
+}
+
+struct TempDir {
+    std::filesystem::path path;
+    TempDir() {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "vemo-sql-XXXXXX").string();
+        path = mkdtemp(tmpl.data());
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+};
+
+} // namespace sqltest
