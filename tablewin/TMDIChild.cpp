@@ -134,12 +134,16 @@ void TMDIChild::buildLayout()
     DBG1->rowChanging = [this](int row) {
         storeEditorText();
         const bool editing = table_->state() == DataSetState::Edit || table_->state() == DataSetState::Insert;
-        const bool ok = runGuarded([&] { model_->moveToRow(row); });
-        if (ok && editing)
-            afterWrite();
-        if (ok)
-            loadEditors();
-        return ok;
+        if (!runGuarded([&] { model_->moveToRow(row); }))
+            return false;
+        if (editing) {
+            // Applying the cache may move records; the grid's row is the one to stand on.
+            model_->reload();
+            Table_Count();
+            runGuarded([&] { table_->moveTo(row); });
+        }
+        loadEditors();
+        return true;
     };
     DBG1->cancelRecord = [this] { runGuarded([&] { model_->cancel(); loadEditors(); }); };
     connect(DBG1, &TDBGrid2::focusedCellChanged, this, [this](int, int column) { DBG1DrawDataCell(column); });

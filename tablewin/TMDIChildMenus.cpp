@@ -1,7 +1,6 @@
 // The table window's menus and the commands behind them.
 #include "tablewin/TMDIChild.h"
 
-#include "tablewin/CsvFileExport.h"
 #include "tablewin/DefinitionScript.h"
 #include "tablewin/ImageEditor.h"
 #include "tablewin/TDBGrid2.h"
@@ -9,6 +8,7 @@
 #include "tablewin/TableModel.h"
 #include "tablewin/TableText.h"
 
+#include "engine/CsvExport.h"
 #include "engine/Table.h"
 #include "index/TTableIndex2.h"
 #include "shell/AppState.h"
@@ -250,26 +250,19 @@ void TMDIChild::N13Click()
         return;
     if (!postPending())
         return;
-    const int64_t total = table_->isOpen() ? table_->recordCount() : 0;
+    Table_Count(); // nothing may stay cached: the deletion writes straight to the table
     SB1->hide();
-    PB1->setRange(0, static_cast<int>(std::clamp<int64_t>(total, 1, INT32_MAX)));
-    PB1->setValue(0);
+    PB1->setRange(0, 0); // busy: the records go in one pass
     PB1->show();
-    int64_t done = 0;
-    runGuarded([&] {
-        table_->first();
-        // Every record that passes the filter goes; with no filter, every record.
-        while (!table_->eof() && !table_->isEmpty()) {
-            table_->remove();
-            if (++done % 256 == 0) {
-                PB1->setValue(static_cast<int>(std::min<int64_t>(done, PB1->maximum())));
-                QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-            }
-        }
-    });
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // Every record that passes the filter goes; with no filter, every record.
+    runGuarded([&] { table_->emptyTable(); });
     PB1->hide();
+    PB1->setRange(0, 100);
     SB1->show();
-    afterWrite();
+    model_->reset();
+    Table_Count();
+    syncGrid();
 }
 
 void TMDIChild::Refresh_Click()
@@ -365,7 +358,7 @@ void TMDIChild::N14Click()
     const bool ok = runGuarded([&] {
         const int64_t total = table_->recordCount();
         PB1->setRange(0, static_cast<int>(std::clamp<int64_t>(total, 1, INT32_MAX)));
-        exportCsvFile(*table_, file->toStdString(), [&](int64_t done, int64_t) {
+        engine::exportCsv(*table_, file->toStdString(), [&](int64_t done, int64_t) {
             if (clock.elapsed() >= 50 || done == total) {
                 clock.restart();
                 PB1->setValue(static_cast<int>(std::min<int64_t>(done, PB1->maximum())));
