@@ -73,14 +73,11 @@ private:
 
 } // namespace
 
-bool exportCsv(Table& table, const std::string& path, const ExportProgress& progress) {
+bool writeCsv(Table& table, const std::function<void(const std::string&)>& sink, const ExportProgress& progress) {
     if (!table.isOpen())
         throw EngineError(ErrInvalidParam, "テーブルが開かれていません。");
-    if (path.empty())
-        throw EngineError(ErrInvalidParam, "出力ファイル名が指定されていません。");
     const std::vector<FieldDef> fields = table.fieldDefs();
     const int64_t total = table.recordCount();
-    TempFile out(path);
     Row row;
     std::vector<std::string> texts(fields.size());
     std::string chunk;
@@ -95,16 +92,27 @@ bool exportCsv(Table& table, const std::string& path, const ExportProgress& prog
         chunk += csvLine(texts, fields);
         chunk += "\r\n";
         if ((i + 1) % kStep == 0) {
-            out.write(encodeForLocale(chunk));
+            sink(encodeForLocale(chunk));
             chunk.clear();
             if (progress && !progress(i + 1, total))
                 return false;
         }
     }
-    out.write(encodeForLocale(chunk));
-    out.commit();
+    sink(encodeForLocale(chunk));
     if (progress)
         progress(total, total);
+    return true;
+}
+
+bool exportCsv(Table& table, const std::string& path, const ExportProgress& progress) {
+    if (!table.isOpen())
+        throw EngineError(ErrInvalidParam, "テーブルが開かれていません。");
+    if (path.empty())
+        throw EngineError(ErrInvalidParam, "出力ファイル名が指定されていません。");
+    TempFile out(path);
+    if (!writeCsv(table, [&](const std::string& block) { out.write(block); }, progress))
+        return false;
+    out.commit();
     return true;
 }
 

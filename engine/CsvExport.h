@@ -19,4 +19,8 @@ using ExportProgress = std::function<bool(int64_t done, int64_t total)>;
 // table's current record does not move.
 bool exportCsv(Table& table, const std::string& path, const ExportProgress& progress = {});
 
+// The same lines handed to sink in blocks (already encoded), for a stream such as stdout.
+bool writeCsv(Table& table, const std::function<void(const std::string& block)>& sink,
+              const ExportProgress& progress = {});
+
 } // namespace vemo::engine
