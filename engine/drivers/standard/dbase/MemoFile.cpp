@@ -112,7 +112,9 @@ uint32_t MemoFile::append(const std::string& data) {
         bytes.push_back(0x1A);
         bytes.push_back(0x1A);
     } else {
-        bytes.resize(8 + data.size());
+        // The length counts the 8-byte block header. Two 0x1F bytes after the data end it
+        // for readers that take the length as the data's alone.
+        bytes.resize(8 + data.size() + 2, 0x1F);
         bytes[0] = 0xFF; bytes[1] = 0xFF; bytes[2] = 0x08; bytes[3] = 0x00;
         putLe32(bytes.data() + 4, static_cast<uint32_t>(data.size() + 8));
         std::memcpy(bytes.data() + 8, data.data(), data.size());
