@@ -47,15 +47,16 @@ PGconn* open(const PgLogin& l) {
             values.push_back(v.c_str());
         }
     };
+    const std::string utf8 = "UTF8", application = "vemo32", timeout = "10";
     add("host", l.host);
     add("port", l.port);
     add("dbname", l.database);
     add("user", l.user);
     add("password", l.password);
     add("sslmode", l.sslmode);
-    add("client_encoding", "UTF8");
-    add("application_name", "vemo32");
-    add("connect_timeout", "10");
+    add("client_encoding", utf8);
+    add("application_name", application);
+    add("connect_timeout", timeout);
     keys.push_back(nullptr);
     values.push_back(nullptr);
     return PQconnectdbParams(keys.data(), values.data(), 0);

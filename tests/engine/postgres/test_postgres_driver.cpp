@@ -1,0 +1,276 @@
+#include "SqlTestSupport.h"
+
+#include "engine/Drivers.h"
+#include "engine/drivers/sqlcommon/SqlTableCursor.h"
+
+#include <algorithm>
+#include <atomic>
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+
+using namespace vemo::engine;
+using namespace sqltest;
+
+namespace {
+
+std::string env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+// Runs SQL through libpq directly, independent of the driver under test.
+void rawExec(const std::string& sql, const std::string& host = env("PGHOST"), const std::string& port = env("PGPORT")) {
+    std::string conninfo = "host=" + host + " port=" + port + " dbname=postgres user=postgres";
+    PGconn* c = PQconnectdb(conninfo.c_str());
+    ASSERT_EQ(PQstatus(c), CONNECTION_OK) << PQerrorMessage(c);
+    PGresult* r = PQexec(c, sql.c_str());
+    auto status = PQresultStatus(r);
+    std::string msg = PQresultErrorMessage(r);
+    PQclear(r);
+    PQfinish(c);
+    ASSERT_TRUE(status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) << msg << sql;
+}
+
+Params aliasParams(const std::string& schema, const std::string& user = "postgres", const std::string& password = "") {
+    Params p{{"SERVER NAME", env("PGHOST")}, {"PORT", env("PGPORT")}, {"DATABASE NAME", "postgres"},
+             {"USER NAME", user}, {"SCHEMA", schema}, {"SSLMODE", "disable"}};
+    if (!password.empty())
+        p.emplace_back("PASSWORD", password);
+    return p;
+}
+
+// Every test works in a schema of its own, whose name itself needs quoting.
+class PostgresDriverTest : public ::testing::Test {
+protected:
+    std::string schema;
+    void SetUp() override {
+        schema = std::string("t \"") + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "\"";
+        std::string q = "\"t \"\"" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "\"\"\"";
+        quoted = q;
+        rawExec("DROP SCHEMA IF EXISTS " + q + " CASCADE; CREATE SCHEMA " + q + "; SET search_path TO " + q);
+    }
+    void run(const std::string& sql) { rawExec("SET search_path TO " + quoted + "; " + sql); }
+    std::unique_ptr<Database> connect() { return makePostgresDriver()->connect("PG", aliasParams(schema), {}); }
+    std::string quoted;
+};
+
+} // namespace
+
+TEST_F(PostgresDriverTest, CatalogTypesMapToFieldTypesAndValuesRoundTrip) {
+    run("CREATE TABLE t (id serial PRIMARY KEY, s smallint, i integer NOT NULL, b bigint, r real, d double precision,"
+        " n numeric(10,2), m money, v varchar(40), c char(5), tx text, bo boolean, dt date, tm time, ts timestamp,"
+        " tz timestamptz, by bytea, j json, u uuid, iv interval);"
+        "INSERT INTO t (s, i, b, r, d, n, m, v, c, tx, bo, dt, tm, ts, tz, by, j, u, iv) VALUES"
+        " (1, 2, 3000000000, 1.5, 0.1, 12.34, 5.5, '日本語', 'ab', 'メモ', true, '2001-04-01', '09:15:30.25',"
+        " '2001-04-01 09:15:30.123456', '2001-04-01 09:15:30+09', '\\x00ff', '{\"a\": 1}',"
+        " 'a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11', '1 day')");
+    auto db = connect();
+    auto c = db->openTable("t", {});
+    const FieldType expected[] = {FieldType::AutoInc, FieldType::Smallint, FieldType::Integer, FieldType::LargeInt,
+                                  FieldType::Float, FieldType::Float, FieldType::BCD, FieldType::Currency,
+                                  FieldType::String, FieldType::FixedChar, FieldType::Memo, FieldType::Boolean,
+                                  FieldType::Date, FieldType::Time, FieldType::DateTime, FieldType::DateTime,
+                                  FieldType::Blob, FieldType::Memo, FieldType::String, FieldType::String};
+    ASSERT_EQ(c->fields().size(), std::size(expected));
+    for (size_t i = 0; i < std::size(expected); ++i)
+        EXPECT_EQ(c->fields()[i].type, expected[i]) << c->fields()[i].name;
+    EXPECT_EQ(c->fields()[8].size, 40);
+    EXPECT_EQ(c->fields()[9].size, 5);
+    EXPECT_EQ(c->fields()[6].precision, 10);
+    EXPECT_EQ(c->fields()[6].scale, 2);
+    EXPECT_TRUE(c->fields()[2].required);
+    Row row;
+    RowId id;
+    ASSERT_TRUE(c->read(0, row, id));
+    EXPECT_EQ(row[3], Value(int64_t{3000000000}));
+    EXPECT_EQ(row[5], Value(0.1));
+    EXPECT_EQ(row[6], Value(Decimal{"12.34"}));
+    EXPECT_EQ(row[7], Value(5.5));
+    EXPECT_EQ(row[8], Value(std::string("日本語")));
+    EXPECT_EQ(row[11], Value(true));
+    EXPECT_EQ(row[12], Value(Date{2001, 4, 1}));
+    EXPECT_EQ(row[13], Value(Time{(9 * 3600 + 15 * 60 + 30) * 1000 + 250}));
+    EXPECT_EQ(row[16], Value(Bytes{0x00, 0xff}));
+    // Microseconds and a json column (no equality operator) must not upset the conflict check.
+    Row after = row;
+    after[8] = std::string("変更");
+    after[16] = Bytes{1, 2, 3};
+    c->update(id, row, after);
+    ASSERT_TRUE(c->read(0, row, id));
+    EXPECT_EQ(row[8], Value(std::string("変更")));
+    EXPECT_EQ(row[16], Value(Bytes{1, 2, 3}));
+}
+
+TEST_F(PostgresDriverTest, IndexesAndStoredProcedures) {
+    run("CREATE TABLE t (a integer, b varchar(5), c integer, PRIMARY KEY (b, a));"
+        "CREATE UNIQUE INDEX zz_c ON t (c DESC); CREATE INDEX aa_ca ON t (c, a); CREATE INDEX ex ON t (lower(b));"
+        "CREATE FUNCTION add_tax(price numeric, rate numeric DEFAULT 0.1) RETURNS numeric LANGUAGE sql AS 'SELECT price * (1 + rate)';"
+        "CREATE FUNCTION split(IN whole integer, OUT half integer, INOUT note text) LANGUAGE sql AS 'SELECT whole / 2, note';"
+        "CREATE PROCEDURE touch(x integer) LANGUAGE sql AS 'SELECT 1'");
+    auto db = connect();
+    auto ix = db->openTable("t", {})->indexes();
+    ASSERT_EQ(ix.size(), 4u);
+    EXPECT_EQ(ix[0].name, "");
+    EXPECT_TRUE(ix[0].primary);
+    EXPECT_EQ(ix[0].fields, "b;a");
+    EXPECT_EQ(ix[1].name, "aa_ca");
+    EXPECT_EQ(ix[1].fields, "c;a");
+    EXPECT_EQ(ix[2].name, "ex");
+    EXPECT_FALSE(ix[2].expression.empty());
+    EXPECT_EQ(ix[3].name, "zz_c");
+    EXPECT_TRUE(ix[3].unique && ix[3].descending);
+    EXPECT_EQ(db->procedureNames(), (std::vector<std::string>{"add_tax", "split", "touch"}));
+    auto p = db->procedureParams("add_tax");
+    ASSERT_EQ(p.size(), 3u);
+    EXPECT_EQ(p[0].name, "price");
+    EXPECT_EQ(p[0].type, FieldType::BCD);
+    EXPECT_EQ(p[2].direction, ProcParam::Direction::Result);
+    auto s = db->procedureParams("split");
+    ASSERT_EQ(s.size(), 3u);
+    EXPECT_EQ(s[0].direction, ProcParam::Direction::Input);
+    EXPECT_EQ(s[1].direction, ProcParam::Direction::Output);
+    EXPECT_EQ(s[2].direction, ProcParam::Direction::InputOutput);
+    EXPECT_EQ(s[2].typeName, "text");
+    EXPECT_EQ(db->procedureParams("touch").size(), 1u);
+    EXPECT_EQ(errorCodeOf([&] { db->procedureParams("nothing"); }), ErrNotFound);
+}
+
+TEST_F(PostgresDriverTest, ChangesBySomeoneElseAreConflictsAndChangeNothing) {
+    run("CREATE TABLE k (id integer PRIMARY KEY, name varchar(20), ts timestamp);"
+        "INSERT INTO k VALUES (1, 'a', '2001-01-01 00:00:00.000001'), (2, 'b', NULL), (3, 'c', now());"
+        "CREATE TABLE nokey (x integer); INSERT INTO nokey VALUES (1); CREATE VIEW vw AS SELECT * FROM k");
+    auto dbA = connect(), dbB = connect();
+    auto a = dbA->openTable("k", {}), b = dbB->openTable("k", {});
+    Row ra, rb;
+    RowId ia, ib;
+    ASSERT_TRUE(a->read(1, ra, ia));
+    ASSERT_TRUE(b->read(1, rb, ib));
+    Row theirs = rb;
+    theirs[1] = std::string("theirs");
+    b->update(ib, rb, theirs);
+    Row mine = ra;
+    mine[1] = std::string("mine");
+    EXPECT_EQ(errorCodeOf([&] { a->update(ia, ra, mine); }), ErrUpdateConflict);
+    EXPECT_EQ(errorCodeOf([&] { a->remove(ia, ra); }), ErrUpdateConflict);
+    a->refresh();
+    ASSERT_TRUE(a->read(1, ra, ia));
+    EXPECT_EQ(ra[1], Value(std::string("theirs")));
+    ASSERT_TRUE(a->read(0, ra, ia));
+    mine = ra;
+    mine[1] = std::string("ok");
+    a->update(ia, ra, mine); // the microsecond timestamp compares exactly
+    EXPECT_EQ(errorCodeOf([&] { a->insert({int64_t{2}, std::string("dup"), Value()}); }), ErrKeyViolation);
+    RowId fresh = a->insert({int64_t{10}, std::string("new"), Value()});
+    EXPECT_EQ(a->positionOf(fresh), 3);
+    auto n = dbA->openTable("nokey", {});
+    EXPECT_NE(n->readOnlyReason(), "");
+    EXPECT_EQ(errorCodeOf([&] { n->insert({int64_t{2}}); }), ErrReadOnly);
+    EXPECT_EQ(readAll(*n).size(), 1u);
+    EXPECT_NE(dbA->openTable("vw", {})->readOnlyReason(), "");
+}
+
+TEST_F(PostgresDriverTest, NamesNeedingQuotesWorkAndCannotInjectSql) {
+    run("CREATE TABLE keep (x integer); INSERT INTO keep VALUES (1)");
+    auto db = connect();
+    const std::string evil = "t\"; DROP TABLE keep; --";
+    IndexDef pk;
+    pk.primary = true;
+    pk.fields = "my col";
+    IndexDef named;
+    named.name = "ix \"order\"";
+    named.fields = "顧客名;select";
+    db->createTable(evil, {field("my col", FieldType::Integer, 0, true), field("\"q\"", FieldType::String, 20),
+                           field("顧客名", FieldType::String, 40), field("select", FieldType::Integer)},
+                    {pk, named});
+    EXPECT_EQ(db->tableNames("*", false, false), (std::vector<std::string>{"keep", evil}));
+    auto c = db->openTable(evil, {});
+    c->insert({int64_t{1}, std::string("it's"), std::string("山田"), int64_t{7}});
+    c->setOrder("ix \"order\"");
+    Row row;
+    RowId id;
+    ASSERT_TRUE(c->read(0, row, id));
+    Row after = row;
+    after[2] = std::string("佐藤");
+    c->update(id, row, after);
+    db->renameTable(evil, "名前 \"変更\"");
+    ASSERT_TRUE(db->openTable("名前 \"変更\"", {})->read(0, row, id));
+    EXPECT_EQ(row[2], Value(std::string("佐藤")));
+    db->deleteTable("名前 \"変更\"");
+    EXPECT_EQ(db->tableNames("*", false, false), (std::vector<std::string>{"keep"}));
+    EXPECT_EQ(errorCodeOf([&] { db->createTable("keep", {field("x", FieldType::Integer)}, {}); }), ErrGeneral);
+}
+
+TEST_F(PostgresDriverTest, PagesFollowTheIndexOrderWithNullsBothWays) {
+    run("CREATE TABLE big (id integer PRIMARY KEY, v integer); CREATE INDEX iv ON big (v);"
+        "INSERT INTO big SELECT i, CASE WHEN i % 7 = 0 THEN NULL ELSE i % 50 END FROM generate_series(1, 3000) i");
+    auto db = connect();
+    auto c = db->openTable("big", {});
+    c->setOrder("iv");
+    std::vector<std::pair<int64_t, int64_t>> expected; // ascending v with NULLs last, then id
+    for (int64_t i = 1; i <= 3000; ++i)
+        expected.emplace_back(i % 7 == 0 ? 1000 : i % 50, i);
+    std::sort(expected.begin(), expected.end());
+    auto rows = readAll(*c);
+    ASSERT_EQ(rows.size(), expected.size());
+    for (size_t i = 0; i < rows.size(); ++i)
+        ASSERT_EQ(rows[i][0], Value(expected[i].second)) << "position " << i;
+    EXPECT_LE(dynamic_cast<sql::SqlTableCursor&>(*c).cachedRows(), 8192u);
+    Row row;
+    RowId id;
+    for (int64_t pos = 2999; pos >= 2400; --pos) {
+        ASSERT_TRUE(c->read(pos, row, id));
+        ASSERT_EQ(row[0], Value(expected[pos].second));
+    }
+    for (int64_t pos : {1500, 0, 2999, 2700, 31}) {
+        ASSERT_TRUE(c->read(pos, row, id));
+        EXPECT_EQ(row[0], Value(expected[pos].second));
+        EXPECT_EQ(c->positionOf(id), pos);
+    }
+}
+
+TEST_F(PostgresDriverTest, ServerFiltersGiveTheDatasetsOwnResults) {
+    run("CREATE TABLE f (id integer PRIMARY KEY, name varchar(20), qty integer, price numeric(10,2), d date,"
+        " ts timestamp, ok boolean, fc char(6));"
+        "INSERT INTO f VALUES (1, 'abc', 5, 10.5, '2001-04-01', '2001-04-01 10:00:00', true, 'abc'),"
+        " (2, 'abc  ', 6, 11, '2001-03-31', '2001-04-02 00:00:00', false, 'ab'), (3, NULL, NULL, NULL, NULL, NULL, NULL, NULL),"
+        " (4, '', -3, 0, '2002-01-01', '2001-04-01 00:00:00', true, ''), (5, '   ', 7, 99.99, '2001-04-01', NULL, false, 'x'),"
+        " (6, 'abd', 0, -1, '1999-12-31', '1999-12-31 23:59:59', NULL, 'abd'), (7, '山田太郎', 10, 5, '2001-04-02', NULL, true, '山田'),"
+        " (8, 'ab', 2, 2, NULL, NULL, true, NULL), (9, 'Abc', 3, 3, '2001-04-01', NULL, false, 'Abc')");
+    auto db = connect();
+    auto c = db->openTable("f", {});
+    for (const char* text : {"name = 'abc'", "name <> 'abc'", "NOT (name = 'abc')", "name = 'ab*'", "name <> 'ab*'",
+                             "name = '*'", "name = '山田*'", "name = BLANK", "name <> NULL", "name > 'ab'",
+                             "qty > 5", "qty >= -3 and name < 'b'", "price > 10.5", "price <= '3'", "qty > -2",
+                             "d >= '2001/04/01'", "ts < '2001/04/02'", "ts = '2001/04/01'", "ok = TRUE", "ok <> 'F'",
+                             "qty > price", "not (qty > 5 or name = 'abc')", "fc = 'ab'", "fc = 'ab*'", "fc = BLANK",
+                             "fc = name"})
+        expectFilterAgrees(*c, text, true);
+    expectFilterAgrees(*c, "qty * 2 > 5", false);
+}
+
+TEST(PostgresLogin, AsksForAPasswordOnlyWhenTheServerWantsOne) {
+    auto driver = makePostgresDriver();
+    std::atomic<int> asked{0};
+    LoginCallback answer = [&](const std::string& alias, std::string& user, std::string& password) {
+        ++asked;
+        EXPECT_EQ(alias, "PG");
+        EXPECT_EQ(user, "vemo_pw");
+        password = "secret";
+        return true;
+    };
+    driver->connect("PG", aliasParams("public"), answer);
+    EXPECT_EQ(asked, 0);
+    auto db = driver->connect("PG", aliasParams("public", "vemo_pw"), answer);
+    EXPECT_EQ(asked, 1);
+    EXPECT_NO_THROW(db->tableNames("*", false, false));
+    EXPECT_EQ(errorCodeOf([&] { driver->connect("PG", aliasParams("public", "vemo_pw", "wrong"), answer); }), ErrLogin);
+    EXPECT_EQ(asked, 1);
+    LoginCallback cancel = [](const std::string&, std::string&, std::string&) { return false; };
+    EXPECT_EQ(errorCodeOf([&] { driver->connect("PG", aliasParams("public", "vemo_pw"), cancel); }), ErrLogin);
+    LoginCallback wrong = [](const std::string&, std::string&, std::string& p) { p = "nope"; return true; };
+    EXPECT_EQ(errorCodeOf([&] { driver->connect("PG", aliasParams("public", "vemo_pw"), wrong); }), ErrLogin);
+    EXPECT_NO_THROW(driver->connect("PG", aliasParams("public", "vemo_pw", "secret"), {}));
+    Params noServer = aliasParams("public");
+    noServer[1].second = "1";
+    EXPECT_EQ(errorCodeOf([&] { driver->connect("PG", noServer, {}); }), ErrServer);
+}
