@@ -29,7 +29,6 @@ void PxBlobStore::create(const std::filesystem::path& path) {
     std::memcpy(&h[5], magic, 5);
     putLE16(&h[0x0B], 0x1000); putLE16(&h[0x0D], 0x1000);
     h[0x10] = 0x10; putLE16(&h[0x11], 0x40); putLE16(&h[0x13], 0x800);
-    putLE16(&h[0x29], 0x02A1);
     f.writeAt(0, h.data(), h.size());
 }
 

@@ -25,7 +25,6 @@ void replaceFile(const std::filesystem::path& path, const std::vector<uint8_t>& 
     {
         PxFile f(tmp, PxFile::CreateNew);
         f.writeAt(0, bytes.data(), bytes.size());
-        f.sync();
     }
     std::filesystem::rename(tmp, path, ec);
     if (ec) {
@@ -135,7 +134,6 @@ void writeSecondaryIndex(const SecondaryIndexSpec& spec, PxTable& table) {
         x.fields.push_back(f);
         x.fieldNumbers.push_back(fi + 1);
     }
-    const int secLen = offset;
     for (int i = 0; i < t.keyFields; ++i) {
         PxField f = t.fields[i];
         f.offset = offset;
@@ -168,7 +166,7 @@ void writeSecondaryIndex(const SecondaryIndexSpec& spec, PxTable& table) {
         std::memcpy(o + at, r, table.keyLength());
         putShortBE(o + keyLen, table.blockOf(p));
     }
-    std::vector<uint32_t> order(size_t(n));
+    std::vector<uint32_t> order(static_cast<size_t>(n));
     std::iota(order.begin(), order.end(), 0u);
     std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
         return std::memcmp(recs.data() + size_t(a) * rs, recs.data() + size_t(b) * rs, keyLen) < 0;
