@@ -13,12 +13,15 @@ int g_instances = 0;
 
 TMDIBack::TMDIBack(QWidget* owner) : QObject(owner), owner_(owner)
 {
-    if (++g_instances > 1)
+    if (g_instances > 0)
         throw EMDIBackError("Only single component allowed");
+    ++g_instances;
 }
 
 TMDIBack::~TMDIBack()
 {
+    // One at a time: a frame created after this one has gone may have its own.
+    --g_instances;
     if (viewport_)
         viewport_->removeEventFilter(this);
 }

@@ -23,7 +23,7 @@ class TMDIBack : public QObject {
 public:
     using Painter = std::function<void(QPainter& painter, const QRect& clientRect)>;
 
-    // Only one per process: a second one throws "Only single component allowed".
+    // Only one at a time: a second one throws "Only single component allowed".
     explicit TMDIBack(QWidget* owner);
     ~TMDIBack() override;
 
@@ -34,7 +34,7 @@ public:
 
     QMdiArea* clientArea() const { return client_; }
 
-    // Number of components created so far in this process (never decreases).
+    // Number of components alive.
     static int instanceCount();
 
 protected:

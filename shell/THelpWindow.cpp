@@ -4,10 +4,17 @@
 #include <QToolBar>
 #include <QUrl>
 
+// The manual lives in a static library: its resources must be registered by hand.
+static void registerManual()
+{
+    Q_INIT_RESOURCE(shell);
+}
+
 namespace vemo::shell {
 
 THelpWindow::THelpWindow(QWidget* parent) : QMainWindow(parent, Qt::Window)
 {
+    registerManual();
     setAttribute(Qt::WA_QuitOnClose, false);
     setWindowTitle(QStringLiteral("VEMO32 ﾍﾙﾌﾟ"));
     resize(640, 520);

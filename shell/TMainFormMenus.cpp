@@ -12,6 +12,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QUrl>
 
 namespace vemo::shell {
@@ -96,6 +97,11 @@ void TMainForm::createMenus()
     connect(D1, &QAction::triggered, this, &TMainForm::D1Click);
     connect(HelpAboutItem, &QAction::triggered, this, &TMainForm::HelpAboutItemClick);
 
+    // The hint of a menu title under the mouse goes to the status bar like an item's.
+    connect(menuBar(), &QMenuBar::hovered, this, [this](QAction* a) {
+        if (a && !a->statusTip().isEmpty())
+            statusBar()->showMessage(a->statusTip());
+    });
     rebuildMenuBar();
 }
 
