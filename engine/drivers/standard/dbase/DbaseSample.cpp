@@ -29,10 +29,14 @@ IndexDef tag(const char* name, const char* fields, const char* expression = "", 
     return d;
 }
 
-void fill(const std::filesystem::path& file, const std::vector<Row>& rows) {
-    dbase::DbfCursor cursor(file, OpenOptions{});
-    for (const Row& r : rows)
-        cursor.insert(r);
+// Loads the rows, then indexes them once.
+void fill(const std::filesystem::path& file, const std::vector<Row>& rows, const std::vector<IndexDef>& indexes) {
+    {
+        dbase::DbfCursor cursor(file, OpenOptions{});
+        for (const Row& r : rows)
+            cursor.insert(r);
+    }
+    dbase::addProductionIndex(file, indexes);
 }
 
 } // namespace
@@ -52,7 +56,7 @@ void writeDbaseSample(const std::filesystem::path& dir) {
                       field("ZIP", "C", 8), field("PREF", "C", 10), field("ADDRESS", "C", 60),
                       field("TEL", "C", 14), field("SINCE", "D", 8), field("ACTIVE", "L", 1),
                       field("CREDIT", "N", 12, 0), field("NOTE", "M", 10)},
-                     {tag("CUST_NO", "CUST_NO", "", true), tag("KANA", "KANA"), tag("PREF_NAME", "", "PREF+NAME")});
+                     {});
     struct C {
         const char *name, *kana, *zip, *pref, *addr, *tel;
         Date since;
@@ -83,25 +87,24 @@ void writeDbaseSample(const std::filesystem::path& dir) {
                         std::string(c.addr), std::string(c.tel), c.since, c.active, c.credit,
                         *c.note ? Value(std::string(c.note)) : Value()});
     }
-    fill(customers, rows);
+    fill(customers, rows, {tag("CUST_NO", "CUST_NO", "", true), tag("KANA", "KANA"), tag("PREF_NAME", "", "PREF+NAME")});
 
     dbase::createDbf(items,
                      {field("ITEM_NO", "C", 6), field("NAME", "C", 30), field("UNIT", "C", 4), field("PRICE", "N", 10, 0)},
-                     {tag("ITEM_NO", "ITEM_NO", "", true), tag("NAME", "NAME")});
+                     {});
     const char* itemData[][4] = {{"A-0001", "ボールペン（黒）", "本", "120"},  {"A-0002", "ボールペン（赤）", "本", "120"},
                                  {"B-0010", "Ａ４コピー用紙", "箱", "3200"},  {"C-0100", "ﾌｧｲﾙ ﾎﾞｯｸｽ", "個", "850"},
                                  {"D-2000", "事務用いす", "脚", "24800"},    {"E-0500", "ホワイトボード", "台", "15800"}};
     rows.clear();
     for (const auto& i : itemData)
         rows.push_back({std::string(i[0]), std::string(i[1]), std::string(i[2]), int64_t(std::stoll(i[3]))});
-    fill(items, rows);
+    fill(items, rows, {tag("ITEM_NO", "ITEM_NO", "", true), tag("NAME", "NAME")});
 
     dbase::createDbf(orders,
                      {field("ORDER_NO", "N", 8), field("CUST_NO", "N", 6), field("ORDER_DATE", "D", 8),
                       field("ITEM_NO", "C", 6), field("QTY", "N", 6), field("AMOUNT", "N", 12, 0),
                       field("SHIPPED", "L", 1), field("REMARK", "C", 40)},
-                     {tag("ORDER_NO", "ORDER_NO", "", true), tag("CUST_DATE", "", "STR(CUST_NO,6)+DTOS(ORDER_DATE)"),
-                      tag("ORDER_DATE", "ORDER_DATE")});
+                     {});
     const int prices[] = {120, 120, 3200, 850, 24800, 15800};
     rows.clear();
     for (int i = 0; i < 40; ++i) {
@@ -111,7 +114,9 @@ void writeDbaseSample(const std::filesystem::path& dir) {
         rows.push_back({int64_t(20250001 + i), int64_t(1001 + (i * 5) % 8), d, std::string(itemData[item][0]), qty,
                         qty * prices[item], i % 3 != 0, i % 4 == 0 ? Value(std::string("至急")) : Value()});
     }
-    fill(orders, rows);
+    fill(orders, rows,
+         {tag("ORDER_NO", "ORDER_NO", "", true), tag("CUST_DATE", "", "STR(CUST_NO,6)+DTOS(ORDER_DATE)"),
+          tag("ORDER_DATE", "ORDER_DATE")});
 }
 
 } // namespace vemo::engine

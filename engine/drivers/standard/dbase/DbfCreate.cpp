@@ -166,4 +166,18 @@ void createDbf(const std::filesystem::path& file, const std::vector<FieldDef>& f
     }
 }
 
+void addProductionIndex(const std::filesystem::path& file, const std::vector<IndexDef>& indexes) {
+    if (indexes.empty())
+        return;
+    if (!findCompanion(file, ".MDX").empty())
+        throw EngineError(ErrInvalidParam, "インデックスファイルが既にあります: " + file.stem().string() + ".MDX");
+    {
+        DbfTable table(file, false);
+        IndexSet::create(table, indexes);
+    }
+    File f(file, true);
+    const uint8_t flag = 1;
+    f.writeAt(28, &flag, 1);
+}
+
 } // namespace vemo::engine::dbase

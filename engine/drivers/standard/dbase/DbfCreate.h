@@ -12,4 +12,9 @@ namespace vemo::engine::dbase {
 void createDbf(const std::filesystem::path& file, const std::vector<FieldDef>& fields,
                const std::vector<IndexDef>& indexes);
 
+// Gives an existing table without indexes a production .MDX with these tags, built from its
+// records (loading many records first and indexing once is much faster than indexing on
+// every insert).
+void addProductionIndex(const std::filesystem::path& file, const std::vector<IndexDef>& indexes);
+
 } // namespace vemo::engine::dbase

@@ -75,7 +75,7 @@ int64_t DbfCursor::recnoAt(int64_t pos) {
     if (pos < 0)
         return -1;
     if (ordered_)
-        return pos < static_cast<int64_t>(ordered_->size()) ? (*ordered_)[static_cast<size_t>(pos)] : -1;
+        return pos < static_cast<int64_t>(ordered_->size()) ? static_cast<int64_t>((*ordered_)[static_cast<size_t>(pos)]) : -1;
     return live_.recnoAt(pos, flags_);
 }
 

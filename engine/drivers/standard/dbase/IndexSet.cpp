@@ -257,6 +257,8 @@ void IndexSet::create(DbfTable& table, const std::vector<IndexDef>& indexes) {
     for (auto& t : tags)
         t.file = mdx;
     writeMdx(mdx, upper(table.path().stem().string()), tags, entries);
+    if (table.recordCount() > 0)
+        IndexSet(table).rebuild();
 }
 
 } // namespace vemo::engine::dbase

@@ -1,0 +1,136 @@
+// Damaged files: a clear error or the readable records, never a crash or a hang, and never
+// a write to a file found damaged.
+#include "DbaseTestUtil.h"
+#include "engine/Drivers.h"
+#include "engine/EngineError.h"
+#include "engine/SampleData.h"
+
+#include <gtest/gtest.h>
+
+using namespace vemo::engine;
+
+namespace {
+
+class DamageTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        writeDbaseSample(dir_.path());
+        original_ = dbtest::bytesOf(dir_ / "ORDERS.DBF");
+        db_ = makeStandardDriver()->connect("D", {{"PATH", dir_.path().string()}, {"DEFAULT DRIVER", "DBASE"}}, {});
+    }
+    void put(const std::string& bytes) { dbtest::writeBytes(dir_ / "ORDERS.DBF", bytes); }
+    int openError() {
+        try {
+            auto c = db_->openTable("ORDERS", {});
+            dbtest::readAll(*c);
+        } catch (const EngineError& e) {
+            return e.code();
+        }
+        return 0;
+    }
+    size_t headerLength() const { return static_cast<unsigned char>(original_[8]) | (static_cast<unsigned char>(original_[9]) << 8); }
+    size_t recordLength() const { return static_cast<unsigned char>(original_[10]) | (static_cast<unsigned char>(original_[11]) << 8); }
+
+    dbtest::TempDir dir_;
+    std::string original_;
+    std::unique_ptr<Database> db_;
+};
+
+} // namespace
+
+TEST_F(DamageTest, HeaderThatClaimsMoreRecordsGivesTheReadableOnesReadOnly) {
+    std::string b = original_;
+    b[4] = static_cast<char>(200); // 200 records claimed, 40 present
+    put(b);
+    auto c = db_->openTable("ORDERS", {});
+    EXPECT_EQ(c->count(), 40);
+    EXPECT_NE(c->readOnlyReason(), "");
+    Row row;
+    RowId id;
+    ASSERT_TRUE(c->read(0, row, id));
+    EXPECT_THROW(c->insert(row), EngineError);
+    EXPECT_EQ(dbtest::bytesOf(dir_ / "ORDERS.DBF"), b) << "a damaged file is never written";
+}
+
+TEST_F(DamageTest, TruncatedFileKeepsWholeRecordsOnly) {
+    put(original_.substr(0, headerLength() + 10 * recordLength() + recordLength() / 2));
+    auto c = db_->openTable("ORDERS", {});
+    EXPECT_EQ(c->count(), 10);
+    EXPECT_EQ(dbtest::readAll(*c).size(), 10u);
+    EXPECT_NE(c->readOnlyReason(), "");
+}
+
+TEST_F(DamageTest, MissingEndMarkerAndTrailingGarbageAreHarmless) {
+    put(original_.substr(0, original_.size() - 1));
+    EXPECT_EQ(openError(), 0);
+    put(original_ + std::string(1000, '\x55'));
+    auto c = db_->openTable("ORDERS", {});
+    EXPECT_EQ(c->count(), 40) << "the header count wins over extra bytes";
+}
+
+TEST_F(DamageTest, BrokenHeadersAreClearErrors) {
+    put(original_.substr(0, 20));
+    EXPECT_EQ(openError(), ErrCorruptFile);
+    put(std::string(original_.size(), '\0'));
+    EXPECT_EQ(openError(), ErrCorruptFile);
+    std::string b = original_;
+    b[8] = 0x10; // header length shorter than the descriptors
+    b[9] = 0;
+    put(b);
+    EXPECT_EQ(openError(), ErrCorruptFile);
+    b = original_;
+    b[10] = 5; // record length shorter than the fields
+    b[11] = 0;
+    put(b);
+    EXPECT_EQ(openError(), ErrCorruptFile);
+    b = original_;
+    b[32 + 11] = '?'; // unknown field type
+    put(b);
+    EXPECT_EQ(openError(), ErrCorruptFile);
+    b = original_;
+    b[headerLength() - 1] = 'X'; // descriptor terminator gone
+    put(b);
+    EXPECT_NE(openError(), 0);
+}
+
+TEST_F(DamageTest, GarbageInFieldsReadsAsNull) {
+    std::string b = original_;
+    const size_t rec = headerLength();
+    for (size_t i = 1; i < recordLength(); ++i)
+        b[rec + i] = '*';
+    put(b);
+    auto c = db_->openTable("ORDERS", {});
+    Row row;
+    RowId id;
+    ASSERT_TRUE(c->read(0, row, id));
+    EXPECT_TRUE(isNull(row[0])) << "an overflow marker is no number";
+    EXPECT_TRUE(isNull(row[2])) << "no date";
+    EXPECT_TRUE(isNull(row[6]));
+}
+
+TEST_F(DamageTest, MemoPointersOutsideTheMemoFileAreErrorsNotCrashes) {
+    auto c = db_->openTable("CUSTOMER", {});
+    c.reset();
+    std::string b = dbtest::bytesOf(dir_ / "CUSTOMER.DBF");
+    const size_t hl = static_cast<unsigned char>(b[8]) | (static_cast<unsigned char>(b[9]) << 8);
+    const size_t rl = static_cast<unsigned char>(b[10]) | (static_cast<unsigned char>(b[11]) << 8);
+    b.replace(hl + rl - 10, 10, "  99999999");
+    dbtest::writeBytes(dir_ / "CUSTOMER.DBF", b);
+    c = db_->openTable("CUSTOMER", {});
+    Row row;
+    RowId id;
+    try {
+        c->read(0, row, id);
+        FAIL() << "a memo block past the end of the memo file";
+    } catch (const EngineError& e) {
+        EXPECT_EQ(e.code(), ErrCorruptFile);
+    }
+    EXPECT_TRUE(c->read(1, row, id)) << "the other records stay readable";
+}
+
+TEST_F(DamageTest, ProductionIndexMissingOpensReadOnlyWithReason) {
+    std::filesystem::remove(dir_ / "ORDERS.MDX");
+    auto c = db_->openTable("ORDERS", {});
+    EXPECT_NE(c->readOnlyReason().find("MDX"), std::string::npos);
+    EXPECT_EQ(c->count(), 40);
+}

@@ -1,0 +1,133 @@
+// The STANDARD driver over a directory: names, case-insensitive lookup, locks, rename and
+// delete with companion files.
+#include "DbaseTestUtil.h"
+#include "engine/Drivers.h"
+#include "engine/EngineError.h"
+#include "engine/SampleData.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace vemo::engine;
+
+namespace {
+
+class DriverTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        writeDbaseSample(dir_.path());
+        db_ = connect("DBASE");
+    }
+    std::unique_ptr<Database> connect(const std::string& def) {
+        return makeStandardDriver()->connect("S", {{"PATH", dir_.path().string()}, {"DEFAULT DRIVER", def}}, {});
+    }
+    std::set<std::string> files() {
+        std::set<std::string> out;
+        for (const auto& e : std::filesystem::directory_iterator(dir_.path()))
+            out.insert(e.path().filename().string());
+        return out;
+    }
+    dbtest::TempDir dir_;
+    std::unique_ptr<Database> db_;
+};
+
+int errorCode(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const EngineError& e) {
+        return e.code();
+    }
+    return 0;
+}
+
+} // namespace
+
+TEST_F(DriverTest, ConnectChecksItsParameters) {
+    auto d = makeStandardDriver();
+    EXPECT_EQ(d->name(), "STANDARD");
+    EXPECT_EQ(paramValue(d->defaultParams(), "DEFAULT DRIVER"), "PARADOX");
+    EXPECT_EQ(errorCode([&] { d->connect("X", {{"PATH", ""}}, {}); }), ErrInvalidParam);
+    EXPECT_EQ(errorCode([&] { d->connect("X", {{"PATH", (dir_ / "nope").string()}}, {}); }), ErrNotFound);
+    EXPECT_EQ(errorCode([&] { d->connect("X", {{"PATH", dir_.path().string()}, {"DEFAULT DRIVER", "FOX"}}, {}); }),
+              ErrInvalidParam);
+}
+
+TEST_F(DriverTest, TableNamesMatchPatternsWithOrWithoutExtension) {
+    dbtest::writeBytes(dir_ / "notes.txt", "x");
+    dbtest::writeBytes(dir_ / "lower.dbf", dbtest::bytesOf(dir_ / "ITEMS.DBF"));
+    EXPECT_EQ(db_->tableNames("*.*", true, false),
+              (std::vector<std::string>{"CUSTOMER.DBF", "ITEMS.DBF", "ORDERS.DBF", "lower.dbf"}));
+    EXPECT_EQ(db_->tableNames("*", false, false), (std::vector<std::string>{"CUSTOMER", "ITEMS", "ORDERS", "lower"}));
+    EXPECT_EQ(db_->tableNames("c*", false, false), (std::vector<std::string>{"CUSTOMER"}));
+    EXPECT_EQ(db_->tableNames("*.DB", true, false), (std::vector<std::string>{}));
+    auto c = db_->openTable("LOWER", {});
+    EXPECT_EQ(c->count(), 6) << "found case-insensitively";
+}
+
+TEST_F(DriverTest, NameWithoutExtensionFollowsDefaultDriverThenFallsBack) {
+    auto c = connect("PARADOX")->openTable("customer", {});
+    EXPECT_EQ(c->fields().front().name, "CUST_NO");
+    EXPECT_EQ(errorCode([&] { db_->openTable("NOSUCH", {}); }), ErrNotFound);
+    EXPECT_EQ(errorCode([&] { db_->openTable("CUSTOMER.DB", {}); }), ErrNotFound);
+}
+
+TEST_F(DriverTest, ExclusiveOpenConflictsInOneProcess) {
+    {
+        auto shared = db_->openTable("CUSTOMER", {});
+        EXPECT_EQ(errorCode([&] { db_->openTable("CUSTOMER", OpenOptions{true, false}); }), ErrExclusiveRequired);
+        auto second = db_->openTable("CUSTOMER", {});
+        EXPECT_EQ(errorCode([&] { db_->deleteTable("CUSTOMER"); }), ErrExclusiveRequired);
+        EXPECT_EQ(errorCode([&] { db_->renameTable("CUSTOMER", "CLIENTS"); }), ErrExclusiveRequired);
+    }
+    auto exclusive = db_->openTable("CUSTOMER", OpenOptions{true, false});
+    EXPECT_EQ(errorCode([&] { db_->openTable("CUSTOMER", {}); }), ErrLocked);
+    EXPECT_NE(files().count("CUSTOMER.DBF"), 0u);
+}
+
+TEST_F(DriverTest, ExclusiveOpenConflictsWithAnotherProcess) {
+    int ready[2], release[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(release), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int rc = 0;
+        try {
+            auto c = connect("DBASE")->openTable("ORDERS", OpenOptions{true, false});
+            char b = 'x';
+            if (write(ready[1], &b, 1) != 1 || read(release[0], &b, 1) != 1)
+                rc = 2;
+        } catch (...) {
+            rc = 1;
+        }
+        _exit(rc);
+    }
+    char b;
+    ASSERT_EQ(read(ready[0], &b, 1), 1);
+    EXPECT_EQ(errorCode([&] { db_->openTable("ORDERS", {}); }), ErrLocked);
+    EXPECT_EQ(errorCode([&] { db_->deleteTable("ORDERS"); }), ErrExclusiveRequired);
+    ASSERT_EQ(write(release[1], "x", 1), 1);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(db_->openTable("ORDERS", {})->count(), 40) << "free again once the other process let go";
+    for (int fd : {ready[0], ready[1], release[0], release[1]})
+        close(fd);
+}
+
+TEST_F(DriverTest, RenameAndDeleteTakeTheCompanionFiles) {
+    db_->renameTable("customer", "CLIENTS");
+    auto now = files();
+    EXPECT_EQ(now.count("CUSTOMER.DBF") + now.count("CUSTOMER.DBT") + now.count("CUSTOMER.MDX"), 0u);
+    EXPECT_EQ(now.count("CLIENTS.DBF") + now.count("CLIENTS.DBT") + now.count("CLIENTS.MDX"), 3u);
+    auto c = db_->openTable("CLIENTS", {});
+    EXPECT_EQ(c->count(), 8);
+    EXPECT_EQ(c->indexes().size(), 3u);
+    EXPECT_EQ(c->readOnlyReason(), "");
+    c.reset();
+    EXPECT_EQ(errorCode([&] { db_->renameTable("CLIENTS", "ORDERS"); }), ErrInvalidParam) << "never over another table";
+    db_->deleteTable("CLIENTS.DBF");
+    now = files();
+    EXPECT_EQ(now, (std::set<std::string>{"ITEMS.DBF", "ITEMS.MDX", "ORDERS.DBF", "ORDERS.MDX"}));
+}

@@ -1,0 +1,184 @@
+// Index definitions and orders, and index files that still match the table after writes:
+// checked against an order sorted by python3-dbfread and against Perl's XBase reading the
+// index files themselves.
+#include "DbaseTestUtil.h"
+#include "engine/Drivers.h"
+#include "engine/EngineError.h"
+#include "engine/SampleData.h"
+#include "engine/drivers/standard/dbase/DbfCreate.h"
+#include "engine/drivers/standard/dbase/IndexFiles.h"
+
+#include <gtest/gtest.h>
+#include <sstream>
+
+using namespace vemo::engine;
+
+namespace {
+
+std::vector<int64_t> lines(const std::string& text) {
+    std::vector<int64_t> out;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line))
+        if (!line.empty())
+            out.push_back(std::stoll(line));
+    return out;
+}
+
+std::string runPerl(const std::string& args) {
+    const std::string cmd = "perl " + std::string(DBASE_TEST_DIR) + "/dump_index.pl " + args;
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(cmd.c_str(), "r"), pclose);
+    std::string out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, pipe.get())) > 0)
+        out.append(buf, n);
+    if (pclose(pipe.release()) != 0)
+        throw std::runtime_error("failed: " + cmd + "\n" + out);
+    return out;
+}
+
+class IndexTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        writeDbaseSample(dir_.path());
+        db_ = makeStandardDriver()->connect("I", {{"PATH", dir_.path().string()}, {"DEFAULT DRIVER", "DBASE"}}, {});
+    }
+    std::vector<int64_t> order(Cursor& c, const std::string& tag) {
+        c.setOrder(tag);
+        std::vector<int64_t> out;
+        Row row;
+        RowId id;
+        for (int64_t i = 0; c.read(i, row, id); ++i)
+            out.push_back(id.recno);
+        return out;
+    }
+    std::vector<int64_t> independentSort(const std::string& table, const std::string& fields) {
+        return lines(dbtest::runPython("sort_with_dbfread.py", (dir_ / table).string() + " " + fields));
+    }
+    // Record numbers of a tag in file order, as Perl's reader walks it, without deleted ones.
+    std::vector<int64_t> perlOrder(const std::string& mdx, const std::string& tag, const std::vector<int64_t>& live) {
+        std::vector<int64_t> out;
+        for (int64_t r : lines(runPerl((dir_ / mdx).string() + " " + tag)))
+            if (std::find(live.begin(), live.end(), r) != live.end())
+                out.push_back(r);
+        return out;
+    }
+    dbtest::TempDir dir_;
+    std::unique_ptr<Database> db_;
+};
+
+} // namespace
+
+TEST_F(IndexTest, DefinitionsComeFromTheProductionIndex) {
+    auto c = db_->openTable("ORDERS", {});
+    auto defs = c->indexes();
+    ASSERT_EQ(defs.size(), 3u);
+    EXPECT_EQ(defs[0].name, "ORDER_NO");
+    EXPECT_EQ(defs[0].fields, "ORDER_NO");
+    EXPECT_TRUE(defs[0].unique);
+    EXPECT_EQ(defs[1].name, "CUST_DATE");
+    EXPECT_EQ(defs[1].expression, "STR(CUST_NO,6)+DTOS(ORDER_DATE)");
+    EXPECT_EQ(db_->openTable("CUSTOMER", {})->indexes()[2].fields, "PREF;NAME");
+    try {
+        c->setOrder("NOSUCH");
+        FAIL();
+    } catch (const EngineError& e) {
+        EXPECT_EQ(e.code(), ErrNotFound);
+    }
+}
+
+TEST_F(IndexTest, OrdersMatchAnIndependentSortAndTheIndexFile) {
+    auto c = db_->openTable("CUSTOMER", {});
+    auto kana = order(*c, "kana");
+    EXPECT_EQ(kana, independentSort("CUSTOMER.DBF", "KANA"));
+    EXPECT_EQ(kana, perlOrder("CUSTOMER.MDX", "KANA", kana));
+    auto pref = order(*c, "PREF_NAME");
+    EXPECT_EQ(pref, independentSort("CUSTOMER.DBF", "PREF+NAME"));
+    EXPECT_EQ(pref, perlOrder("CUSTOMER.MDX", "PREF_NAME", pref));
+    auto o = db_->openTable("ORDERS", {});
+    auto dates = order(*o, "ORDER_DATE");
+    EXPECT_EQ(dates, independentSort("ORDERS.DBF", "ORDER_DATE"));
+    EXPECT_EQ(dates, perlOrder("ORDERS.MDX", "ORDER_DATE", dates));
+    auto numbers = order(*o, "ORDER_NO");
+    EXPECT_EQ(numbers, independentSort("ORDERS.DBF", "ORDER_NO"));
+    EXPECT_EQ(order(*o, "").front(), 1) << "natural order again";
+}
+
+TEST_F(IndexTest, IndexFilesStillMatchAfterInsertUpdateAndDelete) {
+    {
+        auto c = db_->openTable("CUSTOMER", {});
+        c->setOrder("KANA");
+        c->insert({int64_t(2001), std::string("あ新規"), std::string("ｱｱｱ"), Value(), std::string("東京都")});
+        Row before, after;
+        RowId id;
+        ASSERT_TRUE(c->read(3, before, id));
+        after = before;
+        after[2] = std::string("ﾝﾝﾝ"); // moves to the end of the KANA order
+        c->update(id, before, after);
+        EXPECT_EQ(c->positionOf(id), c->count() - 1) << "the edited record moved in the open order";
+        ASSERT_TRUE(c->read(0, before, id));
+        c->remove(id, before);
+        EXPECT_EQ(c->readOnlyReason(), "");
+    }
+    auto c = db_->openTable("CUSTOMER", {});
+    auto kana = order(*c, "KANA");
+    EXPECT_EQ(kana.size(), 8u);
+    EXPECT_EQ(kana, independentSort("CUSTOMER.DBF", "KANA"));
+    EXPECT_EQ(kana, perlOrder("CUSTOMER.MDX", "KANA", kana));
+    auto custNo = order(*c, "CUST_NO");
+    EXPECT_EQ(custNo, perlOrder("CUSTOMER.MDX", "CUST_NO", custNo));
+    // Every record (deleted ones too, as dBASE keeps them until a pack) is in every tag.
+    for (const char* tag : {"CUST_NO", "KANA", "PREF_NAME"}) {
+        dbase::IndexTag t;
+        t.file = dir_ / "CUSTOMER.MDX";
+        t.name = tag;
+        EXPECT_EQ(dbase::readIndexEntries(t).size(), 9u) << tag;
+    }
+}
+
+TEST_F(IndexTest, UniqueTagRefusesADuplicateKeyAndWritesNothing) {
+    auto c = db_->openTable("ITEMS", {});
+    const std::string before = dbtest::bytesOf(dir_ / "ITEMS.DBF");
+    try {
+        c->insert({std::string("A-0001"), std::string("重複")});
+        FAIL() << "duplicate key accepted";
+    } catch (const EngineError& e) {
+        EXPECT_EQ(e.code(), ErrKeyViolation);
+    }
+    EXPECT_EQ(dbtest::bytesOf(dir_ / "ITEMS.DBF"), before);
+}
+
+TEST_F(IndexTest, ManyRecordsGiveAMultiLevelTreeThatPerlWalksInOrder) {
+    FieldDef code;
+    code.name = "CODE";
+    code.nativeType = "C";
+    code.size = 30;
+    db_->createTable("BIG", {code}, {});
+    {
+        auto c = db_->openTable("BIG", {});
+        for (int i = 0; i < 3000; ++i)
+            c->insert({std::string("K") + std::to_string((i * 7919) % 3001)});
+    }
+    IndexDef tag;
+    tag.name = "CODE";
+    tag.fields = "CODE";
+    dbase::addProductionIndex(dir_ / "BIG.DBF", {tag});
+    auto c = db_->openTable("BIG", {});
+    auto ours = order(*c, "CODE");
+    EXPECT_EQ(ours, independentSort("BIG.DBF", "CODE"));
+    EXPECT_EQ(ours, perlOrder("BIG.MDX", "CODE", ours));
+}
+
+TEST_F(IndexTest, ExpressionThisProgramCannotEvaluateMakesTheTableReadOnly) {
+    dbase::IndexTag t;
+    t.name = "ODD";
+    t.expression = "SOUNDEX(NAME)";
+    t.keyType = 'C';
+    t.keyLength = 4;
+    dbase::writeMdx(dir_ / "ITEMS.MDX", "ITEMS", {t}, {{}});
+    auto c = db_->openTable("ITEMS", {});
+    EXPECT_NE(c->readOnlyReason(), "");
+    EXPECT_EQ(c->count(), 6);
+    EXPECT_THROW(c->setOrder("ODD"), EngineError);
+}
