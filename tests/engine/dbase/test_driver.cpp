@@ -3,9 +3,11 @@
 #include "DbaseTestUtil.h"
 #include "engine/Drivers.h"
 #include "engine/EngineError.h"
+#include "engine/Filter.h"
 #include "engine/SampleData.h"
 
 #include <gtest/gtest.h>
+#include <set>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -130,4 +132,32 @@ TEST_F(DriverTest, RenameAndDeleteTakeTheCompanionFiles) {
     db_->deleteTable("CLIENTS.DBF");
     now = files();
     EXPECT_EQ(now, (std::set<std::string>{"ITEMS.DBF", "ITEMS.MDX", "ORDERS.DBF", "ORDERS.MDX"}));
+}
+
+TEST_F(DriverTest, FilterTakenByTheDriverFollowsOrderAndWrites) {
+    auto c = db_->openTable("ORDERS", {});
+    auto all = dbtest::readAll(*c);
+    int64_t expected = 0;
+    for (const Row& r : all)
+        expected += std::get<int64_t>(r[4]) > 10 ? 1 : 0;
+    Filter f("QTY > 10", c->fields());
+    ASSERT_TRUE(c->setFilter(&f));
+    EXPECT_EQ(c->count(), expected);
+    auto rows = dbtest::readAll(*c);
+    for (const Row& r : rows)
+        EXPECT_GT(std::get<int64_t>(r[4]), 10);
+    c->setOrder("ORDER_DATE");
+    rows = dbtest::readAll(*c);
+    ASSERT_EQ(static_cast<int64_t>(rows.size()), expected);
+    for (size_t i = 1; i < rows.size(); ++i)
+        EXPECT_LE(std::get<Date>(rows[i - 1][2]), std::get<Date>(rows[i][2]));
+    Row before = rows[0], after = rows[0];
+    RowId id;
+    ASSERT_TRUE(c->read(0, before, id));
+    after = before;
+    after[4] = int64_t(1);
+    c->update(id, before, after);
+    EXPECT_EQ(c->count(), expected - 1) << "a record that no longer matches leaves the filtered view";
+    c->setFilter(nullptr);
+    EXPECT_EQ(c->count(), 40);
 }

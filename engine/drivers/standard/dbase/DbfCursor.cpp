@@ -1,10 +1,19 @@
 #include "engine/drivers/standard/dbase/DbfCursor.h"
 #include "engine/EngineError.h"
+#include "engine/Filter.h"
 
 #include <algorithm>
 
 namespace vemo::engine::dbase {
 namespace {
+
+void collectFields(const FilterNode& n, std::vector<int>& out) {
+    if (n.kind == FilterNode::Kind::Field && n.field >= 0 &&
+        std::find(out.begin(), out.end(), n.field) == out.end())
+        out.push_back(n.field);
+    for (const auto& c : n.children)
+        collectFields(*c, out);
+}
 
 const char* variantName(Variant v) {
     switch (v) {
@@ -59,13 +68,50 @@ void DbfCursor::setOrder(const std::string& indexName) {
     if (indexName.empty()) {
         ordered_.reset();
         order_.clear();
+        filtered_.reset();
         return;
     }
     ordered_ = indexes_->order(indexName);
     order_ = indexName;
+    filtered_.reset();
+}
+
+bool DbfCursor::setFilter(const Filter* filter) {
+    filter_ = filter;
+    filterFields_.clear();
+    filtered_.reset();
+    if (filter)
+        collectFields(filter->root(), filterFields_);
+    return true;
+}
+
+const std::vector<uint32_t>& DbfCursor::filtered() {
+    if (!filtered_) {
+        // Decoding only the fields the filter reads keeps a scan of a large table fast.
+        std::vector<uint32_t> out;
+        Row row;
+        auto test = [&](uint32_t r) {
+            const uint8_t* rec = table_->record(r);
+            if (rec[0] == '*')
+                return;
+            table_->decodeSome(rec, row, filterFields_);
+            if (filter_->matches(row))
+                out.push_back(r);
+        };
+        if (ordered_)
+            for (uint32_t r : *ordered_)
+                test(r);
+        else
+            for (uint32_t r = 0; r < table_->recordCount(); ++r)
+                test(r);
+        filtered_ = std::move(out);
+    }
+    return *filtered_;
 }
 
 int64_t DbfCursor::count() {
+    if (filter_)
+        return static_cast<int64_t>(filtered().size());
     if (ordered_)
         return static_cast<int64_t>(ordered_->size());
     return live_.liveCount(flags_);
@@ -74,6 +120,10 @@ int64_t DbfCursor::count() {
 int64_t DbfCursor::recnoAt(int64_t pos) {
     if (pos < 0)
         return -1;
+    if (filter_) {
+        const auto& f = filtered();
+        return pos < static_cast<int64_t>(f.size()) ? static_cast<int64_t>(f[static_cast<size_t>(pos)]) : -1;
+    }
     if (ordered_)
         return pos < static_cast<int64_t>(ordered_->size()) ? static_cast<int64_t>((*ordered_)[static_cast<size_t>(pos)]) : -1;
     return live_.recnoAt(pos, flags_);
@@ -93,9 +143,10 @@ int64_t DbfCursor::positionOf(const RowId& id) {
     if (id.recno < 1 || id.recno > table_->recordCount())
         return -1;
     const auto recno = static_cast<uint32_t>(id.recno - 1);
-    if (ordered_) {
-        auto it = std::find(ordered_->begin(), ordered_->end(), recno);
-        return it == ordered_->end() ? -1 : it - ordered_->begin();
+    const std::vector<uint32_t>* list = filter_ ? &filtered() : ordered_ ? &*ordered_ : nullptr;
+    if (list) {
+        auto it = std::find(list->begin(), list->end(), recno);
+        return it == list->end() ? -1 : it - list->begin();
     }
     return live_.positionOf(recno, flags_);
 }
@@ -105,6 +156,7 @@ void DbfCursor::refresh() {
     live_.reset(table_->recordCount());
     if (!order_.empty())
         ordered_ = indexes_->order(order_);
+    filtered_.reset();
 }
 
 std::vector<uint8_t> DbfCursor::checkedRecord(const RowId& id, const Row& before) {
@@ -127,6 +179,7 @@ void DbfCursor::afterWrite() {
         live_.reset(table_->recordCount());
     if (!order_.empty())
         ordered_ = indexes_->order(order_);
+    filtered_.reset();
 }
 
 RowId DbfCursor::insert(const Row& values) {

@@ -18,6 +18,7 @@ public:
     std::vector<IndexDef> indexes() const override { return indexes_->definitions(); }
     std::string readOnlyReason() const override { return readOnly_; }
     void setOrder(const std::string& indexName) override;
+    bool setFilter(const Filter* filter) override;
     int64_t count() override;
     bool read(int64_t pos, Row& row, RowId& id) override;
     int64_t positionOf(const RowId& id) override;
@@ -29,6 +30,8 @@ public:
 private:
     void requireWritable() const;
     int64_t recnoAt(int64_t pos);
+    // Record numbers of the records in the current order that pass the filter.
+    const std::vector<uint32_t>& filtered();
     // The record as it is on disk now, after checking that it still holds `before`.
     std::vector<uint8_t> checkedRecord(const RowId& id, const Row& before);
     void afterWrite();
@@ -41,6 +44,9 @@ private:
     LiveIndex::FlagReader flags_;
     std::string order_;
     std::optional<std::vector<uint32_t>> ordered_; // record numbers in index order
+    const Filter* filter_ = nullptr;
+    std::vector<int> filterFields_;                  // the fields the filter looks at
+    std::optional<std::vector<uint32_t>> filtered_;  // computed on first use
 };
 
 } // namespace vemo::engine::dbase

@@ -118,6 +118,13 @@ void DbfTable::decode(const uint8_t* rec, Row& row) const {
         row[i] = decodeField(header_.fields[static_cast<size_t>(visible_[i])], rec, ctx);
 }
 
+void DbfTable::decodeSome(const uint8_t* rec, Row& row, const std::vector<int>& which) const {
+    RecordContext ctx{&header_, memo_.get(), decoder_};
+    row.assign(visible_.size(), Value());
+    for (int i : which)
+        row[static_cast<size_t>(i)] = decodeField(header_.fields[static_cast<size_t>(visible_[static_cast<size_t>(i)])], rec, ctx);
+}
+
 void DbfTable::reload() {
     bufferCount_ = 0;
     uint8_t first[32] = {};

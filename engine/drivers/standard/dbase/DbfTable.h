@@ -45,6 +45,8 @@ public:
     Value value(const DbfField& f, const uint8_t* record) const;
     // Visible (not hidden) fields decoded into row.
     void decode(const uint8_t* record, Row& row) const;
+    // Only the visible fields listed in which (positions in the row); the others stay null.
+    void decodeSome(const uint8_t* record, Row& row, const std::vector<int>& which) const;
 
     // Re-reads the record count from the header (other writers may have appended).
     void reload();

@@ -1,0 +1,81 @@
+// Generates the benchmark table: DIR/BENCH.DBF with N records of ten mixed fields and
+// Japanese text (code page 932), and DIR/bench.csv with the same data for loading into SQLite.
+// Usage: bench_dbase_gen DIR [N]
+#include "engine/Drivers.h"
+#include "engine/EngineError.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+
+using namespace vemo::engine;
+
+namespace {
+
+FieldDef fd(const char* name, const char* type, int size, int scale = 0) {
+    FieldDef f;
+    f.name = name;
+    f.nativeType = type;
+    f.size = size;
+    f.precision = size;
+    f.scale = scale;
+    return f;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::cerr << "usage: bench_dbase_gen DIR [N]\n";
+        return 2;
+    }
+    const std::filesystem::path dir = argv[1];
+    const long n = argc > 2 ? std::atol(argv[2]) : 1000000;
+    const char* family[] = {"山田", "佐藤", "鈴木", "高橋", "田中", "伊藤", "渡辺", "中村", "小林", "加藤"};
+    const char* given[] = {"太郎", "花子", "一郎", "美咲", "健太", "陽子", "翔", "さくら"};
+    const char* kana[] = {"ﾔﾏﾀﾞ", "ｻﾄｳ", "ｽｽﾞｷ", "ﾀｶﾊｼ", "ﾀﾅｶ", "ｲﾄｳ", "ﾜﾀﾅﾍﾞ", "ﾅｶﾑﾗ", "ｺﾊﾞﾔｼ", "ｶﾄｳ"};
+    const char* pref[] = {"東京都", "大阪府", "愛知県", "北海道", "福岡県", "神奈川県", "宮城県"};
+    const char* city[] = {"中央区", "北区", "港区", "西区", "南区", "青葉区", "博多区", "栄町"};
+    try {
+        std::filesystem::create_directories(dir);
+        std::error_code ec;
+        std::filesystem::remove(dir / "BENCH.DBF", ec);
+        auto db = makeStandardDriver()->connect("B", {{"PATH", dir.string()}, {"DEFAULT DRIVER", "DBASE"}}, {});
+        db->createTable("BENCH", {fd("ID", "N", 8), fd("NAME", "C", 20), fd("KANA", "C", 20), fd("PREF", "C", 10),
+                                  fd("CITY", "C", 12), fd("AGE", "N", 3), fd("AMOUNT", "N", 12, 2), fd("JOINED", "D", 8),
+                                  fd("ACTIVE", "L", 1), fd("CODE", "C", 10)},
+                        {});
+        auto c = db->openTable("BENCH", {});
+        std::ofstream csv(dir / "bench.csv", std::ios::binary | std::ios::trunc);
+        csv << "ID,NAME,KANA,PREF,CITY,AGE,AMOUNT,JOINED,ACTIVE,CODE\n";
+        uint64_t seed = 12345;
+        auto rnd = [&](uint64_t m) {
+            seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+            return (seed >> 33) % m;
+        };
+        char buf[64];
+        for (long i = 1; i <= n; ++i) {
+            const auto f = rnd(10), g = rnd(8);
+            std::string name = std::string(family[f]) + given[g];
+            std::string k = kana[f];
+            std::string p = pref[rnd(7)];
+            std::string ct = city[rnd(8)];
+            const int64_t age = static_cast<int64_t>(rnd(100));
+            const double amount = static_cast<double>(rnd(100000000)) / 100.0;
+            Date joined{static_cast<int32_t>(1990 + rnd(35)), static_cast<int32_t>(1 + rnd(12)), static_cast<int32_t>(1 + rnd(28))};
+            const bool active = rnd(4) != 0;
+            std::snprintf(buf, sizeof buf, "C%08lu", static_cast<unsigned long>(rnd(100000000)));
+            std::string code = buf;
+            c->insert({int64_t(i), name, k, p, ct, age, amount, joined, active, code});
+            std::snprintf(buf, sizeof buf, "%.2f", amount);
+            csv << i << ',' << name << ',' << k << ',' << p << ',' << ct << ',' << age << ',' << buf << ',';
+            std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", joined.year, joined.month, joined.day);
+            csv << buf << ',' << (active ? 1 : 0) << ',' << code << '\n';
+        }
+    } catch (const EngineError& e) {
+        std::cerr << e.what() << "\n";
+        return 1;
+    }
+    return 0;
+}
