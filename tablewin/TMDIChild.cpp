@@ -57,6 +57,8 @@ TMDIChild::TMDIChild(engine::Session& session, QWidget* parent)
 TMDIChild::~TMDIChild()
 {
     qApp->removeEventFilter(this);
+    // The widgets die after the table: nothing may reach it from their focus changes.
+    disconnect(qApp, nullptr, this, nullptr);
     // FormDestroy: the table closes with the window; the model must not read it any more.
     if (DBG1)
         DBG1->setModel(nullptr);

@@ -1,0 +1,446 @@
+// The table window on real dBASE and Paradox files under the offscreen platform: editing
+// through the grid (post, cancel, conflict), export, input-method modes, filter and index
+// choice, delete all, definition scripts and opening table files.
+#include "tablewin/Hooks.h"
+#include "tablewin/TDBGrid2.h"
+#include "tablewin/TMDIChild.h"
+#include "tablewin/TTableFilter.h"
+
+#include "engine/Drivers.h"
+#include "engine/Session.h"
+#include "engine/Table.h"
+#include "index/TTableIndex2.h"
+#include "shell/AppState.h"
+#include "shell/Prompt.h"
+#include "shell/Registry.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QFile>
+#include <QFileInfo>
+#include <QProgressBar>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace vemo;
+using engine::FieldDef;
+using engine::FieldType;
+using engine::IndexDef;
+using tablewin::TMDIChild;
+
+namespace {
+
+FieldDef fd(const std::string& name, FieldType type, int size = 0)
+{
+    FieldDef f;
+    f.name = name;
+    f.type = type;
+    f.size = size;
+    return f;
+}
+
+IndexDef ix(const std::string& name, const std::string& fields, bool primary = false)
+{
+    IndexDef i;
+    i.name = name;
+    i.fields = fields;
+    i.primary = primary;
+    return i;
+}
+
+// Prompts answered by the test, and what was asked, in order.
+struct Prompts {
+    QList<shell::PromptRequest> asked;
+    QString saveTo;
+    QMessageBox::StandardButton confirmAnswer = QMessageBox::Yes;
+    Prompts()
+    {
+        shell::setPromptHandler([this](const shell::PromptRequest& r) {
+            asked.append(r);
+            shell::PromptAnswer a;
+            if (r.kind == shell::PromptRequest::Kind::SaveFile) {
+                a.accepted = !saveTo.isEmpty();
+                a.text = saveTo;
+            } else if (r.buttons & QMessageBox::Yes) {
+                a.button = confirmAnswer;
+            }
+            return a;
+        });
+    }
+    ~Prompts() { shell::setPromptHandler({}); }
+    QStringList texts() const
+    {
+        QStringList t;
+        for (const auto& r : asked)
+            t << r.text;
+        return t;
+    }
+};
+
+} // namespace
+
+class TableWindowTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir_;
+    std::unique_ptr<engine::Session> session_;
+
+    QString path(const QString& name) const { return dir_.filePath(name); }
+
+    // A table in the DATA alias, filled with rows of texts (empty text = null).
+    void makeTable(const std::string& name, const std::vector<FieldDef>& fields, const std::vector<IndexDef>& indexes,
+                   const std::vector<std::vector<std::string>>& rows)
+    {
+        engine::Table t(*session_);
+        t.setDatabaseName("DATA");
+        t.setTableName(name);
+        t.createTable(fields, indexes);
+        t.open();
+        for (const auto& r : rows) {
+            t.append();
+            for (size_t i = 0; i < r.size(); ++i)
+                if (!r[i].empty())
+                    t.setFieldText(static_cast<int>(i), r[i]);
+            t.post();
+        }
+        t.close();
+    }
+
+    // A window opened the way the database window opens one.
+    std::unique_ptr<TMDIChild> openWindow(const std::string& table, bool firstIndex = true)
+    {
+        auto w = std::make_unique<TMDIChild>(*session_, nullptr);
+        w->setPersistence(1);
+        w->Table1().setDatabaseName("DATA");
+        w->Table1().setTableName(table);
+        w->setWindowTitle(TMDIChild::captionFor("DATA", QString::fromStdString(table)));
+        w->Table1().open();
+        const auto indexes = w->Table1().indexDefs();
+        if (!indexes.empty()) {
+            w->setIndexLabel("[主キー]");
+            if (firstIndex) {
+                w->Table1().close();
+                w->Table1().setIndexName(indexes.front().name);
+                w->Table1().open();
+            }
+        } else {
+            w->setIndexLabel("[キー無し]");
+        }
+        w->show();
+        if (QTest::qWaitForWindowExposed(w.get()))
+            (void)QTest::qWaitFor([&] { return w->firstPaintDone(); });
+        return w;
+    }
+
+    std::vector<std::string> column(const std::string& table, int field)
+    {
+        engine::Table t(*session_);
+        t.setDatabaseName("DATA");
+        t.setTableName(table);
+        t.open();
+        std::vector<std::string> values;
+        for (t.first(); !t.eof(); t.next())
+            values.push_back(t.fieldText(field));
+        t.close();
+        return values;
+    }
+
+    QString cell(TMDIChild& w, int row, int col) { return w.grid()->model()->index(row, col).data().toString(); }
+
+    // Types into a cell through the grid's own line editor and leaves it with Enter.
+    void typeIntoCell(TMDIChild& w, int row, int col, const QString& text)
+    {
+        auto* g = w.grid();
+        g->setFocus();
+        g->setCurrentIndex(g->model()->index(row, col));
+        g->edit(g->currentIndex());
+        QLineEdit* e = g->cellEditor();
+        QVERIFY(e);
+        e->selectAll();
+        QTest::keyClicks(e, text);
+        QTest::keyClick(e, Qt::Key_Return); // Enter acts as Tab: commits and moves right
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir_.isValid());
+        session_ = std::make_unique<engine::Session>(path("engine.cfg").toStdString());
+        engine::registerBuiltinDrivers(*session_);
+        session_->open();
+        session_->addAlias("DATA", "STANDARD", {"PATH=" + dir_.path().toStdString()});
+    }
+
+    void init() { shell::settings() = shell::AppSettings{}; }
+
+    void gridPostCancelAndConflict()
+    {
+        makeTable("EDIT.DB", {fd("ID", FieldType::Integer), fd("NAME", FieldType::String, 20), fd("QTY", FieldType::Integer)},
+                  {ix("", "ID", true)}, {{"1", "alpha", "10"}, {"2", "beta", "20"}, {"3", "gamma", "30"}});
+        Prompts prompts;
+        auto w = openWindow("EDIT.DB");
+        QVERIFY(w->firstPaintDone());
+        QCOMPARE(w->statusPanelText(1), QString("3"));
+        QVERIFY(w->Table1().cachedUpdates());
+
+        // Post: leaving the row writes the record through the cache to the file.
+        typeIntoCell(*w, 0, 1, "ALPHA");
+        QCOMPARE(w->Table1().state(), engine::DataSetState::Edit);
+        QCOMPARE(w->grid()->currentIndex().column(), 2); // Enter moved to the next column
+        QCOMPARE(column("EDIT.DB", 1)[0], "alpha");       // not posted while on the record
+        w->grid()->setCurrentIndex(w->grid()->model()->index(1, 1));
+        QCOMPARE(w->Table1().state(), engine::DataSetState::Browse);
+        QVERIFY(!w->Table1().updatesPending());
+        QCOMPARE(column("EDIT.DB", 1), (std::vector<std::string>{"ALPHA", "beta", "gamma"}));
+
+        // Cancel: Esc on the grid drops the edit of the record.
+        typeIntoCell(*w, 1, 1, "changed");
+        QCOMPARE(cell(*w, 1, 1), QString("changed"));
+        if (QLineEdit* e = w->grid()->cellEditor()) // the first Esc leaves the cell editor
+            QTest::keyClick(e, Qt::Key_Escape);
+        QTest::keyClick(w->grid(), Qt::Key_Escape);
+        QCOMPARE(w->Table1().state(), engine::DataSetState::Browse);
+        QCOMPARE(cell(*w, 1, 1), QString("beta"));
+        QCOMPARE(column("EDIT.DB", 1)[1], "beta");
+
+        // Conflict: someone else changes the record the window is editing.
+        w->grid()->setCurrentIndex(w->grid()->model()->index(2, 1));
+        QCOMPARE(cell(*w, 2, 1), QString("gamma"));
+        {
+            engine::Table other(*session_);
+            other.setDatabaseName("DATA");
+            other.setTableName("EDIT.DB");
+            other.open();
+            other.last();
+            other.setFieldText(1, "theirs");
+            other.post();
+            other.close();
+        }
+        typeIntoCell(*w, 2, 1, "mine");
+        prompts.asked.clear();
+        w->grid()->setCurrentIndex(w->grid()->model()->index(0, 1));
+        QCOMPARE(prompts.texts(), QStringList{"他のユーザーとの競合により変更は更新されませんでした。"});
+        QCOMPARE(prompts.asked.front().icon, QMessageBox::Warning);
+        QVERIFY(!w->Table1().updatesPending());
+        QCOMPARE(column("EDIT.DB", 1)[2], "theirs");
+        QCOMPARE(cell(*w, 2, 1), QString("theirs"));
+    }
+
+    void bareTypedValueIsRejectedWithoutLosingTheRecord()
+    {
+        makeTable("TYPED.DB", {fd("ID", FieldType::Integer), fd("QTY", FieldType::Integer)}, {ix("", "ID", true)},
+                  {{"1", "5"}});
+        Prompts prompts;
+        auto w = openWindow("TYPED.DB");
+        typeIntoCell(*w, 0, 1, "abc");
+        QCOMPARE(prompts.asked.size(), 1);
+        QCOMPARE(cell(*w, 0, 1), QString("5"));
+        QCOMPARE(column("TYPED.DB", 1), std::vector<std::string>{"5"});
+    }
+
+    void exportWritesEveryValueAsStored()
+    {
+        makeTable("EXPORT.DBF",
+                  {fd("N", FieldType::Smallint), fd("TEXT", FieldType::String, 30), fd("NOTE", FieldType::Memo)}, {},
+                  {{"1", "a,b", "line1\nline2"}, {"", "say \"hi\"", ""}, {"-3", "日本語", "x"}});
+        Prompts prompts;
+        prompts.saveTo = path("out.txt");
+        auto w = openWindow("EXPORT.DBF");
+        QCOMPARE(w->statusPanelText(3), QString("[キー無し]"));
+        w->N14Click();
+        QCOMPARE(prompts.asked.front().defaultText, QString("EXPORT.DBF.TXT"));
+        QCOMPARE(prompts.texts().last(), QString("終了しました。"));
+        QCOMPARE(prompts.asked.last().caption, QString("確認"));
+        QFile f(prompts.saveTo);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray text = f.readAll();
+        QCOMPARE(text, QByteArray("1,\"a,b\",\"line1\nline2\"\r\n"
+                                  ",\"say \"hi\"\",\"\"\r\n"
+                                  "-3,\"日本語\",\"x\"\r\n"));
+
+        // An empty (filtered) table still gives a file, empty, and the notice.
+        w->Table1().setFilter("N > 100");
+        w->Table1().setFiltered(true);
+        prompts.saveTo = path("empty.txt");
+        w->N14Click();
+        QVERIFY(QFile::exists(prompts.saveTo));
+        QCOMPARE(QFileInfo(prompts.saveTo).size(), 0);
+        QCOMPARE(prompts.texts().last(), QString("終了しました。"));
+
+        // A file that cannot be written: the error, no file, and the status bar back.
+        prompts.saveTo = path("missing/dir/out.txt");
+        w->N14Click();
+        QVERIFY(!QFile::exists(prompts.saveTo));
+        QVERIFY(prompts.texts().last() != QString("終了しました。"));
+        QVERIFY(!w->findChild<QProgressBar*>("PB1")->isVisible());
+    }
+
+    void imeModesAreReadAppliedAndStored()
+    {
+        makeTable("IME.DB", {fd("A", FieldType::String, 5), fd("B", FieldType::String, 5), fd("C", FieldType::String, 5)},
+                  {}, {{"x", "y", "z"}});
+        shell::settings().rsmIme = true;
+        shell::writeSetting("SOFTWARE\\VEMO32\\IMEMODE\\DATA", "IME.DB", "6G");
+        Prompts prompts;
+        auto w = openWindow("IME.DB");
+        QCOMPARE(int(w->imeModes()[0]), 6);
+        QCOMPARE(int(w->imeModes()[1]), 0); // "G" reads as 0
+        QCOMPARE(int(w->imeModes()[2]), 0); // past the short text
+        QCOMPARE(w->imeMode(), 6);
+        QCOMPARE(w->grid()->inputMethodHints(), Qt::ImhNone);
+
+        // Enter moves along the fields and wraps to the first; the mode follows.
+        w->grid()->setFocus();
+        w->grid()->setCurrentIndex(w->grid()->model()->index(0, 2));
+        w->menuItem("K9")->trigger(); // half-width alphanumeric for field C
+        QCOMPARE(w->imeMode(), 4);
+        QVERIFY(w->grid()->inputMethodHints() & Qt::ImhLatinOnly);
+        QTest::keyClick(w->grid(), Qt::Key_Return);
+        QCOMPARE(w->currentField(), 0);
+        QCOMPARE(w->imeMode(), 6);
+
+        QVERIFY(w->close());
+        const QString stored = shell::readSetting("SOFTWARE\\VEMO32\\IMEMODE\\DATA", "IME.DB");
+        QCOMPARE(stored.size(), 256);
+        QCOMPARE(stored.left(4), QString("6040"));
+    }
+
+    void filterChangesTheRowsAndKeepsTheOldOneOnError()
+    {
+        makeTable("FILT.DBF", {fd("QTY", FieldType::Integer), fd("NAME", FieldType::String, 10)}, {},
+                  {{"1", "a"}, {"7", "b"}, {"9", "c"}});
+        Prompts prompts;
+        auto w = openWindow("FILT.DBF");
+        auto answer = [](const QString& text, bool ok) {
+            QTimer::singleShot(0, [text, ok] {
+                auto* dlg = qobject_cast<tablewin::TTableFilter*>(QApplication::activeModalWidget());
+                QVERIFY(dlg);
+                dlg->editor()->setPlainText(text);
+                (ok ? dlg->okButton() : dlg->cancelButton())->click();
+            });
+        };
+        answer("QTY > 5", true);
+        w->F1Click();
+        QCOMPARE(w->statusPanelText(5), QString("ON"));
+        QCOMPARE(w->statusPanelText(1), QString("2"));
+        QCOMPARE(w->grid()->model()->rowCount(), 2);
+        QCOMPARE(cell(*w, 0, 1), QString("b"));
+
+        answer("QTY >", true); // malformed: the engine's message, the filter stays
+        w->F1Click();
+        QCOMPARE(prompts.asked.size(), 1);
+        QCOMPARE(QString::fromStdString(w->Table1().filter()), QString("QTY > 5"));
+        QCOMPARE(w->statusPanelText(5), QString("ON"));
+        QCOMPARE(w->grid()->model()->rowCount(), 2);
+
+        answer("", false); // cancel changes nothing
+        w->F1Click();
+        QCOMPARE(w->statusPanelText(5), QString("ON"));
+
+        // Delete all removes only the filtered records.
+        w->N13Click();
+        QCOMPARE(prompts.texts().last(), QString("ﾚｺｰﾄﾞをすべて削除しますか？"));
+        QCOMPARE(column("FILT.DBF", 1), std::vector<std::string>{"a"});
+
+        answer("QTY > 0\nOR QTY < 0", true); // several lines
+        w->F1Click();
+        QCOMPARE(w->grid()->model()->rowCount(), 1);
+        answer("", true);
+        w->F1Click();
+        QCOMPARE(w->statusPanelText(5), QString("OFF"));
+        QVERIFY(!w->Table1().filtered());
+    }
+
+    void indexChoiceOrdersTheGrid()
+    {
+        makeTable("ORDER.DB", {fd("ID", FieldType::Integer), fd("NAME", FieldType::String, 10)},
+                  {ix("", "ID", true), ix("BYNAME", "NAME")}, {{"1", "c"}, {"2", "a"}, {"3", "b"}});
+        Prompts prompts;
+        auto w = openWindow("ORDER.DB");
+        auto choose = [](int entry, bool ok) {
+            QTimer::singleShot(0, [entry, ok] {
+                auto* dlg = qobject_cast<index::TTableIndex2*>(QApplication::activeModalWidget());
+                QVERIFY(dlg);
+                QCOMPARE(dlg->indexList()->count(), 2);
+                QCOMPARE(dlg->indexList()->itemText(0), QString("[主キー]"));
+                dlg->indexList()->setCurrentIndex(entry);
+                (ok ? dlg->okButton() : dlg->cancelButton())->click();
+            });
+        };
+        choose(1, true);
+        w->X1Click();
+        QCOMPARE(w->statusPanelText(3), QString("BYNAME"));
+        QCOMPARE(cell(*w, 0, 1), QString("a"));
+        QCOMPARE(cell(*w, 2, 1), QString("c"));
+
+        choose(0, false);
+        w->X1Click();
+        QCOMPARE(w->statusPanelText(3), QString("BYNAME"));
+
+        choose(0, true);
+        w->X1Click();
+        QCOMPARE(w->statusPanelText(3), QString("[主キー]"));
+        QCOMPARE(cell(*w, 0, 1), QString("c"));
+        QVERIFY(prompts.asked.isEmpty());
+    }
+
+    void scriptGoesToTheClipboard()
+    {
+        makeTable("SCRIPT.DB", {fd("ID", FieldType::Integer), fd("NAME", FieldType::String, 10)},
+                  {ix("", "ID", true)}, {{"1", "x"}});
+        auto w = openWindow("SCRIPT.DB");
+        w->KMode_Click(2);
+        QCOMPARE(QApplication::clipboard()->text(),
+                 QString("CREATE TABLE SCRIPT\r\n(\r\n"
+                         "  ID                          INTEGER            NOT NULL ,\r\n"
+                         "  NAME                        VARCHAR(10)       ,\r\n"
+                         "  PRIMARY KEY (ID)\r\n);\r\n\r\n"));
+        QVERIFY(w->Table1().isOpen());
+        QCOMPARE(w->grid()->model()->rowCount(), 1);
+        w->K15Click();
+        QCOMPARE(shell::readSetting("SOFTWARE\\VEMO32", "FIELDTYPE"), QString("1"));
+        w->KMode_Click(2);
+        QVERIFY(QApplication::clipboard()->text().contains("  FIELD_01  INTEGER"));
+    }
+
+    void tableFilesOfEachFormat()
+    {
+        makeTable("FILE1.DBF", {fd("NAME", FieldType::String, 10)}, {}, {{"x"}});
+        makeTable("FILE2.DB", {fd("ID", FieldType::Integer)}, {ix("", "ID", true)}, {{"1"}, {"2"}});
+        Prompts prompts;
+        std::unique_ptr<TMDIChild> a(tablewin::openTableFile(*session_, path("FILE1.DBF")));
+        QCOMPARE(a->windowTitle(), "テーブル編集 - [" + path("FILE1.DBF") + "]");
+        QCOMPARE(a->persistence(), 0);
+        QCOMPARE(a->statusPanelText(3), QString("[キー無し]"));
+        QVERIFY(!a->Table1().cachedUpdates());
+        QCOMPARE(a->statusPanelText(1), QString("1"));
+        std::unique_ptr<TMDIChild> b(tablewin::openTableFile(*session_, path("FILE2.DB")));
+        QCOMPARE(b->statusPanelText(3), QString("[主キー]"));
+        QVERIFY(b->Table1().cachedUpdates());
+        QCOMPARE(b->statusPanelText(1), QString("2"));
+        QVERIFY(prompts.asked.isEmpty());
+        // A file the engine cannot open: its message, and the window stays.
+        std::unique_ptr<TMDIChild> c(tablewin::openTableFile(*session_, path("NOPE.DB")));
+        QVERIFY(c);
+        QCOMPARE(prompts.asked.size(), 1);
+        QVERIFY(!c->Table1().isOpen());
+    }
+};
+
+int main(int argc, char** argv)
+{
+    // Settings and sample data of this run live in a folder of its own.
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.filePath("config").toUtf8());
+    qputenv("XDG_DATA_HOME", home.filePath("data").toUtf8());
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TableWindowTest t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "TableWindowTest.moc"
