@@ -109,6 +109,15 @@ TEST_F(IndexTest, IndexFilesStillMatchAfterInsertUpdateAndDelete) {
     {
         auto c = db_->openTable("CUSTOMER", {});
         c->setOrder("KANA");
+        const std::string mdxBefore = dbtest::bytesOf(dir_ / "CUSTOMER.MDX");
+        Row b, a;
+        RowId i;
+        ASSERT_TRUE(c->read(2, b, i));
+        a = b;
+        a[6] = std::string("03-0000-0000"); // TEL is in no key
+        c->update(i, b, a);
+        EXPECT_EQ(dbtest::bytesOf(dir_ / "CUSTOMER.MDX"), mdxBefore) << "no key changed, nothing to rewrite";
+        EXPECT_EQ(c->positionOf(i), 2);
         c->insert({int64_t(2001), std::string("あ新規"), std::string("ｱｱｱ"), Value(), std::string("東京都")});
         Row before, after;
         RowId id;

@@ -174,10 +174,10 @@ std::vector<uint8_t> DbfCursor::checkedRecord(const RowId& id, const Row& before
     return rec;
 }
 
-void DbfCursor::afterWrite() {
+void DbfCursor::afterWrite(bool reorder) {
     if (table_->recordCount() != live_.records())
         live_.reset(table_->recordCount());
-    if (!order_.empty())
+    if (reorder && !order_.empty())
         ordered_ = indexes_->order(order_);
     filtered_.reset();
 }
@@ -198,7 +198,7 @@ RowId DbfCursor::insert(const Row& values) {
         live_.appended(recno);
     if (!indexes_->empty())
         indexes_->rebuild();
-    afterWrite();
+    afterWrite(true);
     return RowId{static_cast<int64_t>(recno) + 1, {}};
 }
 
@@ -219,11 +219,16 @@ void DbfCursor::update(const RowId& id, const Row& before, const Row& after) {
     if (!changed)
         return;
     const auto recno = static_cast<uint32_t>(id.recno - 1);
-    indexes_->checkUnique(rec.data(), recno);
+    const std::vector<uint8_t> old = table_->freshRecord(recno);
+    const bool keysChanged = !indexes_->empty() && indexes_->keysDiffer(old.data(), rec.data(), recno);
+    if (keysChanged)
+        indexes_->checkUnique(rec.data(), recno);
     table_->writeRecord(recno, rec.data());
-    if (!indexes_->empty())
+    // Index files hold keys and record numbers only: an edit that leaves every key alone
+    // leaves them valid as they are.
+    if (keysChanged)
         indexes_->rebuild();
-    afterWrite();
+    afterWrite(keysChanged);
 }
 
 void DbfCursor::remove(const RowId& id, const Row& before) {
@@ -235,7 +240,9 @@ void DbfCursor::remove(const RowId& id, const Row& before) {
     live_.markDeleted(recno);
     // Deleted records keep their keys in dBASE indexes until the table is packed, so the
     // index files stay as they are.
-    afterWrite();
+    if (ordered_)
+        ordered_->erase(std::remove(ordered_->begin(), ordered_->end(), recno), ordered_->end());
+    afterWrite(false);
 }
 
 } // namespace vemo::engine::dbase

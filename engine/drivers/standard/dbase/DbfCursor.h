@@ -34,7 +34,7 @@ private:
     const std::vector<uint32_t>& filtered();
     // The record as it is on disk now, after checking that it still holds `before`.
     std::vector<uint8_t> checkedRecord(const RowId& id, const Row& before);
-    void afterWrite();
+    void afterWrite(bool reorder);
 
     std::unique_ptr<DbfTable> table_;
     std::unique_ptr<IndexSet> indexes_;

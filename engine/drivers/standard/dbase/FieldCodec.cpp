@@ -52,28 +52,39 @@ double bitsToDouble(uint64_t bits) {
     return d;
 }
 
-Value decodeNumber(const DbfField& f, const uint8_t* p, FieldType t) {
+Value decodeNumber(const DbfField& f, const uint8_t* p, bool integral) {
     std::string_view s = trimmed(p, f.length);
     if (s.empty())
         return {};
-    if (t == FieldType::Smallint || t == FieldType::Integer || t == FieldType::LargeInt) {
+    if (integral) {
         int64_t v = 0;
         auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
         if (ec == std::errc() && end == s.data() + s.size())
             return v;
     }
-    std::string text(s);
-    for (char& c : text)
-        if (c == ',')
-            c = '.';
-    char* end = nullptr;
-    double d = std::strtod(text.c_str(), &end);
-    if (end == text.c_str() || *end != '\0' || !std::isfinite(d))
-        return {}; // overflow markers ("****") and other text that is no number
-    if (t == FieldType::Smallint || t == FieldType::Integer || t == FieldType::LargeInt)
+    double d = 0;
+    const char* b = s.data();
+    if (*b == '+')
+        ++b;
+    auto [end, ec] = std::from_chars(b, s.data() + s.size(), d);
+    if (ec != std::errc() || end != s.data() + s.size() || !std::isfinite(d)) {
+        // A decimal comma from a localised writer; anything else ("****") is no number.
+        std::string text(s);
+        for (char& c : text)
+            if (c == ',')
+                c = '.';
+        char* stop = nullptr;
+        d = std::strtod(text.c_str(), &stop);
+        if (stop == text.c_str() || *stop != '\0' || !std::isfinite(d))
+            return {};
+    }
+    if (integral)
         return static_cast<int64_t>(std::llround(d));
     return d;
 }
+
+// N fields without decimals of up to 18 digits are integers; see fieldDefOf.
+bool integralNumber(const DbfField& f) { return f.type == 'N' && f.decimals == 0 && f.length <= 18; }
 
 int32_t digits(const uint8_t* p, int n, bool& ok) {
     int32_t v = 0;
@@ -268,7 +279,7 @@ Value decodeField(const DbfField& f, const uint8_t* record, const RecordContext&
         return ctx.decoder->decode(p, static_cast<size_t>(len));
     }
     case 'N': case 'F':
-        return decodeNumber(f, p, fieldDefOf(f, h.variant).type);
+        return decodeNumber(f, p, integralNumber(f));
     case 'D': {
         std::string_view s = trimmed(p, f.length);
         if (s.size() != 8 || s == "00000000")

@@ -158,6 +158,16 @@ void IndexSet::checkUnique(const uint8_t* record, uint32_t recno) {
     }
 }
 
+bool IndexSet::keysDiffer(const uint8_t* before, const uint8_t* after, uint32_t recno) const {
+    for (const Tag& t : tags_) {
+        if (!t.expr)
+            return true;
+        if (compareKeys(t.expr->evaluate(before, recno), t.expr->evaluate(after, recno)) != 0)
+            return true;
+    }
+    return false;
+}
+
 std::string IndexSet::encodeKey(const Tag& tag, const KeyValue& key) const {
     if (tag.def.keyType == 'C') {
         std::string s = key.text;

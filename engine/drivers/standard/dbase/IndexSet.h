@@ -35,6 +35,9 @@ public:
     // another live record in a unique tag.
     void checkUnique(const uint8_t* record, uint32_t recno);
 
+    // True when some tag's key differs between the two versions of a record.
+    bool keysDiffer(const uint8_t* before, const uint8_t* after, uint32_t recno) const;
+
     // Rewrites every index file from the table.
     void rebuild();
 
