@@ -21,7 +21,9 @@ bool sameRowId(const RowId& a, const RowId& b) {
 
 // ---------------------------------------------------------------- view
 
-int64_t Table::Impl::viewCount() {
+int64_t Table::Impl::viewCount() { return baseCount() + (ghost ? 1 : 0); }
+
+int64_t Table::Impl::baseCount() {
     if (listed)
         return static_cast<int64_t>(view.size());
     int64_t inserts = 0;
@@ -33,6 +35,15 @@ int64_t Table::Impl::viewCount() {
 bool Table::Impl::readView(int64_t index, Row& out, RowId& outId) {
     if (index < 0)
         return false;
+    if (ghost) {
+        if (index == ghostIndex) {
+            out = ghostRow;
+            outId = ghostId;
+            return true;
+        }
+        if (index > ghostIndex)
+            --index;
+    }
     int64_t entry = index;
     if (listed) {
         if (index >= static_cast<int64_t>(view.size()))
@@ -68,7 +79,7 @@ bool Table::Impl::readView(int64_t index, Row& out, RowId& outId) {
 bool Table::Impl::passes(const Row& values) const { return !filter || driverFilters || filter->matches(values); }
 
 void Table::Impl::rebuildView() {
-    sticky = -1;
+    ghost = false;
     bool hidesDeletes = false;
     for (const auto& p : pending)
         hidesDeletes = hidesDeletes || (p.kind == UpdateKind::Delete && !p.applied);
@@ -103,11 +114,21 @@ void Table::Impl::rebuildView() {
 }
 
 int64_t Table::Impl::indexOfPosition(int64_t pos) const {
+    int64_t idx = pos;
+    if (listed) {
+        const auto stored = std::partition_point(view.begin(), view.end(), [](int64_t e) { return e >= 0; });
+        const auto it = std::lower_bound(view.begin(), stored, pos);
+        idx = it != stored && *it == pos ? it - view.begin() : -1;
+    }
+    return ghost && idx >= ghostIndex ? idx + 1 : idx;
+}
+
+// Where a record at cursor position pos stands (or would stand) among the listed records.
+int64_t Table::Impl::insertionIndex(int64_t pos) const {
     if (!listed)
         return pos;
     const auto stored = std::partition_point(view.begin(), view.end(), [](int64_t e) { return e >= 0; });
-    const auto it = std::lower_bound(view.begin(), stored, pos);
-    return it != stored && *it == pos ? it - view.begin() : -1;
+    return std::lower_bound(view.begin(), stored, pos) - view.begin();
 }
 
 // Keeps the listed view in step with one write of our own instead of scanning again: the
@@ -116,34 +137,35 @@ void Table::Impl::afterWrite(int64_t oldPos, int64_t newPos, bool keepVisible) {
     if (!listed)
         return;
     if (oldPos >= 0) {
-        if (sticky == oldPos) sticky = -1;
-        else if (sticky > oldPos) --sticky;
         std::erase(view, oldPos);
         for (auto& e : view)
             if (e > oldPos) --e;
     }
     if (newPos >= 0) {
-        if (sticky >= newPos) ++sticky;
         for (auto& e : view)
             if (e >= newPos) ++e;
-        if (keepVisible) {
-            const auto stored = std::partition_point(view.begin(), view.end(), [](int64_t e) { return e >= 0; });
-            view.insert(std::lower_bound(view.begin(), stored, newPos), newPos);
-        }
+        if (keepVisible)
+            view.insert(view.begin() + insertionIndex(newPos), newPos);
     }
 }
 
-// A record that no longer passes the filter leaves the view once the cursor moves off it.
-void Table::Impl::dropSticky() {
-    if (sticky < 0)
+void Table::Impl::setGhost(Row values, const RowId& recordId, int64_t index) {
+    ghost = false;
+    ghostIndex = std::clamp<int64_t>(index, 0, baseCount());
+    ghostRow = std::move(values);
+    ghostId = recordId;
+    ghost = true;
+    current = ghostIndex;
+}
+
+// The record that left the filter disappears once the cursor moves.
+void Table::Impl::dropGhost() {
+    if (!ghost)
         return;
-    const int64_t idx = indexOfPosition(sticky);
-    sticky = -1;
-    if (idx < 0)
-        return;
-    view.erase(view.begin() + idx);
-    if (current > idx || current >= static_cast<int64_t>(view.size()))
+    ghost = false;
+    if (current > ghostIndex)
         --current;
+    current = std::min(current, baseCount() - 1);
 }
 
 void Table::Impl::loadCurrent() {
@@ -157,9 +179,11 @@ void Table::Impl::loadCurrent() {
     }
 }
 
-void Table::Impl::relocate(const RowId& target, int64_t fallbackIndex) {
+bool Table::Impl::relocate(const RowId& target, int64_t fallbackIndex) {
     int64_t idx = -1;
-    if (target.recno <= -2) { // a cached insert
+    if (ghost && sameRowId(target, ghostId)) {
+        idx = ghostIndex;
+    } else if (target.recno <= -2) { // a cached insert
         const auto it = std::find(view.begin(), view.end(), -(-2 - target.recno) - 1);
         if (listed && it != view.end())
             idx = it - view.begin();
@@ -172,6 +196,7 @@ void Table::Impl::relocate(const RowId& target, int64_t fallbackIndex) {
     current = idx >= 0 ? idx : std::clamp<int64_t>(fallbackIndex, n > 0 ? 0 : -1, n - 1);
     bof = eof = n == 0;
     loadCurrent();
+    return idx >= 0;
 }
 
 void Table::Impl::requireOpen() const {
@@ -323,7 +348,7 @@ int Table::fieldIndex(const std::string& name) const { return findField(fieldDef
 void Table::first() {
     d->requireOpen();
     if (d->state != DataSetState::Browse) post();
-    d->dropSticky();
+    d->dropGhost();
     const int64_t n = d->viewCount();
     d->current = n > 0 ? 0 : -1;
     d->bof = true;
@@ -334,7 +359,7 @@ void Table::first() {
 void Table::last() {
     d->requireOpen();
     if (d->state != DataSetState::Browse) post();
-    d->dropSticky();
+    d->dropGhost();
     const int64_t n = d->viewCount();
     d->current = n - 1;
     d->eof = true;
@@ -345,13 +370,11 @@ void Table::last() {
 void Table::next() {
     d->requireOpen();
     if (d->state != DataSetState::Browse) post();
-    const bool onSticky = d->sticky >= 0 && d->current >= 0 && d->current == d->indexOfPosition(d->sticky);
-    const int64_t before = d->current;
-    d->dropSticky();
+    const bool onGhost = d->ghost && d->current == d->ghostIndex;
+    d->dropGhost();
     const int64_t n = d->viewCount();
-    if (onSticky && before < n) {
-        d->current = before; // the record after the one that left the view
-        d->bof = d->eof = false;
+    if (onGhost && d->current >= 0 && d->current < n) {
+        d->bof = d->eof = false; // the record after the one that left the view
     } else if (d->current + 1 < n) {
         ++d->current;
         d->bof = d->eof = false;
@@ -364,7 +387,7 @@ void Table::next() {
 void Table::prior() {
     d->requireOpen();
     if (d->state != DataSetState::Browse) post();
-    d->dropSticky();
+    d->dropGhost();
     if (d->current > 0) {
         --d->current;
         d->bof = d->eof = false;
@@ -381,7 +404,7 @@ int64_t Table::recNo() const { return d->state == DataSetState::Inactive ? -1 : 
 void Table::moveTo(int64_t position) {
     d->requireOpen();
     if (d->state != DataSetState::Browse) post();
-    d->dropSticky();
+    d->dropGhost();
     const int64_t n = d->viewCount();
     d->current = n > 0 ? std::clamp<int64_t>(position, 0, n - 1) : -1;
     d->bof = d->eof = n == 0;
@@ -437,19 +460,31 @@ void Table::setFiltered(bool on) {
     }
     if (d->state != DataSetState::Browse)
         post();
-    const RowId keep = d->id;
-    d->filtered = on;
+    d->dropGhost();
+    RowId target = d->id;
     try {
+        if (on && d->current >= 0) {
+            // When the current record is filtered out, the next one that passes becomes current.
+            const Filter probe(d->filterText, d->cursor->fields(), d->filterOptions);
+            Row r;
+            RowId rid;
+            for (int64_t i = d->current, end = d->current + 10000; i < end && d->readView(i, r, rid); ++i)
+                if (probe.matches(r)) {
+                    target = rid;
+                    break;
+                }
+        }
+        d->filtered = on;
         d->applyFilter();
     } catch (...) {
         d->filtered = false;
         d->applyFilter();
         d->rebuildView();
-        d->relocate(keep, 0);
+        d->relocate(target, 0);
         throw;
     }
     d->rebuildView();
-    d->relocate(keep, 0);
+    d->relocate(target, 0);
 }
 
 } // namespace vemo::engine

@@ -53,6 +53,24 @@ RowId Table::Impl::idFor(const RowId& old, const Row& values) const {
     return old;
 }
 
+// Shows a record just written: where its order puts it when it passes the filter, otherwise
+// kept in view at the place it was edited until the cursor moves on.
+void Table::Impl::placeWritten(Row values, const RowId& recordId, int64_t index, bool viewIsFresh) {
+    const int64_t pos = cursor->positionOf(recordId);
+    const bool passes = pos >= 0 && (!filter || driverFilters || filter->matches(values));
+    if (listed && pos >= 0 && !viewIsFresh)
+        afterWrite(-1, pos, passes);
+    if (passes) {
+        relocate(recordId, index);
+    } else if (filter) {
+        setGhost(std::move(values), recordId, listed && pos >= 0 ? insertionIndex(pos) : index);
+        bof = eof = false;
+        loadCurrent();
+    } else {
+        relocate(recordId, index);
+    }
+}
+
 void Table::edit() {
     d->requireOpen();
     if (d->state != DataSetState::Browse)
@@ -117,16 +135,19 @@ void Table::post() {
         } else if (d->cachedUpdates) {
             d->pending.push_back({UpdateKind::Modify, d->id, d->original, d->buffer});
         } else {
-            const int64_t oldPos = d->listed ? d->view[d->current] : d->current;
+            const bool wasGhost = d->ghost && d->current == d->ghostIndex;
+            const int64_t index = d->current;
             d->cursor->update(d->id, d->original, d->buffer); // on failure the edit stays open
             const RowId newId = d->idFor(d->id, d->buffer);
-            const int64_t newPos = d->cursor->positionOf(newId);
-            d->afterWrite(oldPos, newPos, true);
-            if (d->listed && newPos >= 0 && !d->passes(d->buffer))
-                d->sticky = newPos;
+            if (wasGhost)
+                d->ghost = false;
+            else if (d->listed)
+                d->afterWrite(d->view[d->ghost && index > d->ghostIndex ? index - 1 : index], -1, false);
+            d->dropGhost();
             d->state = DataSetState::Browse;
-            d->relocate(newId, d->current);
+            Row written = std::move(d->buffer);
             d->buffer.clear();
+            d->placeWritten(std::move(written), newId, index, false);
             if (afterPost)
                 afterPost(*this);
             return;
@@ -145,17 +166,11 @@ void Table::post() {
             d->relocate(newId, d->viewCount() - 1);
         } else {
             const RowId newId = d->cursor->insert(d->buffer);
-            const int64_t newPos = d->cursor->positionOf(newId);
-            if (newPos >= 0) {
-                d->afterWrite(-1, newPos, true);
-                Row stored;
-                RowId ignored;
-                if (d->listed && d->cursor->read(newPos, stored, ignored) && !d->passes(stored))
-                    d->sticky = newPos;
-            }
+            d->dropGhost();
             d->state = DataSetState::Browse;
+            Row written = std::move(d->buffer);
             d->buffer.clear();
-            d->relocate(newId, d->current);
+            d->placeWritten(std::move(written), newId, std::max<int64_t>(d->current, 0), false);
         }
     }
     d->eof = d->bof = false;
@@ -212,10 +227,15 @@ bool Table::applyUpdates() {
     if (d->state != DataSetState::Browse)
         post();
     RowId target = d->id;
+    const Row shown = d->row;
+    bool currentWritten = false;
     const int64_t index = d->current;
+    // However the writes end, the view is rebuilt; the current record stays in view even
+    // when its new values no longer pass the filter, until the cursor moves.
     Finally restore([&] {
         d->rebuildView();
-        d->relocate(target, index);
+        if (!d->relocate(target, index) && currentWritten && d->filter)
+            d->placeWritten(shown, target, index, true);
     });
     bool all = true;
     for (size_t i = 0; i < d->pending.size(); ++i) {
@@ -226,13 +246,17 @@ bool Table::applyUpdates() {
             switch (p.kind) {
             case UpdateKind::Modify:
                 d->cursor->update(p.id, p.before, p.after);
-                if (sameRowId(target, p.id))
+                if (sameRowId(target, p.id)) {
                     target = d->idFor(p.id, p.after);
+                    currentWritten = true;
+                }
                 break;
             case UpdateKind::Insert: {
                 const RowId newId = d->cursor->insert(p.after);
-                if (isPendingInsert(target) && pendingIndex(target) == i)
+                if (isPendingInsert(target) && pendingIndex(target) == i) {
                     target = newId;
+                    currentWritten = true;
+                }
                 break;
             }
             case UpdateKind::Delete:
@@ -255,6 +279,11 @@ bool Table::applyUpdates() {
 
 void Table::commitUpdates() {
     d->requireOpen();
+    if (!updatesPending()) {
+        // Everything is written and the view already shows it; nothing to re-read.
+        d->pending.clear();
+        return;
+    }
     RowId target = d->id;
     if (isPendingInsert(target))
         target = RowId{};

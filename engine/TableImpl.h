@@ -39,7 +39,12 @@ struct Table::Impl {
     // followed by the cached inserts.
     bool listed = false;
     std::vector<int64_t> view;
-    int64_t sticky = -1;            // a posted record kept in view until the cursor moves
+    // A posted record that no longer passes the filter stays in view, at ghostIndex, until
+    // the cursor moves off it.
+    bool ghost = false;
+    int64_t ghostIndex = -1;
+    Row ghostRow;
+    RowId ghostId;
 
     int64_t current = -1;           // index into the view; -1 when there is no record
     bool bof = true, eof = true;
@@ -51,15 +56,20 @@ struct Table::Impl {
     std::vector<PendingUpdate> pending;
 
     // --- view
+    int64_t baseCount();
     int64_t viewCount();
     bool readView(int64_t index, Row& out, RowId& outId);
     void rebuildView();
     void afterWrite(int64_t oldPos, int64_t newPos, bool keepVisible);
     int64_t indexOfPosition(int64_t pos) const;
-    void dropSticky();
+    void dropGhost();
+    void setGhost(Row values, const RowId& recordId, int64_t index);
+    int64_t insertionIndex(int64_t pos) const;
+    bool filtering() const { return filter != nullptr; }
     void loadCurrent();
-    void relocate(const RowId& target, int64_t fallbackIndex);
+    bool relocate(const RowId& target, int64_t fallbackIndex); // false when target is not in view
     RowId idFor(const RowId& old, const Row& values) const;
+    void placeWritten(Row values, const RowId& recordId, int64_t index, bool viewIsFresh);
     bool passes(const Row& values) const;
 
     void requireOpen() const;
