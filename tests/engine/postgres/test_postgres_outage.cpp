@@ -12,10 +12,13 @@ using namespace sqltest;
 
 namespace {
 
-const std::string dir = std::getenv("PG_DOWN_DIR") ? std::getenv("PG_DOWN_DIR") : "";
-const std::string port = std::getenv("PG_DOWN_PORT") ? std::getenv("PG_DOWN_PORT") : "";
+std::string env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
 
 std::string rawQuery(const std::string& sql) {
+    const std::string dir = env("PG_DOWN_DIR"), port = env("PG_DOWN_PORT");
     std::string conninfo = "host=" + dir + " port=" + port + " dbname=postgres user=postgres";
     PGconn* c = PQconnectdb(conninfo.c_str());
     std::string out;
@@ -34,6 +37,7 @@ std::string rawQuery(const std::string& sql) {
 }
 
 int pgCtl(const std::string& args) {
+    const std::string dir = env("PG_DOWN_DIR");
     std::string cmd = "runuser -u postgres -- /usr/lib/postgresql/15/bin/pg_ctl -D '" + dir + "/data' -w " + args +
                       " > /dev/null 2>&1";
     return std::system(cmd.c_str());
@@ -42,6 +46,7 @@ int pgCtl(const std::string& args) {
 } // namespace
 
 TEST(PostgresOutage, ServerGoingAwayGivesClearErrorsAndLosesNothing) {
+    const std::string dir = env("PG_DOWN_DIR"), port = env("PG_DOWN_PORT");
     ASSERT_FALSE(dir.empty());
     ASSERT_EQ(rawQuery("DROP TABLE IF EXISTS acct; CREATE TABLE acct (id integer PRIMARY KEY, amount integer);"
                        "INSERT INTO acct VALUES (1, 100), (2, 200)"), "");

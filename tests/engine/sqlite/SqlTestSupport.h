@@ -14,6 +14,27 @@ namespace sqltest {
 
 using namespace vemo::engine;
 
+// Set before any test runs, whichever way the program is started: a private configuration
+// and data folder (never the user's own), and the throwaway server unless one is named.
+inline const bool environmentReady = [] {
+#ifdef SQL_TEST_HOME
+    setenv("XDG_CONFIG_HOME", SQL_TEST_HOME "/config", 1);
+    setenv("XDG_DATA_HOME", SQL_TEST_HOME "/data", 1);
+#endif
+#ifdef SQL_TEST_PGHOST
+    setenv("PGHOST", SQL_TEST_PGHOST, 0);
+    setenv("PGPORT", SQL_TEST_PGPORT, 0);
+#endif
+#ifdef SQL_TEST_DOWN_DIR
+    setenv("PG_DOWN_DIR", SQL_TEST_DOWN_DIR, 0);
+    setenv("PG_DOWN_PORT", SQL_TEST_DOWN_PORT, 0);
+#endif
+#ifdef SQL_TEST_TOOL
+    setenv("VEMO32_TOOL", SQL_TEST_TOOL, 0);
+#endif
+    return true;
+}();
+
 inline std::vector<Row> readAll(Cursor& c) {
     std::vector<Row> rows;
     Row row;

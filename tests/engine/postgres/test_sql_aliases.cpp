@@ -1,0 +1,160 @@
+// SQLITE and POSTGRESQL aliases edited end to end: through the session, and through the
+// command-line tool on the same configuration file.
+#include "SqlTestSupport.h"
+
+#include "engine/Drivers.h"
+#include "engine/SampleData.h"
+#include "engine/Session.h"
+
+#include <algorithm>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <sys/stat.h>
+
+using namespace vemo::engine;
+using namespace sqltest;
+
+namespace {
+
+std::string env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+void rawExec(const std::string& sql) {
+    std::string conninfo = "host=" + env("PGHOST") + " port=" + env("PGPORT") + " dbname=postgres user=postgres";
+    PGconn* c = PQconnectdb(conninfo.c_str());
+    PGresult* r = PQexec(c, sql.c_str());
+    std::string msg = PQresultErrorMessage(r);
+    auto status = PQresultStatus(r);
+    PQclear(r);
+    PQfinish(c);
+    ASSERT_EQ(status, PGRES_COMMAND_OK) << msg;
+}
+
+std::vector<std::string> pgLines(const std::string& schema, const std::string& user = "postgres") {
+    return {"SERVER NAME=" + env("PGHOST"), "PORT=" + env("PGPORT"), "DATABASE NAME=postgres", "USER NAME=" + user,
+            "SCHEMA=" + schema, "SSLMODE=disable"};
+}
+
+bool hasLine(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+struct SqlAliasTest : ::testing::Test {
+    TempDir dir;
+    std::filesystem::path cfg = dir.path / "config" / "vemo32" / "engine.cfg";
+    std::filesystem::path lite = dir.path / "sample.sqlite";
+    void SetUp() override {
+        std::filesystem::create_directories(cfg.parent_path());
+        std::ofstream(cfg) << "# aliases\n";
+        writeSqliteSample(lite);
+        rawExec("DROP SCHEMA IF EXISTS \"alias one\" CASCADE; DROP SCHEMA IF EXISTS \"alias two\" CASCADE;"
+                "CREATE SCHEMA \"alias one\"; CREATE TABLE \"alias one\".first (id integer PRIMARY KEY);"
+                "CREATE SCHEMA \"alias two\"; CREATE TABLE \"alias two\".second (id integer PRIMARY KEY);"
+                "INSERT INTO \"alias two\".second VALUES (1), (2)");
+    }
+    std::unique_ptr<Session> session() {
+        auto s = std::make_unique<Session>(cfg);
+        registerBuiltinDrivers(*s);
+        s->open();
+        return s;
+    }
+};
+
+} // namespace
+
+TEST_F(SqlAliasTest, SessionAddsEditsDeletesAndKeepsOnlyWhatWasSaved) {
+    {
+        auto s = session();
+        s->addAlias("LITE", "SQLITE", {"DATABASE=" + lite.string()});
+        s->addAlias("PGX", "POSTGRESQL", pgLines("alias one"));
+        EXPECT_TRUE(hasLine(s->aliasParams("LITE"), "OPEN MODE=READ/WRITE"));
+        EXPECT_TRUE(hasLine(s->driverDefaults("POSTGRESQL"), "SCHEMA=public"));
+        EXPECT_EQ(s->tableNames("LITE", "*.*", false, false).size(), 3u);
+        EXPECT_EQ(s->tableNames("PGX", "*.*", false, false), std::vector<std::string>{"first"});
+        s->saveConfig();
+        s->modifyAlias("PGX", pgLines("alias two"));
+        EXPECT_EQ(s->tableNames("PGX", "*", false, false), std::vector<std::string>{"second"});
+        s->deleteAlias("LITE");
+    }
+    {
+        auto s = session(); // unsaved edits are gone
+        EXPECT_TRUE(hasLine(s->aliasNames(), "LITE"));
+        EXPECT_EQ(s->tableNames("PGX", "*", false, false), std::vector<std::string>{"first"});
+        s->modifyAlias("PGX", pgLines("alias two"));
+        s->deleteAlias("LITE");
+        s->saveConfig();
+        s->close();
+        s->open();
+        EXPECT_EQ(s->openTable("PGX", "second", {})->count(), 2);
+        EXPECT_FALSE(hasLine(s->aliasNames(), "LITE"));
+    }
+    auto s = session();
+    EXPECT_FALSE(hasLine(s->aliasNames(), "LITE"));
+    EXPECT_TRUE(hasLine(s->aliasParams("PGX"), "SCHEMA=alias two"));
+}
+
+TEST_F(SqlAliasTest, StoredPasswordsStayPrivateAndMissingOnesAreAskedFor) {
+    auto s = session();
+    auto lines = pgLines("alias one", "vemo_pw");
+    s->addAlias("NOPW", "POSTGRESQL", lines);
+    lines.push_back("PASSWORD=secret");
+    s->addAlias("PW", "POSTGRESQL", lines);
+    s->saveConfig();
+    struct stat st {};
+    ASSERT_EQ(stat(cfg.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 077, 0u);
+    EXPECT_EQ(s->tableNames("PW", "*", false, false), std::vector<std::string>{"first"});
+    int asked = 0;
+    s->setLoginCallback([&](const std::string& alias, std::string& user, std::string& password) {
+        ++asked;
+        EXPECT_EQ(alias, "NOPW");
+        EXPECT_EQ(user, "vemo_pw");
+        password = "secret";
+        return true;
+    });
+    EXPECT_EQ(s->tableNames("NOPW", "*", false, false), std::vector<std::string>{"first"});
+    EXPECT_EQ(asked, 1);
+}
+
+TEST_F(SqlAliasTest, ToolEditsAliasesAndReadsBothDrivers) {
+    const std::string tool = env("VEMO32_TOOL");
+    if (tool.empty())
+        GTEST_SKIP() << "vemo32-tool is not built in this tree";
+    const std::string prefix = "XDG_CONFIG_HOME='" + (dir.path / "config").string() + "' XDG_DATA_HOME='" +
+                               (dir.path / "data").string() + "' '" + tool + "' ";
+    auto run = [&](const std::string& args, std::string* out = nullptr) {
+        std::string text;
+        FILE* p = popen((prefix + args + " 2>&1").c_str(), "r");
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+            text.append(buf, n);
+        int rc = pclose(p);
+        if (out)
+            *out = text;
+        return rc;
+    };
+    std::string out;
+    ASSERT_EQ(run("alias add LITE SQLITE 'DATABASE=" + lite.string() + "'"), 0);
+    ASSERT_EQ(run("alias add PGT POSTGRESQL 'SERVER NAME=" + env("PGHOST") + "' PORT=" + env("PGPORT") +
+                  " 'DATABASE NAME=postgres' 'USER NAME=postgres' 'SCHEMA=alias two'"), 0);
+    ASSERT_EQ(run("tables LITE", &out), 0) << out;
+    EXPECT_NE(out.find("ORDER_SUMMARY"), std::string::npos);
+    ASSERT_EQ(run("export PGT second", &out), 0) << out;
+    EXPECT_EQ(out, "1\r\n2\r\n");
+    ASSERT_EQ(run("export LITE CUSTOMER --filter \"PREF = '東京都'\"", &out), 0) << out;
+    EXPECT_NE(out.find("山田商事株式会社"), std::string::npos);
+    EXPECT_EQ(out.find("鈴木電機"), std::string::npos);
+    ASSERT_EQ(run("alias delete LITE --no-save"), 0);
+    EXPECT_EQ(run("alias show LITE", &out), 0) << out;
+    ASSERT_EQ(run("alias delete LITE"), 0);
+    EXPECT_NE(run("alias show LITE", &out), 0);
+    EXPECT_EQ(run("tables PGT --pattern 'sec*'", &out), 0) << out;
+    EXPECT_NE(out.find("second"), std::string::npos);
+    ASSERT_EQ(run("alias add BROKEN SQLITE 'DATABASE=" + (dir.path / "missing.db").string() + "'"), 0);
+    EXPECT_NE(run("tables BROKEN", &out), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir.path / "missing.db"));
+}
