@@ -88,6 +88,8 @@ public:
     void restoreWindows();
     bool restorePending() const { return restorePending_; }
 
+    bool closeQuery() override; // FormCloseQuery: remembers the alias
+
     QLabel* Label1 = nullptr;
     QLabel* Label2 = nullptr;
     QWidget* Panel1 = nullptr;
@@ -107,7 +109,6 @@ public:
 protected:
     void showEvent(QShowEvent* e) override;     // FormShow
     void firstPaint() override;                 // FormPaint
-    bool closeQuery() override;                 // FormCloseQuery
     void closeEvent(QCloseEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
@@ -122,6 +123,7 @@ private:
     void runGuarded(const std::function<void()>& action);
     void place(shell::ChildWindow* child);
     void waitForChild();
+    void restoreBeforeOpening();
     QStringList selectedNames(QListWidget* list) const;
     QString currentTable() const;
 

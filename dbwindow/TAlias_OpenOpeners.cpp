@@ -51,8 +51,16 @@ void TAlias_Open::waitForChild()
     shell::waitForFirstPaint(firstPaintBoundMs);
 }
 
+void TAlias_Open::restoreBeforeOpening()
+{
+    // The last run's windows come first, and before this run writes records of its own.
+    if (restorePending_)
+        restoreWindows();
+}
+
 void TAlias_Open::Make_Child()
 {
+    restoreBeforeOpening();
     const QString alias = selectedAlias();
     for (const QString& table : selectedNames(LB1)) {
         try {
@@ -107,6 +115,7 @@ void TAlias_Open::Make_Child2(const QString& alias, const QString& table)
 
 void TAlias_Open::Open_SQLClick()
 {
+    restoreBeforeOpening();
     if (!aliasSelected())
         return;
     const QString alias = selectedAlias();
@@ -132,6 +141,7 @@ void TAlias_Open::Make_SQL(const QString& alias)
 
 void TAlias_Open::Make_SP()
 {
+    restoreBeforeOpening();
     const QString alias = selectedAlias();
     for (const QString& proc : selectedNames(LB2)) {
         if (shell::restoreEnabled(RestoreKind::StoredProc))
@@ -157,6 +167,7 @@ void TAlias_Open::Make_SP2(const QString& alias, const QString& procedure)
 
 void TAlias_Open::S1Click()
 {
+    restoreBeforeOpening();
     const QString alias = selectedAlias();
     for (const QString& table : selectedNames(LB1)) {
         if (shell::restoreEnabled(RestoreKind::Status))
@@ -182,6 +193,7 @@ void TAlias_Open::Make_Status(const QString& alias, const QString& table)
 
 void TAlias_Open::N2Click()
 {
+    restoreBeforeOpening();
     const QString alias = selectedAlias();
     for (const QString& table : selectedNames(LB1)) {
         if (shell::restoreEnabled(RestoreKind::Index))
