@@ -10,6 +10,8 @@ using namespace vemo::engine;
 
 namespace {
 
+constexpr int kId = 0, kName = 1, kState = 2, kQty = 3, kPrice = 4;
+
 FieldDef def(std::string name, FieldType type, int size = 0, int precision = 0, int scale = 0) {
     FieldDef f;
     f.name = std::move(name);
@@ -20,30 +22,43 @@ FieldDef def(std::string name, FieldType type, int size = 0, int precision = 0, 
     return f;
 }
 
-// A STANDARD alias over a private folder with one dBASE table of five people.
-class TableTest : public ::testing::Test {
+// A STANDARD alias over a private folder with one table of five people, as a dBASE table
+// (whose driver filters by itself) and as a Paradox table (filtered by the dataset).
+class TableTest : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
         registerBuiltinDrivers(session);
         session.addAlias("T", "STANDARD", {"PATH=" + dir.path().string(), "DEFAULT DRIVER=DBASE"});
         Table t(session);
         t.setDatabaseName("T");
-        t.setTableName("PEOPLE.DBF");
+        t.setTableName(table);
+        // Paradox keeps a keyed table in key order and needs the key for secondary indexes.
+        std::vector<IndexDef> indexes;
+        if (GetParam() == ".DB") {
+            IndexDef key;
+            key.fields = "ID";
+            key.primary = true;
+            indexes.push_back(key);
+        }
         IndexDef byState;
         byState.name = "STATE";
         byState.fields = "STATE";
-        t.createTable({def("NAME", FieldType::String, 20), def("STATE", FieldType::String, 2),
-                       def("QTY", FieldType::Integer, 0, 9, 0), def("PRICE", FieldType::Float, 0, 12, 2)},
-                      {byState});
+        indexes.push_back(byState);
+        FieldDef qty = def("QTY", FieldType::Integer, 0, 9, 0);
+        qty.nativeType = GetParam() == ".DBF" ? "N" : "";
+        t.createTable({def("ID", FieldType::Integer, 0, 9, 0), def("NAME", FieldType::String, 20),
+                       def("STATE", FieldType::String, 2), qty, def("PRICE", FieldType::Float, 0, 12, 2)},
+                      indexes);
         t.open();
         const std::vector<std::tuple<const char*, const char*, int>> rows = {
             {"Ann", "CA", 1}, {"Bob", "MA", 2}, {"Cy", "CA", 3}, {"Dee", "", 4}, {"山田", "TX", 5}};
         for (auto [name, state, qty] : rows) {
             t.append();
-            t.setFieldText(0, name);
-            t.setFieldText(1, state);
-            t.setFieldValue(2, int64_t{qty});
-            t.setFieldValue(3, qty * 1.25);
+            t.setFieldValue(kId, int64_t{qty});
+            t.setFieldText(kName, name);
+            t.setFieldText(kState, state);
+            t.setFieldValue(kQty, int64_t{qty});
+            t.setFieldValue(kPrice, qty * 1.25);
             t.post();
         }
     }
@@ -51,7 +66,7 @@ protected:
     std::unique_ptr<Table> open(bool cached = false) {
         auto t = std::make_unique<Table>(session);
         t->setDatabaseName("T");
-        t->setTableName("PEOPLE.DBF");
+        t->setTableName(table);
         t->setCachedUpdates(cached);
         t->open();
         return t;
@@ -60,70 +75,71 @@ protected:
     static std::vector<std::string> names(Table& t) {
         std::vector<std::string> out;
         for (t.first(); !t.eof(); t.next())
-            out.push_back(t.fieldText(0));
+            out.push_back(t.fieldText(kName));
         return out;
     }
 
     TestDir dir;
     Session session{dir.path() / "engine.cfg"};
+    std::string table = "PEOPLE" + GetParam();
 };
 
 using Names = std::vector<std::string>;
 
 } // namespace
 
-TEST_F(TableTest, NavigationEditingAndDeleteReachTheFile) {
+TEST_P(TableTest, NavigationEditingAndDeleteReachTheFile) {
     auto t = open();
     EXPECT_EQ(t->recordCount(), 5);
     EXPECT_EQ(names(*t), (Names{"Ann", "Bob", "Cy", "Dee", "山田"}));
     t->last();
     EXPECT_TRUE(t->eof());
-    EXPECT_EQ(t->fieldText(3), "6.25");
+    EXPECT_EQ(t->fieldText(kPrice), "6.25");
     t->prior();
-    EXPECT_EQ(t->fieldText(0), "Dee");
+    EXPECT_EQ(t->fieldText(kName), "Dee");
     Row row;
     ASSERT_TRUE(t->rowAt(1, row));
-    EXPECT_EQ(std::get<std::string>(row[0]), "Bob");
+    EXPECT_EQ(std::get<std::string>(row[kName]), "Bob");
     EXPECT_FALSE(t->rowAt(5, row));
-    EXPECT_EQ(t->fieldText(0), "Dee"); // rowAt does not move
+    EXPECT_EQ(t->fieldText(kName), "Dee"); // rowAt does not move
 
-    t->setFieldText(1, "WA"); // starts an edit
+    t->setFieldText(kState, "WA"); // starts an edit
     EXPECT_EQ(t->state(), DataSetState::Edit);
     t->post();
     t->moveTo(1);
     t->edit();
-    t->setFieldText(0, "Bobby");
+    t->setFieldText(kName, "Bobby");
     t->cancel();
-    EXPECT_EQ(t->fieldText(0), "Bob");
+    EXPECT_EQ(t->fieldText(kName), "Bob");
     t->remove();
     EXPECT_EQ(t->recordCount(), 4);
-    EXPECT_EQ(t->fieldText(0), "Cy"); // the record after the deleted one
+    EXPECT_EQ(t->fieldText(kName), "Cy"); // the record after the deleted one
 
     auto other = open();
     EXPECT_EQ(names(*other), (Names{"Ann", "Cy", "Dee", "山田"}));
     other->moveTo(2);
-    EXPECT_EQ(other->fieldText(1), "WA");
-    EXPECT_THROW(other->setFieldText(2, "many"), EngineError);
+    EXPECT_EQ(other->fieldText(kState), "WA");
+    EXPECT_THROW(other->setFieldText(kQty, "many"), EngineError);
     EXPECT_EQ(other->state(), DataSetState::Browse);
 }
 
-TEST_F(TableTest, FilterShowsMatchingRecordsAndEmptiesOnlyThem) {
+TEST_P(TableTest, FilterShowsMatchingRecordsAndEmptiesOnlyThem) {
     auto t = open();
     t->moveTo(1); // Bob, filtered out below: the next passing record becomes current
     t->setFilter("STATE = 'CA' or QTY > 4");
     t->setFiltered(true);
-    EXPECT_EQ(t->fieldText(0), "Cy");
+    EXPECT_EQ(t->fieldText(kName), "Cy");
     EXPECT_EQ(t->recordCount(), 3);
     EXPECT_EQ(names(*t), (Names{"Ann", "Cy", "山田"}));
 
     // An edited record that no longer passes stays until the cursor moves on.
     t->first();
-    t->setFieldText(1, "NY");
+    t->setFieldText(kState, "NY");
     t->post();
-    EXPECT_EQ(t->fieldText(0), "Ann");
+    EXPECT_EQ(t->fieldText(kName), "Ann");
     EXPECT_EQ(t->recordCount(), 3);
     t->next();
-    EXPECT_EQ(t->fieldText(0), "Cy");
+    EXPECT_EQ(t->fieldText(kName), "Cy");
     EXPECT_EQ(t->recordCount(), 2);
 
     // Malformed text raises and leaves filtering off.
@@ -144,16 +160,16 @@ TEST_F(TableTest, FilterShowsMatchingRecordsAndEmptiesOnlyThem) {
     EXPECT_EQ(names(*t), (Names{"Ann", "Bob", "Dee"}));
 }
 
-TEST_F(TableTest, SecondWriterOfTheSameRecordGetsTheUpdateErrorAndTheFirstEditSurvives) {
+TEST_P(TableTest, SecondWriterOfTheSameRecordGetsTheUpdateErrorAndTheFirstEditSurvives) {
     auto a = open(true);
     auto b = open(true);
     a->moveTo(2);
     b->moveTo(2); // both read "Cy"
 
-    a->setFieldText(0, "Cyrus");
+    a->setFieldText(kName, "Cyrus");
     a->post();
     EXPECT_TRUE(a->updatesPending());
-    EXPECT_EQ(a->fieldText(0), "Cyrus"); // shown from the cache before it is applied
+    EXPECT_EQ(a->fieldText(kName), "Cyrus"); // shown from the cache before it is applied
     ASSERT_TRUE(a->applyUpdates());
     a->commitUpdates();
     EXPECT_FALSE(a->updatesPending());
@@ -165,19 +181,19 @@ TEST_F(TableTest, SecondWriterOfTheSameRecordGetsTheUpdateErrorAndTheFirstEditSu
         EXPECT_EQ(kind, UpdateKind::Modify);
         return UpdateAction::Abort;
     };
-    b->setFieldText(0, "Cynthia");
+    b->setFieldText(kName, "Cynthia");
     b->post();
     EXPECT_FALSE(b->applyUpdates());
     EXPECT_EQ(errors, 1);
     b->cancelUpdates();
     b->refresh();
-    EXPECT_EQ(b->fieldText(0), "Cyrus");
+    EXPECT_EQ(b->fieldText(kName), "Cyrus");
 
     // Deleting a record someone else changed is refused the same way; Fail rethrows.
     b->onUpdateError = nullptr;
     a->moveTo(0);
     b->moveTo(0);
-    a->setFieldText(3, "9.5");
+    a->setFieldText(kPrice, "9.5");
     a->post();
     a->applyUpdates();
     a->commitUpdates();
@@ -188,13 +204,14 @@ TEST_F(TableTest, SecondWriterOfTheSameRecordGetsTheUpdateErrorAndTheFirstEditSu
     auto check = open();
     EXPECT_EQ(names(*check), (Names{"Ann", "Bob", "Cyrus", "Dee", "山田"}));
     check->first();
-    EXPECT_EQ(check->fieldText(3), "9.5");
+    EXPECT_EQ(check->fieldText(kPrice), "9.5");
 }
 
-TEST_F(TableTest, CachedInsertAndDeleteAreWrittenOnlyWhenApplied) {
+TEST_P(TableTest, CachedInsertAndDeleteAreWrittenOnlyWhenApplied) {
     auto t = open(true);
     t->append();
-    t->setFieldText(0, "Eve");
+    t->setFieldValue(kId, int64_t{6});
+    t->setFieldText(kName, "Eve");
     t->post();
     t->moveTo(0);
     t->remove();
@@ -207,17 +224,17 @@ TEST_F(TableTest, CachedInsertAndDeleteAreWrittenOnlyWhenApplied) {
     EXPECT_EQ(names(*check), (Names{"Bob", "Cy", "Dee", "山田", "Eve"}));
 
     t->last();
-    t->setFieldText(0, "Evelyn");
+    t->setFieldText(kName, "Evelyn");
     t->post();
     t->cancelUpdates();
-    EXPECT_EQ(t->fieldText(0), "Eve");
+    EXPECT_EQ(t->fieldText(kName), "Eve");
 }
 
-TEST_F(TableTest, ExclusiveOpenConflicts) {
+TEST_P(TableTest, ExclusiveOpenConflicts) {
     auto shared = open();
     Table excl(session);
     excl.setDatabaseName("T");
-    excl.setTableName("PEOPLE.DBF");
+    excl.setTableName(table);
     excl.setExclusive(true);
     try {
         excl.open();
@@ -230,34 +247,34 @@ TEST_F(TableTest, ExclusiveOpenConflicts) {
     excl.open();
     Table second(session);
     second.setDatabaseName("T");
-    second.setTableName("PEOPLE.DBF");
+    second.setTableName(table);
     second.setExclusive(true);
     EXPECT_THROW(second.open(), EngineError);
 }
 
-TEST_F(TableTest, TableFileOpenedWithoutAliasRenameAndDelete) {
+TEST_P(TableTest, TableFileOpenedWithoutAliasRenameAndDelete) {
     Table t(session);
     t.setDatabaseName("");
-    t.setTableName((dir.path() / "PEOPLE.DBF").string());
+    t.setTableName((dir.path() / table).string());
     t.open();
     EXPECT_EQ(t.recordCount(), 5);
-    EXPECT_THROW(t.renameTable("X.DBF"), EngineError); // open tables stay put
+    EXPECT_THROW(t.renameTable("X" + GetParam()), EngineError); // open tables stay put
     t.close();
-    t.renameTable("STAFF.DBF");
-    EXPECT_TRUE(std::filesystem::exists(dir.path() / "STAFF.DBF"));
-    EXPECT_FALSE(std::filesystem::exists(dir.path() / "PEOPLE.DBF"));
+    t.renameTable("STAFF" + GetParam());
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / ("STAFF" + GetParam())));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / table));
     t.open();
     EXPECT_EQ(t.recordCount(), 5);
     t.close();
     t.deleteTable();
-    EXPECT_FALSE(std::filesystem::exists(dir.path() / "STAFF.DBF"));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / ("STAFF" + GetParam())));
     EXPECT_THROW(t.open(), EngineError);
 }
 
-TEST_F(TableTest, RequiredFieldAndReadOnlyAreRefused) {
+TEST_P(TableTest, RequiredFieldAndReadOnlyAreRefused) {
     Table t(session);
     t.setDatabaseName("T");
-    t.setTableName("PEOPLE.DBF");
+    t.setTableName(table);
     t.setReadOnly(true);
     t.open();
     EXPECT_FALSE(t.canModify());
@@ -265,3 +282,6 @@ TEST_F(TableTest, RequiredFieldAndReadOnlyAreRefused) {
     EXPECT_THROW(t.remove(), EngineError);
     EXPECT_EQ(open()->recordCount(), 5);
 }
+
+INSTANTIATE_TEST_SUITE_P(Formats, TableTest, ::testing::Values(".DBF", ".DB"),
+                         [](const auto& info) { return info.param == ".DBF" ? std::string("dBASE") : std::string("Paradox"); });
