@@ -32,10 +32,10 @@ void put(const std::filesystem::path& p, const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace vemo::engine;
     const auto dir = scratch();
-    // The same bytes serve as table and as memo file, so memo parsing sees arbitrary data too.
-    put(dir / "F.DBF", data, size);
-    put(dir / "F.DBT", data, size);
-    put(dir / "F.FPT", data, size);
+    // The same bytes serve as table, memo and index files, so their parsers (and the key
+    // expressions found in them) see arbitrary data too.
+    for (const char* name : {"F.DBF", "F.DBT", "F.FPT", "F.MDX", "F.NDX"})
+        put(dir / name, data, size);
     try {
         auto format = standard::makeDbaseFormat();
         auto cursor = format->open(dir / "F.DBF", OpenOptions{false, true});

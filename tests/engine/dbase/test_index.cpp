@@ -191,3 +191,25 @@ TEST_F(IndexTest, ExpressionThisProgramCannotEvaluateMakesTheTableReadOnly) {
     EXPECT_EQ(c->count(), 6);
     EXPECT_THROW(c->setOrder("ODD"), EngineError);
 }
+
+TEST_F(IndexTest, SameNameNdxIsListedUsedAndMaintained) {
+    dbase::IndexTag t;
+    t.name = "ITEMS";
+    t.expression = "NAME";
+    t.keyType = 'C';
+    t.keyLength = 30;
+    t.ndx = true;
+    dbase::writeNdx(dir_ / "ITEMS.NDX", t, {});
+    {
+        auto c = db_->openTable("ITEMS", {});
+        EXPECT_EQ(c->indexes().size(), 3u);
+        EXPECT_EQ(c->readOnlyReason(), "");
+        c->insert({std::string("Z-9999"), std::string("あいうえお")});
+        c->insert({std::string("Z-9998"), std::string("ABC")});
+    }
+    auto c = db_->openTable("ITEMS", {});
+    auto ours = order(*c, "ITEMS");
+    EXPECT_EQ(ours.size(), 8u);
+    EXPECT_EQ(ours, independentSort("ITEMS.DBF", "NAME"));
+    EXPECT_EQ(ours, lines(runPerl((dir_ / "ITEMS.NDX").string())));
+}

@@ -82,7 +82,16 @@ DbfTable::DbfTable(const std::filesystem::path& path, bool writable) : file_(pat
             throw EngineError(ErrNotFound, "メモファイルが見つかりません: " +
                                                path.stem().string() + (header_.memo == MemoKind::Fpt ? ".FPT" : ".DBT"));
     }
-    decoder_ = &TextDecoder::forCodepage(header_.codepage);
+    try {
+        decoder_ = &TextDecoder::forCodepage(header_.codepage);
+    } catch (const EngineError&) {
+        // A language driver naming a code page this system cannot convert: read the text as
+        // the default code page rather than refuse the whole table, but never write it.
+        if (damage_.empty())
+            damage_ = "コードページ " + std::to_string(header_.codepage) + " のテキストは変換できません";
+        header_.codepage = DefaultCodepage;
+        decoder_ = &TextDecoder::forCodepage(header_.codepage);
+    }
     for (size_t i = 0; i < header_.fields.size(); ++i)
         if (!header_.fields[i].hidden)
             visible_.push_back(static_cast<int>(i));
