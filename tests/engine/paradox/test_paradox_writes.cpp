@@ -230,3 +230,24 @@ TEST(ParadoxWrites, CreationRefusesBadDefinitionsAndLeavesNothingBehind) {
     createParadoxTable(db, {field("A", FieldType::String, 5)}, {});
     EXPECT_EQ(errorCode([&] { createParadoxTable(db, {field("A", FieldType::String, 5)}, {}); }), ErrInvalidParam);
 }
+
+TEST(ParadoxWrites, TwoWritersOnOneTableSeeEachOthersChanges) {
+    TestDir dir;
+    const auto db = dir / "SHARED.DB";
+    createParadoxTable(db, {field("K", FieldType::Integer), field("S", FieldType::String, 200)}, {primaryKey("K")});
+    PxCursor a(db, OpenOptions{});
+    PxCursor b(db, OpenOptions{});
+    for (int i = 0; i < 200; ++i) {
+        (i % 2 ? a : b).insert({int64_t(i), std::string("v") + std::to_string(i)});
+    }
+    RowId id;
+    id.key = {int64_t(3)};
+    EXPECT_EQ(errorCode([&] { b.insert({int64_t(3), std::string("again")}); }), ErrKeyViolation);
+    a.remove(id, {int64_t(3), std::string("v3")});
+    EXPECT_EQ(errorCode([&] { b.remove(id, {int64_t(3), std::string("v3")}); }), ErrUpdateConflict);
+    PxCursor check(db, OpenOptions{});
+    ASSERT_TRUE(check.readOnlyReason().empty()) << check.readOnlyReason();
+    const auto rows = readAll(check);
+    ASSERT_EQ(rows.size(), 199u);
+    for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows[i][0], Value(int64_t(i < 3 ? i : i + 1)));
+}

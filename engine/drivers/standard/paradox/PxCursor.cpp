@@ -26,8 +26,27 @@ PxCursor::PxCursor(const std::filesystem::path& file, const OpenOptions& options
     openFiles();
 }
 
+PxCursor::~PxCursor() {
+    try {
+        flushIndexes();
+    } catch (const EngineError&) {
+        // Closing cannot report; the next write rewrites every index file again.
+    }
+}
+
+void PxCursor::setDeferIndexWrites(bool defer) {
+    deferIndexes_ = defer;
+    if (!defer) flushIndexes();
+}
+
+void PxCursor::flushIndexes() {
+    if (!indexesDirty_) return;
+    writeIndexes();
+}
+
 void PxCursor::openFiles() {
     problems_.clear();
+    indexesDirty_ = false;
     bool writable = !options_.readOnly;
     if (writable) {
         try {
@@ -55,11 +74,13 @@ void PxCursor::openFiles() {
         if (!std::filesystem::exists(companionPath(path_, ".PX"), ec))
             problems_.push_back("プライマリインデックス (.PX) がありません");
     }
+    primaryImage_ = std::make_unique<IndexFileImage>(companionPath(path_, ".PX"));
     findSecondaryIndexes();
 }
 
 void PxCursor::findSecondaryIndexes() {
     secondary_.clear();
+    secondaryImages_.clear();
     const PxHeader& t = table_->header();
     for (const auto& p : paradoxCompanions(path_)) {
         const std::string ext = p.extension().string();
@@ -91,6 +112,7 @@ void PxCursor::findSecondaryIndexes() {
             s.yPath = y;
             std::error_code ec;
             if (!std::filesystem::exists(y, ec)) problems_.push_back(y.filename().string() + " がありません");
+            secondaryImages_.emplace_back(IndexFileImage(s.xPath), IndexFileImage(s.yPath));
             secondary_.push_back(std::move(s));
         } catch (const EngineError& e) {
             problems_.push_back(std::string("索引を維持できません: ") + e.what());
@@ -246,6 +268,7 @@ int64_t PxCursor::positionOf(const RowId& id) {
 }
 
 void PxCursor::refresh() {
+    flushIndexes();
     openFiles();
     if (!orderName_.empty()) {
         try {

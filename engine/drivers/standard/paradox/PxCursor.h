@@ -17,6 +17,12 @@ namespace vemo::engine::paradox {
 class PxCursor : public Cursor {
 public:
     PxCursor(const std::filesystem::path& file, const OpenOptions& options);
+    ~PxCursor() override;
+
+    // Bulk loading: while deferred, index files are brought up to date only by
+    // flushIndexes() (or when the cursor closes) instead of after every write.
+    void setDeferIndexWrites(bool defer);
+    void flushIndexes();
 
     const std::vector<FieldDef>& fields() const override { return fields_; }
     std::vector<IndexDef> indexes() const override;
@@ -44,6 +50,8 @@ private:
     void writeBlobs(const Row& values, const Row* before, std::vector<uint8_t>& rec, std::vector<int>& written);
     void releaseBlobs(const uint8_t* rec, const std::vector<int>& which);
     void afterWrite();
+    void writeIndexes();
+    void forgetIndexImages();
     void requireWritable() const;
 
     std::filesystem::path path_;
@@ -52,6 +60,10 @@ private:
     std::unique_ptr<PxBlobStore> blobs_;
     std::vector<FieldDef> fields_;
     std::vector<SecondaryIndexSpec> secondary_;
+    std::unique_ptr<IndexFileImage> primaryImage_;
+    std::vector<std::pair<IndexFileImage, IndexFileImage>> secondaryImages_; // .X, .Y
+    bool deferIndexes_ = false;
+    bool indexesDirty_ = false;
     std::vector<std::string> problems_;
     std::string orderName_;
     int orderIndex_ = -1;

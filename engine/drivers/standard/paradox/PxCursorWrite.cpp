@@ -65,14 +65,35 @@ void PxCursor::releaseBlobs(const uint8_t* rec, const std::vector<int>& which) {
 }
 
 void PxCursor::afterWrite() {
-    const PxHeader& h = table_->header();
-    if (h.keyed()) writePrimaryIndex(companionPath(path_, ".PX"), *table_);
-    for (const auto& s : secondary_) writeSecondaryIndex(s, *table_);
-    buildOrder();
+    indexesDirty_ = true;
+    if (!deferIndexes_) writeIndexes();
+    if (orderIndex_ >= 0) buildOrder();
+}
+
+void PxCursor::forgetIndexImages() {
+    // Another writer changed the table: the files are rewritten whole, not patched.
+    primaryImage_ = std::make_unique<IndexFileImage>(primaryImage_->path());
+    for (auto& [x, y] : secondaryImages_) {
+        x = IndexFileImage(x.path());
+        y = IndexFileImage(y.path());
+    }
+    if (orderIndex_ >= 0) buildOrder();
+}
+
+void PxCursor::writeIndexes() {
+    if (table_->header().keyed()) primaryImage_->update(buildPrimaryIndex(*table_));
+    for (size_t i = 0; i < secondary_.size(); ++i) {
+        auto [x, y] = buildSecondaryIndex(secondary_[i], *table_);
+        secondaryImages_[i].second.update(std::move(y));
+        secondaryImages_[i].first.update(std::move(x));
+    }
+    indexesDirty_ = false;
 }
 
 RowId PxCursor::insert(const Row& values) {
     requireWritable();
+    PxTable::WriteScope scope(*table_);
+    if (scope.changed()) forgetIndexImages();
     const PxHeader& h = table_->header();
     std::vector<uint8_t> rec;
     encodeScalars(values, rec, nullptr);
@@ -101,6 +122,8 @@ RowId PxCursor::insert(const Row& values) {
 
 void PxCursor::update(const RowId& id, const Row& before, const Row& after) {
     requireWritable();
+    PxTable::WriteScope scope(*table_);
+    if (scope.changed()) forgetIndexImages();
     const PxHeader& h = table_->header();
     const int64_t pos = locate(id);
     if (pos < 0) throw EngineError(ErrUpdateConflict, "レコードは他のユーザーによって削除されています");
@@ -139,6 +162,8 @@ void PxCursor::update(const RowId& id, const Row& before, const Row& after) {
 
 void PxCursor::remove(const RowId& id, const Row& before) {
     requireWritable();
+    PxTable::WriteScope scope(*table_);
+    if (scope.changed()) forgetIndexImages();
     const PxHeader& h = table_->header();
     const int64_t pos = locate(id);
     if (pos < 0) throw EngineError(ErrUpdateConflict, "レコードは他のユーザーによって削除されています");

@@ -78,6 +78,26 @@ void PxFile::truncate(uint64_t size) {
     if (::ftruncate(fd_, off_t(size)) != 0) throw EngineError(ErrIO, path_.string() + ": " + std::strerror(errno));
 }
 
+void PxFile::lockWriters() {
+    struct flock fl{};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = 0x7FFFFFF0;
+    fl.l_len = 1;
+    while (::fcntl(fd_, F_OFD_SETLKW, &fl) != 0) {
+        if (errno != EINTR) throw EngineError(ErrLocked, path_.string() + ": " + std::strerror(errno));
+    }
+}
+
+void PxFile::unlockWriters() {
+    struct flock fl{};
+    fl.l_type = F_UNLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = 0x7FFFFFF0;
+    fl.l_len = 1;
+    ::fcntl(fd_, F_OFD_SETLK, &fl);
+}
+
 void PxFile::sync() {
     if (::fdatasync(fd_) != 0) throw EngineError(ErrIO, path_.string() + ": " + std::strerror(errno));
 }

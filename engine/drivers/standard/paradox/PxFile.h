@@ -27,6 +27,10 @@ public:
     void writeAt(uint64_t offset, const void* buf, size_t n);
     void truncate(uint64_t size);
     void sync();
+    // An exclusive lock between writers (processes and cursors alike) on a byte past any
+    // real data; blocks until it is free.
+    void lockWriters();
+    void unlockWriters();
     const std::filesystem::path& path() const { return path_; }
 
 private:

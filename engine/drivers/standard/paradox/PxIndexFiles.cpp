@@ -33,8 +33,25 @@ void replaceFile(const std::filesystem::path& path, const std::vector<uint8_t>& 
     }
 }
 
-void writeIndexTree(const std::filesystem::path& path, const PxHeader& owner, const std::vector<PxField>& keyFields,
-                    uint8_t fileType, const IndexEntries& entries) {
+void IndexFileImage::update(std::vector<uint8_t> bytes) {
+    std::error_code ec;
+    if (bytes_.empty() || !std::filesystem::exists(path_, ec)) {
+        replaceFile(path_, bytes);
+    } else {
+        PxFile f(path_, PxFile::ReadWrite);
+        constexpr size_t piece = 512;
+        for (size_t at = 0; at < bytes.size(); at += piece) {
+            const size_t n = std::min(piece, bytes.size() - at);
+            if (at + n <= bytes_.size() && std::memcmp(bytes.data() + at, bytes_.data() + at, n) == 0) continue;
+            f.writeAt(at, bytes.data() + at, n);
+        }
+        if (bytes.size() < bytes_.size()) f.truncate(bytes.size());
+    }
+    bytes_ = std::move(bytes);
+}
+
+std::vector<uint8_t> buildIndexTree(const PxHeader& owner, const std::vector<PxField>& keyFields, uint8_t fileType,
+                                    const IndexEntries& entries) {
     PxHeader h;
     h.fileType = fileType;
     h.blockSizeK = owner.blockSizeK;
@@ -49,6 +66,7 @@ void writeIndexTree(const std::filesystem::path& path, const PxHeader& owner, co
     const int bs = h.blockSize();
     const int perBlock = (bs - 6) / h.recordSize;
     if (perBlock < 2) throw EngineError(ErrInvalidParam, "キーが長すぎて索引を作れません");
+
 
     std::vector<std::vector<uint8_t>> blocks; // index blocks in file order, numbered from 1
     IndexEntries level = entries;
@@ -85,7 +103,7 @@ void writeIndexTree(const std::filesystem::path& path, const PxHeader& owner, co
             putLE16(blocks[k].data() + 2, uint16_t(k > firstOfLevel ? k : 0));
         }
         if (blocks.size() - firstOfLevel <= 1) break;
-        if (blocks.size() > 0xFFF0) throw EngineError(ErrIO, path.filename().string() + ": 索引が大きすぎます");
+        if (blocks.size() > 0xFFF0) throw EngineError(ErrIO, "索引が大きすぎます");
         level = std::move(up);
     }
     h.numRecords = totalEntries;
@@ -97,23 +115,32 @@ void writeIndexTree(const std::filesystem::path& path, const PxHeader& owner, co
     h.indexLevels = uint8_t(levels);
     std::vector<uint8_t> out = buildHeader(h);
     for (const auto& b : blocks) out.insert(out.end(), b.begin(), b.end());
-    replaceFile(path, out);
+    return out;
 }
 
-void writePrimaryIndex(const std::filesystem::path& path, PxTable& table) {
+std::vector<uint8_t> buildPrimaryIndex(PxTable& table) {
     const PxHeader& h = table.header();
     IndexEntries e;
     e.keyLength = table.keyLength();
     const auto& blocks = table.blocks();
+    const auto& keys = table.firstKeys();
     for (size_t i = 0; i < blocks.size(); ++i) {
         if (table.counts()[i] == 0) continue;
-        e.add(table.record(table.blockStart(i)), blocks[i], table.counts()[i]);
+        e.add(keys.data() + i * size_t(e.keyLength), blocks[i], table.counts()[i]);
     }
-    std::vector<PxField> keys(h.fields.begin(), h.fields.begin() + h.keyFields);
-    writeIndexTree(path, h, keys, FtPrimaryIndex, e);
+    std::vector<PxField> keyFields(h.fields.begin(), h.fields.begin() + h.keyFields);
+    return buildIndexTree(h, keyFields, FtPrimaryIndex, e);
 }
 
+void writePrimaryIndex(const std::filesystem::path& path, PxTable& table) { replaceFile(path, buildPrimaryIndex(table)); }
+
 void writeSecondaryIndex(const SecondaryIndexSpec& spec, PxTable& table) {
+    auto [x, y] = buildSecondaryIndex(spec, table);
+    replaceFile(spec.yPath, y);
+    replaceFile(spec.xPath, x);
+}
+
+std::pair<std::vector<uint8_t>, std::vector<uint8_t>> buildSecondaryIndex(const SecondaryIndexSpec& spec, PxTable& table) {
     const PxHeader& t = table.header();
     PxHeader x;
     x.fileType = spec.composite ? FtCompositeX : FtSecondaryX;
@@ -173,7 +200,7 @@ void writeSecondaryIndex(const SecondaryIndexSpec& spec, PxTable& table) {
     });
     const int perBlock = x.recordsPerBlock();
     const int64_t nblocks = (n + perBlock - 1) / perBlock;
-    if (nblocks > 0xFFF0) throw EngineError(ErrIO, spec.xPath.filename().string() + ": 索引が大きすぎます");
+    if (nblocks > 0xFFF0) throw EngineError(ErrIO, "索引 \"" + spec.name + "\" が大きすぎます");
     IndexEntries e;
     e.keyLength = keyLen;
     std::vector<uint8_t> body(size_t(nblocks) * x.blockSize(), 0);
@@ -195,8 +222,7 @@ void writeSecondaryIndex(const SecondaryIndexSpec& spec, PxTable& table) {
     std::vector<uint8_t> out = buildHeader(x);
     out.insert(out.end(), body.begin(), body.end());
     std::vector<PxField> keys(x.fields.begin(), x.fields.end() - 1);
-    writeIndexTree(spec.yPath, x, keys, spec.composite ? FtCompositeY : FtSecondaryY, e);
-    replaceFile(spec.xPath, out);
+    return {std::move(out), buildIndexTree(x, keys, spec.composite ? FtCompositeY : FtSecondaryY, e)};
 }
 
 } // namespace vemo::engine::paradox

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 namespace vemo::engine::paradox {
@@ -22,12 +23,26 @@ struct IndexEntries {
     size_t size() const { return blocks.size(); }
 };
 
-// Writes an index tree file (.PX or .Y) over entries; keyFields are the indexed fields.
-void writeIndexTree(const std::filesystem::path& path, const PxHeader& owner, const std::vector<PxField>& keyFields,
-                    uint8_t fileType, const IndexEntries& entries);
+// The bytes of an index tree file (.PX or .Y) over entries; keyFields are the indexed fields.
+std::vector<uint8_t> buildIndexTree(const PxHeader& owner, const std::vector<PxField>& keyFields, uint8_t fileType,
+                                    const IndexEntries& entries);
 
-// Rewrites the .PX of a keyed table from its current blocks.
+// The bytes of the .PX of a keyed table from its current blocks.
+std::vector<uint8_t> buildPrimaryIndex(PxTable& table);
 void writePrimaryIndex(const std::filesystem::path& path, PxTable& table);
+
+// An index file this process wrote: later versions only rewrite the 512-byte pieces that
+// changed, so small edits of large tables stay cheap. The first write replaces the file.
+class IndexFileImage {
+public:
+    explicit IndexFileImage(std::filesystem::path path) : path_(std::move(path)) {}
+    void update(std::vector<uint8_t> bytes);
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+    std::vector<uint8_t> bytes_;
+};
 
 struct SecondaryIndexSpec {
     std::string name;
@@ -37,7 +52,8 @@ struct SecondaryIndexSpec {
     std::filesystem::path xPath, yPath;
 };
 
-// Rewrites a secondary index pair from every record of the table.
+// The bytes of a secondary index pair (.X, .Y) from every record of the table.
+std::pair<std::vector<uint8_t>, std::vector<uint8_t>> buildSecondaryIndex(const SecondaryIndexSpec& spec, PxTable& table);
 void writeSecondaryIndex(const SecondaryIndexSpec& spec, PxTable& table);
 
 // Replaces `path` by `bytes` through a temporary file and a rename.

@@ -31,11 +31,37 @@ PxTable::PxTable(const std::filesystem::path& path, bool writable)
     loadChain();
 }
 
+PxTable::WriteScope::WriteScope(PxTable& t) : t_(t) {
+    t_.requireWritable();
+    t_.file_.lockWriters();
+    try {
+        std::vector<uint8_t> now(0x58);
+        if (!t_.file_.readAt(0, now.data(), now.size()))
+            throw EngineError(ErrCorruptFile, t_.path().filename().string() + " が壊れています: ファイルが短すぎます");
+        t_.cachedNo_ = 0;
+        if (!std::equal(now.begin(), now.end(), t_.headerBytes_.begin())) {
+            std::copy(now.begin(), now.end(), t_.headerBytes_.begin());
+            PxHeader h = parseHeader(t_.headerBytes_.data(), t_.headerBytes_.size(), t_.path().filename().string());
+            h.fields = t_.h_.fields; // the definition itself never changes under an open table
+            t_.h_ = h;
+            t_.loadChain();
+            changed_ = true;
+            t_.requireWritable();
+        }
+    } catch (...) {
+        t_.file_.unlockWriters();
+        throw;
+    }
+}
+
+PxTable::WriteScope::~WriteScope() { t_.file_.unlockWriters(); }
+
 void PxTable::loadChain() {
     blocks_.clear();
     counts_.clear();
     damage_.clear();
     cachedNo_ = 0;
+    firstKeysValid_ = false;
     const uint64_t size = file_.size();
     const uint64_t inFile = size > h_.headerSize ? (size - h_.headerSize) / h_.blockSize() : 0;
     const uint16_t maxBlock = uint16_t(std::min<uint64_t>(inFile, 0xFFFF));
@@ -62,6 +88,29 @@ void PxTable::loadChain() {
     rebuildStarts();
     if (damage_.empty() && uint64_t(count()) != h_.numRecords)
         damage_ = "ヘッダーのレコード数 (" + std::to_string(h_.numRecords) + ") がデータ (" + std::to_string(count()) + ") と合いません";
+}
+
+const std::vector<uint8_t>& PxTable::firstKeys() {
+    if (!firstKeysValid_) {
+        firstKeys_.assign(blocks_.size() * size_t(keyLength_), 0);
+        for (size_t i = 0; i < blocks_.size(); ++i)
+            if (counts_[i]) std::memcpy(firstKeys_.data() + i * keyLength_, record(starts_[i]), keyLength_);
+        firstKeysValid_ = true;
+    }
+    return firstKeys_;
+}
+
+void PxTable::setFirstKey(size_t ci, const uint8_t* rec, bool insertNew) {
+    if (!firstKeysValid_ || keyLength_ == 0) return;
+    const auto at = firstKeys_.begin() + long(ci * keyLength_);
+    if (insertNew) firstKeys_.insert(at, rec, rec + keyLength_);
+    else std::copy(rec, rec + keyLength_, at);
+}
+
+void PxTable::eraseFirstKey(size_t ci) {
+    if (!firstKeysValid_ || keyLength_ == 0) return;
+    const auto at = firstKeys_.begin() + long(ci * keyLength_);
+    firstKeys_.erase(at, at + keyLength_);
 }
 
 void PxTable::rebuildStarts() {
@@ -205,6 +254,7 @@ int64_t PxTable::insert(const uint8_t* rec) {
         writeBlock(n, b);
         blocks_.push_back(n);
         counts_.push_back(1);
+        setFirstKey(0, rec, true);
         rebuildStarts();
         writeHeader();
         return 0;
@@ -236,6 +286,7 @@ int64_t PxTable::insert(const uint8_t* rec) {
         ++b.count;
         writeBlock(n, b);
         counts_[ci] = uint16_t(b.count);
+        if (idx == 0) setFirstKey(ci, base);
         rebuildStarts();
         writeHeader();
         return starts_[ci] + idx;
@@ -267,6 +318,8 @@ int64_t PxTable::insert(const uint8_t* rec) {
     counts_[ci] = uint16_t(keep);
     blocks_.insert(blocks_.begin() + ci + 1, nn);
     counts_.insert(counts_.begin() + ci + 1, uint16_t(nb.count));
+    setFirstKey(ci, base);
+    setFirstKey(ci + 1, nb.data.data() + 6, true);
     rebuildStarts();
     writeHeader();
     return starts_[ci] + idx;
@@ -297,6 +350,7 @@ void PxTable::remove(int64_t pos) {
     if (b.count > 0 || blocks_.size() == 1) {
         writeBlock(n, b);
         counts_[ci] = uint16_t(b.count);
+        if (idx == 0 && b.count > 0) setFirstKey(ci, base);
     } else if (ci == 0) {
         // The first block stays first: it takes over its successor's records.
         const uint16_t sn = blocks_[1];
@@ -313,6 +367,8 @@ void PxTable::remove(int64_t pos) {
         writeBlock(n, b);
         freeBlock(sn);
         counts_[0] = uint16_t(s.count);
+        setFirstKey(0, base);
+        eraseFirstKey(1);
         blocks_.erase(blocks_.begin() + 1);
         counts_.erase(counts_.begin() + 1);
     } else {
@@ -327,6 +383,7 @@ void PxTable::remove(int64_t pos) {
         }
         writeBlock(pn, p);
         freeBlock(n);
+        eraseFirstKey(ci);
         blocks_.erase(blocks_.begin() + ci);
         counts_.erase(counts_.begin() + ci);
     }

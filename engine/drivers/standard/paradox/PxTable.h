@@ -30,6 +30,21 @@ public:
     // Lower bound of a key (first keyLength() bytes) in a keyed table; found when equal.
     int64_t findKey(const uint8_t* key, bool& found);
 
+    // Holds the writers' lock for one logical write and brings the in-memory chain up to
+    // date with what other writers did; changed() tells whether they did anything.
+    class WriteScope {
+    public:
+        explicit WriteScope(PxTable& t);
+        ~WriteScope();
+        WriteScope(const WriteScope&) = delete;
+        WriteScope& operator=(const WriteScope&) = delete;
+        bool changed() const { return changed_; }
+
+    private:
+        PxTable& t_;
+        bool changed_ = false;
+    };
+
     // Writes; each leaves the file consistent when it returns. insert returns the position.
     int64_t insert(const uint8_t* rec);
     void overwrite(int64_t pos, const uint8_t* rec);
@@ -40,6 +55,8 @@ public:
     const std::vector<uint16_t>& blocks() const { return blocks_; }
     const std::vector<uint16_t>& counts() const { return counts_; }
     int64_t blockStart(size_t chainIndex) const { return starts_[chainIndex]; }
+    // Key of each block's first record in chain order (keyed tables), kept across writes.
+    const std::vector<uint8_t>& firstKeys();
 
 private:
     struct Block {
@@ -67,6 +84,10 @@ private:
     std::vector<uint16_t> blocks_;
     std::vector<uint16_t> counts_;
     std::vector<int64_t> starts_{0};
+    std::vector<uint8_t> firstKeys_;
+    bool firstKeysValid_ = false;
+    void setFirstKey(size_t ci, const uint8_t* rec, bool insertNew = false);
+    void eraseFirstKey(size_t ci);
     uint16_t cachedNo_ = 0;
     std::vector<uint8_t> cache_;
 };
