@@ -10,6 +10,16 @@
 
 namespace vemo::shell {
 
+QString shortDateFormat()
+{
+    return QStringLiteral("yyyy/MM/dd");
+}
+
+void applyProcessLocale()
+{
+    QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+}
+
 QString digitsFilter(const QString& text)
 {
     QString out;

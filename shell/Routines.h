@@ -8,6 +8,11 @@ class QPlainTextEdit;
 
 namespace vemo::shell {
 
+// Makes the process's default locale Japanese with the short date format "yyyy/MM/dd"
+// (what QLocale().dateFormat(QLocale::ShortFormat) and toString(date, ShortFormat) use).
+void applyProcessLocale();
+QString shortDateFormat();
+
 // Keeps only "0"-"9" and "-", in order; "0" when nothing is left.
 QString digitsFilter(const QString& text);
 // Integer of a decimal text (optional sign, digits only, fits an int); anything else throws

@@ -3,6 +3,7 @@
 #include "shell/Fonts.h"
 #include "shell/Prompt.h"
 #include "shell/Registry.h"
+#include "shell/Routines.h"
 #include "shell/TMainForm.h"
 #include "shell/VemoApplication.h"
 #include "shell/WindowHooks.h"
@@ -64,6 +65,7 @@ int main(int argc, char** argv)
     }
     VemoApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("vemo32"));
+    applyProcessLocale(); // short dates read "yyyy/MM/dd"
     installFontSubstitutions();
     setRegistryProblemHandler([](const QString& message) {
         std::fprintf(stderr, "vemo32: %s\n", message.toLocal8Bit().constData());

@@ -63,6 +63,14 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(std::runtime_error, strToInt("0" + QString("-1")));
     }
 
+    void processLocaleShortDate()
+    {
+        applyProcessLocale();
+        QCOMPARE(QLocale().dateFormat(QLocale::ShortFormat), shortDateFormat());
+        QCOMPARE(QLocale().toString(QDate(2024, 3, 5), QLocale::ShortFormat), QString("2024/03/05"));
+        QLocale::setDefault(QLocale::c());
+    }
+
     void thousands()
     {
         QCOMPARE(thousandsFormat(QString("0")), QString("0"));
