@@ -274,6 +274,45 @@ private slots:
                  QString("B.DBF"));
     }
 
+    void keyedTableEnterKeyAndSessionRestart()
+    {
+        {
+            engine::Table t(*session_);
+            t.setDatabaseName("TESTDB");
+            t.setTableName("KEYED.DB");
+            engine::FieldDef f;
+            f.name = "CODE";
+            f.type = engine::FieldType::String;
+            f.size = 10;
+            engine::IndexDef pk;
+            pk.fields = "CODE";
+            pk.primary = true;
+            pk.unique = true;
+            t.createTable({f}, {pk});
+            t.open();
+            t.append();
+            t.setFieldText(0, "K1");
+            t.post();
+            t.close();
+        }
+        TAlias_Open* w = openWindow();
+        chooseAlias(w, "TESTDB");
+        select(w->LB1, {"KEYED.DB"});
+        w->LB1->setFocus();
+        QTest::keyClick(w->LB1, Qt::Key_Return);
+        QCOMPARE(tableWindows().size(), 1);
+        tablewin::TMDIChild* t = tableWindows().front();
+        QCOMPARE(t->statusPanelText(3), QString("[主キー]"));
+        QVERIFY(t->Table1().isOpen());
+
+        // Restarting the session leaves open windows working.
+        w->N11->trigger();
+        QCOMPARE(prompts_.errors(), 0);
+        QCOMPARE(w->selectedAlias(), QString("TESTDB"));
+        t->Table1().first();
+        QCOMPARE(QString::fromStdString(t->Table1().fieldText(0)), QString("K1"));
+    }
+
     void tableThatCannotOpenLeavesNothingBehind()
     {
         shell::settings().rsmTable = true;
