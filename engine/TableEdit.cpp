@@ -206,6 +206,14 @@ void Table::remove() {
         d->pending.push_back({UpdateKind::Delete, d->id, d->row, {}});
         d->rebuildView();
         d->relocate(RowId{}, d->current);
+    } else if (d->ghost && d->current == d->ghostIndex) {
+        // The record that left the filter is not among the listed positions.
+        const int64_t pos = d->listed ? d->cursor->positionOf(d->id) : -1;
+        d->cursor->remove(d->id, d->row);
+        d->ghost = false;
+        if (pos >= 0)
+            d->afterWrite(pos, -1, false);
+        d->relocate(RowId{}, d->current);
     } else {
         const int64_t pos = d->listed ? d->view[d->current] : d->current;
         d->cursor->remove(d->id, d->row);
@@ -342,6 +350,7 @@ void Table::emptyTable() {
             throw EngineError(ErrInvalidParam, "未反映の変更があるため、全件削除できません。");
         if (const std::string why = readOnlyReason(); !why.empty())
             throw EngineError(ErrReadOnly, why);
+        d->dropGhost(); // it no longer passes the filter, so it is not among the records to delete
         // From the end, so that the positions still to visit do not move.
         Row row;
         RowId id;

@@ -160,6 +160,39 @@ TEST_P(TableTest, FilterShowsMatchingRecordsAndEmptiesOnlyThem) {
     EXPECT_EQ(names(*t), (Names{"Ann", "Bob", "Dee"}));
 }
 
+TEST_P(TableTest, CachedEditLeavingTheFilterStaysUntilTheCursorMoves) {
+    auto t = open(true);
+    t->setFilter("STATE = 'CA' or STATE = 'TX'");
+    t->setFiltered(true);
+    t->moveTo(1); // Cy
+    t->setFieldText(kState, "NY");
+    t->post();
+    ASSERT_TRUE(t->applyUpdates());
+    t->commitUpdates();
+    EXPECT_EQ(t->fieldText(kName), "Cy");
+    EXPECT_EQ(t->fieldText(kState), "NY");
+    EXPECT_EQ(t->recordCount(), 3);
+    t->prior();
+    EXPECT_EQ(t->fieldText(kName), "Ann");
+    EXPECT_EQ(t->recordCount(), 2);
+
+    // A new record that does not pass is shown until the cursor moves, then deleted as a ghost.
+    t->append();
+    t->setFieldValue(kId, int64_t{7});
+    t->setFieldText(kName, "Zed");
+    t->setFieldText(kState, "NV");
+    t->post();
+    ASSERT_TRUE(t->applyUpdates());
+    t->commitUpdates();
+    EXPECT_EQ(t->fieldText(kName), "Zed");
+    t->remove();
+    ASSERT_TRUE(t->applyUpdates());
+    t->commitUpdates();
+    EXPECT_EQ(names(*t), (Names{"Ann", "山田"}));
+    t->setFiltered(false);
+    EXPECT_EQ(names(*t), (Names{"Ann", "Bob", "Cy", "Dee", "山田"}));
+}
+
 TEST_P(TableTest, SecondWriterOfTheSameRecordGetsTheUpdateErrorAndTheFirstEditSurvives) {
     auto a = open(true);
     auto b = open(true);
