@@ -11,6 +11,7 @@ namespace vemo::engine::sql {
 namespace {
 constexpr int64_t kJumpPage = 200;      // rows fetched around a random position
 constexpr int64_t kFirstStreamPage = 256;
+constexpr int64_t kNoCountBelow = 10000;   // positions reached by OFFSET without counting first
 constexpr int64_t kMaxStreamPage = 8192; // bounds memory however long the table
 
 const char* kConflict = "他のユーザーがレコードを変更または削除しました。";
@@ -235,10 +236,16 @@ bool SqlTableCursor::read(int64_t pos, Row& row, RowId& id) {
         return readWindow(pos, row, id);
     }
     streamPage_ = 0;
+    int64_t start = std::max<int64_t>(0, pos - kJumpPage / 4);
+    // Near the start no count is needed: opening a big table costs one small query.
+    if (pos < kNoCountBelow) {
+        window_ = fetch(nullptr, false, start, kJumpPage);
+        windowStart_ = start;
+        return readWindow(pos, row, id);
+    }
     int64_t total = count();
     if (pos >= total)
         return false;
-    int64_t start = std::max<int64_t>(0, pos - kJumpPage / 4);
     if (pos <= total / 2) {
         window_ = fetch(nullptr, false, start, kJumpPage);
         windowStart_ = start;

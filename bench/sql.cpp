@@ -1,0 +1,97 @@
+// Times the SQL drivers on one large table: open and first rows, jump to the last row,
+// record count, a server-side filter, export to CSV. Prints "name seconds" lines and the
+// peak resident memory, for bench/sql.sh to compare with the databases' own tools.
+//   bench_sql SQLITE FILE TABLE CSVFILE
+//   bench_sql POSTGRESQL SOCKETDIR PORT TABLE CSVFILE
+#include "engine/CsvFormat.h"
+#include "engine/Drivers.h"
+#include "engine/Filter.h"
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sys/resource.h>
+
+using namespace vemo::engine;
+
+namespace {
+
+template <typename F> double timed(const char* name, F&& f) {
+    auto start = std::chrono::steady_clock::now();
+    f();
+    double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%s %.4f\n", name, s);
+    return s;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 5) {
+        std::fprintf(stderr, "usage: bench_sql SQLITE FILE TABLE CSV | POSTGRESQL SOCKETDIR PORT TABLE CSV\n");
+        return 2;
+    }
+    try {
+        const std::string driverName = argv[1];
+        std::unique_ptr<Driver> driver;
+        Params params;
+        std::string table, csv;
+        if (driverName == "SQLITE") {
+            driver = makeSqliteDriver();
+            params = {{"DATABASE", argv[2]}};
+            table = argv[3];
+            csv = argv[4];
+        } else {
+            if (argc < 6)
+                return 2;
+            driver = makePostgresDriver();
+            params = {{"SERVER NAME", argv[2]}, {"PORT", argv[3]}, {"DATABASE NAME", "postgres"},
+                      {"USER NAME", "postgres"}, {"SSLMODE", "disable"}};
+            table = argv[4];
+            csv = argv[5];
+        }
+        std::unique_ptr<Database> db;
+        std::unique_ptr<Cursor> cursor;
+        Row row;
+        RowId id;
+        timed("open_first50", [&] {
+            db = driver->connect("BENCH", params, {});
+            cursor = db->openTable(table, {});
+            for (int i = 0; i < 50; ++i)
+                cursor->read(i, row, id);
+        });
+        int64_t total = 0;
+        timed("count", [&] { total = cursor->count(); });
+        timed("jump_last", [&] {
+            cursor->refresh();
+            cursor->read(total - 1, row, id);
+        });
+        timed("filter", [&] {
+            Filter filter("QTY > 900 and NAME >= 'name 5'", cursor->fields());
+            if (!cursor->setFilter(&filter))
+                std::fprintf(stderr, "filter not taken by the server\n");
+            cursor->count();
+            for (int i = 0; i < 50; ++i)
+                cursor->read(i, row, id);
+            cursor->setFilter(nullptr);
+        });
+        timed("export_csv", [&] {
+            std::ofstream out(csv, std::ios::binary);
+            std::vector<std::string> texts;
+            const auto& fields = cursor->fields();
+            for (int64_t i = 0; cursor->read(i, row, id); ++i) {
+                texts.resize(row.size());
+                for (size_t c = 0; c < row.size(); ++c)
+                    texts[c] = valueToText(row[c], fields[c].type);
+                out << csvLine(texts, fields) << "\r\n";
+            }
+        });
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        std::printf("rows %lld\nmax_rss_kb %ld\n", static_cast<long long>(total), usage.ru_maxrss);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_sql: %s\n", e.what());
+        return 1;
+    }
+}
