@@ -542,6 +542,29 @@ private slots:
         QVERIFY(!w->aliasSelected());
     }
 
+    void aliasDialogKeepsAnEditInProgress()
+    {
+        dbwindow::TCreate_Alias d(*session_);
+        d.setMode(0);
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        QCOMPARE(d.windowTitle(), QString("ｴﾘｱｽの追加"));
+        QVERIFY(!d.ED01->isReadOnly());
+        d.CB01->setCurrentIndex(0);
+        d.CB01Change();
+        QCOMPARE(d.CBG1->currentColumn(), 1);
+        d.CBG1->setCurrentCell(1, 1);
+        QVERIFY(d.CBG1->inplaceEditor());
+        d.CBG1->inplaceEditor()->setFocus();
+        QTest::keyClicks(d.CBG1->inplaceEditor(), "/srv/tables");
+        // OK pressed while the editor still has the text: the text counts.
+        const auto lines = d.parameterLines();
+        QVERIFY(std::find(lines.begin(), lines.end(), std::string("PATH=/srv/tables")) != lines.end());
+        // Choosing a driver again starts from its defaults, the typed text does not leak in.
+        d.CB01Change();
+        QCOMPARE(d.CBG1->Cells(1, 1), QString());
+    }
+
     void fillsFiveThousandTables()
     {
         const fs::path big = fs::path(root_.path().toStdString()) / "big";

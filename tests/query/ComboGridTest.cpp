@@ -4,6 +4,7 @@
 #include "query/TComboInplaceEdit.h"
 #include "query/TInplaceListBox.h"
 
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -250,6 +251,32 @@ private slots:
         QCOMPARE(g->Cells(1, 1), QString("abcd")); // moving on stores the edit
         ed = g->inplaceEditor();
         QCOMPARE(ed->inputMask(), QString("99-99;_"));
+    }
+
+    void editEndWhenTheEditorLosesFocus()
+    {
+        QWidget host;
+        auto* g = new TComboGrid(&host);
+        auto* other = new QLineEdit(&host);
+        g->setGeometry(0, 0, 300, 150);
+        other->setGeometry(0, 160, 100, 20);
+        g->setColCount(2);
+        g->setFixedCols(0);
+        g->setEditingOption(true);
+        g->setAlwaysShowEditor(true);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        host.activateWindow();
+        QSignalSpy ends(g, &TComboGrid::OnEditEnd);
+        g->setFocus();
+        g->setCurrentCell(1, 1);
+        QVERIFY(g->inplaceEditor());
+        g->inplaceEditor()->setFocus();
+        ends.clear(); // the grid's focus may have opened and left an editor on the first data cell
+        QTest::keyClicks(g->inplaceEditor(), "typed");
+        other->setFocus();
+        QTRY_COMPARE(ends.size(), 1);
+        QCOMPARE(g->Cells(1, 1), QString("typed")); // leaving the editor keeps the text
     }
 
     void descriptionRoundTrip()
