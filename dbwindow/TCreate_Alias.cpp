@@ -32,7 +32,7 @@ TCreate_Alias::TCreate_Alias(engine::Session& session, QWidget* parent)
     Label2->setGeometry(8, 36, 80, 20);
     CB01 = new QComboBox(this);
     CB01->setGeometry(90, 34, 287, 22);
-    CB01->setToolTip(QStringLiteral("BDEﾄﾞﾗｲﾊﾞ名です"));
+    CB01->setToolTip(QStringLiteral("ﾄﾞﾗｲﾊﾞ名です"));
     connect(CB01, &QComboBox::activated, this, [this] {
         try {
             CB01Change();
