@@ -245,8 +245,22 @@ bool Table::applyUpdates() {
         if (!d->relocate(target, index) && currentWritten && d->filter)
             d->placeWritten(shown, target, index, true);
     });
+    if (d->applying)
+        throw EngineError(ErrInvalidParam, "キャッシュ更新の反映中です。");
+    d->applying = true;
+    d->cancelRequested = false;
+    Finally endApply([&] {
+        d->applying = false;
+        if (d->cancelRequested) { // the error handler cancelled every pending change
+            d->cancelRequested = false;
+            d->pending.clear();
+            if (isPendingInsert(target))
+                target = RowId{};
+            currentWritten = false;
+        }
+    });
     bool all = true;
-    for (size_t i = 0; i < d->pending.size(); ++i) {
+    for (size_t i = 0; i < d->pending.size() && !d->cancelRequested; ++i) {
         PendingUpdate& p = d->pending[i];
         if (p.applied)
             continue;
@@ -273,13 +287,14 @@ bool Table::applyUpdates() {
             }
             p.applied = true;
         } catch (const EngineError& e) {
-            const UpdateAction action = onUpdateError ? onUpdateError(*this, e, p.kind) : UpdateAction::Fail;
+            const UpdateKind kind = p.kind;
+            const UpdateAction action = onUpdateError ? onUpdateError(*this, e, kind) : UpdateAction::Fail;
             all = false;
             if (action == UpdateAction::Fail)
                 throw;
-            if (action == UpdateAction::Abort)
+            if (action == UpdateAction::Abort || d->cancelRequested)
                 break;
-            p.applied = true; // Skip: dropped, nothing written
+            d->pending[i].applied = true; // Skip: dropped, nothing written
         }
     }
     return all;
@@ -287,6 +302,8 @@ bool Table::applyUpdates() {
 
 void Table::commitUpdates() {
     d->requireOpen();
+    if (d->applying)
+        throw EngineError(ErrInvalidParam, "キャッシュ更新の反映中です。");
     if (!updatesPending()) {
         // Everything is written and the view already shows it; nothing to re-read.
         d->pending.clear();
@@ -305,6 +322,10 @@ void Table::commitUpdates() {
 
 void Table::cancelUpdates() {
     d->requireOpen();
+    if (d->applying) { // from onUpdateError: done once the writes stop
+        d->cancelRequested = true;
+        return;
+    }
     cancel();
     RowId target = isPendingInsert(d->id) ? RowId{} : d->id;
     const int64_t index = d->current;

@@ -54,6 +54,8 @@ struct Table::Impl {
     Row original;                   // Edit: the values the edit started from
 
     std::vector<PendingUpdate> pending;
+    bool applying = false;          // inside applyUpdates, where onUpdateError may cancel everything
+    bool cancelRequested = false;
 
     // --- view
     int64_t baseCount();
