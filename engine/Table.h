@@ -45,7 +45,7 @@ public:
 
     // --- open state
     void open();    // raises the engine's error; afterOpen fires on success
-    void close();   // a pending edit is cancelled
+    void close();   // a pending edit and cached changes not yet applied are discarded
     void refresh(); // re-reads from the driver, keeping the current record where it can
     bool isOpen() const;
     DataSetState state() const;
@@ -107,7 +107,7 @@ public:
     void deleteTable();                          // with its companion files
     void renameTable(const std::string& newName); // with its companion files
     void createTable(const std::vector<FieldDef>& fields, const std::vector<IndexDef>& indexes);
-    void emptyTable();                           // deletes every record (filtered: every visible one)
+    void emptyTable();                           // deletes every record (filtered: every visible one); open or closed
 
     // --- events
     std::function<void(Table&)> afterOpen;
