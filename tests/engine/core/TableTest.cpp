@@ -121,6 +121,19 @@ TEST_P(TableTest, NavigationEditingAndDeleteReachTheFile) {
     EXPECT_EQ(other->fieldText(kState), "WA");
     EXPECT_THROW(other->setFieldText(kQty, "many"), EngineError);
     EXPECT_EQ(other->state(), DataSetState::Browse);
+
+    // A value the file cannot hold is refused at post and the edit stays open, not lost.
+    other->setFieldText(kName, "Deedee");
+    other->setFieldText(kState, "TOO LONG FOR TWO");
+    EXPECT_THROW(other->post(), EngineError);
+    EXPECT_EQ(other->state(), DataSetState::Edit);
+    EXPECT_EQ(other->fieldText(kName), "Deedee");
+    other->setFieldText(kState, "OR");
+    other->post();
+    EXPECT_EQ(open()->recordCount(), 4);
+    auto again = open();
+    again->moveTo(2);
+    EXPECT_EQ(again->fieldText(kName) + again->fieldText(kState), "DeedeeOR");
 }
 
 TEST_P(TableTest, FilterShowsMatchingRecordsAndEmptiesOnlyThem) {
