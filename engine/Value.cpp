@@ -37,8 +37,12 @@ std::string doubleText(double v) {
         return "NAN";
     if (std::isinf(v))
         return v < 0 ? "-INF" : "INF";
-    char buf[64];
-    auto res = std::to_chars(buf, buf + sizeof buf, v);
+    // Plain digits for the magnitudes money and measures have ("800000", not "8e+05");
+    // exponent form only where plain digits would run long.
+    const double a = std::fabs(v);
+    const bool plain = a == 0 || (a >= 1e-4 && a < 1e15);
+    char buf[400];
+    auto res = std::to_chars(buf, buf + sizeof buf, v, plain ? std::chars_format::fixed : std::chars_format::scientific);
     return std::string(buf, res.ptr);
 }
 

@@ -12,6 +12,11 @@ TEST(ValueText, EachKindAsTheWindowsShowIt) {
     EXPECT_EQ(valueToText(Value{0.1}, FieldType::Float), "0.1");
     EXPECT_EQ(valueToText(Value{1.0 / 3}, FieldType::Float), "0.3333333333333333");
     EXPECT_EQ(valueToText(Value{1234.5}, FieldType::Currency), "1234.5");
+    EXPECT_EQ(valueToText(Value{800000.0}, FieldType::Currency), "800000");
+    EXPECT_EQ(valueToText(Value{-5e6}, FieldType::Float), "-5000000");
+    EXPECT_EQ(valueToText(Value{0.0001}, FieldType::Float), "0.0001");
+    EXPECT_EQ(valueToText(Value{1.5e20}, FieldType::Float), "1.5e+20");
+    EXPECT_EQ(valueToText(Value{2.5e-7}, FieldType::Float), "2.5e-07");
     EXPECT_EQ(valueToText(Value{Date{2001, 4, 1}}, FieldType::Date), "2001/04/01");
     EXPECT_EQ(valueToText(Value{Time{(13 * 3600 + 5 * 60 + 9) * 1000 + 500}}, FieldType::Time), "13:05:09");
     EXPECT_EQ(valueToText(Value{DateTime{{1999, 12, 31}, {23 * 3600 * 1000}}}, FieldType::DateTime),
@@ -25,7 +30,7 @@ TEST(ValueText, EachKindAsTheWindowsShowIt) {
 }
 
 TEST(ValueText, FloatingTextReadsBackExactly) {
-    for (double d : {0.1, 1e-300, 123456789.123456789, -2.5e17, 5e-324}) {
+    for (double d : {0.1, 1e-300, 123456789.123456789, -2.5e17, 5e-324, 999999999999999.9, 1e15, 1.7976931348623157e308}) {
         const std::string t = valueToText(Value{d}, FieldType::Float);
         EXPECT_EQ(std::get<double>(valueFromText(t, FieldType::Float)), d) << t;
     }
