@@ -1,6 +1,7 @@
 #include "engine/drivers/postgres/PgConnection.h"
 
 #include "engine/EngineError.h"
+#include "engine/drivers/postgres/PgTypes.h"
 #include "engine/drivers/sqlcommon/SqlText.h"
 
 #include <cstring>
@@ -170,6 +171,23 @@ void PgConnection::commit() { execute("COMMIT", {}); }
 void PgConnection::rollback() noexcept {
     if (PQstatus(conn_) == CONNECTION_OK)
         PQclear(PQexec(conn_, "ROLLBACK"));
+}
+
+std::vector<FieldDef> PgConnection::describe(const std::string& sql, const std::vector<Value>& params) {
+    ensureConnected();
+    Result r = run(conn_, "SELECT * FROM (" + sql + "\n) vemo_q LIMIT 0", params);
+    std::vector<FieldDef> fields;
+    for (int i = 0, n = PQnfields(r.get()); i < n; ++i) {
+        const unsigned oid = PQftype(r.get(), i);
+        if (!typeNames_.count(oid)) {
+            std::string name;
+            query("SELECT typname FROM pg_type WHERE oid = $1::oid", {static_cast<int64_t>(oid)},
+                  [&](Row&& t) { name = paramText(t.at(0)).value_or(""); });
+            typeNames_[oid] = name;
+        }
+        fields.push_back(pgField(PQfname(r.get(), i), typeNames_[oid], PQfmod(r.get(), i), false, false, ""));
+    }
+    return fields;
 }
 
 Value PgConnection::toTyped(const Value& raw, const FieldDef& field) const {

@@ -3,6 +3,7 @@
 #include "engine/Driver.h"
 #include "engine/drivers/sqlcommon/SqlConnection.h"
 
+#include <map>
 #include <string>
 
 struct pg_conn;
@@ -32,6 +33,7 @@ public:
     void commit() override;
     void rollback() noexcept override;
     Value toTyped(const Value& raw, const FieldDef& field) const override;
+    std::vector<FieldDef> describe(const std::string& sql, const std::vector<Value>& params) override;
 
     // Statements without parameters or results (DDL).
     void exec(const std::string& sql) { execute(sql, {}); }
@@ -40,6 +42,7 @@ private:
     void ensureConnected();
 
     pg_conn* conn_ = nullptr;
+    std::map<unsigned, std::string> typeNames_;
 };
 
 } // namespace vemo::engine::sql

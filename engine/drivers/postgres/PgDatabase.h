@@ -2,6 +2,7 @@
 // A POSTGRESQL alias: one database on a server, one schema of it.
 #include "engine/Database.h"
 #include "engine/drivers/postgres/PgConnection.h"
+#include "engine/drivers/sqlcommon/SqlQueryCursor.h"
 #include "engine/drivers/sqlcommon/SqlTableCursor.h"
 
 #include <memory>
@@ -21,6 +22,12 @@ public:
                      const std::vector<IndexDef>& indexes) override;
     void deleteTable(const std::string& name) override;
     void renameTable(const std::string& oldName, const std::string& newName) override;
+    std::unique_ptr<Cursor> openQuery(const std::string& sql, const std::vector<QueryParam>& params) override {
+        return openSqlQuery(*conn_, sql, params);
+    }
+    int64_t executeSql(const std::string& sql, const std::vector<QueryParam>& params) override {
+        return executeSqlText(*conn_, sql, params);
+    }
 
     SqlTableInfo tableInfo(const std::string& name);
     PgConnection& connection() { return *conn_; }

@@ -33,6 +33,9 @@ public:
     virtual void rollback() noexcept = 0;
 
     virtual Value toTyped(const Value& raw, const FieldDef& field) const;
+
+    // The result columns a query would give, without fetching its rows.
+    virtual std::vector<FieldDef> describe(const std::string& sql, const std::vector<Value>& params) = 0;
 };
 
 // Rolls back unless committed.

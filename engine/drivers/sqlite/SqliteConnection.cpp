@@ -2,7 +2,9 @@
 
 #include "engine/EngineError.h"
 #include "engine/drivers/sqlcommon/SqlText.h"
+#include "engine/drivers/sqlite/SqliteTypes.h"
 
+#include <cctype>
 #include <filesystem>
 #include <sqlite3.h>
 
@@ -105,12 +107,37 @@ static void bindAll(sqlite3* db, sqlite3_stmt* st, const std::vector<Value>& par
     }
 }
 
+// One statement at a time: text after the first one would otherwise be dropped unseen.
+static sqlite3_stmt* prepareOne(sqlite3* db, const std::string& sql) {
+    sqlite3_stmt* st = nullptr;
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &st, &tail) != SQLITE_OK)
+        throw EngineError(ErrGeneral, sqlite3_errmsg(db));
+    for (; tail && *tail; ++tail) {
+        if (*tail != ';' && !std::isspace(static_cast<unsigned char>(*tail))) {
+            sqlite3_finalize(st);
+            throw EngineError(ErrInvalidParam, "一度に実行できる SQL 文は一つだけです。");
+        }
+    }
+    if (!st)
+        throw EngineError(ErrInvalidParam, "SQL 文がありません。");
+    return st;
+}
+
+std::vector<FieldDef> SqliteConnection::describe(const std::string& sql, const std::vector<Value>&) {
+    Statement st(prepareOne(db_, sql));
+    std::vector<FieldDef> fields;
+    for (int i = 0, n = sqlite3_column_count(st.get()); i < n; ++i) {
+        const char* decl = sqlite3_column_decltype(st.get(), i);
+        fields.push_back(sqliteField(sqlite3_column_name(st.get(), i), decl ? decl : "", false));
+    }
+    return fields;
+}
+
 void SqliteConnection::query(const std::string& sql, const std::vector<Value>& params,
                              const std::function<void(Row&&)>& onRow) {
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &raw, nullptr) != SQLITE_OK)
-        fail(0, "");
-    Statement st(raw);
+    Statement st(prepareOne(db_, sql));
+    sqlite3_stmt* raw = st.get();
     bindAll(db_, raw, params);
     const int n = sqlite3_column_count(raw);
     for (;;) {
@@ -143,10 +170,8 @@ void SqliteConnection::query(const std::string& sql, const std::vector<Value>& p
 }
 
 int64_t SqliteConnection::execute(const std::string& sql, const std::vector<Value>& params) {
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &raw, nullptr) != SQLITE_OK)
-        fail(0, "");
-    Statement st(raw);
+    Statement st(prepareOne(db_, sql));
+    sqlite3_stmt* raw = st.get();
     bindAll(db_, raw, params);
     int rc;
     while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {

@@ -26,6 +26,7 @@ public:
     void begin() override;
     void commit() override;
     void rollback() noexcept override;
+    std::vector<FieldDef> describe(const std::string& sql, const std::vector<Value>& params) override;
 
     // Runs statements without parameters (DDL, PRAGMA).
     void exec(const std::string& sql);

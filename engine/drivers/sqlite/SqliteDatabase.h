@@ -1,6 +1,7 @@
 #pragma once
 // A SQLITE alias: one database file.
 #include "engine/Database.h"
+#include "engine/drivers/sqlcommon/SqlQueryCursor.h"
 #include "engine/drivers/sqlcommon/SqlTableCursor.h"
 #include "engine/drivers/sqlite/SqliteConnection.h"
 
@@ -19,6 +20,12 @@ public:
                      const std::vector<IndexDef>& indexes) override;
     void deleteTable(const std::string& name) override;
     void renameTable(const std::string& oldName, const std::string& newName) override;
+    std::unique_ptr<Cursor> openQuery(const std::string& sql, const std::vector<QueryParam>& params) override {
+        return openSqlQuery(*conn_, sql, params);
+    }
+    int64_t executeSql(const std::string& sql, const std::vector<QueryParam>& params) override {
+        return executeSqlText(*conn_, sql, params);
+    }
 
     // The table's definitions and how its rows are identified; for tests as well.
     SqlTableInfo tableInfo(const std::string& name);

@@ -274,3 +274,25 @@ TEST(PostgresLogin, AsksForAPasswordOnlyWhenTheServerWantsOne) {
     noServer[1].second = "1";
     EXPECT_EQ(errorCodeOf([&] { driver->connect("PG", noServer, {}); }), ErrServer);
 }
+
+TEST_F(PostgresDriverTest, QueriesAndStatementsTakeNamedParameters) {
+    run("CREATE TABLE q (id integer PRIMARY KEY, name text, ts timestamp);"
+        "INSERT INTO q SELECT i, 'n' || i, '2001-04-01 10:00:00' FROM generate_series(1, 500) i");
+    auto db = connect();
+    db->executeSql("SET search_path TO " + quoted, {});
+    EXPECT_EQ(db->executeSql("UPDATE q SET name = :new WHERE id <= :id", {{"NEW", FieldType::String, std::string("x")},
+                                                                          {"ID", FieldType::Integer, int64_t{10}}}),
+              10);
+    auto c = db->openQuery("SELECT id::text AS t, name, ts, id * 1.5 AS half FROM q WHERE id > :min ORDER BY id",
+                           {{"min", FieldType::Integer, int64_t{5}}});
+    ASSERT_EQ(c->fields().size(), 4u);
+    EXPECT_EQ(c->fields()[0].type, FieldType::Memo);
+    EXPECT_EQ(c->fields()[2].type, FieldType::DateTime);
+    EXPECT_EQ(c->fields()[3].type, FieldType::BCD);
+    EXPECT_EQ(c->count(), 495);
+    auto rows = readAll(*c);
+    ASSERT_EQ(rows.size(), 495u);
+    EXPECT_EQ(rows.front()[1], Value(std::string("x")));
+    EXPECT_EQ(rows.back()[3], Value(Decimal{"750.0"}));
+    EXPECT_EQ(errorCodeOf([&] { db->executeSql("SELECT :a", {}); }), ErrInvalidParam);
+}

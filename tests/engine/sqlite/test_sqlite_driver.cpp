@@ -285,3 +285,33 @@ TEST_F(SqliteDriverTest, SampleDatabaseOpensWithJapaneseDataAndAReadOnlyView) {
     EXPECT_EQ(errorCodeOf([&] { view->insert(Row(view->fields().size())); }), ErrReadOnly);
     EXPECT_EQ(errorCodeOf([&] { db->renameTable("ORDER_SUMMARY", "X"); }), ErrNotSupported);
 }
+
+TEST_F(SqliteDriverTest, QueriesAndStatementsTakeNamedParameters) {
+    rawExec(file, "CREATE TABLE q (id INTEGER PRIMARY KEY, name VARCHAR(20), d DATE);"
+                  "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 500) "
+                  "INSERT INTO q SELECT i, 'n' || i, '2001-04-01' FROM n");
+    auto db = connect(file);
+    std::vector<QueryParam> p{{"NEW", FieldType::String, std::string("it's :new")}, {"id", FieldType::Integer, int64_t{3}}};
+    EXPECT_EQ(db->executeSql("UPDATE q SET name = :new WHERE id = :ID", p), 1);
+    auto c = db->openQuery("SELECT id, name AS \"名前\", d FROM q -- :nothing here\n"
+                           "WHERE id >= :MIN AND name <> ':min' ORDER BY id DESC;",
+                           {{"min", FieldType::Integer, int64_t{3}}});
+    ASSERT_EQ(c->fields().size(), 3u);
+    EXPECT_EQ(c->fields()[1].name, "名前");
+    EXPECT_EQ(c->fields()[2].type, FieldType::Date);
+    EXPECT_EQ(c->count(), 498);
+    auto rows = readAll(*c);
+    ASSERT_EQ(rows.size(), 498u);
+    EXPECT_EQ(rows.front()[0], Value(int64_t{500}));
+    EXPECT_EQ(rows.back()[1], Value(std::string("it's :new")));
+    EXPECT_EQ(rows.back()[2], Value(Date{2001, 4, 1}));
+    Row row;
+    RowId id;
+    ASSERT_TRUE(c->read(250, row, id));
+    EXPECT_EQ(row[0], Value(int64_t{250}));
+    EXPECT_EQ(errorCodeOf([&] { c->insert(row); }), ErrReadOnly);
+    EXPECT_EQ(errorCodeOf([&] { db->openQuery("SELECT * FROM q WHERE id = :missing", {}); }), ErrInvalidParam);
+    EXPECT_EQ(errorCodeOf([&] { db->executeSql("DELETE FROM q; DROP TABLE q", {}); }), ErrInvalidParam);
+    EXPECT_EQ(readAll(*db->openTable("q", {})).size(), 500u);
+    EXPECT_NE(errorCodeOf([&] { db->openQuery("SELEKT 1", {}); }), 0);
+}
