@@ -2,6 +2,7 @@
 //   bench_paradox make FILE N     a keyed table of N records
 //   bench_paradox run FILE CSV    timings (ms) and memory (kB), one "name value" a line
 #include "engine/CsvExport.h"
+#include "engine/Drivers.h"
 #include "engine/Session.h"
 #include "engine/Table.h"
 #include "engine/drivers/standard/paradox/PxCreate.h"
@@ -62,6 +63,7 @@ int make(const std::filesystem::path& file, int64_t n) {
 int run(const std::filesystem::path& file, const std::string& csv) {
     const auto config = std::filesystem::temp_directory_path() / "bench-paradox-engine.cfg";
     Session session(config);
+    registerBuiltinDrivers(session);
     Row row;
     {
         auto t = std::chrono::steady_clock::now();
