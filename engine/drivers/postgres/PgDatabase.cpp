@@ -5,6 +5,7 @@
 #include "engine/drivers/sqlcommon/SqlText.h"
 
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <sstream>
 
@@ -150,8 +151,8 @@ std::vector<std::string> PgDatabase::procedureNames() {
     return names;
 }
 
-std::vector<ProcParam> PgDatabase::procedureParams(const std::string& name) {
-    std::string oid, kind, returnType;
+bool PgDatabase::routine(const std::string& name, std::string& oid, std::string& kind, std::string& returnType) {
+    oid.clear();
     conn_->query("SELECT p.oid, p.prokind, rt.typname FROM pg_proc p JOIN pg_namespace n ON n.oid = p.pronamespace "
                  "JOIN pg_type rt ON rt.oid = p.prorettype WHERE n.nspname = $1 AND p.proname = $2 "
                  "AND p.prokind IN ('f', 'p') ORDER BY p.oid LIMIT 1",
@@ -160,7 +161,12 @@ std::vector<ProcParam> PgDatabase::procedureParams(const std::string& name) {
                      kind = text(r[1]);
                      returnType = text(r[2]);
                  });
-    if (oid.empty())
+    return !oid.empty();
+}
+
+std::vector<ProcParam> PgDatabase::procedureParams(const std::string& name) {
+    std::string oid, kind, returnType;
+    if (!routine(name, oid, kind, returnType))
         throw EngineError(ErrNotFound, "ストアドプロシージャ " + name + " が見つかりません。");
     std::vector<ProcParam> params;
     bool outputs = false;
@@ -189,6 +195,62 @@ std::vector<ProcParam> PgDatabase::procedureParams(const std::string& name) {
         params.push_back(std::move(result));
     }
     return params;
+}
+
+std::vector<QueryParam> PgDatabase::executeProcedure(const std::string& name, const std::vector<QueryParam>& inputs) {
+    std::string oid, kind, returnType;
+    if (!routine(name, oid, kind, returnType))
+        throw EngineError(ErrNotFound, "ストアドプロシージャ " + name + " が見つかりません。");
+    const auto params = procedureParams(name);
+    SqlBuilder b(*conn_);
+    std::vector<const ProcParam*> outputs;
+    bool hasOutputs = false;
+    for (const auto& p : params)
+        hasOutputs = hasOutputs || p.direction == ProcParam::Direction::Output || p.direction == ProcParam::Direction::InputOutput;
+    b << (kind == "p" ? "CALL " : hasOutputs ? "SELECT * FROM " : "SELECT ") << qualified(name) << "(";
+    bool first = true;
+    for (size_t i = 0; i < params.size(); ++i) {
+        const ProcParam& p = params[i];
+        if (p.direction != ProcParam::Direction::Input)
+            outputs.push_back(&p);
+        if (p.direction == ProcParam::Direction::Result || (kind != "p" && p.direction == ProcParam::Direction::Output))
+            continue;
+        b << (first ? "" : ", ");
+        first = false;
+        if (p.direction == ProcParam::Direction::Output) {
+            b << "NULL"; // a procedure's OUT argument is only a place holder in CALL
+            continue;
+        }
+        // Unnamed arguments are matched by their position ("$1", "$2", ...).
+        const std::string key = p.name.empty() ? "$" + std::to_string(i + 1) : p.name;
+        auto it = std::find_if(inputs.begin(), inputs.end(), [&](const QueryParam& q) { return q.name == key; });
+        if (it == inputs.end())
+            it = std::find_if(inputs.begin(), inputs.end(), [&](const QueryParam& q) {
+                return q.name.size() == key.size() && std::equal(q.name.begin(), q.name.end(), key.begin(), [](char x, char y) {
+                           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+                       });
+            });
+        b << "CAST(";
+        b.bind(it == inputs.end() ? Value() : it->value);
+        b << " AS " << p.typeName << ")";
+    }
+    b << ")";
+    Row result;
+    bool any = false;
+    conn_->query(b.sql(), b.params(), [&](Row&& r) {
+        if (!any)
+            result = std::move(r);
+        any = true;
+    });
+    std::vector<QueryParam> out;
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        FieldDef f;
+        f.type = outputs[i]->type;
+        f.nativeType = outputs[i]->typeName;
+        Value v = any && i < result.size() ? conn_->toTyped(result[i], f) : Value();
+        out.push_back({outputs[i]->name, outputs[i]->type, std::move(v)});
+    }
+    return out;
 }
 
 void PgDatabase::createTable(const std::string& name, const std::vector<FieldDef>& fields,

@@ -17,6 +17,7 @@ public:
     std::vector<std::string> tableNames(const std::string& pattern, bool extensions, bool systemTables) override;
     std::vector<std::string> procedureNames() override;
     std::vector<ProcParam> procedureParams(const std::string& name) override;
+    std::vector<QueryParam> executeProcedure(const std::string& name, const std::vector<QueryParam>& inputs) override;
     std::unique_ptr<Cursor> openTable(const std::string& name, const OpenOptions& options) override;
     void createTable(const std::string& name, const std::vector<FieldDef>& fields,
                      const std::vector<IndexDef>& indexes) override;
@@ -39,6 +40,8 @@ private:
     bool lookup(const std::string& name, Relation& rel);
     Relation require(const std::string& name);
     std::string qualified(const std::string& table) const;
+    // The first routine of that name: its oid, kind ("f" function, "p" procedure), return type.
+    bool routine(const std::string& name, std::string& oid, std::string& kind, std::string& returnType);
 
     std::unique_ptr<PgConnection> conn_;
     std::string schema_;

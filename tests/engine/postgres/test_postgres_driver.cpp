@@ -106,7 +106,9 @@ TEST_F(PostgresDriverTest, IndexesAndStoredProcedures) {
         "CREATE UNIQUE INDEX zz_c ON t (c DESC); CREATE INDEX aa_ca ON t (c, a); CREATE INDEX ex ON t (lower(b));"
         "CREATE FUNCTION add_tax(price numeric, rate numeric DEFAULT 0.1) RETURNS numeric LANGUAGE sql AS 'SELECT price * (1 + rate)';"
         "CREATE FUNCTION split(IN whole integer, OUT half integer, INOUT note text) LANGUAGE sql AS 'SELECT whole / 2, note';"
-        "CREATE PROCEDURE touch(x integer) LANGUAGE sql AS 'SELECT 1'");
+        "CREATE PROCEDURE touch(x integer) LANGUAGE sql AS 'SELECT 1';"
+        "CREATE PROCEDURE bump(INOUT n integer, OUT twice integer) LANGUAGE plpgsql AS $$BEGIN n := n + 1; twice := n * 2; END$$;"
+        "CREATE FUNCTION anon(integer, integer) RETURNS integer LANGUAGE sql AS 'SELECT $1 - $2'");
     auto db = connect();
     auto ix = db->openTable("t", {})->indexes();
     ASSERT_EQ(ix.size(), 4u);
@@ -119,7 +121,22 @@ TEST_F(PostgresDriverTest, IndexesAndStoredProcedures) {
     EXPECT_FALSE(ix[2].expression.empty());
     EXPECT_EQ(ix[3].name, "zz_c");
     EXPECT_TRUE(ix[3].unique && ix[3].descending);
-    EXPECT_EQ(db->procedureNames(), (std::vector<std::string>{"add_tax", "split", "touch"}));
+    EXPECT_EQ(db->procedureNames(), (std::vector<std::string>{"add_tax", "anon", "bump", "split", "touch"}));
+    auto tax = db->executeProcedure("add_tax", {{"price", FieldType::BCD, Decimal{"100"}}, {"RATE", FieldType::BCD, Decimal{"0.08"}}});
+    ASSERT_EQ(tax.size(), 1u);
+    EXPECT_EQ(tax[0].value, Value(Decimal{"108.00"}));
+    auto split = db->executeProcedure("split", {{"whole", FieldType::Integer, int64_t{7}}, {"note", FieldType::Memo, std::string("メモ")}});
+    ASSERT_EQ(split.size(), 2u);
+    EXPECT_EQ(split[0].name, "half");
+    EXPECT_EQ(split[0].value, Value(int64_t{3}));
+    EXPECT_EQ(split[1].value, Value(std::string("メモ")));
+    auto bump = db->executeProcedure("bump", {{"n", FieldType::Integer, int64_t{4}}});
+    ASSERT_EQ(bump.size(), 2u);
+    EXPECT_EQ(bump[0].value, Value(int64_t{5}));
+    EXPECT_EQ(bump[1].value, Value(int64_t{10}));
+    auto anon = db->executeProcedure("anon", {{"$1", FieldType::Integer, int64_t{9}}, {"$2", FieldType::Integer, int64_t{2}}});
+    ASSERT_EQ(anon.size(), 1u);
+    EXPECT_EQ(anon[0].value, Value(int64_t{7}));
     auto p = db->procedureParams("add_tax");
     ASSERT_EQ(p.size(), 3u);
     EXPECT_EQ(p[0].name, "price");
