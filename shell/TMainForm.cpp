@@ -156,7 +156,14 @@ void TMainForm::paintWallpaper(QPainter& p, const QRect& r) const
 
 QMdiSubWindow* TMainForm::addChild(ChildWindow* child)
 {
+    // The window's own size (set by resize, else its size hint) is its client area, as for
+    // an MDI child that sizes itself; the subwindow adds its frame and title bar around it.
+    const QSize want = child->testAttribute(Qt::WA_Resized) ? child->size() : child->sizeHint();
     QMdiSubWindow* sub = MDIClient->addSubWindow(child);
+    if (want.isValid() && !want.isEmpty()) {
+        const QMargins m = sub->contentsMargins();
+        sub->resize(want.grownBy(m).expandedTo(sub->minimumSizeHint()));
+    }
     sub->setAttribute(Qt::WA_DeleteOnClose);
     child->setAttribute(Qt::WA_DeleteOnClose);
     connect(sub, &QObject::destroyed, this, [this] {

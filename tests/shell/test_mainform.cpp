@@ -259,6 +259,7 @@ private slots:
         QVERIFY(!frame->Option1->isEnabled());
         auto* child = new TestChild;
         QMdiSubWindow* sub = frame->addChild(child);
+        QCOMPARE(child->size(), QSize(200, 120)); // the child keeps the size it asked for
         for (QAction* a : {frame->FileCloseItem, frame->WindowCascadeItem, frame->WindowTileItem,
                            frame->WindowArrangeItem, frame->WindowMinimizeItem})
             QVERIFY(a->isEnabled());
