@@ -108,6 +108,9 @@ public:
     void renameTable(const std::string& newName); // with its companion files
     void createTable(const std::vector<FieldDef>& fields, const std::vector<IndexDef>& indexes);
     void emptyTable();                           // deletes every record (filtered: every visible one); open or closed
+    // The same with progress (records deleted, records to delete); returning false stops
+    // after the records deleted so far.
+    void emptyTable(const std::function<bool(int64_t done, int64_t total)>& progress);
 
     // --- events
     std::function<void(Table&)> afterOpen;
