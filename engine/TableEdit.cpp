@@ -360,7 +360,9 @@ void Table::createTable(const std::vector<FieldDef>& fields, const std::vector<I
     d->session.databaseFor(d->databaseName, d->tableName, name).createTable(name, fields, indexes);
 }
 
-void Table::emptyTable() {
+void Table::emptyTable() { emptyTable({}); }
+
+void Table::emptyTable(const std::function<bool(int64_t done, int64_t total)>& progress) {
     const bool wasOpen = isOpen();
     if (!wasOpen)
         open();
@@ -372,15 +374,37 @@ void Table::emptyTable() {
         if (const std::string why = readOnlyReason(); !why.empty())
             throw EngineError(ErrReadOnly, why);
         d->dropGhost(); // it no longer passes the filter, so it is not among the records to delete
-        // From the end, so that the positions still to visit do not move.
-        Row row;
-        RowId id;
-        for (int64_t i = d->viewCount() - 1; i >= 0; --i) {
-            const int64_t pos = d->listed ? d->view[i] : i;
-            if (pos < 0 || !d->cursor->read(pos, row, id))
-                continue;
-            d->cursor->remove(id, row);
+        // In batches from the end: the batch is read before any of it is deleted, so a cursor
+        // that filters by itself recounts once a batch rather than once a record, and the
+        // positions still to visit do not move.
+        constexpr int64_t kBatch = 4096;
+        const int64_t total = d->viewCount();
+        int64_t done = 0;
+        std::vector<std::pair<RowId, Row>> batch;
+        for (int64_t n = total; n > 0;) {
+            if (progress && !progress(done, total))
+                break;
+            const int64_t start = std::max<int64_t>(0, n - kBatch);
+            batch.clear();
+            for (int64_t i = n - 1; i >= start; --i) {
+                const int64_t pos = d->listed ? d->view[i] : i;
+                Row row;
+                RowId id;
+                if (pos >= 0 && d->cursor->read(pos, row, id))
+                    batch.emplace_back(std::move(id), std::move(row));
+            }
+            for (const auto& [id, row] : batch)
+                d->cursor->remove(id, row);
+            done += static_cast<int64_t>(batch.size());
+            if (d->listed)
+                d->view.resize(static_cast<size_t>(start));
+            const int64_t left = d->viewCount();
+            if (left >= n)
+                break; // nothing more could be deleted
+            n = left;
         }
+        if (progress)
+            progress(done, total);
         d->pending.clear();
         d->rebuildView();
         d->relocate(RowId{}, 0);

@@ -278,6 +278,22 @@ TEST_P(TableTest, CachedInsertAndDeleteAreWrittenOnlyWhenApplied) {
     EXPECT_EQ(t->fieldText(kName), "Eve");
 }
 
+TEST_P(TableTest, EmptyTableReportsProgressAndStopsWhenAsked) {
+    auto t = open();
+    t->emptyTable([](int64_t, int64_t) { return false; });
+    EXPECT_EQ(t->recordCount(), 5);
+    std::vector<std::pair<int64_t, int64_t>> calls;
+    t->emptyTable([&](int64_t done, int64_t total) {
+        calls.emplace_back(done, total);
+        return true;
+    });
+    EXPECT_EQ(t->recordCount(), 0);
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.front(), (std::pair<int64_t, int64_t>{0, 5}));
+    EXPECT_EQ(calls.back(), (std::pair<int64_t, int64_t>{5, 5}));
+    EXPECT_EQ(open()->recordCount(), 0);
+}
+
 TEST_P(TableTest, ExclusiveOpenConflicts) {
     auto shared = open();
     Table excl(session);
