@@ -1,0 +1,131 @@
+// Paradox tables through the whole engine: the STANDARD driver, the dataset with cached
+// updates and filters, exclusive use, table deletion and renaming, the sample tables.
+#include "TestDir.h"
+#include "engine/Drivers.h"
+#include "engine/EngineError.h"
+#include "engine/SampleData.h"
+#include "engine/Session.h"
+#include "engine/Table.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+using namespace vemo::engine;
+
+namespace {
+
+int errorCode(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const EngineError& e) {
+        return e.code();
+    }
+    return 0;
+}
+
+std::set<std::string> files(const std::filesystem::path& dir) {
+    std::set<std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) out.insert(e.path().filename().string());
+    return out;
+}
+
+class ParadoxEngine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        writeParadoxSample(dir_.path);
+        db_ = makeStandardDriver()->connect("S", {{"PATH", dir_.path.string()}, {"DEFAULT DRIVER", "PARADOX"}}, {});
+        session_ = std::make_unique<Session>(dir_ / "engine.cfg");
+        registerBuiltinDrivers(*session_);
+    }
+    std::unique_ptr<Table> openFile(const std::string& name, bool cached = false) {
+        auto t = std::make_unique<Table>(*session_);
+        t->setTableName((dir_ / name).string());
+        t->setCachedUpdates(cached);
+        t->open();
+        return t;
+    }
+    TestDir dir_;
+    std::unique_ptr<Database> db_;
+    std::unique_ptr<Session> session_;
+};
+
+} // namespace
+
+TEST_F(ParadoxEngine, SampleTablesOpenWithTheirIndexesAndJapaneseText) {
+    EXPECT_EQ(db_->tableNames("*", false, false), (std::vector<std::string>{"JUCHU", "SHOHIN", "TOKUISAKI"}));
+    auto c = db_->openTable("tokuisaki", {});
+    EXPECT_EQ(c->count(), 5);
+    EXPECT_EQ(c->fields()[1].name, "得意先名");
+    EXPECT_EQ(c->fields()[7].type, FieldType::Memo);
+    const auto idx = c->indexes();
+    ASSERT_EQ(idx.size(), 3u);
+    EXPECT_TRUE(idx[0].primary);
+    EXPECT_EQ(idx[0].name, "");
+    EXPECT_EQ(idx[0].fields, "得意先コード");
+    EXPECT_EQ(idx[2].name, "都道府県別");
+    EXPECT_EQ(idx[2].fields, "都道府県;得意先名");
+    c->setOrder("フリガナ");
+    Row r;
+    RowId id;
+    ASSERT_TRUE(c->read(0, r, id));
+    EXPECT_EQ(r[2], Value(std::string("ｻﾄｳｺｳｷﾞｮｳ"))); // half-width katakana sorts in code page order
+    ASSERT_TRUE(c->read(4, r, id));
+    EXPECT_EQ(r[2], Value(std::string("ﾔﾏﾀﾞｼｮｳｼﾞ")));
+    auto orders = db_->openTable("JUCHU", {});
+    ASSERT_TRUE(orders->read(3, r, id));
+    EXPECT_EQ(r[0], Value(int64_t(4))); // auto-increment keys
+    EXPECT_EQ(r[5], Value(Decimal{"7200.00"}));
+}
+
+TEST_F(ParadoxEngine, CachedEditsApplyAndConflictsAreRefused) {
+    auto a = openFile("SHOHIN.DB", true);
+    auto b = openFile("SHOHIN.DB", true);
+    a->first();
+    a->setFieldText(2, "150");
+    a->post();
+    EXPECT_TRUE(a->applyUpdates());
+    a->commitUpdates();
+    // b read the record before a changed it.
+    b->first();
+    b->setFieldText(3, "1");
+    b->post();
+    b->onUpdateError = [](Table&, const EngineError& e, UpdateKind) {
+        EXPECT_EQ(e.code(), ErrUpdateConflict);
+        return UpdateAction::Abort;
+    };
+    EXPECT_FALSE(b->applyUpdates());
+    b->cancelUpdates();
+    auto c = openFile("SHOHIN.DB");
+    c->first();
+    EXPECT_EQ(c->fieldText(2), "150");
+    EXPECT_EQ(c->fieldText(3), "350");
+    // A second record with an existing key is a key violation.
+    c->append();
+    c->setFieldText(0, "A-001");
+    c->setFieldText(1, "重複");
+    EXPECT_EQ(errorCode([&] { c->post(); }), ErrKeyViolation);
+    c->cancel();
+    c->setFilter("在庫数 < 100");
+    c->setFiltered(true);
+    EXPECT_EQ(c->recordCount(), 2);
+}
+
+TEST_F(ParadoxEngine, ExclusiveUseDeleteAndRenameCoverEveryCompanionFile) {
+    {
+        auto shared = db_->openTable("TOKUISAKI", {});
+        EXPECT_NE(errorCode([&] { db_->openTable("TOKUISAKI", OpenOptions{true, false}); }), 0);
+        EXPECT_NE(errorCode([&] { db_->deleteTable("TOKUISAKI"); }), 0);
+    }
+    db_->renameTable("TOKUISAKI", "CLIENTS");
+    const auto after = files(dir_.path);
+    for (const char* f : {"CLIENTS.DB", "CLIENTS.PX", "CLIENTS.MB", "CLIENTS.X03", "CLIENTS.Y03", "CLIENTS.XG0", "CLIENTS.YG0"})
+        EXPECT_TRUE(after.count(f)) << f;
+    for (const auto& f : after) EXPECT_EQ(f.rfind("TOKUISAKI", 0), std::string::npos) << f;
+    auto c = db_->openTable("CLIENTS", {});
+    EXPECT_EQ(c->count(), 5);
+    EXPECT_TRUE(c->readOnlyReason().empty()) << c->readOnlyReason();
+    c.reset();
+    db_->deleteTable("CLIENTS");
+    for (const auto& f : files(dir_.path)) EXPECT_EQ(f.rfind("CLIENTS", 0), std::string::npos) << f;
+}
