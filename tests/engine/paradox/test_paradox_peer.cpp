@@ -7,6 +7,7 @@
 #include "engine/drivers/standard/paradox/PxCodec.h"
 #include "engine/drivers/standard/paradox/PxCreate.h"
 #include "engine/drivers/standard/paradox/PxCursor.h"
+#include "engine/drivers/standard/paradox/PxHeader.h"
 
 #include <gtest/gtest.h>
 
@@ -190,4 +191,49 @@ TEST(ParadoxPeer, EditedKeyedTableReadsBackThroughThePeerAndItsIndexFindsEveryKe
         for (int i = 0; i < n && !found; ++i) found = std::memcmp(data.data() + at + 6 + size_t(i) * rs, key, 4) == 0;
         EXPECT_TRUE(found) << "key " << code << " not in block " << block;
     }
+}
+
+TEST(ParadoxPeer, OldestTableLevelWithoutTheDataHeaderReads) {
+    // The same records behind a level-3 header (no code page part, short table name):
+    // both readers must agree on it.
+    TestDir dir;
+    const auto modern = dir / "NEW.DB";
+    IndexDef pk;
+    pk.primary = true;
+    pk.fields = "K";
+    createParadoxTable(modern, {field("K", FieldType::Smallint), field("S", FieldType::String, 12),
+                                field("D", FieldType::Date), field("N", FieldType::Float)}, {pk});
+    {
+        PxCursor c(modern, OpenOptions{});
+        for (int i = 0; i < 500; ++i)
+            c.insert({int64_t(i), std::string("旧") + std::to_string(i), Date{1990, 1 + i % 12, 1 + i % 28}, i / 4.0});
+    }
+    const auto bytes = slurp(modern);
+    const size_t headerSize = size_t(bytes[2] | (bytes[3] << 8));
+    PxHeader h = parseHeader(bytes.data(), bytes.size(), "NEW.DB");
+    h.version = 4; // 3.5
+    h.tableName = "OLD.DB";
+    std::vector<uint8_t> old = buildHeader(h);
+    ASSERT_EQ(old[0x39], 4);
+    old.insert(old.end(), bytes.begin() + long(headerSize), bytes.end());
+    const auto oldFile = dir / "OLD.DB";
+    {
+        std::ofstream out(oldFile, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(old.data()), std::streamsize(old.size()));
+    }
+    PxCursor a(modern, OpenOptions{});
+    PxCursor b(oldFile, OpenOptions{});
+    EXPECT_EQ(b.fields().size(), 4u);
+    EXPECT_EQ(b.fields()[1].name, "S");
+    ASSERT_EQ(b.count(), 500);
+    Row ra, rb;
+    RowId ia, ib;
+    for (int64_t i = 0; i < 500; ++i) {
+        a.read(i, ra, ia);
+        b.read(i, rb, ib);
+        ASSERT_EQ(ra, rb) << i;
+    }
+    const auto peer = pxpeer::read(oldFile);
+    ASSERT_EQ(peer.rows.size(), 500u);
+    EXPECT_EQ(peer.rows[499][1].s, sjis("旧499"));
 }
