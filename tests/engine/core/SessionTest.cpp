@@ -93,6 +93,22 @@ TEST_F(SessionTest, UnsavedChangesLiveAcrossReopenSavedOnesAcrossSessions) {
     EXPECT_EQ(make()->aliasParams("KEPT")[0], "PATH=/data/moved");
 }
 
+TEST_F(SessionTest, AnAliasLeftUnsavedIsNotWrittenByALaterSave) {
+    std::filesystem::create_directories(cfg.parent_path());
+    seed();
+    auto s = make();
+    s->addAlias("NOSAVE", "STANDARD", {"PATH=/n"});
+    s->close(); // the database window restarts the session after a change it did not save
+    s->open();
+    s->addAlias("SAVED", "STANDARD", {"PATH=/s"});
+    s->saveConfig();
+    EXPECT_EQ(s->aliasNames(), (Lines{"BASE", "NOSAVE", "SAVED"}));
+    EXPECT_EQ(make()->aliasNames(), (Lines{"BASE", "SAVED"}));
+    s->close();
+    s->open();
+    EXPECT_EQ(s->aliasNames(), (Lines{"BASE", "SAVED", "NOSAVE"}));
+}
+
 TEST_F(SessionTest, AliasEditingErrors) {
     std::filesystem::create_directories(cfg.parent_path());
     seed();

@@ -244,6 +244,12 @@ TEST_F(SqliteDriverTest, ChangesBySomeoneElseAreConflictsAndChangeNothing) {
     EXPECT_EQ(rows[0][1], Value(int64_t{1}));
     EXPECT_EQ(rows[1][1], Value(int64_t{2}));
     EXPECT_EQ(errorCodeOf([&] { n->update(ia, ra, upd); }), ErrUpdateConflict);
+    rawExec(file, "WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM s WHERE i < 1500) "
+                  "INSERT INTO nokey SELECT 'y', i FROM s");
+    n->refresh();
+    rows = readAll(*n);
+    ASSERT_EQ(rows.size(), 1502u);
+    EXPECT_EQ(rows.back()[1], Value(int64_t{1500}));
 }
 
 TEST_F(SqliteDriverTest, ServerFiltersGiveTheDatasetsOwnResults) {
