@@ -412,6 +412,11 @@ QStringList TAlias_Open::selectedNames(QListWidget* list) const
 
 QString TAlias_Open::currentTable() const
 {
+    // Rename and delete act on what the user sees selected; the focus item can sit on
+    // another, unselected name after a Ctrl-click.
+    const QList<QListWidgetItem*> selected = LB1->selectedItems();
+    if (selected.size() == 1)
+        return selected.front()->text();
     const QListWidgetItem* it = LB1->currentItem();
     return it ? it->text() : QString();
 }

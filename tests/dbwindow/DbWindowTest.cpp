@@ -423,8 +423,10 @@ private slots:
         fixture::makeTable(*session_, "TESTDB", "DEL.DBF");
         TAlias_Open* w = openWindow();
         chooseAlias(w, "TESTDB");
-        w->LB1->setCurrentRow(items(w->LB1).indexOf("DEL.DBF"));
+        // The focus item on another name than the one selected: the selected one is meant.
         select(w->LB1, {"DEL.DBF"});
+        w->LB1->setCurrentRow(items(w->LB1).indexOf("A.DBF"), QItemSelectionModel::NoUpdate);
+        QVERIFY(!w->LB1->currentItem()->isSelected());
         prompts_.answers.push_back({QMessageBox::No, false, {}});
         w->PM2Popup();
         w->Delete1->trigger();
