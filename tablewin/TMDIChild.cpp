@@ -150,7 +150,14 @@ void TMDIChild::buildLayout()
     DBG1->cancelRecord = [this] { runGuarded([&] { model_->cancel(); loadEditors(); }); };
     connect(DBG1, &TDBGrid2::focusedCellChanged, this, [this](int, int column) { DBG1DrawDataCell(column); });
     Splitter2->addWidget(DBG1);
+    Splitter2->setStretchFactor(0, 0);
     Splitter2->setStretchFactor(1, 1);
+    // The field panel starts one line high; the splitter lets the user open it up.
+    for (QWidget* w : {static_cast<QWidget*>(Field_Name), editors, static_cast<QWidget*>(DBM1),
+                       static_cast<QWidget*>(DBM2), static_cast<QWidget*>(DBI1)})
+        w->setMinimumHeight(0);
+    DBM2->setMinimumSize(0, 0);
+    DBM1->setMinimumSize(0, 0);
     Splitter2->setSizes({25, 329});
     layout->addWidget(Splitter2, 1);
 
@@ -458,6 +465,7 @@ void TMDIChild::applyFont()
 
 void TMDIChild::firstPaint()
 {
+    Splitter2->setSizes({25, std::max(0, Splitter2->height() - 25)});
     applyFont();
     if (persistence() == 1) {
         int state = 0;

@@ -77,6 +77,9 @@ public:
     int fieldNamingMode() const { return k15State_; }
 
     QList<MenuGroup> menuGroups() const override;
+    // FormCloseQuery: posts an open edit (refusing to close when that fails), stores the
+    // input-method modes and the restore record.
+    bool closeQuery() override;
 
     // Commands, public so that the frame's menus and tests can run them.
     void KP1Click();
@@ -107,7 +110,6 @@ public:
 
 protected:
     void firstPaint() override;
-    bool closeQuery() override;   // FormCloseQuery
     void closeHandler() override; // FormClose
     bool eventFilter(QObject* watched, QEvent* e) override;
 

@@ -71,7 +71,6 @@ void TableModel::moveToRow(int row)
     if (st == DataSetState::Edit || st == DataSetState::Insert) {
         const bool inserting = st == DataSetState::Insert;
         table_.post(); // raises; the edit stays pending then
-        insertRow_ = -1;
         if (inserting) {
             const int64_t placed = table_.recNo();
             if (placed >= 0 && placed <= target)
@@ -111,8 +110,8 @@ void TableModel::post()
     if (st != DataSetState::Edit && st != DataSetState::Insert)
         return;
     table_.post();
-    insertRow_ = -1;
-    reload();
+    reload(); // drops the inserted row's place along with the old count
+
 }
 
 void TableModel::cancel()

@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -175,7 +176,12 @@ private slots:
         session_->addAlias("DATA", "STANDARD", {"PATH=" + dir_.path().toStdString()});
     }
 
-    void init() { shell::settings() = shell::AppSettings{}; }
+    void init()
+    {
+        shell::settings() = shell::AppSettings{};
+        // Rows announced to the grid must match the rows the model has.
+        QTest::failOnWarning(QRegularExpression("QAbstractItemModel|QAbstractItemView"));
+    }
 
     void gridPostCancelAndConflict()
     {
@@ -405,6 +411,85 @@ private slots:
         QCOMPARE(shell::readSetting("SOFTWARE\\VEMO32", "FIELDTYPE"), QString("1"));
         w->KMode_Click(2);
         QVERIFY(QApplication::clipboard()->text().contains("  FIELD_01  INTEGER"));
+    }
+
+    void recordCommandsAndCellClipboard()
+    {
+        makeTable("REC.DB", {fd("ID", FieldType::Integer), fd("NAME", FieldType::String, 10), fd("N", FieldType::Integer)},
+                  {ix("", "ID", true)}, {{"1", "a", "1"}, {"2", "b", "2"}});
+        Prompts prompts;
+        auto w = openWindow("REC.DB");
+        auto* g = w->grid();
+
+        // Copy with the grid focused but no cell being edited leaves the clipboard alone.
+        QApplication::clipboard()->setText("keep");
+        g->setFocus();
+        QApplication::setActiveWindow(w.get());
+        g->setCurrentIndex(g->model()->index(0, 1));
+        w->Copy2Click();
+        QCOMPARE(QApplication::clipboard()->text(), QString("keep"));
+
+        // Paste goes into the cell editor only; the record is posted when the row is left.
+        g->edit(g->currentIndex());
+        QVERIFY(g->cellEditor());
+        g->cellEditor()->selectAll();
+        w->Paste2Click();
+        QCOMPARE(g->cellEditor()->text(), QString("keep"));
+        QCOMPARE(column("REC.DB", 1)[0], "a");
+        QTest::keyClick(g->cellEditor(), Qt::Key_Return);
+        g->setCurrentIndex(g->model()->index(1, 1));
+        QCOMPARE(column("REC.DB", 1), (std::vector<std::string>{"keep", "b"}));
+
+        // Append a record through the menu, fill it in the grid, post by leaving it.
+        w->KA1Click();
+        QCOMPARE(g->model()->rowCount(), 3);
+        typeIntoCell(*w, 2, 0, "3");
+        typeIntoCell(*w, 2, 1, "c");
+        w->KF1Click();
+        QCOMPARE(column("REC.DB", 0), (std::vector<std::string>{"1", "2", "3"}));
+        QCOMPARE(w->statusPanelText(1), QString("3"));
+
+        w->KL1Click();
+        QCOMPARE(g->currentIndex().row(), 2);
+        w->KP1Click();
+        QCOMPARE(g->currentIndex().row(), 1);
+        w->Delete1Click();
+        QCOMPARE(column("REC.DB", 0), (std::vector<std::string>{"1", "3"}));
+        QCOMPARE(w->statusPanelText(1), QString("2"));
+        QCOMPARE(g->model()->rowCount(), 2);
+        QVERIFY(prompts.asked.isEmpty());
+
+        // The menu visibility rule follows the focus.
+        QVERIFY(w->menuItem("CSV2")->isVisible());
+        QVERIFY(!w->menuItem("SelAll2")->isVisible());
+        w->Menu_Mode();
+        auto* memo = w->findChild<QPlainTextEdit*>("DBM2");
+        memo->setFocus();
+        QApplication::processEvents();
+        if (memo->hasFocus()) {
+            QVERIFY(!w->menuItem("CSV2")->isVisible());
+            QVERIFY(w->menuItem("SelAll2")->isVisible());
+            QVERIFY(w->menuItem("Cut2")->isVisible());
+        }
+    }
+
+    void closeRecordsAndForgetsTheWindow()
+    {
+        makeTable("CLOSE.DB", {fd("ID", FieldType::Integer), fd("NAME", FieldType::String, 10)}, {ix("", "ID", true)},
+                  {{"1", "a"}});
+        shell::settings().rsmTable = true;
+        shell::writeSetting("SOFTWARE\\VEMO32", "FIELDTYPE", "1");
+        auto w = openWindow("CLOSE.DB");
+        QCOMPARE(w->fieldNamingMode(), 1);
+        QCOMPARE(w->menuItem("K15")->text(), QString("ﾌｨｰﾙﾄﾞ名を通常形式にする"));
+        // At program end only the close query runs: the record stays for the next start.
+        QVERIFY(w->closeQuery());
+        QCOMPARE(shell::readSetting("SOFTWARE\\VEMO32\\TABLE\\DATA-CLOSE.DB", "TBL_NAME"), QString("CLOSE.DB"));
+        // An edit still open when the window closes is posted, not dropped.
+        typeIntoCell(*w, 0, 1, "z");
+        QVERIFY(w->close());
+        QCOMPARE(column("CLOSE.DB", 1), std::vector<std::string>{"z"});
+        QVERIFY(shell::listSubkeys("SOFTWARE\\VEMO32\\TABLE").isEmpty());
     }
 
     void tableFilesOfEachFormat()
