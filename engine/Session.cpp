@@ -90,6 +90,9 @@ struct Session::Impl {
     struct Change {
         ChangeKind kind;
         AliasConfig alias;
+        // Left unsaved when the session was restarted: the user chose not to save it, so a
+        // later save of another change does not write it either.
+        bool held = false;
     };
 
     std::filesystem::path configFile;
@@ -202,6 +205,8 @@ void Session::open() {
 }
 
 void Session::close() {
+    for (auto& c : d->pending)
+        c.held = true;
     for (auto& [name, db] : d->connections)
         d->retired.push_back(std::move(db));
     d->connections.clear();
@@ -287,9 +292,12 @@ void Session::saveConfig() {
     bool existed = false;
     std::vector<AliasConfig> list = readEngineConfig(d->configFile, existed);
     for (const auto& c : d->pending)
-        Impl::apply(list, c);
+        if (!c.held)
+            Impl::apply(list, c);
     writeEngineConfig(d->configFile, list);
-    d->pending.clear();
+    std::erase_if(d->pending, [](const Impl::Change& c) { return !c.held; });
+    for (const auto& c : d->pending)
+        Impl::apply(list, c);
     d->aliases = std::move(list);
 }
 
