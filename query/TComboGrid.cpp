@@ -29,11 +29,6 @@ TComboGrid::TComboGrid(QWidget* parent) : QTableWidget(parent)
 
 TComboGrid::~TComboGrid() = default;
 
-void TComboGrid::setRowCount(int n)
-{
-    QTableWidget::setRowCount(n);
-}
-
 void TComboGrid::setFixedRows(int n)
 {
     fixedRows_ = std::max(0, n);
@@ -55,6 +50,16 @@ QString TComboGrid::Cells(int col, int row) const
 {
     const QTableWidgetItem* it = item(row, col);
     return it ? it->text() : QString();
+}
+
+QString TComboGrid::displayText(int col, int row) const
+{
+    const QString text = Cells(col, row);
+    const TCellKind& k = cellKind(col);
+    if (k.Kind == KindText && k.Items.size() >= 2 && !k.item(1).isEmpty() && !text.isEmpty())
+        if (const auto n = cellNumber(text))
+            return formatNumber(k.item(1), *n);
+    return text;
 }
 
 void TComboGrid::setCells(int col, int row, const QString& text)
@@ -379,11 +384,7 @@ void TComboGrid::paintCell(QPainter* p, const QStyleOptionViewItem& option, int 
         const bool selected = option.state & QStyle::State_Selected;
         p->fillRect(r, palette().brush(selected ? QPalette::Highlight : QPalette::Base));
         p->setPen(palette().color(selected ? QPalette::HighlightedText : QPalette::Text));
-        QString shown = text;
-        if (k.Kind == KindText && k.Items.size() >= 2 && !k.item(1).isEmpty() && !text.isEmpty())
-            if (const auto n = cellNumber(text))
-                shown = formatNumber(k.item(1), *n);
-        drawText(p, r, shown, k.CellAlignment(), k.TextMargin, false);
+        drawText(p, r, displayText(col, row), k.CellAlignment(), k.TextMargin, false);
     }
     p->restore();
     emit OnDrawCell(this, col, row, r, option.state);

@@ -27,7 +27,7 @@ public:
     int ColCount() const { return columnCount(); }
     void setColCount(int n) { setColumnCount(n); }
     int RowCount() const { return rowCount(); }
-    void setRowCount(int n);
+    void setRowCount(int n) { QTableWidget::setRowCount(n); }
     int FixedRows() const { return fixedRows_; }
     void setFixedRows(int n);
     int FixedCols() const { return fixedCols_; }
@@ -35,6 +35,9 @@ public:
     void setDefaultRowHeight(int px);
 
     QString Cells(int col, int row) const;
+    // The text a data cell shows: a plain text cell with a number display format shows a
+    // number text formatted, every other text as stored.
+    QString displayText(int col, int row) const;
     void setCells(int col, int row, const QString& text);
     bool isFixedCell(int col, int row) const { return row < fixedRows_ || col < fixedCols_; }
 

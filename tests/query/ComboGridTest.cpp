@@ -279,6 +279,19 @@ private slots:
         QCOMPARE(g->Cells(1, 1), QString("typed")); // leaving the editor keeps the text
     }
 
+    void numberFormatShowsWithoutChangingTheText()
+    {
+        TComboGrid g;
+        g.cellKind(1).setItems(QStringList{"", "#,##0.00"});
+        g.setCells(1, 1, "1234.5");
+        g.setCells(1, 2, "abc");
+        QCOMPARE(g.displayText(1, 1), QString("1,234.50"));
+        QCOMPARE(g.Cells(1, 1), QString("1234.5"));
+        QCOMPARE(g.displayText(1, 2), QString("abc"));
+        g.cellKind(1).Kind = KindDropDown; // the format belongs to plain text cells only
+        QCOMPARE(g.displayText(1, 1), QString("1234.5"));
+    }
+
     void descriptionRoundTrip()
     {
         TComboGrid g;
