@@ -94,8 +94,10 @@ void TMainForm::readSettingsAndGeometry()
     AppSettings& s = settings();
     readAppSettings(s, [this] { ImageDraw(); }, [this, &s] {
         if (!s.fontName.isEmpty()) {
+            if (s.fontSize <= 0) // a missing size is the frame's own
+                s.fontSize = font().pointSize();
             QFont f(s.fontName);
-            f.setPointSize(s.fontSize > 0 ? s.fontSize : 9);
+            f.setPointSize(s.fontSize);
             setFont(f);
         } else {
             s.fontName = font().family();

@@ -231,6 +231,11 @@ private slots:
             QCOMPARE(reg("FONT_NAME"), QString()); // not written back
         }
         writeSetting(kRootKey, "FONT_NAME", "IPAMincho");
+        {
+            auto frame = makeFrame();
+            QCOMPARE(settings().fontSize, 9); // no size stored: the frame's
+            QCOMPARE(frame->font().pointSize(), 9);
+        }
         writeSetting(kRootKey, "FONT_SIZE", "12");
         auto frame = makeFrame();
         QCOMPARE(frame->font().family(), QString("IPAMincho"));
