@@ -1,11 +1,14 @@
 // One benchmark operation on a dBASE table through the STANDARD driver, timed inside the
 // process; prints "<op> <milliseconds> ms, max RSS <KiB> KiB, result <n>".
 // Usage: bench_dbase_ops DIR open|last|count|filter|export [OUT.csv]
+//        bench_dbase_ops DIR index|order|insert   (index: give BENCH a production index on
+//        NAME; order: browse in that order; insert: one record into the indexed table)
 #include "engine/Codepage.h"
 #include "engine/CsvFormat.h"
 #include "engine/Drivers.h"
 #include "engine/EngineError.h"
 #include "engine/Filter.h"
+#include "engine/drivers/standard/dbase/DbfCreate.h"
 
 #include <chrono>
 #include <cstdio>
@@ -17,12 +20,18 @@ using namespace vemo::engine;
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::cerr << "usage: bench_dbase_ops DIR open|last|count|filter|export [OUT.csv]\n";
+        std::cerr << "usage: bench_dbase_ops DIR open|last|count|filter|export|index|order|insert [OUT.csv]\n";
         return 2;
     }
     const std::string op = argv[2];
     try {
         const auto start = std::chrono::steady_clock::now();
+        if (op == "index") {
+            IndexDef tag;
+            tag.name = "NAME";
+            tag.fields = "NAME";
+            dbase::addProductionIndex(std::filesystem::path(argv[1]) / "BENCH.DBF", {tag});
+        }
         auto db = makeStandardDriver()->connect("B", {{"PATH", argv[1]}, {"DEFAULT DRIVER", "DBASE"}}, {});
         auto c = db->openTable("BENCH", {});
         int64_t result = 0;
@@ -33,6 +42,15 @@ int main(int argc, char** argv) {
                 ++result;
         } else if (op == "last") {
             result = c->read(c->count() - 1, row, id) ? id.recno : -1;
+        } else if (op == "order") {
+            c->setOrder("NAME");
+            for (int64_t i = 0; i < 50 && c->read(i, row, id); ++i)
+                ++result;
+        } else if (op == "insert") {
+            c->read(0, row, id);
+            result = c->insert(row).recno;
+        } else if (op == "index") {
+            result = static_cast<int64_t>(c->indexes().size());
         } else if (op == "count") {
             result = c->count();
         } else if (op == "filter") {

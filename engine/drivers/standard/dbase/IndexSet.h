@@ -51,8 +51,13 @@ private:
         std::string error;
     };
     const Tag& find(const std::string& name) const;
-    std::string encodeKey(const Tag& tag, const KeyValue& key) const;
-    std::vector<IndexEntry> entriesOf(const Tag& tag, bool liveOnly);
+    struct SortedKeys {
+        size_t width = 0;
+        std::string keys;             // width bytes a record, in order
+        std::vector<uint32_t> recnos; // 0-based, in order
+    };
+    SortedKeys sortedKeys(const Tag& tag, bool liveOnly);
+    std::vector<IndexEntry> entriesOf(const Tag& tag);
 
     DbfTable& table_;
     std::vector<Tag> tags_;
