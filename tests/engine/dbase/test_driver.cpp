@@ -161,3 +161,24 @@ TEST_F(DriverTest, FilterTakenByTheDriverFollowsOrderAndWrites) {
     c->setFilter(nullptr);
     EXPECT_EQ(c->count(), 40);
 }
+
+TEST_F(DriverTest, SampleWriterLeavesExistingTablesAlone) {
+    {
+        auto c = db_->openTable("ITEMS", {});
+        Row before, after;
+        RowId id;
+        ASSERT_TRUE(c->read(0, before, id));
+        after = before;
+        after[1] = std::string("利用者の変更");
+        c->update(id, before, after);
+    }
+    std::filesystem::remove(dir_ / "ORDERS.DBF");
+    std::filesystem::remove(dir_ / "ORDERS.MDX");
+    writeDbaseSample(dir_.path());
+    auto c = db_->openTable("ITEMS", {});
+    Row row;
+    RowId id;
+    ASSERT_TRUE(c->read(0, row, id));
+    EXPECT_EQ(row[1], Value(std::string("利用者の変更")));
+    EXPECT_EQ(db_->openTable("ORDERS", {})->count(), 40) << "a missing table is written again";
+}
