@@ -45,12 +45,13 @@ Params parseParamLines(const std::vector<std::string>& lines) {
 
 // Sets or adds each of `changes` in `params`, keeping the order of the existing ones.
 void mergeParams(Params& params, const Params& changes) {
-    for (const auto& [key, value] : changes) {
-        auto it = std::find_if(params.begin(), params.end(), [&](const auto& p) { return sameName(p.first, key); });
+    for (const auto& change : changes) {
+        auto it = std::find_if(params.begin(), params.end(),
+                               [&](const auto& p) { return sameName(p.first, change.first); });
         if (it != params.end())
-            it->second = value;
+            it->second = change.second;
         else
-            params.emplace_back(key, value);
+            params.push_back(change);
     }
 }
 
