@@ -282,13 +282,32 @@ void SqlTableCursor::appendIdentity(SqlBuilder& b, const Row& row) const {
     }
 }
 
+// Whether the row an id carries is still the record the caller holds: a caller may keep an
+// id across its own writes and hand in newer values as `before`.
+bool SqlTableCursor::rawMatches(const RowId& id, const Row& before) const {
+    if (id.key.size() != rawWidth() || before.size() != info_.fields.size())
+        return false;
+    for (size_t i = 0; i < info_.fields.size(); ++i)
+        if (conn_.toTyped(id.key[i], info_.fields[i]) != before[i])
+            return false;
+    return true;
+}
+
 // The old values a write is checked against: the row exactly as read when the id came
-// from this cursor, otherwise the caller's record with the key or row number of the id.
+// from this cursor and still matches, otherwise the caller's record with the key or row
+// number of the id.
 Row SqlTableCursor::fullRaw(const RowId& id, const Row& before) const {
-    if (id.key.size() == rawWidth())
+    if (rawMatches(id, before))
         return id.key;
     Row row = before;
     row.resize(info_.fields.size());
+    if (id.key.size() == rawWidth()) {
+        for (int k : info_.keyColumns)
+            row[k] = id.key[k];
+        if (!info_.rowIdentity.empty())
+            row.push_back(id.key.back());
+        return row;
+    }
     if (!info_.keyColumns.empty() && id.key.size() == info_.keyColumns.size())
         for (size_t i = 0; i < info_.keyColumns.size(); ++i)
             row[info_.keyColumns[i]] = id.key[i];
@@ -316,7 +335,7 @@ int64_t SqlTableCursor::positionOf(const RowId& id) {
                 return windowStart_ + static_cast<int64_t>(i);
         }
     }
-    Row raw = fullRaw(id, Row(info_.fields.size()));
+    Row raw = id.key.size() == rawWidth() ? id.key : fullRaw(id, Row(info_.fields.size()));
     if (id.key.size() != rawWidth()) {
         // Only the key is known: read the row's order values first.
         SqlBuilder b(conn_);
@@ -405,7 +424,7 @@ void SqlTableCursor::update(const RowId& id, const Row& before, const Row& after
     checkWritable();
     if (after.size() != info_.fields.size() || before.size() != info_.fields.size())
         throw EngineError(ErrInvalidParam, "フィールドの数が合いません。");
-    const bool rawValues = id.key.size() == rawWidth();
+    const bool rawValues = rawMatches(id, before);
     Row old = fullRaw(id, before);
     std::vector<size_t> changed;
     for (size_t i = 0; i < after.size(); ++i)
@@ -437,10 +456,11 @@ void SqlTableCursor::update(const RowId& id, const Row& before, const Row& after
 
 void SqlTableCursor::remove(const RowId& id, const Row& before) {
     checkWritable();
-    const bool rawValues = id.key.size() == rawWidth();
-    if (!rawValues && before.size() != info_.fields.size())
+    if (before.size() != info_.fields.size() && id.key.size() != rawWidth())
         throw EngineError(ErrInvalidParam, "フィールドの数が合いません。");
-    Row old = fullRaw(id, before);
+    // Without the caller's record the row the id carries is what was read.
+    const bool rawValues = rawMatches(id, before) || before.size() != info_.fields.size();
+    Row old = rawValues ? id.key : fullRaw(id, before);
     SqlBuilder b(conn_);
     b << "DELETE FROM " << info_.qualifiedName << " WHERE ";
     appendIdentity(b, old);

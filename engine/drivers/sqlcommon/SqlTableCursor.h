@@ -64,6 +64,7 @@ private:
     void appendIdentity(SqlBuilder& b, const Row& raw) const;
     std::vector<CachedRow> fetch(const Row* after, bool reverse, int64_t offset, int64_t limit);
     std::vector<CachedRow> runSelect(const SqlBuilder& b);
+    bool rawMatches(const RowId& id, const Row& before) const;
     Row fullRaw(const RowId& id, const Row& before) const;
     RowId rowIdOf(const Row& raw) const;
     void checkedWrite(const SqlBuilder& b);
