@@ -143,3 +143,34 @@ TEST(ParadoxDamage, MissingOrDamagedBlobFileKeepsTheOtherFieldsReadable) {
     EXPECT_EQ(o.rowsRead, 400);
     EXPECT_EQ(slurp(dir / "MEMO.MB"), broken);
 }
+
+TEST(ParadoxDamage, AKeyedTableOutOfOrderIsReadButNotWritten) {
+    // As a table sorted by another collation would look: two records swapped.
+    TestDir dir;
+    const auto db = dir / "ORDER.DB";
+    IndexDef pk;
+    pk.primary = true;
+    pk.fields = "K";
+    createParadoxTable(db, {field("K", FieldType::String, 4)}, {pk});
+    {
+        PxCursor c(db, OpenOptions{});
+        for (const char* k : {"a", "b", "c", "d"}) c.insert({std::string(k)});
+    }
+    auto bytes = slurp(db);
+    const size_t first = size_t(bytes[2] | (bytes[3] << 8)) + 6;
+    std::swap_ranges(bytes.begin() + long(first), bytes.begin() + long(first + 4), bytes.begin() + long(first + 4));
+    spit(db, bytes);
+    PxCursor c(db, OpenOptions{});
+    Row r;
+    RowId id;
+    ASSERT_TRUE(c.read(0, r, id));
+    EXPECT_EQ(r[0], Value(std::string("b")));
+    try {
+        c.insert({std::string("bb")});
+        ADD_FAILURE() << "written although out of order";
+    } catch (const EngineError& e) {
+        EXPECT_EQ(e.code(), ErrReadOnly);
+    }
+    EXPECT_FALSE(c.readOnlyReason().empty());
+    EXPECT_EQ(slurp(db), bytes);
+}

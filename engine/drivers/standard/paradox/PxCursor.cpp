@@ -46,6 +46,7 @@ void PxCursor::flushIndexes() {
 
 void PxCursor::openFiles() {
     problems_.clear();
+    keyOrderChecked_ = false;
     indexesDirty_ = false;
     bool writable = !options_.readOnly;
     if (writable) {
@@ -146,7 +147,25 @@ std::string PxCursor::readOnlyReason() const {
     return r;
 }
 
-void PxCursor::requireWritable() const {
+// Inserts find their place by comparing stored key bytes; a table sorted by another
+// collation (or not sorted at all) would be damaged by that, so it is not written to.
+void PxCursor::checkKeyOrder() {
+    keyOrderChecked_ = true;
+    if (!table_->header().keyed()) return;
+    const int len = table_->keyLength();
+    std::vector<uint8_t> prev(static_cast<size_t>(len));
+    for (int64_t p = 0; p < table_->count(); ++p) {
+        const uint8_t* r = table_->record(p);
+        if (p > 0 && std::memcmp(prev.data(), r, len) >= 0) {
+            problems_.push_back("キーの並び順がこのプログラムの照合順序と異なります");
+            return;
+        }
+        std::memcpy(prev.data(), r, len);
+    }
+}
+
+void PxCursor::requireWritable() {
+    if (!keyOrderChecked_ && readOnlyReason().empty()) checkKeyOrder();
     const std::string r = readOnlyReason();
     if (!r.empty()) throw EngineError(ErrReadOnly, path_.filename().string() + " は変更できません: " + r);
 }

@@ -52,7 +52,8 @@ private:
     void afterWrite();
     void writeIndexes();
     void forgetIndexImages();
-    void requireWritable() const;
+    void requireWritable();
+    void checkKeyOrder();
 
     std::filesystem::path path_;
     OpenOptions options_;
@@ -62,6 +63,7 @@ private:
     std::vector<SecondaryIndexSpec> secondary_;
     std::unique_ptr<IndexFileImage> primaryImage_;
     std::vector<std::pair<IndexFileImage, IndexFileImage>> secondaryImages_; // .X, .Y
+    bool keyOrderChecked_ = false;
     bool deferIndexes_ = false;
     bool indexesDirty_ = false;
     std::vector<std::string> problems_;
