@@ -168,8 +168,12 @@ private slots:
     void lastAliasAndCloseQuery()
     {
         shell::settings().rsmAlias = true;
+        shell::settings().fontName = "IPAGothic";
+        shell::settings().fontSize = 14;
         shell::writeSetting(shell::kRootKey, "AWALIAS", "TESTDB");
         TAlias_Open* w = openWindow();
+        QCOMPARE(w->LB1->font().pointSize(), 14);
+        QCOMPARE(w->LB2->font().family(), QString("IPAGothic"));
         QCOMPARE(w->selectedAlias(), QString("TESTDB"));
         QCOMPARE(w->LB1->count(), 3);
 
