@@ -152,12 +152,11 @@ void TMDIChild::buildLayout()
     Splitter2->addWidget(DBG1);
     Splitter2->setStretchFactor(0, 0);
     Splitter2->setStretchFactor(1, 1);
-    // The field panel starts one line high; the splitter lets the user open it up.
+    // The field panel starts one line high; the splitter lets the user open it up. (A zero
+    // minimum would mean "unset" and let the editors' own size hints win.)
     for (QWidget* w : {static_cast<QWidget*>(Field_Name), editors, static_cast<QWidget*>(DBM1),
-                       static_cast<QWidget*>(DBM2), static_cast<QWidget*>(DBI1)})
-        w->setMinimumHeight(0);
-    DBM2->setMinimumSize(0, 0);
-    DBM1->setMinimumSize(0, 0);
+                       static_cast<QWidget*>(DBM2), static_cast<QWidget*>(DBI1), static_cast<QWidget*>(Splitter1)})
+        w->setMinimumSize(1, 1);
     Splitter2->setSizes({25, 329});
     layout->addWidget(Splitter2, 1);
 
