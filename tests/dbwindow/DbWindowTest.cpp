@@ -317,6 +317,21 @@ private slots:
         QCOMPARE(QString::fromStdString(t->Table1().fieldText(0)), QString("K1"));
     }
 
+    void childThatNeverPaintsDoesNotHang()
+    {
+        TAlias_Open* w = openWindow();
+        chooseAlias(w, "TESTDB");
+        select(w->LB1, {"A.DBF", "B.DBF"});
+        w->firstPaintBoundMs = 300;
+        frame_->hide(); // nothing inside a hidden frame paints
+        w->Make_Child();
+        QCOMPARE(tableWindows().size(), 2);
+        QVERIFY(!shell::g_windowOpening);
+        QVERIFY(!tableWindows().front()->firstPaintDone());
+        frame_->show();
+        QTRY_VERIFY(tableWindows().back()->firstPaintDone());
+    }
+
     void tableThatCannotOpenLeavesNothingBehind()
     {
         shell::settings().rsmTable = true;
