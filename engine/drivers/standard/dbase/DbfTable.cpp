@@ -129,7 +129,9 @@ void DbfTable::decode(const uint8_t* rec, Row& row) const {
 
 void DbfTable::decodeSome(const uint8_t* rec, Row& row, const std::vector<int>& which) const {
     RecordContext ctx{&header_, memo_.get(), decoder_};
-    row.assign(visible_.size(), Value());
+    // The other fields are never written here, so a row reused between calls stays null there.
+    if (row.size() != visible_.size())
+        row.assign(visible_.size(), Value());
     for (int i : which)
         row[static_cast<size_t>(i)] = decodeField(header_.fields[static_cast<size_t>(visible_[static_cast<size_t>(i)])], rec, ctx);
 }
