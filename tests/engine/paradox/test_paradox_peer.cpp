@@ -110,7 +110,8 @@ TEST(ParadoxPeer, EditedKeyedTableReadsBackThroughThePeerAndItsIndexFindsEveryKe
     std::vector<FieldDef> defs = {
         field("CODE", FieldType::Integer), field("NAME", FieldType::String, 30), field("PRICE", FieldType::Currency),
         field("QTY", FieldType::Smallint), field("DAY", FieldType::Date), field("NOTE", FieldType::Memo, 12),
-        field("DATA", FieldType::Blob, 10), field("AMOUNT", FieldType::BCD, 2), field("OK", FieldType::Boolean)};
+        field("DATA", FieldType::Blob, 10), field("AMOUNT", FieldType::BCD, 2), field("OK", FieldType::Boolean),
+        field("PIC", FieldType::Graphic, 10)};
     IndexDef pk;
     pk.primary = true;
     pk.fields = "CODE";
@@ -125,7 +126,8 @@ TEST(ParadoxPeer, EditedKeyedTableReadsBackThroughThePeerAndItsIndexFindsEveryKe
                      Date{2020, 1 + i % 12, 1 + i % 28},
                      i % 3 == 0 ? Value(std::string("メモ ") + std::string(size_t(i % 5) * 900, 'a')) : Value{},
                      i % 4 == 0 ? Value(Bytes(size_t(20 + i % 3000), uint8_t(i))) : Value{},
-                     Decimal{std::to_string(code) + ".50"}, bool(i % 2)};
+                     Decimal{std::to_string(code) + ".50"}, bool(i % 2),
+                     i % 5 == 0 ? Value(Bytes(size_t(5 + (i * 37) % 6000), uint8_t(i * 3))) : Value{}};
             c.insert(r);
             model[code] = r;
         }
@@ -174,6 +176,11 @@ TEST(ParadoxPeer, EditedKeyedTableReadsBackThroughThePeerAndItsIndexFindsEveryKe
         else EXPECT_EQ(Bytes(v[6].s.begin(), v[6].s.end()), std::get<Bytes>(m[6]));
         EXPECT_EQ(v[7].s.substr(v[7].s.find_first_not_of('0')), std::get<Decimal>(m[7]).text);
         EXPECT_EQ(v[8].l != 0, std::get<bool>(m[8]));
+        if (isNull(m[9])) {
+            EXPECT_TRUE(v[9].null || v[9].s.empty());
+        } else {
+            EXPECT_EQ(Bytes(v[9].s.begin(), v[9].s.end()), std::get<Bytes>(m[9]));
+        }
     }
     // Every record is in the block its .PX entry names.
     const auto px = slurp(dir / "ORDERS.PX");

@@ -54,7 +54,7 @@ void writeParadoxSample(const std::filesystem::path& dir) {
             {int64_t(1004), std::string("高橋ﾌｰｽﾞ"), std::string("ﾀｶﾊｼﾌｰｽﾞ"), std::string("北海道"),
              std::string("011-456-7890"), 1500000.0, Date{2005, 7, 7}, std::monostate{}},
             {int64_t(1005), std::string("田中印刷所"), std::string("ﾀﾅｶｲﾝｻﾂｼｮ"), std::string("東京都"),
-             std::string("03-9876-5432"), 800000.0, Date{2010, 3, 31}, std::string("年賀状印刷の繁忙期は 11 月〜12 月。")},
+             std::string("03-9876-5432"), 800000.0, Date{2010, 3, 31}, std::string("年賀状印刷の繁忙期は 11 月～12 月。")},
         });
     }
     const auto items = dir / "SHOHIN.DB";
