@@ -13,6 +13,17 @@
 
 namespace vemo::dbwindow {
 
+namespace {
+// The parameter grid's columns: two plain text columns under their headings.
+const query::ComboGridDescription& parameterGrid()
+{
+    static const query::ComboGridDescription grid{
+        {{0, 0, QStringLiteral("パラメータ")}, {1, 0, QStringLiteral("値")}},
+        {query::CellKindEntry{}, query::CellKindEntry{}}};
+    return grid;
+}
+} // namespace
+
 TCreate_Alias::TCreate_Alias(engine::Session& session, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowSystemMenuHint
                           | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
@@ -55,8 +66,7 @@ TCreate_Alias::TCreate_Alias(engine::Session& session, QWidget* parent)
     CBG1->setAlwaysShowEditor(true);
     CBG1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     CBG1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    CBG1->setCells(0, 0, QStringLiteral("パラメータ"));
-    CBG1->setCells(1, 0, QStringLiteral("値"));
+    CBG1->setDescription(parameterGrid());
 
     CHB1 = new QCheckBox(QStringLiteral("ｴﾘｱｽ情報をConfigﾌｧｲﾙに保存しない"), this);
     CHB1->setGeometry(8, 200, 220, 22);
@@ -119,8 +129,7 @@ void TCreate_Alias::fillParameters(const std::vector<std::string>& lines)
     CBG1->discardEdit();
     CBG1->clearContents();
     CBG1->setRowCount(std::max<int>(2, static_cast<int>(lines.size()) + 1));
-    CBG1->setCells(0, 0, QStringLiteral("パラメータ"));
-    CBG1->setCells(1, 0, QStringLiteral("値"));
+    CBG1->setCellData(parameterGrid().CellData);
     for (size_t i = 0; i < lines.size(); ++i) {
         const auto [name, value] = splitParamLine(lines[i]);
         CBG1->setCells(0, static_cast<int>(i) + 1, name);

@@ -584,6 +584,9 @@ private slots:
         // Choosing a driver again starts from its defaults, the typed text does not leak in.
         d.CB01Change();
         QCOMPARE(d.CBG1->Cells(1, 1), QString());
+        QCOMPARE(d.CBG1->Cells(0, 0), QString("パラメータ"));
+        QCOMPARE(d.CBG1->Cells(1, 0), QString("値"));
+        QCOMPARE(d.CBG1->RowCount(), 3); // heading and the driver's two parameters
     }
 
     void fillsFiveThousandTables()
