@@ -105,6 +105,7 @@ void TMDIChild::buildLayout()
     DBM1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     DBM2 = new QPlainTextEdit(editors);
     DBM2->setObjectName(QStringLiteral("DBM2"));
+    DBM2->setTabChangesFocus(true); // Enter arrives here as Tab: it moves on, as in the grid
     for (QWidget* w : {static_cast<QWidget*>(DBI1), static_cast<QWidget*>(DBM1), static_cast<QWidget*>(DBM2)}) {
         w->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(w, &QWidget::customContextMenuRequested, this,

@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProgressBar>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -471,6 +472,28 @@ private slots:
             QVERIFY(w->menuItem("SelAll2")->isVisible());
             QVERIFY(w->menuItem("Cut2")->isVisible());
         }
+    }
+
+    void fieldPanelEditsTheCurrentField()
+    {
+        makeTable("MEMO.DBF", {fd("ID", FieldType::Integer), fd("NOTE", FieldType::Memo)}, {},
+                  {{"1", "first\nnote"}, {"2", "second"}});
+        Prompts prompts;
+        auto w = openWindow("MEMO.DBF");
+        auto* g = w->grid();
+        auto* memo = w->findChild<QPlainTextEdit*>("DBM2");
+        g->setCurrentIndex(g->model()->index(0, 1));
+        QCOMPARE(w->findChild<QLabel*>("Field_Name")->text(), QString("NOTE"));
+        QCOMPARE(memo->toPlainText(), QString("first\nnote"));
+        QApplication::setActiveWindow(w.get());
+        memo->setFocus();
+        memo->moveCursor(QTextCursor::End);
+        QTest::keyClicks(memo, " added");
+        g->setFocus();
+        g->setCurrentIndex(g->model()->index(1, 1)); // leaving the record posts it
+        QCOMPARE(column("MEMO.DBF", 1), (std::vector<std::string>{"first\nnote added", "second"}));
+        QCOMPARE(memo->toPlainText(), QString("second"));
+        QVERIFY(prompts.asked.isEmpty());
     }
 
     void closeRecordsAndForgetsTheWindow()
