@@ -58,13 +58,13 @@ public:
     explicit SqlBuilder(const SqlConnection& c) : c_(c) {}
     SqlBuilder& operator<<(const std::string& text) { sql_ += text; return *this; }
     // Appends a placeholder bound to v.
-    SqlBuilder& bind(Value v) {
-        params_.push_back(std::move(v));
+    SqlBuilder& bind(const Value& v) {
+        params_.push_back(v);
         sql_ += c_.placeholder(static_cast<int>(params_.size()));
         return *this;
     }
-    std::string placeholderFor(Value v) {
-        params_.push_back(std::move(v));
+    std::string placeholderFor(const Value& v) {
+        params_.push_back(v);
         return c_.placeholder(static_cast<int>(params_.size()));
     }
     const std::string& sql() const { return sql_; }
