@@ -129,3 +129,38 @@ TEST_F(ParadoxEngine, ExclusiveUseDeleteAndRenameCoverEveryCompanionFile) {
     db_->deleteTable("CLIENTS");
     for (const auto& f : files(dir_.path)) EXPECT_EQ(f.rfind("CLIENTS", 0), std::string::npos) << f;
 }
+
+TEST_F(ParadoxEngine, CachedDeletesAndEditsOfAnUnkeyedTableApplyToTheRightRecords) {
+    std::vector<FieldDef> defs(2);
+    defs[0].name = "S";
+    defs[0].type = FieldType::String;
+    defs[0].size = 10;
+    defs[1].name = "N";
+    defs[1].type = FieldType::Integer;
+    db_->createTable("HEAP.DB", defs, {});
+    {
+        auto t = openFile("HEAP.DB");
+        for (int i = 0; i < 6; ++i) {
+            t->append();
+            t->setFieldText(0, "r" + std::to_string(i));
+            t->setFieldText(1, std::to_string(i));
+            t->post();
+        }
+    }
+    auto t = openFile("HEAP.DB", true);
+    t->moveTo(1);
+    t->remove();
+    t->moveTo(3); // "r4" now
+    EXPECT_EQ(t->fieldText(0), "r4");
+    t->setFieldText(1, "40");
+    t->post();
+    EXPECT_TRUE(t->applyUpdates());
+    t->commitUpdates();
+    auto c = db_->openTable("HEAP", {});
+    std::vector<std::string> seen;
+    Row r;
+    RowId id;
+    for (int64_t i = 0; c->read(i, r, id); ++i)
+        seen.push_back(std::get<std::string>(r[0]) + "=" + std::to_string(std::get<int64_t>(r[1])));
+    EXPECT_EQ(seen, (std::vector<std::string>{"r0=0", "r2=2", "r3=3", "r4=40", "r5=5"}));
+}

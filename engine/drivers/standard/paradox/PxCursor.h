@@ -45,6 +45,9 @@ private:
     RowId idOf(const uint8_t* rec, int64_t physical);
     // Position in chain order of the record an id names, -1 when it is gone.
     int64_t locate(const RowId& id);
+    // The record an update or delete names, as `before` shows it; ErrUpdateConflict when
+    // it was changed or removed.
+    int64_t locateForWrite(const RowId& id, const Row& before);
     // Encodes the non-blob fields of values into rec (throws before anything is written).
     void encodeScalars(const Row& values, std::vector<uint8_t>& rec, const std::vector<uint8_t>* old);
     void writeBlobs(const Row& values, const Row* before, std::vector<uint8_t>& rec, std::vector<int>& written);

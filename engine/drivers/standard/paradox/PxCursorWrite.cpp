@@ -53,6 +53,29 @@ void PxCursor::writeBlobs(const Row& values, const Row* before, std::vector<uint
     }
 }
 
+int64_t PxCursor::locateForWrite(const RowId& id, const Row& before) {
+    const int64_t pos = locate(id);
+    auto matches = [&](int64_t p) {
+        const uint8_t* r = table_->record(p);
+        const std::vector<uint8_t> copy(r, r + table_->header().recordSize);
+        return decodeRow(copy.data()) == before;
+    };
+    if (pos >= 0 && matches(pos)) return pos;
+    if (!table_->header().keyed() && id.recno >= 0) {
+        // Records of an unkeyed table move up when one before them is deleted: look for
+        // the record as it was read, nearest to where it was first (identical records are
+        // interchangeable).
+        const int64_t n = table_->count();
+        for (int64_t p = std::min(id.recno, n - 1); p >= 0; --p)
+            if (matches(p)) return p;
+        for (int64_t p = id.recno + 1; p < n; ++p)
+            if (matches(p)) return p;
+    }
+    if (pos < 0 && table_->header().keyed())
+        throw EngineError(ErrUpdateConflict, "レコードは他のユーザーによって削除されています");
+    throw EngineError(ErrUpdateConflict, "レコードは他のユーザーによって変更または削除されています");
+}
+
 void PxCursor::releaseBlobs(const uint8_t* rec, const std::vector<int>& which) {
     const PxHeader& h = table_->header();
     for (int i : which) {
@@ -125,11 +148,8 @@ void PxCursor::update(const RowId& id, const Row& before, const Row& after) {
     PxTable::WriteScope scope(*table_);
     if (scope.changed()) forgetIndexImages();
     const PxHeader& h = table_->header();
-    const int64_t pos = locate(id);
-    if (pos < 0) throw EngineError(ErrUpdateConflict, "レコードは他のユーザーによって削除されています");
+    const int64_t pos = locateForWrite(id, before);
     const std::vector<uint8_t> old(table_->record(pos), table_->record(pos) + h.recordSize);
-    if (decodeRow(old.data()) != before)
-        throw EngineError(ErrUpdateConflict, "レコードは他のユーザーによって変更されています");
     std::vector<uint8_t> rec;
     encodeScalars(after, rec, &old);
     const bool keyChanged = h.keyed() && std::memcmp(rec.data(), old.data(), table_->keyLength()) != 0;
@@ -165,11 +185,8 @@ void PxCursor::remove(const RowId& id, const Row& before) {
     PxTable::WriteScope scope(*table_);
     if (scope.changed()) forgetIndexImages();
     const PxHeader& h = table_->header();
-    const int64_t pos = locate(id);
-    if (pos < 0) throw EngineError(ErrUpdateConflict, "レコードは他のユーザーによって削除されています");
+    const int64_t pos = locateForWrite(id, before);
     const std::vector<uint8_t> old(table_->record(pos), table_->record(pos) + h.recordSize);
-    if (decodeRow(old.data()) != before)
-        throw EngineError(ErrUpdateConflict, "レコードは他のユーザーによって変更されています");
     table_->remove(pos);
     std::vector<int> blobs;
     for (size_t i = 0; i < h.fields.size(); ++i)
