@@ -235,11 +235,7 @@ void TMDIChild::KA1Click()
 void TMDIChild::Delete1Click()
 {
     storeEditorText();
-    const bool ok = runGuarded([&] {
-        if (!table_->isOpen() || (table_->isEmpty() && table_->state() != DataSetState::Insert))
-            throw engine::EngineError(engine::ErrNotFound, "レコードがありません。");
-        model_->removeCurrent();
-    });
+    const bool ok = runGuarded([&] { model_->removeCurrent(); }); // an empty table raises the engine's error
     if (ok)
         afterWrite();
 }
@@ -407,6 +403,8 @@ void TMDIChild::X1Click()
         table_->setIndexName(previous);
         table_->open();
     });
+    if (!table_->isOpen())
+        model_->reset(); // no rows of a table that is not there
 }
 
 void TMDIChild::F1Click()

@@ -536,6 +536,12 @@ private slots:
         QVERIFY(c);
         QCOMPARE(prompts.asked.size(), 1);
         QVERIFY(!c->Table1().isOpen());
+        // Record commands on it raise the engine's error each, and nothing else happens.
+        c->Delete1Click();
+        c->KN1Click();
+        c->KA1Click();
+        QCOMPARE(prompts.asked.size(), 4);
+        QCOMPARE(c->grid()->model()->rowCount(), 0);
     }
 };
 
