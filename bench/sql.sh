@@ -24,7 +24,7 @@ peer() { # NAME COMMAND...: runs the command, prints "NAME seconds"
   local name=$1; shift
   local t0; t0=$(now)
   "$@" >/dev/null
-  echo "$name $(echo "$(now) - $t0" | bc -l)"
+  echo "$name $(awk -v a="$(now)" -v b="$t0" 'BEGIN { print a - b }')"
 }
 
 echo "generating $rows rows..." >&2
@@ -47,7 +47,7 @@ run_ours() { "$bench" "$@"; }
 report() { # OURS PEER
   echo "operation            ours(s)    peer(s)    ratio"
   join <(sort "$1") <(sort "$2") | while read -r op a b; do
-    printf "%-18s %9.4f %10.4f %8.2f\n" "$op" "$a" "$b" "$(echo "$a / $b" | bc -l)"
+    printf "%-18s %9.4f %10.4f %8.2f\n" "$op" "$a" "$b" "$(awk -v a="$a" -v b="$b" 'BEGIN { print (b > 0 ? a / b : 0) }')"
   done
 }
 
@@ -58,7 +58,7 @@ run_ours SQLITE "$work/big.db" big "$work/ours.csv" >"$work/sqlite-ours.txt"
   peer count sqlite3 "$work/big.db" "SELECT count(*) FROM big"
   peer jump_last sqlite3 -csv "$work/big.db" "SELECT * FROM big ORDER BY ID DESC LIMIT 1"
   peer filter sqlite3 "$work/big.db" "SELECT count(*) FROM big WHERE QTY > 900 AND NAME >= 'name 5'"
-  t0=$(now); sqlite3 -csv "$work/big.db" "SELECT * FROM big" >"$work/peer.csv"; echo "export_csv $(echo "$(now) - $t0" | bc -l)"
+  t0=$(now); sqlite3 -csv "$work/big.db" "SELECT * FROM big" >"$work/peer.csv"; echo "export_csv $(awk -v a="$(now)" -v b="$t0" 'BEGIN { print a - b }')"
 } >"$work/sqlite-peer.txt"
 report "$work/sqlite-ours.txt" "$work/sqlite-peer.txt"
 grep -E '^(rows|max_rss_kb)' "$work/sqlite-ours.txt"

@@ -185,7 +185,7 @@ std::vector<FieldDef> PgConnection::describe(const std::string& sql, const std::
                   [&](Row&& t) { name = paramText(t.at(0)).value_or(""); });
             typeNames_[oid] = name;
         }
-        fields.push_back(pgField(PQfname(r.get(), i), typeNames_[oid], PQfmod(r.get(), i), false, false, ""));
+        fields.push_back(pgField(PQfname(r.get(), i), typeNames_[oid], PQfmod(r.get(), i), false, false));
     }
     return fields;
 }

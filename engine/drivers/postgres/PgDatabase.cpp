@@ -89,15 +89,14 @@ SqlTableInfo PgDatabase::tableInfo(const std::string& name) {
     std::map<int, int> fieldOfAttnum;
     conn_->query(
         "SELECT a.attnum, a.attname, CASE WHEN t.typtype = 'd' THEN bt.typname ELSE t.typname END, a.atttypmod, "
-        "a.attnotnull, (a.attidentity <> '' OR coalesce(pg_get_expr(d.adbin, d.adrelid) LIKE 'nextval(%', false)), "
-        "format_type(a.atttypid, a.atttypmod) "
+        "a.attnotnull, (a.attidentity <> '' OR coalesce(pg_get_expr(d.adbin, d.adrelid) LIKE 'nextval(%', false)) "
         "FROM pg_attribute a JOIN pg_type t ON t.oid = a.atttypid LEFT JOIN pg_type bt ON bt.oid = t.typbasetype "
         "LEFT JOIN pg_attrdef d ON d.adrelid = a.attrelid AND d.adnum = a.attnum "
         "WHERE a.attrelid = $1::oid AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
         {rel.oid}, [&](Row&& r) {
             fieldOfAttnum[static_cast<int>(parseInt(text(r[0])).value_or(0))] = static_cast<int>(info.fields.size());
             info.fields.push_back(pgField(text(r[1]), text(r[2]), static_cast<int>(parseInt(text(r[3])).value_or(-1)),
-                                          flag(r[4]), flag(r[5]), text(r[6])));
+                                          flag(r[4]), flag(r[5])));
         });
     std::vector<IndexDef> named;
     conn_->query("SELECT ic.relname, i.indisprimary, i.indisunique, i.indkey::text, i.indoption::text, "
@@ -182,7 +181,7 @@ std::vector<ProcParam> PgDatabase::procedureParams(const std::string& name) {
                                    : mode == "b"              ? ProcParam::Direction::InputOutput
                                                               : ProcParam::Direction::Input;
                      outputs = outputs || p.direction != ProcParam::Direction::Input;
-                     p.type = pgField(p.name, text(r[2]), -1, false, false, "").type;
+                     p.type = pgField(p.name, text(r[2]), -1, false, false).type;
                      p.typeName = text(r[3]);
                      params.push_back(std::move(p));
                  });
@@ -190,7 +189,7 @@ std::vector<ProcParam> PgDatabase::procedureParams(const std::string& name) {
         ProcParam result;
         result.name = "Result";
         result.direction = ProcParam::Direction::Result;
-        result.type = pgField("", returnType, -1, false, false, "").type;
+        result.type = pgField("", returnType, -1, false, false).type;
         result.typeName = returnType;
         params.push_back(std::move(result));
     }

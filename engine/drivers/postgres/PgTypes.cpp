@@ -2,13 +2,11 @@
 
 namespace vemo::engine::sql {
 
-FieldDef pgField(const std::string& name, const std::string& t, int typmod, bool notNull, bool autoValue,
-                 const std::string& formatted) {
+FieldDef pgField(const std::string& name, const std::string& t, int typmod, bool notNull, bool autoValue) {
     FieldDef f;
     f.name = name;
     f.required = notNull && !autoValue;
     f.nativeType = t;
-    (void)formatted;
     if (t == "int2") {
         f.type = FieldType::Smallint;
     } else if (t == "int4") {

@@ -8,8 +8,7 @@ namespace vemo::engine::sql {
 
 // typname as in pg_type ("int4", "varchar", "bpchar"), atttypmod, and whether the column
 // fills itself (serial or identity).
-FieldDef pgField(const std::string& name, const std::string& typname, int typmod, bool notNull, bool autoValue,
-                 const std::string& formatted);
+FieldDef pgField(const std::string& name, const std::string& typname, int typmod, bool notNull, bool autoValue);
 std::string pgDeclaredType(const FieldDef& field);
 
 } // namespace vemo::engine::sql

@@ -18,7 +18,6 @@ struct SqlTableInfo {
     std::vector<IndexDef> indexes;
     std::vector<int> keyColumns;    // primary key fields in key order
     std::string rowIdentity;        // hidden column selected after the fields ("rowid", "ctid"), or empty
-    bool identityWritable = false;  // rows can be found again by rowIdentity for writes
     std::string readOnlyReason;
 };
 

@@ -103,7 +103,6 @@ SqlTableInfo SqliteDatabase::tableInfo(const std::string& name) {
                                      [&](const FieldDef& f) { return strcasecmp(f.name.c_str(), alias) == 0; });
             if (!taken) {
                 info.rowIdentity = alias;
-                info.identityWritable = true;
                 break;
             }
         }
