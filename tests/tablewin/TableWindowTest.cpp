@@ -13,6 +13,8 @@
 #include "shell/AppState.h"
 #include "shell/Prompt.h"
 #include "shell/Registry.h"
+#include "shell/TMainForm.h"
+#include "shell/THelpWindow.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -21,6 +23,7 @@
 #include <QFileInfo>
 #include <QProgressBar>
 #include <QLabel>
+#include <QMenuBar>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -542,6 +545,25 @@ private slots:
         c->KA1Click();
         QCOMPARE(prompts.asked.size(), 4);
         QCOMPARE(c->grid()->model()->rowCount(), 0);
+    }
+
+    void menusMergeIntoTheFrame()
+    {
+        makeTable("FRAME.DBF", {fd("NAME", FieldType::String, 10)}, {}, {{"x"}});
+        Prompts prompts;
+        shell::TMainForm frame;
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        TMDIChild* w = tablewin::openTableFile(*session_, path("FRAME.DBF"));
+        QTRY_VERIFY(w->firstPaintDone());
+        QApplication::processEvents();
+        QStringList titles;
+        for (QAction* a : frame.menuBar()->actions())
+            titles << a->text();
+        QVERIFY2(titles.contains("ﾚｺｰﾄﾞ(&R)") && titles.contains("ﾃｰﾌﾞﾙ(&T)") && titles.contains("編集(&E)"),
+                 qPrintable(titles.join(' ')));
+        QVERIFY(titles.indexOf("編集(&E)") < titles.indexOf("ﾕｰﾃｨﾘﾃｨ(&U)"));
+        QVERIFY(prompts.asked.isEmpty());
     }
 };
 
