@@ -136,7 +136,8 @@ void createParadoxTable(const std::filesystem::path& file, const std::vector<Fie
         }
         s.xPath = companionPath(file, std::string(".X") + ext);
         s.yPath = companionPath(file, std::string(".Y") + ext);
-        if (ix.descending || ix.unique) level = 7;
+        if (ix.descending || ix.unique)
+            throw EngineError(ErrNotSupported, "索引 \"" + ix.name + "\": 降順・一意のセカンダリインデックスは作成できません");
         secondary.push_back(std::move(s));
     }
 

@@ -109,6 +109,8 @@ void PxCursor::findSecondaryIndexes() {
                 s.fields.push_back(no - 1);
             }
             s.name = s.composite && !x.indexName.empty() ? x.indexName : t.fields[s.fields[0]].name;
+            s.descending = x.version >= 0x0C && head.size() > 0x55 && head[0x55] == 0x11;
+            if (s.descending) problems_.push_back("降順の索引 \"" + s.name + "\" は維持できません");
             s.xPath = p;
             s.yPath = y;
             std::error_code ec;
@@ -135,6 +137,7 @@ std::vector<IndexDef> PxCursor::indexes() const {
         d.name = s.name;
         for (size_t i = 0; i < s.fields.size(); ++i) d.fields += (i ? ";" : "") + h.fields[s.fields[i]].name;
         d.caseInsensitive = s.caseInsensitive;
+        d.descending = s.descending;
         out.push_back(d);
     }
     return out;
@@ -208,8 +211,10 @@ void PxCursor::buildOrder() {
     }
     order_.resize(size_t(n));
     std::iota(order_.begin(), order_.end(), 0u);
+    const bool down = spec.descending;
     std::stable_sort(order_.begin(), order_.end(), [&](uint32_t a, uint32_t b) {
-        return std::memcmp(keys.data() + size_t(a) * len, keys.data() + size_t(b) * len, len) < 0;
+        const int c = std::memcmp(keys.data() + size_t(a) * len, keys.data() + size_t(b) * len, len);
+        return down ? c > 0 : c < 0;
     });
 }
 

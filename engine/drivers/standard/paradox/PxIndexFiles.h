@@ -49,6 +49,7 @@ struct SecondaryIndexSpec {
     std::vector<int> fields; // 0-based table field numbers
     bool composite = false;  // .XGn/.YGn (named) rather than .Xnn/.Ynn
     bool caseInsensitive = false;
+    bool descending = false; // read only: such files are not rewritten here
     std::filesystem::path xPath, yPath;
 };
 
