@@ -2,6 +2,7 @@
 // through the grid (post, cancel, conflict), export, input-method modes, filter and index
 // choice, delete all, definition scripts and opening table files.
 #include "tablewin/Hooks.h"
+#include "tablewin/ListingGrid.h"
 #include "tablewin/TDBGrid2.h"
 #include "tablewin/TMDIChild.h"
 #include "tablewin/TTableFilter.h"
@@ -28,6 +29,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -516,6 +518,32 @@ private slots:
         QVERIFY(w->close());
         QCOMPARE(column("CLOSE.DB", 1), std::vector<std::string>{"z"});
         QVERIFY(shell::listSubkeys("SOFTWARE\\VEMO32\\TABLE").isEmpty());
+    }
+
+    void listingFillsAStringGrid()
+    {
+        makeTable("LIST.DB", {fd("ID", FieldType::Integer), fd("名前", FieldType::String, 100)}, {}, {});
+        QTableWidget grid;
+        QFont f = grid.font();
+        f.setPixelSize(12);
+        grid.setFont(f);
+        engine::Table t(*session_);
+        t.setDatabaseName("DATA");
+        t.setTableName("LIST.DB");
+        QCOMPARE(tablewin::fillListingGrid(t, grid), 2);
+        QVERIFY(!t.isOpen());
+        QCOMPARE(grid.rowCount(), 3);
+        QCOMPARE(grid.item(0, 1)->text(), QString("ﾌｨｰﾙﾄﾞ名"));
+        QCOMPARE(grid.item(2, 0)->text(), QString("002"));
+        QCOMPARE(grid.item(2, 2)->text(), QString("文字型"));
+        QCOMPARE(grid.item(2, 5)->text(), QString("VARCHAR(100)"));
+        QCOMPARE(grid.item(2, 4)->text(), QString("100"));
+        QCOMPARE(grid.columnWidth(1), 120);
+        QVERIFY(grid.isColumnHidden(5));
+        // A table that cannot be opened leaves the grid as it was.
+        t.setTableName("NONE.DB");
+        QVERIFY_THROWS_EXCEPTION(engine::EngineError, tablewin::fillListingGrid(t, grid));
+        QCOMPARE(grid.rowCount(), 3);
     }
 
     void tableFilesOfEachFormat()
