@@ -96,9 +96,11 @@ void TMDIChild::buildLayout()
     DBI1 = new ImageEditor(editors);
     DBI1->setObjectName(QStringLiteral("DBI1"));
     DBI1->setToolTip(QStringLiteral("ﾃﾞｰﾀ入力ﾎﾞｯｸｽです。"));
+    DBI1->setStatusTip(DBI1->toolTip());
     DBM1 = new QTextEdit(editors);
     DBM1->setObjectName(QStringLiteral("DBM1"));
     DBM1->setToolTip(QStringLiteral("ﾃﾞｰﾀ入力ﾎﾞｯｸｽです。"));
+    DBM1->setStatusTip(DBM1->toolTip());
     DBM1->setAcceptRichText(false);
     DBM1->setTabChangesFocus(false);
     DBM1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -125,6 +127,7 @@ void TMDIChild::buildLayout()
     DBG1 = new TDBGrid2(Splitter2);
     DBG1->setObjectName(QStringLiteral("DBG1"));
     DBG1->setToolTip(QStringLiteral("ﾃｰﾌﾞﾙの結果ｾｯﾄです。"));
+    DBG1->setStatusTip(DBG1->toolTip());
     QFont title(QStringLiteral("ＭＳ ゴシック"));
     title.setPixelSize(13);
     DBG1->horizontalHeader()->setFont(title);
