@@ -67,7 +67,13 @@ void PxCursor::openFiles() {
     const bool hasBlobs = std::any_of(h.fields.begin(), h.fields.end(), [](const PxField& f) { return isBlobType(f.type); });
     blobs_.reset();
     if (hasBlobs) {
-        blobs_ = std::make_unique<PxBlobStore>(companionPath(path_, ".MB"), writable);
+        try {
+            blobs_ = std::make_unique<PxBlobStore>(companionPath(path_, ".MB"), writable);
+        } catch (const EngineError& e) {
+            if (!writable || e.code() != ErrIO) throw;
+            blobs_ = std::make_unique<PxBlobStore>(companionPath(path_, ".MB"), false);
+            problems_.push_back("ブロブファイル (.MB) に書き込めません");
+        }
         if (!blobs_->exists()) problems_.push_back("ブロブファイル (.MB) がありません");
     }
     if (h.keyed() && writable) {
