@@ -216,3 +216,29 @@ TEST(ParadoxPeer, OldestTableLevelWithoutTheDataHeaderReads) {
     ASSERT_EQ(peer.rows.size(), 500u);
     EXPECT_EQ(peer.rows[499][1].s, sjis("旧499"));
 }
+
+TEST(ParadoxPeer, TablesEmptiedByDeletesStayReadable) {
+    TestDir dir;
+    const auto db = dir / "EMPTY.DB";
+    IndexDef pk;
+    pk.primary = true;
+    pk.fields = "K";
+    createParadoxTable(db, {field("K", FieldType::Integer), field("S", FieldType::String, 200)}, {pk});
+    {
+        PxCursor c(db, OpenOptions{});
+        for (int i = 0; i < 100; ++i) c.insert({int64_t(i), std::string("x")});
+        for (int i = 99; i >= 0; --i) {
+            RowId id;
+            id.key = {int64_t(i)};
+            c.remove(id, {int64_t(i), std::string("x")});
+        }
+        EXPECT_EQ(c.count(), 0);
+        c.insert({int64_t(7), std::string("again")});
+    }
+    const auto t = pxpeer::read(db);
+    ASSERT_EQ(t.rows.size(), 1u);
+    EXPECT_EQ(t.rows[0][0].l, 7);
+    PxCursor c(db, OpenOptions{});
+    EXPECT_TRUE(c.readOnlyReason().empty()) << c.readOnlyReason();
+    EXPECT_EQ(c.count(), 1);
+}
