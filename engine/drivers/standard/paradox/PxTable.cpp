@@ -176,7 +176,8 @@ uint16_t PxTable::allocateBlock() {
     if (h_.firstFree != 0) {
         const uint16_t n = h_.firstFree;
         uint8_t bh[2];
-        if (n <= h_.fileBlocks && file_.readAt(blockOffset(n), bh, 2)) {
+        const bool inUse = std::find(blocks_.begin(), blocks_.end(), n) != blocks_.end();
+        if (!inUse && n <= h_.fileBlocks && file_.readAt(blockOffset(n), bh, 2)) {
             const uint16_t next = getLE16(bh);
             h_.firstFree = next <= h_.fileBlocks ? next : 0;
             return n;
