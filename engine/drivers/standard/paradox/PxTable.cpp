@@ -86,6 +86,9 @@ void PxTable::loadChain() {
         n = getLE16(bh);
     }
     rebuildStarts();
+    // New blocks are numbered after fileBlocks: a chain reaching past it would be overwritten.
+    if (damage_.empty() && !blocks_.empty() && *std::max_element(blocks_.begin(), blocks_.end()) > h_.fileBlocks)
+        damage_ = "ヘッダーのブロック数がデータと合いません";
     if (damage_.empty() && uint64_t(count()) != h_.numRecords)
         damage_ = "ヘッダーのレコード数 (" + std::to_string(h_.numRecords) + ") がデータ (" + std::to_string(count()) + ") と合いません";
 }
