@@ -115,6 +115,22 @@ TEST(ParadoxDamage, DamagedHeadersAndChainsGiveAnErrorOrTheReadableRecords) {
     }
 }
 
+TEST(ParadoxDamage, InconsistentCountsMakeTheTableReadOnly) {
+    TestDir dir;
+    const auto db = dir / "COUNTS.DB";
+    makeTable(db);
+    const auto original = slurp(db);
+    for (const auto& [offset, value] : std::vector<std::pair<size_t, uint8_t>>{{0x0C, 1}, {0x06, 3}}) {
+        auto bytes = original;
+        bytes[offset] = value;
+        bytes[offset + 1] = 0;
+        spit(db, bytes);
+        PxCursor c(db, OpenOptions{});
+        EXPECT_FALSE(c.readOnlyReason().empty()) << offset;
+        EXPECT_EQ(c.count(), 400) << "the records themselves are all readable";
+    }
+}
+
 TEST(ParadoxDamage, MissingOrDamagedBlobFileKeepsTheOtherFieldsReadable) {
     TestDir dir;
     const auto db = dir / "MEMO.DB";
