@@ -1,5 +1,7 @@
 #include "engine/drivers/sqlcommon/SqlText.h"
 
+#include <algorithm>
+
 #include "engine/EngineError.h"
 
 #include <cctype>
@@ -239,6 +241,49 @@ void declaredSize(std::string_view decl, int& first, int& second) {
         ++i;
         number(second);
     }
+}
+
+namespace {
+
+// "A;B" -> "\"A\", \"B\"" (empty parts dropped).
+std::string columnList(const std::string& joined) {
+    std::string out;
+    size_t start = 0;
+    while (start <= joined.size()) {
+        size_t end = std::min(joined.find(';', start), joined.size());
+        if (end > start)
+            out += (out.empty() ? "" : ", ") + quoteIdent(joined.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
+
+} // namespace
+
+std::vector<std::string> createTableStatements(const std::string& table, const std::string& bareName,
+                                               const std::vector<FieldDef>& fields,
+                                               const std::vector<IndexDef>& indexes,
+                                               const std::function<std::string(const FieldDef&)>& declaredType) {
+    std::string ddl = "CREATE TABLE " + table + " (";
+    for (size_t i = 0; i < fields.size(); ++i) {
+        ddl += (i ? ", " : "") + quoteIdent(fields[i].name) + " " + declaredType(fields[i]);
+        if (fields[i].required)
+            ddl += " NOT NULL";
+    }
+    for (const auto& ix : indexes)
+        if (ix.primary)
+            ddl += ", PRIMARY KEY (" + columnList(ix.fields) + ")";
+    ddl += ")";
+    std::vector<std::string> statements{ddl};
+    for (size_t i = 0; i < indexes.size(); ++i) {
+        const auto& ix = indexes[i];
+        if (ix.primary)
+            continue;
+        std::string ixName = ix.name.empty() ? bareName + "_" + std::to_string(i) : ix.name;
+        statements.push_back(std::string("CREATE ") + (ix.unique ? "UNIQUE " : "") + "INDEX " + quoteIdent(ixName) +
+                             " ON " + table + " (" + columnList(ix.fields) + ")");
+    }
+    return statements;
 }
 
 } // namespace vemo::engine::sql

@@ -1,7 +1,11 @@
 #pragma once
 // Text helpers of the SQL drivers: identifier quoting, table name patterns, and the ISO
 // text forms that SQL databases store dates and times in.
+#include "engine/Definitions.h"
 #include "engine/Value.h"
+
+#include <functional>
+#include <vector>
 
 #include <optional>
 #include <string>
@@ -32,6 +36,15 @@ bool isDecimalText(std::string_view s);
 
 // Text form of a value for a server parameter or a text column; nullopt for null.
 std::optional<std::string> paramText(const Value& v);
+
+// Statements that create a table: CREATE TABLE (with NOT NULL and the primary key) followed by
+// one CREATE [UNIQUE] INDEX per secondary index. `table` is the table's name as written in SQL
+// (already quoted, schema-qualified where the server has schemas); `bareName` names indexes
+// that have no name of their own.
+std::vector<std::string> createTableStatements(const std::string& table, const std::string& bareName,
+                                               const std::vector<FieldDef>& fields,
+                                               const std::vector<IndexDef>& indexes,
+                                               const std::function<std::string(const FieldDef&)>& declaredType);
 
 // Declared type size helpers: "VARCHAR(40)" -> 40; "NUMERIC(10,2)" -> 10 and 2.
 void declaredSize(std::string_view decl, int& first, int& second);

@@ -128,36 +128,9 @@ void SqliteDatabase::createTable(const std::string& name, const std::vector<Fiel
     std::string stored, type, sql;
     if (lookup(name, stored, type, sql))
         throw EngineError(ErrGeneral, "テーブル " + stored + " は既にあります。");
-    auto columnList = [](const std::string& joined) {
-        std::string out;
-        size_t start = 0;
-        while (start <= joined.size()) {
-            size_t end = std::min(joined.find(';', start), joined.size());
-            if (end > start)
-                out += (out.empty() ? "" : ", ") + quoteIdent(joined.substr(start, end - start));
-            start = end + 1;
-        }
-        return out;
-    };
-    std::string ddl = "CREATE TABLE " + quoteIdent(name) + " (";
-    for (size_t i = 0; i < fields.size(); ++i) {
-        ddl += (i ? ", " : "") + quoteIdent(fields[i].name) + " " + sqliteDeclaredType(fields[i]);
-        if (fields[i].required)
-            ddl += " NOT NULL";
-    }
-    for (const auto& ix : indexes)
-        if (ix.primary)
-            ddl += ", PRIMARY KEY (" + columnList(ix.fields) + ")";
-    ddl += ")";
     Transaction tx(*conn_);
-    conn_->exec(ddl);
-    for (const auto& ix : indexes) {
-        if (ix.primary)
-            continue;
-        std::string ixName = ix.name.empty() ? name + "_" + std::to_string(&ix - indexes.data()) : ix.name;
-        conn_->exec(std::string("CREATE ") + (ix.unique ? "UNIQUE " : "") + "INDEX " + quoteIdent(ixName) + " ON " +
-                    quoteIdent(name) + " (" + columnList(ix.fields) + ")");
-    }
+    for (const auto& statement : sql::createTableStatements(quoteIdent(name), name, fields, indexes, sqliteDeclaredType))
+        conn_->exec(statement);
     tx.commit();
 }
 
