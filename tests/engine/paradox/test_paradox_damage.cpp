@@ -190,3 +190,35 @@ TEST(ParadoxDamage, AKeyedTableOutOfOrderIsReadButNotWritten) {
     EXPECT_FALSE(c.readOnlyReason().empty());
     EXPECT_EQ(slurp(db), bytes);
 }
+
+TEST(ParadoxDamage, ASecondaryIndexInAnotherOrderIsNotRewritten) {
+    TestDir dir;
+    const auto db = dir / "SEC.DB";
+    IndexDef pk, byName;
+    pk.primary = true;
+    pk.fields = "K";
+    byName.name = "S";
+    byName.fields = "S";
+    createParadoxTable(db, {field("K", FieldType::Integer), field("S", FieldType::String, 8)}, {pk, byName});
+    {
+        PxCursor c(db, OpenOptions{});
+        for (const char* s : {"b", "A", "a", "B"}) c.insert({int64_t(s[0]), std::string(s)});
+    }
+    // As a case-insensitive index would store them: "A" "a" "B" "b" is not byte order.
+    auto x = slurp(dir / "SEC.X02");
+    const size_t first = size_t(x[2] | (x[3] << 8)) + 6, rs = size_t(x[0] | (x[1] << 8));
+    std::vector<uint8_t> recs(x.begin() + long(first), x.begin() + long(first + 4 * rs));
+    std::swap_ranges(recs.begin() + long(rs), recs.begin() + long(2 * rs), recs.begin() + long(2 * rs)); // A B a b -> A a B b
+    std::copy(recs.begin(), recs.end(), x.begin() + long(first));
+    spit(dir / "SEC.X02", x);
+    PxCursor c(db, OpenOptions{});
+    try {
+        c.insert({int64_t(1), std::string("c")});
+        ADD_FAILURE() << "written although the index could not be kept";
+    } catch (const EngineError& e) {
+        EXPECT_EQ(e.code(), ErrReadOnly);
+    }
+    EXPECT_NE(c.readOnlyReason().find("S"), std::string::npos);
+    EXPECT_EQ(slurp(dir / "SEC.X02"), x);
+    EXPECT_EQ(c.count(), 4);
+}

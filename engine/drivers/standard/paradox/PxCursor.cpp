@@ -171,6 +171,24 @@ void PxCursor::checkKeyOrder() {
         }
         std::memcpy(prev.data(), r, len);
     }
+    // Index files written with another collation (case-insensitive ones, say) would be
+    // rewritten in byte order; keep them as they are instead.
+    for (const auto& spec : secondary_) {
+        try {
+            PxTable x(spec.xPath, false, true);
+            const int xlen = x.header().recordSize - 2;
+            std::vector<uint8_t> last(static_cast<size_t>(std::max(xlen, 0)));
+            bool sorted = xlen > 0 && x.damage().empty();
+            for (int64_t p = 0; sorted && p < x.count(); ++p) {
+                const uint8_t* r = x.record(p);
+                if (p > 0 && std::memcmp(last.data(), r, xlen) >= 0) sorted = false;
+                std::memcpy(last.data(), r, xlen);
+            }
+            if (!sorted) problems_.push_back("索引 \"" + spec.name + "\" の並び順はこのプログラムでは維持できません");
+        } catch (const EngineError& e) {
+            problems_.push_back(std::string("索引を維持できません: ") + e.what());
+        }
+    }
 }
 
 void PxCursor::requireWritable() {

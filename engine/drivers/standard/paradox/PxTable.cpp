@@ -7,7 +7,7 @@
 
 namespace vemo::engine::paradox {
 
-PxTable::PxTable(const std::filesystem::path& path, bool writable)
+PxTable::PxTable(const std::filesystem::path& path, bool writable, bool indexFile)
     : file_(path, writable ? PxFile::ReadWrite : PxFile::ReadOnly) {
     const std::string what = path.filename().string();
     std::vector<uint8_t> head(0x800);
@@ -19,7 +19,7 @@ PxTable::PxTable(const std::filesystem::path& path, bool writable)
         head.resize(file_.readSome(0, head.data(), head.size()));
     }
     h_ = parseHeader(head.data(), head.size(), what);
-    if (h_.fileType != FtKeyedDb && h_.fileType != FtUnkeyedDb)
+    if (!indexFile && h_.fileType != FtKeyedDb && h_.fileType != FtUnkeyedDb)
         throw EngineError(ErrCorruptFile, what + " はテーブルファイルではありません");
     if (h_.encrypted) throw EngineError(ErrNotSupported, what + " はパスワードで保護されたテーブルです");
     headerBytes_.assign(head.begin(), head.begin() + h_.headerSize);

@@ -13,7 +13,8 @@ namespace vemo::engine::paradox {
 
 class PxTable {
 public:
-    PxTable(const std::filesystem::path& path, bool writable);
+    // indexFile: open a secondary index's .X file (itself a table) for reading.
+    PxTable(const std::filesystem::path& path, bool writable, bool indexFile = false);
 
     const PxHeader& header() const { return h_; }
     const std::filesystem::path& path() const { return file_.path(); }
