@@ -2,6 +2,7 @@
 // The database window: the alias box, the table and stored procedure lists of the chosen
 // alias, the windows opened from them, and the windows of the last run reopened at start.
 #include "shell/ChildWindow.h"
+#include "shell/RestoreRecords.h"
 
 #include <QPointer>
 #include <functional>
@@ -123,6 +124,10 @@ private:
     void runGuarded(const std::function<void()>& action);
     void place(shell::ChildWindow* child);
     void waitForChild();
+    // Opens a window for every selected name of the list, recording each when its kind's
+    // restore setting is on.
+    void openSelected(QListWidget* list, shell::RestoreKind kind,
+                      const std::function<void(const QString&, const QString&)>& make);
     void restoreBeforeOpening();
     QStringList selectedNames(QListWidget* list) const;
     QString currentTable() const;

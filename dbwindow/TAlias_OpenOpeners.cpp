@@ -20,6 +20,26 @@ namespace vemo::dbwindow {
 
 using shell::RestoreKind;
 
+namespace {
+
+// Runs an opener hook with the window-opening flag set; a missing hook (that window is not
+// part of this build) is a clear error.
+template <class Hook, class... Args>
+void openThroughHook(const Hook& hook, const char* missing, const Args&... args)
+{
+    if (!hook)
+        throw engine::EngineError(engine::ErrNotSupported, missing);
+    shell::g_windowOpening = true;
+    try {
+        hook(args...);
+    } catch (...) {
+        shell::g_windowOpening = false;
+        throw;
+    }
+}
+
+} // namespace
+
 bool TAlias_Open::canOpenTables() const
 {
 #if VEMO_HAVE_TABLEWIN
@@ -49,6 +69,18 @@ void TAlias_Open::waitForChild()
     // A child that never paints (a minimised frame) must not hang the program: the wait is
     // bounded and the flag is cleared when the bound passes.
     shell::waitForFirstPaint(firstPaintBoundMs);
+}
+
+void TAlias_Open::openSelected(QListWidget* list, RestoreKind kind,
+                               const std::function<void(const QString&, const QString&)>& make)
+{
+    restoreBeforeOpening();
+    const QString alias = selectedAlias();
+    for (const QString& name : selectedNames(list)) {
+        if (shell::restoreEnabled(kind))
+            shell::writeRestoreRecord(kind, alias, name);
+        make(alias, name);
+    }
 }
 
 void TAlias_Open::restoreBeforeOpening()
@@ -126,94 +158,47 @@ void TAlias_Open::Open_SQLClick()
 
 void TAlias_Open::Make_SQL(const QString& alias)
 {
-    const auto& open = shell::windowHooks().openSqlWindow;
-    if (!open)
-        throw engine::EngineError(engine::ErrNotSupported, "SQLウィンドウはこの版にはありません。");
-    shell::g_windowOpening = true;
-    try {
-        open(alias);
-    } catch (...) {
-        shell::g_windowOpening = false;
-        throw;
-    }
+    openThroughHook(shell::windowHooks().openSqlWindow,
+                    "SQLウィンドウはこの版にはありません。", alias);
     waitForChild();
 }
 
 void TAlias_Open::Make_SP()
 {
-    restoreBeforeOpening();
-    const QString alias = selectedAlias();
-    for (const QString& proc : selectedNames(LB2)) {
-        if (shell::restoreEnabled(RestoreKind::StoredProc))
-            shell::writeRestoreRecord(RestoreKind::StoredProc, alias, proc);
-        Make_SP2(alias, proc);
-    }
+    openSelected(LB2, RestoreKind::StoredProc,
+                 [this](const QString& alias, const QString& name) { Make_SP2(alias, name); });
 }
 
 void TAlias_Open::Make_SP2(const QString& alias, const QString& procedure)
 {
-    const auto& open = shell::windowHooks().openStoredProcWindow;
-    if (!open)
-        throw engine::EngineError(engine::ErrNotSupported, "ストアドプロシージャウィンドウはこの版にはありません。");
-    shell::g_windowOpening = true;
-    try {
-        open(alias, procedure);
-    } catch (...) {
-        shell::g_windowOpening = false;
-        throw;
-    }
+    openThroughHook(shell::windowHooks().openStoredProcWindow,
+                    "ストアドプロシージャウィンドウはこの版にはありません。", alias, procedure);
     waitForChild();
 }
 
 void TAlias_Open::S1Click()
 {
-    restoreBeforeOpening();
-    const QString alias = selectedAlias();
-    for (const QString& table : selectedNames(LB1)) {
-        if (shell::restoreEnabled(RestoreKind::Status))
-            shell::writeRestoreRecord(RestoreKind::Status, alias, table);
-        Make_Status(alias, table);
-    }
+    openSelected(LB1, RestoreKind::Status,
+                 [this](const QString& alias, const QString& name) { Make_Status(alias, name); });
 }
 
 void TAlias_Open::Make_Status(const QString& alias, const QString& table)
 {
-    const auto& open = shell::windowHooks().openStatusWindow;
-    if (!open)
-        throw engine::EngineError(engine::ErrNotSupported, "テーブル情報ウィンドウはこの版にはありません。");
-    shell::g_windowOpening = true;
-    try {
-        open(table, alias);
-    } catch (...) {
-        shell::g_windowOpening = false;
-        throw;
-    }
+    openThroughHook(shell::windowHooks().openStatusWindow,
+                    "テーブル情報ウィンドウはこの版にはありません。", table, alias);
     waitForChild();
 }
 
 void TAlias_Open::N2Click()
 {
-    restoreBeforeOpening();
-    const QString alias = selectedAlias();
-    for (const QString& table : selectedNames(LB1)) {
-        if (shell::restoreEnabled(RestoreKind::Index))
-            shell::writeRestoreRecord(RestoreKind::Index, alias, table);
-        Make_Index(alias, table);
-    }
+    openSelected(LB1, RestoreKind::Index,
+                 [this](const QString& alias, const QString& name) { Make_Index(alias, name); });
 }
 
 void TAlias_Open::Make_Index(const QString& alias, const QString& table)
 {
-    const auto& open = shell::windowHooks().openIndexWindow;
-    if (!open)
-        throw engine::EngineError(engine::ErrNotSupported, "インデックス情報ウィンドウはこの版にはありません。");
-    shell::g_windowOpening = true;
-    try {
-        open(table, alias);
-    } catch (...) {
-        shell::g_windowOpening = false;
-        throw;
-    }
+    openThroughHook(shell::windowHooks().openIndexWindow,
+                    "インデックス情報ウィンドウはこの版にはありません。", table, alias);
     waitForChild();
 }
 
