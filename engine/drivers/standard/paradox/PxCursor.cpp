@@ -173,9 +173,9 @@ void PxCursor::checkKeyOrder() {
     }
     // Index files written with another collation (case-insensitive ones, say) would be
     // rewritten in byte order; keep them as they are instead.
-    for (const auto& spec : secondary_) {
+    for (const auto& ix : secondary_) {
         try {
-            PxTable x(spec.xPath, false, true);
+            PxTable x(ix.xPath, false, true);
             const int xlen = x.header().recordSize - 2;
             std::vector<uint8_t> last(static_cast<size_t>(std::max(xlen, 0)));
             bool sorted = xlen > 0 && x.damage().empty();
@@ -184,7 +184,7 @@ void PxCursor::checkKeyOrder() {
                 if (p > 0 && std::memcmp(last.data(), r, xlen) >= 0) sorted = false;
                 std::memcpy(last.data(), r, xlen);
             }
-            if (!sorted) problems_.push_back("索引 \"" + spec.name + "\" の並び順はこのプログラムでは維持できません");
+            if (!sorted) problems_.push_back("索引 \"" + ix.name + "\" の並び順はこのプログラムでは維持できません");
         } catch (const EngineError& e) {
             problems_.push_back(std::string("索引を維持できません: ") + e.what());
         }
@@ -218,16 +218,16 @@ void PxCursor::setOrder(const std::string& name) {
 void PxCursor::buildOrder() {
     order_.clear();
     if (orderIndex_ < 0) return;
-    const auto& spec = secondary_[size_t(orderIndex_)];
+    const auto& ix = secondary_[size_t(orderIndex_)];
     const PxHeader& h = table_->header();
     int len = table_->keyLength();
-    for (int fi : spec.fields) len += h.fields[fi].length;
+    for (int fi : ix.fields) len += h.fields[fi].length;
     const int64_t n = table_->count();
     std::vector<uint8_t> keys(size_t(n) * len);
     for (int64_t p = 0; p < n; ++p) {
         const uint8_t* r = table_->record(p);
         uint8_t* o = keys.data() + size_t(p) * len;
-        for (int fi : spec.fields) {
+        for (int fi : ix.fields) {
             std::memcpy(o, r + h.fields[fi].offset, h.fields[fi].length);
             o += h.fields[fi].length;
         }
@@ -235,7 +235,7 @@ void PxCursor::buildOrder() {
     }
     order_.resize(size_t(n));
     std::iota(order_.begin(), order_.end(), 0u);
-    const bool down = spec.descending;
+    const bool down = ix.descending;
     std::stable_sort(order_.begin(), order_.end(), [&](uint32_t a, uint32_t b) {
         const int c = std::memcmp(keys.data() + size_t(a) * len, keys.data() + size_t(b) * len, len);
         return down ? c > 0 : c < 0;

@@ -134,28 +134,28 @@ std::vector<uint8_t> buildPrimaryIndex(PxTable& table) {
 
 void writePrimaryIndex(const std::filesystem::path& path, PxTable& table) { replaceFile(path, buildPrimaryIndex(table)); }
 
-void writeSecondaryIndex(const SecondaryIndexSpec& spec, PxTable& table) {
-    auto [x, y] = buildSecondaryIndex(spec, table);
-    replaceFile(spec.yPath, y);
-    replaceFile(spec.xPath, x);
+void writeSecondaryIndex(const SecondaryIndexSpec& ix, PxTable& table) {
+    auto [x, y] = buildSecondaryIndex(ix, table);
+    replaceFile(ix.yPath, y);
+    replaceFile(ix.xPath, x);
 }
 
-std::pair<std::vector<uint8_t>, std::vector<uint8_t>> buildSecondaryIndex(const SecondaryIndexSpec& spec, PxTable& table) {
+std::pair<std::vector<uint8_t>, std::vector<uint8_t>> buildSecondaryIndex(const SecondaryIndexSpec& ix, PxTable& table) {
     const PxHeader& t = table.header();
     PxHeader x;
-    x.fileType = spec.composite ? FtCompositeX : FtSecondaryX;
+    x.fileType = ix.composite ? FtCompositeX : FtSecondaryX;
     x.blockSizeK = t.blockSizeK;
     x.version = t.version;
     x.sortOrder = t.sortOrder;
     x.sortOrderName = t.sortOrderName;
     x.codepage = t.codepage;
     x.tableName = t.tableName;
-    x.indexName = spec.composite ? spec.name : std::string();
-    x.indexFieldNumber = spec.composite ? 0 : uint8_t(spec.fields[0] + 1);
+    x.indexName = ix.composite ? ix.name : std::string();
+    x.indexFieldNumber = ix.composite ? 0 : uint8_t(ix.fields[0] + 1);
     int offset = 0;
-    for (int fi : spec.fields) {
+    for (int fi : ix.fields) {
         PxField f = t.fields[fi];
-        if (!spec.composite) f.name = "Sec Key";
+        if (!ix.composite) f.name = "Sec Key";
         f.offset = offset;
         offset += f.length;
         x.fields.push_back(f);
@@ -175,7 +175,7 @@ std::pair<std::vector<uint8_t>, std::vector<uint8_t>> buildSecondaryIndex(const 
     x.recordSize = uint16_t(offset + 2);
     const int keyLen = offset;
     const int rs = x.recordSize;
-    if (rs + 6 > x.blockSize()) throw EngineError(ErrInvalidParam, "索引 \"" + spec.name + "\" のキーが長すぎます");
+    if (rs + 6 > x.blockSize()) throw EngineError(ErrInvalidParam, "索引 \"" + ix.name + "\" のキーが長すぎます");
 
     const int64_t n = table.count();
     std::vector<uint8_t> recs(size_t(n) * rs);
@@ -183,10 +183,10 @@ std::pair<std::vector<uint8_t>, std::vector<uint8_t>> buildSecondaryIndex(const 
         const uint8_t* r = table.record(p);
         uint8_t* o = recs.data() + size_t(p) * rs;
         int at = 0;
-        for (int fi : spec.fields) {
+        for (int fi : ix.fields) {
             const PxField& f = t.fields[fi];
             std::memcpy(o + at, r + f.offset, f.length);
-            if (spec.caseInsensitive && f.type == PxAlpha)
+            if (ix.caseInsensitive && f.type == PxAlpha)
                 for (int k = 0; k < f.length; ++k) o[at + k] = uint8_t(std::toupper(o[at + k]) & 0xFF);
             at += f.length;
         }
@@ -200,7 +200,7 @@ std::pair<std::vector<uint8_t>, std::vector<uint8_t>> buildSecondaryIndex(const 
     });
     const int perBlock = x.recordsPerBlock();
     const int64_t nblocks = (n + perBlock - 1) / perBlock;
-    if (nblocks > 0xFFF0) throw EngineError(ErrIO, "索引 \"" + spec.name + "\" が大きすぎます");
+    if (nblocks > 0xFFF0) throw EngineError(ErrIO, "索引 \"" + ix.name + "\" が大きすぎます");
     IndexEntries e;
     e.keyLength = keyLen;
     std::vector<uint8_t> body(size_t(nblocks) * x.blockSize(), 0);
@@ -222,7 +222,7 @@ std::pair<std::vector<uint8_t>, std::vector<uint8_t>> buildSecondaryIndex(const 
     std::vector<uint8_t> out = buildHeader(x);
     out.insert(out.end(), body.begin(), body.end());
     std::vector<PxField> keys(x.fields.begin(), x.fields.end() - 1);
-    return {std::move(out), buildIndexTree(x, keys, spec.composite ? FtCompositeY : FtSecondaryY, e)};
+    return {std::move(out), buildIndexTree(x, keys, ix.composite ? FtCompositeY : FtSecondaryY, e)};
 }
 
 } // namespace vemo::engine::paradox

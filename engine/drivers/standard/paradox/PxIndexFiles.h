@@ -54,8 +54,8 @@ struct SecondaryIndexSpec {
 };
 
 // The bytes of a secondary index pair (.X, .Y) from every record of the table.
-std::pair<std::vector<uint8_t>, std::vector<uint8_t>> buildSecondaryIndex(const SecondaryIndexSpec& spec, PxTable& table);
-void writeSecondaryIndex(const SecondaryIndexSpec& spec, PxTable& table);
+std::pair<std::vector<uint8_t>, std::vector<uint8_t>> buildSecondaryIndex(const SecondaryIndexSpec& ix, PxTable& table);
+void writeSecondaryIndex(const SecondaryIndexSpec& ix, PxTable& table);
 
 // Replaces `path` by `bytes` through a temporary file and a rename.
 void replaceFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
