@@ -77,7 +77,8 @@ template <typename T> int cmp(const T& a, const T& b) { return a < b ? -1 : (b <
 
 class Evaluator {
 public:
-    Evaluator(const Row& row, const FilterOptions& options) : row_(row), options_(options) {}
+    Evaluator(const Row& row, const FilterOptions& options) : row_(&row), options_(options) {}
+    Evaluator(FilterFieldSource& source, const FilterOptions& options) : source_(&source), options_(options) {}
 
     Truth truth(const FilterNode& n) {
         switch (n.kind) {
@@ -169,7 +170,9 @@ private:
     const Value& value(const FilterNode& n, Value& scratch) {
         switch (n.kind) {
         case FilterNode::Kind::Field:
-            return static_cast<size_t>(n.field) < row_.size() ? row_[n.field] : nullValue_;
+            if (source_)
+                return n.field >= 0 ? source_->fieldValue(n.field) : nullValue_;
+            return static_cast<size_t>(n.field) < row_->size() ? (*row_)[n.field] : nullValue_;
         case FilterNode::Kind::Literal:
             return n.literal;
         case FilterNode::Kind::Negate: {
@@ -234,7 +237,8 @@ private:
         return {};
     }
 
-    const Row& row_;
+    const Row* row_ = nullptr;
+    FilterFieldSource* source_ = nullptr;
     const FilterOptions& options_;
     const Value nullValue_{};
 };
@@ -250,6 +254,10 @@ Filter& Filter::operator=(Filter&&) noexcept = default;
 
 bool Filter::matches(const Row& row) const {
     return Evaluator(row, options_).truth(*root_) == Truth::True;
+}
+
+bool Filter::matches(FilterFieldSource& source) const {
+    return Evaluator(source, options_).truth(*root_) == Truth::True;
 }
 
 } // namespace vemo::engine

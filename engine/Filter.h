@@ -31,6 +31,16 @@ struct FilterNode {
     std::vector<std::unique_ptr<FilterNode>> children;
 };
 
+// Field values handed to the filter one at a time, so that a driver can decode only the
+// fields an expression actually reaches (AND and OR stop at the first deciding operand).
+class FilterFieldSource {
+public:
+    virtual ~FilterFieldSource() = default;
+    // The value of the field at this index; a reference that stays valid until the
+    // evaluation of the current record ends.
+    virtual const Value& fieldValue(int field) = 0;
+};
+
 struct FilterOptions {
     bool caseInsensitive = false;
     bool noPartialCompare = false;
@@ -46,6 +56,8 @@ public:
     Filter& operator=(Filter&&) noexcept;
 
     bool matches(const Row& row) const;
+    // The same test, asking the source for each field value when the expression needs it.
+    bool matches(FilterFieldSource& source) const;
     const FilterNode& root() const { return *root_; }
     const std::vector<FieldDef>& fields() const { return fields_; }
     const FilterOptions& options() const { return options_; }

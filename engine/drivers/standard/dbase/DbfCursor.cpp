@@ -7,14 +7,6 @@
 namespace vemo::engine::dbase {
 namespace {
 
-void collectFields(const FilterNode& n, std::vector<int>& out) {
-    if (n.kind == FilterNode::Kind::Field && n.field >= 0 &&
-        std::find(out.begin(), out.end(), n.field) == out.end())
-        out.push_back(n.field);
-    for (const auto& c : n.children)
-        collectFields(*c, out);
-}
-
 const char* variantName(Variant v) {
     switch (v) {
     case Variant::Dbase7: return "dBASE 7";
@@ -78,24 +70,61 @@ void DbfCursor::setOrder(const std::string& indexName) {
 
 bool DbfCursor::setFilter(const Filter* filter) {
     filter_ = filter;
-    filterFields_.clear();
     filtered_.reset();
-    if (filter)
-        collectFields(filter->root(), filterFields_);
     return true;
 }
 
+namespace {
+
+// One record's field values, each decoded on the filter's first request for it; fields
+// behind an AND or OR operand that already decided the record are never decoded.
+class LazyRecord final : public FilterFieldSource {
+public:
+    explicit LazyRecord(const DbfTable& table)
+        : table_(table), values_(table.visibleFields().size()), seen_(values_.size(), 0) {}
+
+    void start(const uint8_t* rec) {
+        rec_ = rec;
+        if (++generation_ == 0) { // wrapped: forget every mark so none is taken as current
+            std::fill(seen_.begin(), seen_.end(), 0);
+            generation_ = 1;
+        }
+    }
+
+    const Value& fieldValue(int field) override {
+        const auto i = static_cast<size_t>(field);
+        if (i >= values_.size())
+            return null_;
+        if (seen_[i] != generation_) {
+            const auto& h = table_.header();
+            values_[i] = table_.value(h.fields[static_cast<size_t>(table_.visibleFields()[i])], rec_);
+            seen_[i] = generation_;
+        }
+        return values_[i];
+    }
+
+private:
+    const DbfTable& table_;
+    const uint8_t* rec_ = nullptr;
+    Row values_;
+    std::vector<uint32_t> seen_; // generation in which each value was decoded
+    uint32_t generation_ = 0;
+    const Value null_{};
+};
+
+} // namespace
+
 const std::vector<uint32_t>& DbfCursor::filtered() {
     if (!filtered_) {
-        // Decoding only the fields the filter reads keeps a scan of a large table fast.
+        // Decoding only the fields the filter reaches keeps a scan of a large table fast.
         std::vector<uint32_t> out;
-        Row row;
+        LazyRecord lazy(*table_);
         auto test = [&](uint32_t r) {
             const uint8_t* rec = table_->record(r);
             if (rec[0] == '*')
                 return;
-            table_->decodeSome(rec, row, filterFields_);
-            if (filter_->matches(row))
+            lazy.start(rec);
+            if (filter_->matches(lazy))
                 out.push_back(r);
         };
         if (ordered_)

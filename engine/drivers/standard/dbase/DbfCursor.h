@@ -45,7 +45,6 @@ private:
     std::string order_;
     std::optional<std::vector<uint32_t>> ordered_; // record numbers in index order
     const Filter* filter_ = nullptr;
-    std::vector<int> filterFields_;                  // the fields the filter looks at
     std::optional<std::vector<uint32_t>> filtered_;  // computed on first use
 };
 
