@@ -41,19 +41,6 @@ bool holdsPassword(const std::vector<AliasConfig>& aliases) {
 
 } // namespace
 
-bool sameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z') x -= 32;
-        if (y >= 'a' && y <= 'z') y -= 32;
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 void validateAlias(const AliasConfig& alias) {
     const std::string_view name = alias.name;
     if (trim(name).empty() || trim(name) != name)

@@ -3,6 +3,7 @@
 // driver's parameters as NAME=value lines. Blank lines and lines starting with "#" or ";"
 // are comments.
 #include "engine/Driver.h"
+#include "engine/NameCompare.h"
 
 #include <filesystem>
 #include <string>
@@ -30,8 +31,5 @@ std::vector<AliasConfig> readEngineConfig(const std::filesystem::path& file, boo
 // Writes through a temporary file in the same folder, flushed to disk and renamed over the
 // old one; mode 0600 when a parameter named PASSWORD has a value.
 void writeEngineConfig(const std::filesystem::path& file, const std::vector<AliasConfig>& aliases);
-
-// Case-insensitive comparison of alias and parameter names (ASCII letters).
-bool sameName(std::string_view a, std::string_view b);
 
 } // namespace vemo::engine

@@ -2,6 +2,7 @@
 #include "engine/DateText.h"
 #include "engine/EngineError.h"
 #include "engine/FilterLexer.h"
+#include "engine/NameCompare.h"
 
 #include <charconv>
 #include <cmath>
@@ -21,19 +22,6 @@ struct Parsed {
     Kind kind = Kind::Null;
     int depth = 1;
 };
-
-bool iequals(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z') x -= 32;
-        if (y >= 'a' && y <= 'z') y -= 32;
-        if (x != y)
-            return false;
-    }
-    return true;
-}
 
 Kind fieldKind(FieldType t) {
     switch (t) {
@@ -110,7 +98,7 @@ private:
     const FilterToken& peek() const { return tokens_[pos_]; }
     const FilterToken& take() { return tokens_[pos_ == tokens_.size() - 1 ? pos_ : pos_++]; }
     bool isKeyword(const FilterToken& t, const char* word) const {
-        return t.kind == FilterToken::Kind::Name && iequals(t.text, word);
+        return t.kind == FilterToken::Kind::Name && sameName(t.text, word);
     }
     bool isOp(const FilterToken& t, const char* op) const { return t.kind == FilterToken::Kind::Op && t.text == op; }
 
@@ -270,8 +258,8 @@ private:
             if (auto t = parseTimeText(text)) converted = *t;
             break;
         case Kind::Bool: {
-            if (iequals(text, "T") || iequals(text, "TRUE") || iequals(text, "Y") || iequals(text, "YES")) converted = true;
-            else if (iequals(text, "F") || iequals(text, "FALSE") || iequals(text, "N") || iequals(text, "NO")) converted = false;
+            if (sameName(text, "T") || sameName(text, "TRUE") || sameName(text, "Y") || sameName(text, "YES")) converted = true;
+            else if (sameName(text, "F") || sameName(text, "FALSE") || sameName(text, "N") || sameName(text, "NO")) converted = false;
             break;
         }
         default:
@@ -371,15 +359,15 @@ private:
         case FilterToken::Kind::Number:
             return number(t);
         case FilterToken::Kind::Name:
-            if (iequals(t.text, "NULL") || iequals(t.text, "BLANK"))
+            if (sameName(t.text, "NULL") || sameName(t.text, "BLANK"))
                 return Parsed{makeNode(FilterNode::Kind::Null, t.position), Kind::Null, 1};
-            if (iequals(t.text, "TRUE") || iequals(t.text, "FALSE")) {
+            if (sameName(t.text, "TRUE") || sameName(t.text, "FALSE")) {
                 Parsed p{makeNode(FilterNode::Kind::Literal, t.position), Kind::Bool, 1};
-                p.node->literal = iequals(t.text, "TRUE");
+                p.node->literal = sameName(t.text, "TRUE");
                 return p;
             }
             for (const char* word : {"AND", "OR", "NOT", "IS"})
-                if (iequals(t.text, word))
+                if (sameName(t.text, word))
                     filterError(text_, t.position, "'" + t.text + "' の前に値またはフィールド名が必要です。");
             [[fallthrough]];
         case FilterToken::Kind::QuotedName:
@@ -431,7 +419,7 @@ private:
 
 int findField(const std::vector<FieldDef>& fields, std::string_view name) {
     for (size_t i = 0; i < fields.size(); ++i)
-        if (iequals(fields[i].name, name))
+        if (sameName(fields[i].name, name))
             return static_cast<int>(i);
     return -1;
 }
