@@ -100,6 +100,7 @@ PgConnection::~PgConnection() { PQfinish(conn_); }
 
 // A connection lost earlier (server restarted) is tried once more before giving up.
 void PgConnection::ensureConnected() {
+    dropAhead();
     if (PQstatus(conn_) == CONNECTION_OK)
         return;
     PQreset(conn_);
@@ -117,29 +118,42 @@ std::string PgConnection::nullSafeEquals(const std::string& column, const std::s
     return column + " IS NOT DISTINCT FROM " + param;
 }
 
-static Result run(PGconn* conn, const std::string& sql, const std::vector<Value>& params) {
-    std::vector<std::string> texts(params.size());
-    std::vector<const char*> values(params.size());
-    std::vector<int> lengths(params.size()), formats(params.size());
-    for (size_t i = 0; i < params.size(); ++i) {
-        if (const auto* b = std::get_if<Bytes>(&params[i])) {
-            values[i] = reinterpret_cast<const char*>(b->data());
-            lengths[i] = static_cast<int>(b->size());
-            formats[i] = 1;
-            if (b->empty())
-                values[i] = "";
-            continue;
+namespace {
+
+// Parameters in the form libpq takes them: bytes in binary, everything else as text.
+struct PgParams {
+    explicit PgParams(const std::vector<Value>& params)
+        : texts(params.size()), values(params.size()), lengths(params.size()), formats(params.size()) {
+        for (size_t i = 0; i < params.size(); ++i) {
+            if (const auto* b = std::get_if<Bytes>(&params[i])) {
+                values[i] = reinterpret_cast<const char*>(b->data());
+                lengths[i] = static_cast<int>(b->size());
+                formats[i] = 1;
+                if (b->empty())
+                    values[i] = "";
+                continue;
+            }
+            auto t = paramText(params[i]);
+            if (!t)
+                continue;
+            texts[i] = std::move(*t);
+            values[i] = texts[i].c_str();
         }
-        auto t = paramText(params[i]);
-        if (!t)
-            continue;
-        texts[i] = std::move(*t);
-        values[i] = texts[i].c_str();
     }
-    Result r(PQexecParams(conn, sql.c_str(), static_cast<int>(params.size()), nullptr, values.data(),
-                          lengths.data(), formats.data(), 0));
-    auto status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
-    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
+    int count() const { return static_cast<int>(values.size()); }
+
+    std::vector<std::string> texts;
+    std::vector<const char*> values;
+    std::vector<int> lengths, formats;
+};
+
+bool succeeded(const Result& r) {
+    const auto status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+}
+
+Result checked(PGconn* conn, Result r) {
+    if (succeeded(r))
         return r;
     if (PQstatus(conn) != CONNECTION_OK)
         throw EngineError(ErrServer, "サーバーとの接続が切れました: " + trimmed(PQerrorMessage(conn)));
@@ -147,9 +161,61 @@ static Result run(PGconn* conn, const std::string& sql, const std::vector<Value>
     throw EngineError(codeForState(state ? state : ""), trimmed(r ? PQresultErrorMessage(r.get()) : PQerrorMessage(conn)));
 }
 
+Result run(PGconn* conn, const std::string& sql, const std::vector<Value>& params) {
+    PgParams p(params);
+    return checked(conn, Result(PQexecParams(conn, sql.c_str(), p.count(), nullptr, p.values.data(),
+                                             p.lengths.data(), p.formats.data(), 0)));
+}
+
+// The first result of a statement sent earlier, the rest (there are none for one SELECT)
+// read and dropped so that the connection is free again.
+Result collect(PGconn* conn) {
+    Result first;
+    while (PGresult* r = PQgetResult(conn)) {
+        if (first)
+            PQclear(r);
+        else
+            first.reset(r);
+    }
+    return first;
+}
+
+} // namespace
+
+void PgConnection::queryAhead(const std::string& sql, const std::vector<Value>& params) {
+    // Only outside a transaction: a failing early statement must not abort the caller's.
+    if (ahead_ || PQstatus(conn_) != CONNECTION_OK || PQtransactionStatus(conn_) != PQTRANS_IDLE)
+        return;
+    PgParams p(params);
+    if (!PQsendQueryParams(conn_, sql.c_str(), p.count(), nullptr, p.values.data(), p.lengths.data(),
+                           p.formats.data(), 0)) {
+        dropAhead();
+        return;
+    }
+    ahead_ = Ahead{sql, params};
+}
+
+void PgConnection::dropAhead() noexcept {
+    if (!ahead_)
+        return;
+    ahead_.reset();
+    while (PGresult* r = PQgetResult(conn_))
+        PQclear(r);
+}
+
 void PgConnection::query(const std::string& sql, const std::vector<Value>& params, const std::function<void(Row&&)>& onRow) {
-    ensureConnected();
-    Result r = run(conn_, sql, params);
+    Result r;
+    if (ahead_ && ahead_->sql == sql && ahead_->params == params) {
+        ahead_.reset();
+        r = collect(conn_);
+        // Anything but rows (a lost connection...) is left to the ordinary path below.
+        if (!succeeded(r))
+            r.reset();
+    }
+    if (!r) {
+        ensureConnected();
+        r = run(conn_, sql, params);
+    }
     const int rows = PQntuples(r.get()), cols = PQnfields(r.get());
     for (int i = 0; i < rows; ++i) {
         Row row(static_cast<size_t>(cols));
@@ -169,6 +235,7 @@ int64_t PgConnection::execute(const std::string& sql, const std::vector<Value>& 
 void PgConnection::begin() { execute("BEGIN", {}); }
 void PgConnection::commit() { execute("COMMIT", {}); }
 void PgConnection::rollback() noexcept {
+    dropAhead();
     if (PQstatus(conn_) == CONNECTION_OK)
         PQclear(PQexec(conn_, "ROLLBACK"));
 }

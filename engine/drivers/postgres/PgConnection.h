@@ -4,6 +4,7 @@
 #include "engine/drivers/sqlcommon/SqlConnection.h"
 
 #include <map>
+#include <optional>
 #include <string>
 
 struct pg_conn;
@@ -28,6 +29,7 @@ public:
     std::string nullSafeEquals(const std::string& column, const std::string& param, const FieldDef& field) const override;
     void query(const std::string& sql, const std::vector<Value>& params,
                const std::function<void(Row&&)>& onRow) override;
+    void queryAhead(const std::string& sql, const std::vector<Value>& params) override;
     int64_t execute(const std::string& sql, const std::vector<Value>& params) override;
     void begin() override;
     void commit() override;
@@ -40,9 +42,17 @@ public:
 
 private:
     void ensureConnected();
+    // Waits for a statement sent by queryAhead and drops its result.
+    void dropAhead() noexcept;
+
+    struct Ahead {
+        std::string sql;
+        std::vector<Value> params;
+    };
 
     pg_conn* conn_ = nullptr;
     std::map<unsigned, std::string> typeNames_;
+    std::optional<Ahead> ahead_;
 };
 
 } // namespace vemo::engine::sql

@@ -25,6 +25,10 @@ public:
 
     virtual void query(const std::string& sql, const std::vector<Value>& params,
                        const std::function<void(Row&&)>& onRow) = 0;
+    // A hint that query(sql, params) is likely to come next: a connection may start it now
+    // so that the server works while the caller is busy. Any other statement first discards
+    // the early one, so results are never older than the statements before them.
+    virtual void queryAhead(const std::string& sql, const std::vector<Value>& params) { (void)sql; (void)params; }
     // Rows changed.
     virtual int64_t execute(const std::string& sql, const std::vector<Value>& params) = 0;
 

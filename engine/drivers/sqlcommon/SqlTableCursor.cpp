@@ -164,7 +164,7 @@ std::vector<SqlTableCursor::CachedRow> SqlTableCursor::runSelect(const SqlBuilde
     return rows;
 }
 
-std::vector<SqlTableCursor::CachedRow> SqlTableCursor::fetch(const Row* after, bool reverse, int64_t offset, int64_t limit) {
+SqlBuilder SqlTableCursor::fetchStatement(const Row* after, bool reverse, int64_t offset, int64_t limit) const {
     SqlBuilder b(conn_);
     b << "SELECT " << selectList() << " FROM " << info_.qualifiedName;
     bool where = false;
@@ -180,7 +180,11 @@ std::vector<SqlTableCursor::CachedRow> SqlTableCursor::fetch(const Row* after, b
         b << " OFFSET ";
         b.bind(offset);
     }
-    auto rows = runSelect(b);
+    return b;
+}
+
+std::vector<SqlTableCursor::CachedRow> SqlTableCursor::fetch(const Row* after, bool reverse, int64_t offset, int64_t limit) {
+    auto rows = runSelect(fetchStatement(after, reverse, offset, limit));
     if (reverse)
         std::reverse(rows.begin(), rows.end());
     return rows;
@@ -208,7 +212,7 @@ bool SqlTableCursor::readWindow(int64_t pos, Row& row, RowId& id) const {
         return false;
     const CachedRow& r = window_[static_cast<size_t>(pos - windowStart_)];
     row = r.typed;
-    id = rowIdOf(r.raw);
+    assignRowId(r.raw, id);
     return true;
 }
 
@@ -224,6 +228,13 @@ bool SqlTableCursor::read(int64_t pos, Row& row, RowId& id) {
         Row last = window_.back().raw;
         window_ = fetch(&last, false, 0, streamPage_);
         windowStart_ = pos;
+        if (static_cast<int64_t>(window_.size()) == streamPage_) {
+            // Probably read on to the end (an export): the server prepares the next page
+            // while this one is read. The next fetch sends the same statement.
+            const int64_t next = std::clamp(streamPage_ * 2, kFirstStreamPage, kMaxStreamPage);
+            const SqlBuilder ahead = fetchStatement(&window_.back().raw, false, 0, next);
+            conn_.queryAhead(ahead.sql(), ahead.params());
+        }
         return readWindow(pos, row, id);
     }
     if (orderUnique_ && !window_.empty() && pos == windowStart_ - 1) {
@@ -258,11 +269,17 @@ bool SqlTableCursor::read(int64_t pos, Row& row, RowId& id) {
 
 RowId SqlTableCursor::rowIdOf(const Row& raw) const {
     RowId id;
+    assignRowId(raw, id);
+    return id;
+}
+
+// In place, so that reading on reuses the caller's storage rather than allocating.
+void SqlTableCursor::assignRowId(const Row& raw, RowId& id) const {
+    id.recno = -1;
     if (!info_.rowIdentity.empty() && raw.size() > info_.fields.size())
         if (const auto* n = std::get_if<int64_t>(&raw[info_.fields.size()]))
             id.recno = *n;
     id.key = raw;
-    return id;
 }
 
 

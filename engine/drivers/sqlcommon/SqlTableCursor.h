@@ -61,11 +61,13 @@ private:
     void appendSeek(SqlBuilder& b, const Row& raw, bool reverse) const;
     void appendOrderBy(SqlBuilder& b, bool reverse) const;
     void appendIdentity(SqlBuilder& b, const Row& raw) const;
+    SqlBuilder fetchStatement(const Row* after, bool reverse, int64_t offset, int64_t limit) const;
     std::vector<CachedRow> fetch(const Row* after, bool reverse, int64_t offset, int64_t limit);
     std::vector<CachedRow> runSelect(const SqlBuilder& b);
     bool rawMatches(const RowId& id, const Row& before) const;
     Row fullRaw(const RowId& id, const Row& before) const;
     RowId rowIdOf(const Row& raw) const;
+    void assignRowId(const Row& raw, RowId& id) const;
     void checkedWrite(const SqlBuilder& b);
     void appendUnchanged(SqlBuilder& b, const Row& old, bool rawValues) const;
     bool readWindow(int64_t pos, Row& row, RowId& id) const;
