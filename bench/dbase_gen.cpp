@@ -2,6 +2,7 @@
 // Japanese text (code page 932), and DIR/bench.csv with the same data for loading into SQLite.
 // Usage: bench_dbase_gen DIR [N]
 #include "engine/Drivers.h"
+#include "engine/drivers/standard/dbase/DbfCreate.h"
 #include "engine/EngineError.h"
 
 #include <cstdio>
@@ -13,15 +14,7 @@ using namespace vemo::engine;
 
 namespace {
 
-FieldDef fd(const char* name, const char* type, int size, int scale = 0) {
-    FieldDef f;
-    f.name = name;
-    f.nativeType = type;
-    f.size = size;
-    f.precision = size;
-    f.scale = scale;
-    return f;
-}
+using dbase::dbaseField;
 
 } // namespace
 
@@ -42,9 +35,10 @@ int main(int argc, char** argv) {
         std::error_code ec;
         std::filesystem::remove(dir / "BENCH.DBF", ec);
         auto db = makeStandardDriver()->connect("B", {{"PATH", dir.string()}, {"DEFAULT DRIVER", "DBASE"}}, {});
-        db->createTable("BENCH", {fd("ID", "N", 8), fd("NAME", "C", 20), fd("KANA", "C", 20), fd("PREF", "C", 10),
-                                  fd("CITY", "C", 12), fd("AGE", "N", 3), fd("AMOUNT", "N", 12, 2), fd("JOINED", "D", 8),
-                                  fd("ACTIVE", "L", 1), fd("CODE", "C", 10)},
+        db->createTable("BENCH", {dbaseField("ID", "N", 8), dbaseField("NAME", "C", 20), dbaseField("KANA", "C", 20),
+                                  dbaseField("PREF", "C", 10), dbaseField("CITY", "C", 12), dbaseField("AGE", "N", 3),
+                                  dbaseField("AMOUNT", "N", 12, 2), dbaseField("JOINED", "D", 8),
+                                  dbaseField("ACTIVE", "L", 1), dbaseField("CODE", "C", 10)},
                         {});
         auto c = db->openTable("BENCH", {});
         std::ofstream csv(dir / "bench.csv", std::ios::binary | std::ios::trunc);

@@ -4,6 +4,7 @@
 // second byte is an ASCII character, case-insensitive and partial comparisons, and an order.
 #include "DbaseTestUtil.h"
 #include "engine/Drivers.h"
+#include "engine/drivers/standard/dbase/DbfCreate.h"
 #include "engine/Filter.h"
 
 #include <gtest/gtest.h>
@@ -12,15 +13,7 @@ using namespace vemo::engine;
 
 namespace {
 
-FieldDef fd(const char* name, const char* type, int size, int scale = 0) {
-    FieldDef f;
-    f.name = name;
-    f.nativeType = type;
-    f.size = size;
-    f.precision = size;
-    f.scale = scale;
-    return f;
-}
+using vemo::engine::dbase::dbaseField;
 
 class FilterScanTest : public ::testing::Test {
 protected:
@@ -29,8 +22,9 @@ protected:
         IndexDef byName;
         byName.name = "NAME";
         byName.fields = "NAME";
-        db_->createTable("PEOPLE", {fd("NAME", "C", 12), fd("AGE", "N", 3), fd("RATE", "N", 8, 3), fd("BORN", "D", 8),
-                                    fd("OK", "L", 1)},
+        db_->createTable("PEOPLE", {dbaseField("NAME", "C", 12), dbaseField("AGE", "N", 3), dbaseField("RATE", "N", 8, 3),
+                                    dbaseField("BORN", "D", 8),
+                                    dbaseField("OK", "L", 1)},
                          {byName});
         auto c = db_->openTable("PEOPLE", {});
         const Value none;

@@ -1,6 +1,7 @@
 // Tables created and edited here, read back by python3-dbfread with the same values.
 #include "DbaseTestUtil.h"
 #include "engine/Drivers.h"
+#include "engine/drivers/standard/dbase/DbfCreate.h"
 #include "engine/EngineError.h"
 
 #include <gtest/gtest.h>
@@ -9,15 +10,7 @@ using namespace vemo::engine;
 
 namespace {
 
-FieldDef fd(const char* name, const char* type, int size, int scale = 0) {
-    FieldDef f;
-    f.name = name;
-    f.nativeType = type;
-    f.size = size;
-    f.precision = size;
-    f.scale = scale;
-    return f;
-}
+using vemo::engine::dbase::dbaseField;
 
 class WriteTest : public ::testing::Test {
 protected:
@@ -25,8 +18,9 @@ protected:
         db_ = makeStandardDriver()->connect("W", {{"PATH", dir_.path().string()}, {"DEFAULT DRIVER", "DBASE"}}, {});
     }
     void createPeople(const std::vector<IndexDef>& indexes = {}) {
-        db_->createTable("PEOPLE", {fd("NAME", "C", 12), fd("AGE", "N", 3), fd("RATE", "N", 8, 3), fd("BORN", "D", 8),
-                                    fd("OK", "L", 1), fd("NOTE", "M", 10)},
+        db_->createTable("PEOPLE", {dbaseField("NAME", "C", 12), dbaseField("AGE", "N", 3), dbaseField("RATE", "N", 8, 3),
+                                    dbaseField("BORN", "D", 8),
+                                    dbaseField("OK", "L", 1), dbaseField("NOTE", "M", 10)},
                          indexes);
     }
     std::string dump(const std::string& file) { return dbtest::runPython("dump_with_dbfread.py", (dir_ / file).string()); }
@@ -128,13 +122,13 @@ TEST_F(WriteTest, TwoCursorsAppendingKeepEachOthersRecords) {
 }
 
 TEST_F(WriteTest, CreateRefusesBadDefinitionsAndLeavesNoFiles) {
-    EXPECT_EQ(errorCode([&] { db_->createTable("BAD", {fd("1ABC", "C", 5)}, {}); }), ErrInvalidParam);
-    EXPECT_EQ(errorCode([&] { db_->createTable("BAD", {fd("A", "C", 300)}, {}); }), ErrInvalidParam);
-    EXPECT_EQ(errorCode([&] { db_->createTable("BAD", {fd("A", "C", 5), fd("a", "N", 3)}, {}); }), ErrInvalidParam);
+    EXPECT_EQ(errorCode([&] { db_->createTable("BAD", {dbaseField("1ABC", "C", 5)}, {}); }), ErrInvalidParam);
+    EXPECT_EQ(errorCode([&] { db_->createTable("BAD", {dbaseField("A", "C", 300)}, {}); }), ErrInvalidParam);
+    EXPECT_EQ(errorCode([&] { db_->createTable("BAD", {dbaseField("A", "C", 5), dbaseField("a", "N", 3)}, {}); }), ErrInvalidParam);
     IndexDef bad;
     bad.name = "X";
     bad.expression = "NOSUCH+A";
-    EXPECT_NE(errorCode([&] { db_->createTable("BAD", {fd("A", "C", 5), fd("NOTE", "M", 10)}, {bad}); }), 0);
+    EXPECT_NE(errorCode([&] { db_->createTable("BAD", {dbaseField("A", "C", 5), dbaseField("NOTE", "M", 10)}, {bad}); }), 0);
     EXPECT_TRUE(std::filesystem::is_empty(dir_.path()));
     createPeople();
     EXPECT_EQ(errorCode([&] { createPeople(); }), ErrInvalidParam) << "an existing table is never overwritten";

@@ -10,15 +10,7 @@
 namespace vemo::engine {
 namespace {
 
-FieldDef field(const char* name, const char* type, int size, int decimals = 0) {
-    FieldDef f;
-    f.name = name;
-    f.nativeType = type;
-    f.size = size;
-    f.precision = size;
-    f.scale = decimals;
-    return f;
-}
+using dbase::dbaseField;
 
 IndexDef tag(const char* name, const char* fields, const char* expression = "", bool unique = false) {
     IndexDef d;
@@ -52,10 +44,10 @@ void writeDbaseSample(const std::filesystem::path& dir) {
 
     if (missing(customers)) {
         dbase::createDbf(customers,
-                         {field("CUST_NO", "N", 6), field("NAME", "C", 40), field("KANA", "C", 40),
-                          field("ZIP", "C", 8), field("PREF", "C", 10), field("ADDRESS", "C", 60),
-                          field("TEL", "C", 14), field("SINCE", "D", 8), field("ACTIVE", "L", 1),
-                          field("CREDIT", "N", 12, 0), field("NOTE", "M", 10)},
+                         {dbaseField("CUST_NO", "N", 6), dbaseField("NAME", "C", 40), dbaseField("KANA", "C", 40),
+                          dbaseField("ZIP", "C", 8), dbaseField("PREF", "C", 10), dbaseField("ADDRESS", "C", 60),
+                          dbaseField("TEL", "C", 14), dbaseField("SINCE", "D", 8), dbaseField("ACTIVE", "L", 1),
+                          dbaseField("CREDIT", "N", 12, 0), dbaseField("NOTE", "M", 10)},
                          {});
         struct C {
             const char* name, *kana, *zip, *pref, *addr, *tel;
@@ -164,7 +156,9 @@ void writeDbaseSample(const std::filesystem::path& dir) {
     if (missing(items)) {
         dbase::createDbf(
             items,
-            {field("ITEM_NO", "C", 6), field("NAME", "C", 30), field("UNIT", "C", 4), field("PRICE", "N", 10, 0)}, {});
+            {dbaseField("ITEM_NO", "C", 6), dbaseField("NAME", "C", 30), dbaseField("UNIT", "C", 4),
+             dbaseField("PRICE", "N", 10, 0)},
+            {});
         std::vector<Row> rows;
         for (const auto& i : itemData)
             rows.push_back({std::string(i[0]), std::string(i[1]), std::string(i[2]), int64_t(std::stoll(i[3]))});
@@ -173,9 +167,9 @@ void writeDbaseSample(const std::filesystem::path& dir) {
 
     if (missing(orders)) {
         dbase::createDbf(orders,
-                         {field("ORDER_NO", "N", 8), field("CUST_NO", "N", 6), field("ORDER_DATE", "D", 8),
-                          field("ITEM_NO", "C", 6), field("QTY", "N", 6), field("AMOUNT", "N", 12, 0),
-                          field("SHIPPED", "L", 1), field("REMARK", "C", 40)},
+                         {dbaseField("ORDER_NO", "N", 8), dbaseField("CUST_NO", "N", 6), dbaseField("ORDER_DATE", "D", 8),
+                          dbaseField("ITEM_NO", "C", 6), dbaseField("QTY", "N", 6), dbaseField("AMOUNT", "N", 12, 0),
+                          dbaseField("SHIPPED", "L", 1), dbaseField("REMARK", "C", 40)},
                          {});
         const int prices[] = {120, 120, 3200, 850, 24800, 15800};
         std::vector<Row> rows;

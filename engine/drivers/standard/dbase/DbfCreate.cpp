@@ -13,6 +13,16 @@
 #include <set>
 
 namespace vemo::engine::dbase {
+
+FieldDef dbaseField(const char* name, const char* type, int size, int decimals) {
+    FieldDef f;
+    f.name = name;
+    f.nativeType = type;
+    f.size = size;
+    f.precision = size;
+    f.scale = decimals;
+    return f;
+}
 namespace {
 
 struct Column {

@@ -7,6 +7,10 @@
 
 namespace vemo::engine::dbase {
 
+// A field described as dBASE describes it: its type letter ("C", "N", "D", "L", "M" ...),
+// width, and decimals for numbers.
+FieldDef dbaseField(const char* name, const char* type, int size, int decimals = 0);
+
 // Fails with ErrInvalidParam for definitions dBASE cannot hold, and when the file exists.
 // On failure no file of the table is left behind.
 void createDbf(const std::filesystem::path& file, const std::vector<FieldDef>& fields,
