@@ -3,15 +3,17 @@
 // peak resident memory, for bench/sql.sh to compare with the databases' own tools.
 //   bench_sql SQLITE FILE TABLE CSVFILE
 //   bench_sql POSTGRESQL SOCKETDIR PORT TABLE CSVFILE
-#include "engine/CsvFormat.h"
+#include "engine/CsvExport.h"
 #include "engine/Drivers.h"
 #include "engine/Filter.h"
+#include "engine/Session.h"
+#include "engine/Table.h"
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <iostream>
+#include <filesystem>
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace vemo::engine;
 
@@ -76,17 +78,22 @@ int main(int argc, char** argv) {
                 cursor->read(i, row, id);
             cursor->setFilter(nullptr);
         });
-        timed("export_csv", [&] {
-            std::ofstream out(csv, std::ios::binary);
-            std::vector<std::string> texts;
-            const auto& fields = cursor->fields();
-            for (int64_t i = 0; cursor->read(i, row, id); ++i) {
-                texts.resize(row.size());
-                for (size_t c = 0; c < row.size(); ++c)
-                    texts[c] = valueToText(row[c], fields[c].type);
-                out << csvLine(texts, fields) << "\r\n";
-            }
-        });
+        // The export as the table window and the tool run it: a dataset of a session alias.
+        cursor.reset();
+        db.reset();
+        const auto config = std::filesystem::temp_directory_path() / ("bench-sql-" + std::to_string(::getpid()) + ".cfg");
+        Session session(config);
+        registerBuiltinDrivers(session);
+        std::vector<std::string> lines;
+        for (const auto& [name, value] : params)
+            lines.push_back(name + "=" + value);
+        session.addAlias("BENCH", driverName, lines);
+        Table dataset(session);
+        dataset.setDatabaseName("BENCH");
+        dataset.setTableName(table);
+        dataset.open();
+        timed("export_csv", [&] { exportCsv(dataset, csv); });
+        dataset.close();
         rusage usage{};
         getrusage(RUSAGE_SELF, &usage);
         std::printf("rows %lld\nmax_rss_kb %ld\n", static_cast<long long>(total), usage.ru_maxrss);

@@ -3,6 +3,7 @@
 #include "engine/CsvFormat.h"
 #include "engine/EngineError.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -78,26 +79,25 @@ bool writeCsv(Table& table, const std::function<void(const std::string&)>& sink,
         throw EngineError(ErrInvalidParam, "テーブルが開かれていません。");
     const std::vector<FieldDef> fields = table.fieldDefs();
     const int64_t total = table.recordCount();
-    Row row;
-    std::vector<std::string> texts(fields.size());
     std::string chunk;
     constexpr int64_t kStep = 4096;
     if (progress && !progress(0, total))
         return false;
-    for (int64_t i = 0; i < total; ++i) {
-        if (!table.rowAt(i, row))
-            break; // the table shrank under us: write what is there
-        for (size_t f = 0; f < fields.size(); ++f)
-            texts[f] = f < row.size() ? valueToText(row[f], fields[f].type) : std::string{};
-        chunk += csvLine(texts, fields);
+    int64_t done = 0;
+    // Records added meanwhile are written too; the count shown stops at the total.
+    const bool finished = table.scanRows([&](const Row& row) {
+        appendCsvLine(chunk, row, fields);
         chunk += "\r\n";
-        if ((i + 1) % kStep == 0) {
+        if (++done % kStep == 0) {
             sink(encodeForLocale(chunk));
             chunk.clear();
-            if (progress && !progress(i + 1, total))
+            if (progress && !progress(std::min(done, total), total))
                 return false;
         }
-    }
+        return true;
+    });
+    if (!finished)
+        return false;
     sink(encodeForLocale(chunk));
     if (progress)
         progress(total, total);

@@ -19,4 +19,20 @@ std::string csvLine(const std::vector<std::string>& texts, const std::vector<Fie
     return line;
 }
 
+void appendCsvLine(std::string& out, const Row& row, const std::vector<FieldDef>& fields) {
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (i)
+            out += ',';
+        static const Value none;
+        const Value& v = i < row.size() ? row[i] : none;
+        if (isBareIntegerType(fields[i].type)) {
+            appendValueText(out, v, fields[i].type);
+        } else {
+            out += '"';
+            appendValueText(out, v, fields[i].type);
+            out += '"';
+        }
+    }
+}
+
 } // namespace vemo::engine

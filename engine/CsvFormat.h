@@ -13,5 +13,7 @@ namespace vemo::engine {
 
 // One line without its line end, from the values as text.
 std::string csvLine(const std::vector<std::string>& texts, const std::vector<FieldDef>& fields);
+// The line of a record (valueToText of each value) appended to out, without its line end.
+void appendCsvLine(std::string& out, const Row& row, const std::vector<FieldDef>& fields);
 
 } // namespace vemo::engine

@@ -6,6 +6,7 @@
 #include "engine/Value.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,18 @@ public:
 
     // Record at position pos (0-based) in the current order. Returns false past the end.
     virtual bool read(int64_t pos, Row& row, RowId& id) = 0;
+
+    // Hands every record, from the first in the current order, to onRow until it returns
+    // false (scan then returns false) or the records end. For whole passes such as an
+    // export; a driver that can read an order in one go overrides it.
+    virtual bool scan(const std::function<bool(const Row&)>& onRow) {
+        Row row;
+        RowId id;
+        for (int64_t pos = 0; read(pos, row, id); ++pos)
+            if (!onRow(row))
+                return false;
+        return true;
+    }
 
     // Position of a record in the current order, -1 when it is not there.
     virtual int64_t positionOf(const RowId& id) = 0;

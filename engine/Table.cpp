@@ -223,6 +223,21 @@ bool Table::rowAt(int64_t position, Row& row) {
     return d->readView(position, row, ignored);
 }
 
+bool Table::scanRows(const std::function<bool(const Row&)>& onRow) {
+    d->requireOpen();
+    // The driver's own pass serves when the view is exactly the cursor's records.
+    const bool cursorOnly = !d->listed && !d->ghost &&
+                            std::none_of(d->pending.begin(), d->pending.end(), [](const PendingUpdate& p) { return !p.applied; });
+    if (cursorOnly)
+        return d->cursor->scan(onRow);
+    Row row;
+    RowId id;
+    for (int64_t i = 0; d->readView(i, row, id); ++i)
+        if (!onRow(row))
+            return false;
+    return true;
+}
+
 // ---------------------------------------------------------------- current record
 
 const Value& Table::fieldValue(int field) const {

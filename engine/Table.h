@@ -72,6 +72,9 @@ public:
 
     // Random access for grids without moving the current record. Returns false past the end.
     bool rowAt(int64_t position, Row& row);
+    // Every visible record in order, as rowAt gives them, handed to onRow until it returns
+    // false (then false is returned). Quicker than rowAt for a whole pass.
+    bool scanRows(const std::function<bool(const Row&)>& onRow);
 
     // --- current record
     const Value& fieldValue(int field) const;

@@ -225,25 +225,67 @@ std::string timeText(const Time& t) {
 
 std::string dateTimeText(const DateTime& t) { return dateText(t.date) + " " + timeText(t.time); }
 
-std::string valueToText(const Value& v, FieldType type) {
+namespace {
+
+// Two digits of n (0..99).
+void appendTwoDigits(std::string& out, int n) {
+    out += static_cast<char>('0' + n / 10);
+    out += static_cast<char>('0' + n % 10);
+}
+
+void appendDateText(std::string& out, const Date& d) {
+    if (d.year < 0 || d.year > 9999 || d.month < 0 || d.month > 99 || d.day < 0 || d.day > 99) {
+        out += dateText(d);
+        return;
+    }
+    appendTwoDigits(out, d.year / 100);
+    appendTwoDigits(out, d.year % 100);
+    out += '/';
+    appendTwoDigits(out, d.month);
+    out += '/';
+    appendTwoDigits(out, d.day);
+}
+
+} // namespace
+
+void appendValueText(std::string& out, const Value& v, FieldType type) {
     if (isNull(v))
-        return {};
-    if (isBinaryType(type) || std::holds_alternative<Bytes>(v))
-        return "(BLOB)";
-    return std::visit(
-        [](const auto& x) -> std::string {
+        return;
+    if (isBinaryType(type) || std::holds_alternative<Bytes>(v)) {
+        out += "(BLOB)";
+        return;
+    }
+    std::visit(
+        [&out](const auto& x) {
             using T = std::decay_t<decltype(x)>;
-            if constexpr (std::is_same_v<T, bool>) return x ? "True" : "False";
-            else if constexpr (std::is_same_v<T, int64_t>) return std::to_string(x);
-            else if constexpr (std::is_same_v<T, double>) return doubleText(x);
-            else if constexpr (std::is_same_v<T, Decimal>) return x.text;
-            else if constexpr (std::is_same_v<T, std::string>) return x;
-            else if constexpr (std::is_same_v<T, Date>) return dateText(x);
-            else if constexpr (std::is_same_v<T, Time>) return timeText(x);
-            else if constexpr (std::is_same_v<T, DateTime>) return dateTimeText(x);
-            else return {};
+            if constexpr (std::is_same_v<T, bool>) {
+                out += x ? "True" : "False";
+            } else if constexpr (std::is_same_v<T, int64_t>) {
+                char buf[24];
+                out.append(buf, std::to_chars(buf, buf + sizeof buf, x).ptr);
+            } else if constexpr (std::is_same_v<T, double>) {
+                out += doubleText(x);
+            } else if constexpr (std::is_same_v<T, Decimal>) {
+                out += x.text;
+            } else if constexpr (std::is_same_v<T, std::string>) {
+                out += x;
+            } else if constexpr (std::is_same_v<T, Date>) {
+                appendDateText(out, x);
+            } else if constexpr (std::is_same_v<T, Time>) {
+                out += timeText(x);
+            } else if constexpr (std::is_same_v<T, DateTime>) {
+                appendDateText(out, x.date);
+                out += ' ';
+                out += timeText(x.time);
+            }
         },
         v);
+}
+
+std::string valueToText(const Value& v, FieldType type) {
+    std::string out;
+    appendValueText(out, v, type);
+    return out;
 }
 
 Value valueFromText(const std::string& text, FieldType type) {

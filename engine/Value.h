@@ -42,6 +42,8 @@ inline bool isNull(const Value& v) { return std::holds_alternative<std::monostat
 // "yyyy/mm/dd hh:mm:ss", booleans "True"/"False", null as empty text, memos as their text,
 // binary values as "(BLOB)".
 std::string valueToText(const Value& v, FieldType type);
+// The same text appended to out, for callers that build long text such as an export.
+void appendValueText(std::string& out, const Value& v, FieldType type);
 
 // Parses text typed by a user into a value of the field's type. Empty text is null.
 // Throws EngineError(ErrConvert) naming the type when the text does not convert.

@@ -100,6 +100,9 @@ PgConnection::~PgConnection() { PQfinish(conn_); }
 
 // A connection lost earlier (server restarted) is tried once more before giving up.
 void PgConnection::ensureConnected() {
+    // libpq would silently drop the batch a stream is waiting for.
+    if (streaming_)
+        throw EngineError(ErrGeneral, "サーバーからテーブルを読んでいる間は、同じ接続で他の SQL 文を実行できません。");
     dropAhead();
     if (PQstatus(conn_) == CONNECTION_OK)
         return;
@@ -184,7 +187,7 @@ Result collect(PGconn* conn) {
 
 void PgConnection::queryAhead(const std::string& sql, const std::vector<Value>& params) {
     // Only outside a transaction: a failing early statement must not abort the caller's.
-    if (ahead_ || PQstatus(conn_) != CONNECTION_OK || PQtransactionStatus(conn_) != PQTRANS_IDLE)
+    if (ahead_ || streaming_ || PQstatus(conn_) != CONNECTION_OK || PQtransactionStatus(conn_) != PQTRANS_IDLE)
         return;
     PgParams p(params);
     if (!PQsendQueryParams(conn_, sql.c_str(), p.count(), nullptr, p.values.data(), p.lengths.data(),
@@ -223,6 +226,76 @@ void PgConnection::query(const std::string& sql, const std::vector<Value>& param
             if (!PQgetisnull(r.get(), i, c))
                 row[c] = std::string(PQgetvalue(r.get(), i, c), static_cast<size_t>(PQgetlength(r.get(), i, c)));
         onRow(std::move(row));
+    }
+}
+
+// A cursor read in batches keeps memory bounded whatever the size of the result; the next
+// batch is asked for before the current one is handed on, so the server works meanwhile.
+// Outside a transaction the pass runs in a read-only one of its own: one snapshot, nothing
+// held afterwards.
+bool PgConnection::stream(const std::string& sql, const std::vector<Value>& params, const std::vector<FieldDef>& fields,
+                          const std::function<bool(const Row&)>& onRow) {
+    ensureConnected();
+    const bool ownTransaction = PQtransactionStatus(conn_) == PQTRANS_IDLE;
+    if (ownTransaction)
+        exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+    struct Finish {
+        PgConnection& c;
+        bool ownTransaction;
+        bool declared = false;
+        ~Finish() {
+            if (c.streaming_) {
+                while (PGresult* r = PQgetResult(c.conn_))
+                    PQclear(r);
+                c.streaming_ = false;
+            }
+            if (PQstatus(c.conn_) != CONNECTION_OK)
+                return;
+            if (ownTransaction)
+                PQclear(PQexec(c.conn_, "ROLLBACK"));
+            else if (declared && PQtransactionStatus(c.conn_) == PQTRANS_INTRANS)
+                PQclear(PQexec(c.conn_, "CLOSE vemo_stream"));
+        }
+    } finish{*this, ownTransaction};
+    run(conn_, "DECLARE vemo_stream NO SCROLL CURSOR FOR " + sql, params);
+    finish.declared = true;
+
+    // Types the generic text conversion does not know.
+    std::vector<bool> special(fields.size());
+    for (size_t i = 0; i < fields.size(); ++i)
+        special[i] = fields[i].nativeType == "bytea" || fields[i].nativeType == "money";
+    const char* const fetch = "FETCH 8192 FROM vemo_stream";
+    auto sendFetch = [&] {
+        if (!PQsendQuery(conn_, fetch))
+            throw EngineError(ErrServer, "サーバーとの接続が切れました: " + trimmed(PQerrorMessage(conn_)));
+        streaming_ = true;
+    };
+    sendFetch();
+    Row row(fields.size());
+    for (;;) {
+        Result batch = collect(conn_);
+        streaming_ = false;
+        batch = checked(conn_, std::move(batch));
+        const int rows = PQntuples(batch.get());
+        if (rows == 0)
+            return true;
+        sendFetch();
+        const int cols = std::min(PQnfields(batch.get()), static_cast<int>(fields.size()));
+        for (int i = 0; i < rows; ++i) {
+            for (int c = 0; c < cols; ++c) {
+                if (PQgetisnull(batch.get(), i, c)) {
+                    row[c] = std::monostate{};
+                    continue;
+                }
+                const std::string_view text(PQgetvalue(batch.get(), i, c), static_cast<size_t>(PQgetlength(batch.get(), i, c)));
+                if (special[c])
+                    row[c] = toTyped(std::string(text), fields[c]);
+                else
+                    assignFromText(row[c], text, fields[c]);
+            }
+            if (!onRow(row))
+                return false;
+        }
     }
 }
 

@@ -29,6 +29,8 @@ public:
     std::string nullSafeEquals(const std::string& column, const std::string& param, const FieldDef& field) const override;
     void query(const std::string& sql, const std::vector<Value>& params,
                const std::function<void(Row&&)>& onRow) override;
+    bool stream(const std::string& sql, const std::vector<Value>& params, const std::vector<FieldDef>& fields,
+                const std::function<bool(const Row&)>& onRow) override;
     void queryAhead(const std::string& sql, const std::vector<Value>& params) override;
     int64_t execute(const std::string& sql, const std::vector<Value>& params) override;
     void begin() override;
@@ -53,6 +55,7 @@ private:
     pg_conn* conn_ = nullptr;
     std::map<unsigned, std::string> typeNames_;
     std::optional<Ahead> ahead_;
+    bool streaming_ = false; // a stream's batch is on its way; no other statement may start
 };
 
 } // namespace vemo::engine::sql

@@ -8,12 +8,84 @@
 
 namespace vemo::engine::sql {
 
+void assignFromText(Value& slot, std::string_view text, const FieldDef& field) {
+    auto keepText = [&] {
+        if (auto* s = std::get_if<std::string>(&slot))
+            s->assign(text);
+        else
+            slot = std::string(text);
+    };
+    switch (field.type) {
+    case FieldType::String: case FieldType::FixedChar: case FieldType::WideString:
+    case FieldType::Memo: case FieldType::FmtMemo: case FieldType::Unknown:
+        keepText();
+        return;
+    case FieldType::Smallint: case FieldType::Integer: case FieldType::Word:
+    case FieldType::LargeInt: case FieldType::AutoInc:
+        if (auto v = parseInt(text))
+            slot = *v;
+        else
+            keepText();
+        return;
+    case FieldType::Float: case FieldType::Currency:
+        if (auto v = parseDouble(text))
+            slot = *v;
+        else
+            keepText();
+        return;
+    case FieldType::BCD:
+        if (isDecimalText(text))
+            slot = Decimal{std::string(text)};
+        else
+            keepText();
+        return;
+    case FieldType::Boolean: {
+        auto is = [&](const char* word) {
+            return text.size() == std::strlen(word) && strncasecmp(text.data(), word, text.size()) == 0;
+        };
+        if (is("t") || is("true") || is("1") || is("y"))
+            slot = true;
+        else if (is("f") || is("false") || is("0") || is("n"))
+            slot = false;
+        else
+            keepText();
+        return;
+    }
+    case FieldType::Date:
+        if (auto v = parseIsoDate(text))
+            slot = *v;
+        else
+            keepText();
+        return;
+    case FieldType::Time:
+        if (auto v = parseIsoTime(text))
+            slot = *v;
+        else
+            keepText();
+        return;
+    case FieldType::DateTime:
+        if (auto v = parseIsoDateTime(text))
+            slot = *v;
+        else
+            keepText();
+        return;
+    default:
+        slot = Bytes(text.begin(), text.end());
+        return;
+    }
+}
+
 // A value that does not fit its declared type is kept as it is rather than lost: SQLite
 // lets any column hold anything.
 Value SqlConnection::toTyped(const Value& raw, const FieldDef& field) const {
     if (isNull(raw))
         return raw;
-    const auto* text = std::get_if<std::string>(&raw);
+    if (const auto* text = std::get_if<std::string>(&raw)) {
+        Value typed;
+        assignFromText(typed, *text, field);
+        return typed;
+    }
+    // Numbers and bytes (SQLite storage classes).
     const auto* i = std::get_if<int64_t>(&raw);
     const auto* d = std::get_if<double>(&raw);
     switch (field.type) {
@@ -30,56 +102,26 @@ Value SqlConnection::toTyped(const Value& raw, const FieldDef& field) const {
     case FieldType::LargeInt: case FieldType::AutoInc:
         if (d && std::trunc(*d) == *d && std::fabs(*d) < 9.2e18)
             return static_cast<int64_t>(*d);
-        if (text)
-            if (auto v = parseInt(*text))
-                return *v;
         return raw;
     case FieldType::Float: case FieldType::Currency:
         if (i)
             return static_cast<double>(*i);
-        if (text)
-            if (auto v = parseDouble(*text))
-                return *v;
         return raw;
     case FieldType::BCD:
         if (i)
             return Decimal{std::to_string(*i)};
         if (d)
             return Decimal{doubleText(*d)};
-        if (text && isDecimalText(*text))
-            return Decimal{*text};
         return raw;
     case FieldType::Boolean:
         if (i)
             return *i != 0;
         if (d)
             return *d != 0;
-        if (text) {
-            const char* t = text->c_str();
-            if (!strcasecmp(t, "t") || !strcasecmp(t, "true") || !strcmp(t, "1") || !strcasecmp(t, "y"))
-                return true;
-            if (!strcasecmp(t, "f") || !strcasecmp(t, "false") || !strcmp(t, "0") || !strcasecmp(t, "n"))
-                return false;
-        }
         return raw;
-    case FieldType::Date:
-        if (text)
-            if (auto v = parseIsoDate(*text))
-                return *v;
-        return raw;
-    case FieldType::Time:
-        if (text)
-            if (auto v = parseIsoTime(*text))
-                return *v;
-        return raw;
-    case FieldType::DateTime:
-        if (text)
-            if (auto v = parseIsoDateTime(*text))
-                return *v;
+    case FieldType::Date: case FieldType::Time: case FieldType::DateTime:
         return raw;
     default:
-        if (text)
-            return Bytes(text->begin(), text->end());
         if (i)
             return std::to_string(*i);
         if (d)

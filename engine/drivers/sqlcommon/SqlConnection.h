@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vemo::engine::sql {
@@ -25,6 +26,11 @@ public:
 
     virtual void query(const std::string& sql, const std::vector<Value>& params,
                        const std::function<void(Row&&)>& onRow) = 0;
+    // Runs a query and hands every row, its first columns converted to `fields` as toTyped
+    // would, to onRow until it returns false (stream then returns false). Rows are read as
+    // the server delivers them, so memory stays bounded however long the result is.
+    virtual bool stream(const std::string& sql, const std::vector<Value>& params,
+                        const std::vector<FieldDef>& fields, const std::function<bool(const Row&)>& onRow) = 0;
     // A hint that query(sql, params) is likely to come next: a connection may start it now
     // so that the server works while the caller is busy. Any other statement first discards
     // the early one, so results are never older than the statements before them.
@@ -41,6 +47,10 @@ public:
     // The result columns a query would give, without fetching its rows.
     virtual std::vector<FieldDef> describe(const std::string& sql, const std::vector<Value>& params) = 0;
 };
+
+// Stores the value of a column delivered as text into slot, as toTyped would convert it;
+// a slot holding text already keeps its storage.
+void assignFromText(Value& slot, std::string_view text, const FieldDef& field);
 
 // Rolls back unless committed.
 class Transaction {

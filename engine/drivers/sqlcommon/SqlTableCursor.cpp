@@ -267,6 +267,16 @@ bool SqlTableCursor::read(int64_t pos, Row& row, RowId& id) {
     return readWindow(pos, row, id);
 }
 
+// One statement for the whole order, read as the server sends it, instead of pages.
+bool SqlTableCursor::scan(const std::function<bool(const Row&)>& onRow) {
+    SqlBuilder b(conn_);
+    b << "SELECT " << selectList() << " FROM " << info_.qualifiedName;
+    bool where = false;
+    appendFilter(b, where);
+    appendOrderBy(b, false);
+    return conn_.stream(b.sql(), b.params(), info_.fields, onRow);
+}
+
 RowId SqlTableCursor::rowIdOf(const Row& raw) const {
     RowId id;
     assignRowId(raw, id);

@@ -32,6 +32,7 @@ public:
     bool setFilter(const Filter* filter) override;
     int64_t count() override;
     bool read(int64_t pos, Row& row, RowId& id) override;
+    bool scan(const std::function<bool(const Row&)>& onRow) override;
     int64_t positionOf(const RowId& id) override;
     void refresh() override { invalidate(); }
     RowId insert(const Row& values) override;

@@ -4,6 +4,7 @@
 #include "engine/drivers/sqlcommon/SqlText.h"
 #include "engine/drivers/sqlite/SqliteTypes.h"
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <sqlite3.h>
@@ -134,39 +135,65 @@ std::vector<FieldDef> SqliteConnection::describe(const std::string& sql, const s
     return fields;
 }
 
+namespace {
+
+// Column i of the current row by its storage class.
+Value columnValue(sqlite3_stmt* st, int i) {
+    switch (sqlite3_column_type(st, i)) {
+    case SQLITE_INTEGER: return static_cast<int64_t>(sqlite3_column_int64(st, i));
+    case SQLITE_FLOAT: return sqlite3_column_double(st, i);
+    case SQLITE_TEXT:
+        return std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, i)),
+                           static_cast<size_t>(sqlite3_column_bytes(st, i)));
+    case SQLITE_BLOB: {
+        const auto* p = static_cast<const uint8_t*>(sqlite3_column_blob(st, i));
+        return Bytes(p, p + sqlite3_column_bytes(st, i));
+    }
+    default: return {};
+    }
+}
+
+} // namespace
+
 void SqliteConnection::query(const std::string& sql, const std::vector<Value>& params,
                              const std::function<void(Row&&)>& onRow) {
     Statement st(prepareOne(db_, sql));
     sqlite3_stmt* raw = st.get();
     bindAll(db_, raw, params);
     const int n = sqlite3_column_count(raw);
-    for (;;) {
-        int rc = sqlite3_step(raw);
-        if (rc == SQLITE_DONE)
-            break;
+    for (int rc; (rc = sqlite3_step(raw)) != SQLITE_DONE;) {
         if (rc != SQLITE_ROW)
             fail(rc, "");
         Row row;
         row.reserve(n);
-        for (int i = 0; i < n; ++i) {
-            switch (sqlite3_column_type(raw, i)) {
-            case SQLITE_INTEGER: row.emplace_back(static_cast<int64_t>(sqlite3_column_int64(raw, i))); break;
-            case SQLITE_FLOAT: row.emplace_back(sqlite3_column_double(raw, i)); break;
-            case SQLITE_TEXT: {
-                const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(raw, i));
-                row.emplace_back(std::string(t, static_cast<size_t>(sqlite3_column_bytes(raw, i))));
-                break;
-            }
-            case SQLITE_BLOB: {
-                const auto* p = static_cast<const uint8_t*>(sqlite3_column_blob(raw, i));
-                row.emplace_back(Bytes(p, p + sqlite3_column_bytes(raw, i)));
-                break;
-            }
-            default: row.emplace_back(); break;
-            }
-        }
+        for (int i = 0; i < n; ++i)
+            row.push_back(columnValue(raw, i));
         onRow(std::move(row));
     }
+}
+
+bool SqliteConnection::stream(const std::string& sql, const std::vector<Value>& params,
+                              const std::vector<FieldDef>& fields, const std::function<bool(const Row&)>& onRow) {
+    Statement st(prepareOne(db_, sql));
+    sqlite3_stmt* raw = st.get();
+    bindAll(db_, raw, params);
+    const int n = std::min(sqlite3_column_count(raw), static_cast<int>(fields.size()));
+    Row row(static_cast<size_t>(n));
+    for (int rc; (rc = sqlite3_step(raw)) != SQLITE_DONE;) {
+        if (rc != SQLITE_ROW)
+            fail(rc, "");
+        for (int i = 0; i < n; ++i) {
+            if (sqlite3_column_type(raw, i) == SQLITE_TEXT)
+                assignFromText(row[i], std::string_view(reinterpret_cast<const char*>(sqlite3_column_text(raw, i)),
+                                                        static_cast<size_t>(sqlite3_column_bytes(raw, i))),
+                               fields[i]);
+            else
+                row[i] = toTyped(columnValue(raw, i), fields[i]);
+        }
+        if (!onRow(row))
+            return false;
+    }
+    return true;
 }
 
 int64_t SqliteConnection::execute(const std::string& sql, const std::vector<Value>& params) {

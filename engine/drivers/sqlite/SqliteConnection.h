@@ -22,6 +22,8 @@ public:
     }
     void query(const std::string& sql, const std::vector<Value>& params,
                const std::function<void(Row&&)>& onRow) override;
+    bool stream(const std::string& sql, const std::vector<Value>& params, const std::vector<FieldDef>& fields,
+                const std::function<bool(const Row&)>& onRow) override;
     int64_t execute(const std::string& sql, const std::vector<Value>& params) override;
     void begin() override;
     void commit() override;

@@ -257,29 +257,14 @@ TEST_F(PostgresDriverTest, PagesFollowTheIndexOrderWithNullsBothWays) {
 
 namespace {
 
-// The records as CSV lines, read from the first position on (the way an export reads).
-std::vector<std::string> csvReadingOn(Cursor& c) {
-    std::vector<std::string> lines, texts(c.fields().size());
-    Row row;
-    RowId id;
-    for (int64_t pos = 0; c.read(pos, row, id); ++pos) {
-        for (size_t f = 0; f < texts.size(); ++f)
-            texts[f] = f < row.size() ? valueToText(row[f], c.fields()[f].type) : std::string{};
-        lines.push_back(csvLine(texts, c.fields()));
-    }
-    return lines;
-}
-
 // The same lines read one position at a time from the last record back.
 std::vector<std::string> csvReadingBack(Cursor& c) {
-    std::vector<std::string> lines, texts(c.fields().size());
+    std::vector<std::string> lines;
     Row row;
     RowId id;
     for (int64_t pos = c.count() - 1; pos >= 0; --pos) {
         EXPECT_TRUE(c.read(pos, row, id)) << "position " << pos;
-        for (size_t f = 0; f < texts.size(); ++f)
-            texts[f] = f < row.size() ? valueToText(row[f], c.fields()[f].type) : std::string{};
-        lines.push_back(csvLine(texts, c.fields()));
+        lines.push_back(csvText(row, c.fields()));
     }
     std::reverse(lines.begin(), lines.end());
     return lines;
@@ -310,9 +295,59 @@ TEST_F(PostgresDriverTest, ReadingOnGivesTheSameRecordsAsReadingOneByOne) {
             ASSERT_GT(on.size(), 1000u); // past several pages
             c->refresh();
             EXPECT_TRUE(on == csvReadingBack(*c));
+            EXPECT_TRUE(on == csvScanning(*c)); // one statement, read in batches
             c->setFilter(nullptr);
         }
     }
+}
+
+// A pass that stops early, fails in its caller, or runs inside a transaction the user
+// began leaves the connection as it found it.
+TEST_F(PostgresDriverTest, AOnePassScanLeavesTheConnectionAsItFoundIt) {
+    run("CREATE TABLE s (id integer PRIMARY KEY, v integer); INSERT INTO s SELECT i, i FROM generate_series(1, 20000) i");
+    auto db = connect();
+    auto c = db->openTable("s", {});
+    auto other = db->openTable("s", {}); // the same connection
+    int64_t seen = 0;
+    EXPECT_FALSE(c->scan([&](const Row&) { return ++seen < 10000; }));
+    EXPECT_EQ(seen, 10000);
+    // No transaction is left open: a write commits and another session sees it.
+    Row row;
+    RowId id;
+    ASSERT_TRUE(other->read(0, row, id));
+    Row after = row;
+    after[1] = int64_t{-5};
+    other->update(id, row, after);
+    PGconn* watcher = PQconnectdb(("host=" + env("PGHOST") + " port=" + env("PGPORT") + " dbname=postgres user=postgres").c_str());
+    auto watched = [&] {
+        PGresult* r = PQexec(watcher, ("SELECT v FROM " + quoted + ".s WHERE id = 1").c_str());
+        std::string v = PQntuples(r) ? PQgetvalue(r, 0, 0) : "";
+        PQclear(r);
+        return v;
+    };
+    EXPECT_EQ(watched(), "-5");
+
+    // Another statement on the connection while a batch is on its way is refused clearly
+    // instead of losing the batch; the connection works afterwards.
+    EXPECT_EQ(errorCodeOf([&] { c->scan([&](const Row&) { other->refresh(); other->count(); return true; }); }), ErrGeneral);
+    EXPECT_THROW(c->scan([](const Row&) -> bool { throw std::runtime_error("caller failed"); }), std::runtime_error);
+    EXPECT_EQ(csvScanning(*c).size(), 20000u);
+    other->refresh();
+    EXPECT_EQ(other->count(), 20000);
+
+    // Inside the user's own transaction the pass sees its uncommitted change and leaves
+    // the transaction open.
+    db->executeSql("BEGIN", {});
+    db->executeSql("UPDATE " + quoted + ".s SET v = 0 WHERE id = 2", {});
+    int64_t zeros = 0;
+    EXPECT_TRUE(c->scan([&](const Row& r) { zeros += r[1] == Value(int64_t{0}); return true; }));
+    EXPECT_EQ(zeros, 1);
+    EXPECT_EQ(watched(), "-5");
+    db->executeSql("COMMIT", {});
+    PGresult* r = PQexec(watcher, ("SELECT v FROM " + quoted + ".s WHERE id = 2").c_str());
+    EXPECT_STREQ(PQgetvalue(r, 0, 0), "0");
+    PQclear(r);
+    PQfinish(watcher);
 }
 
 TEST_F(PostgresDriverTest, ReadingOnSeesWritesMadeBetweenPages) {

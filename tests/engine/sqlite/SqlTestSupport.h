@@ -1,5 +1,6 @@
 #pragma once
 // Helpers shared by the SQLite and PostgreSQL driver tests.
+#include "engine/CsvFormat.h"
 #include "engine/Cursor.h"
 #include "engine/EngineError.h"
 #include "engine/Filter.h"
@@ -42,6 +43,34 @@ inline std::vector<Row> readAll(Cursor& c) {
     for (int64_t i = 0; c.read(i, row, id); ++i)
         rows.push_back(row);
     return rows;
+}
+
+// A record as the export writes it.
+inline std::string csvText(const Row& row, const std::vector<FieldDef>& fields) {
+    std::vector<std::string> texts(fields.size());
+    for (size_t f = 0; f < texts.size(); ++f)
+        texts[f] = f < row.size() ? valueToText(row[f], fields[f].type) : std::string{};
+    return csvLine(texts, fields);
+}
+
+// The records as CSV lines, read from the first position on.
+inline std::vector<std::string> csvReadingOn(Cursor& c) {
+    std::vector<std::string> lines;
+    Row row;
+    RowId id;
+    for (int64_t pos = 0; c.read(pos, row, id); ++pos)
+        lines.push_back(csvText(row, c.fields()));
+    return lines;
+}
+
+// The same lines from the cursor's one-pass scan.
+inline std::vector<std::string> csvScanning(Cursor& c) {
+    std::vector<std::string> lines;
+    EXPECT_TRUE(c.scan([&](const Row& row) {
+        lines.push_back(csvText(row, c.fields()));
+        return true;
+    }));
+    return lines;
 }
 
 // The rows the cursor gives with the filter handed to it must be exactly the rows the
