@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Paradox benchmark: the engine against pxlib on the same keyed table.
-# Usage: bench/paradox.sh [records] [build-dir]   (default 1000000, build)
+# Usage: bench/paradox.sh [BUILD_DIR] [RECORDS]   (default build, 1000000), as the other benchmarks
 set -euo pipefail
-n="${1:-1000000}"
-build="${2:-build}"
+build="${1:-build}"
+n="${2:-1000000}"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 "$build/bench/bench_paradox" make "$work/BENCH.DB" "$n"
