@@ -100,9 +100,7 @@ PgConnection::~PgConnection() { PQfinish(conn_); }
 
 // A connection lost earlier (server restarted) is tried once more before giving up.
 void PgConnection::ensureConnected() {
-    // libpq would silently drop the batch a stream is waiting for.
-    if (streaming_)
-        throw EngineError(ErrGeneral, "サーバーからテーブルを読んでいる間は、同じ接続で他の SQL 文を実行できません。");
+    takeInFlight(); // libpq would otherwise drop it unseen
     dropAhead();
     if (PQstatus(conn_) == CONNECTION_OK)
         return;
@@ -187,7 +185,7 @@ Result collect(PGconn* conn) {
 
 void PgConnection::queryAhead(const std::string& sql, const std::vector<Value>& params) {
     // Only outside a transaction: a failing early statement must not abort the caller's.
-    if (ahead_ || streaming_ || PQstatus(conn_) != CONNECTION_OK || PQtransactionStatus(conn_) != PQTRANS_IDLE)
+    if (ahead_ || inFlight_ || PQstatus(conn_) != CONNECTION_OK || PQtransactionStatus(conn_) != PQTRANS_IDLE)
         return;
     PgParams p(params);
     if (!PQsendQueryParams(conn_, sql.c_str(), p.count(), nullptr, p.values.data(), p.lengths.data(),
@@ -229,57 +227,70 @@ void PgConnection::query(const std::string& sql, const std::vector<Value>& param
     }
 }
 
+void PgConnection::takeInFlight() noexcept {
+    if (!inFlight_)
+        return;
+    *inFlight_ = collect(conn_).release();
+    inFlight_ = nullptr;
+}
+
 // A cursor read in batches keeps memory bounded whatever the size of the result; the next
 // batch is asked for before the current one is handed on, so the server works meanwhile.
 // Outside a transaction the pass runs in a read-only one of its own: one snapshot, nothing
-// held afterwards.
+// held afterwards. Statements run by onRow on this connection see that snapshot.
 bool PgConnection::stream(const std::string& sql, const std::vector<Value>& params, const std::vector<FieldDef>& fields,
                           const std::function<bool(const Row&)>& onRow) {
     ensureConnected();
     const bool ownTransaction = PQtransactionStatus(conn_) == PQTRANS_IDLE;
     if (ownTransaction)
         exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+    const std::string cursor = "vemo_stream_" + std::to_string(++streams_);
+    PGresult* early = nullptr; // our batch, when another statement took it in first
     struct Finish {
         PgConnection& c;
+        PGresult*& early;
         bool ownTransaction;
-        bool declared = false;
+        std::string close;
         ~Finish() {
-            if (c.streaming_) {
-                while (PGresult* r = PQgetResult(c.conn_))
-                    PQclear(r);
-                c.streaming_ = false;
-            }
+            if (c.inFlight_ == &early)
+                c.takeInFlight();
+            PQclear(early);
             if (PQstatus(c.conn_) != CONNECTION_OK)
                 return;
             if (ownTransaction)
                 PQclear(PQexec(c.conn_, "ROLLBACK"));
-            else if (declared && PQtransactionStatus(c.conn_) == PQTRANS_INTRANS)
-                PQclear(PQexec(c.conn_, "CLOSE vemo_stream"));
+            else if (!close.empty() && PQtransactionStatus(c.conn_) == PQTRANS_INTRANS)
+                PQclear(PQexec(c.conn_, close.c_str()));
         }
-    } finish{*this, ownTransaction};
-    run(conn_, "DECLARE vemo_stream NO SCROLL CURSOR FOR " + sql, params);
-    finish.declared = true;
+    } finish{*this, early, ownTransaction, {}};
+    run(conn_, "DECLARE " + cursor + " NO SCROLL CURSOR FOR " + sql, params);
+    finish.close = "CLOSE " + cursor;
 
     // Types the generic text conversion does not know.
     std::vector<bool> special(fields.size());
     for (size_t i = 0; i < fields.size(); ++i)
         special[i] = fields[i].nativeType == "bytea" || fields[i].nativeType == "money";
-    const char* const fetch = "FETCH 8192 FROM vemo_stream";
-    auto sendFetch = [&] {
-        if (!PQsendQuery(conn_, fetch))
+    const std::string fetch = "FETCH 8192 FROM " + cursor;
+    auto ask = [&] {
+        if (!PQsendQuery(conn_, fetch.c_str()))
             throw EngineError(ErrServer, "サーバーとの接続が切れました: " + trimmed(PQerrorMessage(conn_)));
-        streaming_ = true;
+        inFlight_ = &early;
     };
-    sendFetch();
+    auto receive = [&] {
+        if (inFlight_ == &early)
+            takeInFlight();
+        Result batch(early);
+        early = nullptr;
+        return checked(conn_, std::move(batch));
+    };
+    ask();
     Row row(fields.size());
     for (;;) {
-        Result batch = collect(conn_);
-        streaming_ = false;
-        batch = checked(conn_, std::move(batch));
+        const Result batch = receive();
         const int rows = PQntuples(batch.get());
         if (rows == 0)
             return true;
-        sendFetch();
+        ask();
         const int cols = std::min(PQnfields(batch.get()), static_cast<int>(fields.size()));
         for (int i = 0; i < rows; ++i) {
             for (int c = 0; c < cols; ++c) {
@@ -308,6 +319,7 @@ int64_t PgConnection::execute(const std::string& sql, const std::vector<Value>& 
 void PgConnection::begin() { execute("BEGIN", {}); }
 void PgConnection::commit() { execute("COMMIT", {}); }
 void PgConnection::rollback() noexcept {
+    takeInFlight();
     dropAhead();
     if (PQstatus(conn_) == CONNECTION_OK)
         PQclear(PQexec(conn_, "ROLLBACK"));

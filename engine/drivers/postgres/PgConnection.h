@@ -8,6 +8,7 @@
 #include <string>
 
 struct pg_conn;
+struct pg_result;
 
 namespace vemo::engine::sql {
 
@@ -46,6 +47,8 @@ private:
     void ensureConnected();
     // Waits for a statement sent by queryAhead and drops its result.
     void dropAhead() noexcept;
+    // Takes in a stream's batch that is on its way and keeps it for the stream.
+    void takeInFlight() noexcept;
 
     struct Ahead {
         std::string sql;
@@ -55,7 +58,10 @@ private:
     pg_conn* conn_ = nullptr;
     std::map<unsigned, std::string> typeNames_;
     std::optional<Ahead> ahead_;
-    bool streaming_ = false; // a stream's batch is on its way; no other statement may start
+    // Where the batch a stream has asked for goes when another statement needs the
+    // connection first (a grid repainting during an export); null when none is on its way.
+    pg_result** inFlight_ = nullptr;
+    int streams_ = 0; // names the server-side cursors of nested streams apart
 };
 
 } // namespace vemo::engine::sql

@@ -80,3 +80,29 @@ TEST(PostgresOutage, ServerGoingAwayGivesClearErrorsAndLosesNothing) {
     c->update(id, row, after);
     EXPECT_EQ(rawQuery("SELECT amount FROM acct WHERE id = 1"), "150");
 }
+
+// The server going away in the middle of a one-pass read (an export) is an error, not a
+// short result; once it is back the same connection reads the whole table again.
+TEST(PostgresOutage, ServerGoingAwayDuringAOnePassReadIsAnError) {
+    const std::string dir = env("PG_DOWN_DIR"), port = env("PG_DOWN_PORT");
+    ASSERT_FALSE(dir.empty());
+    ASSERT_EQ(rawQuery("DROP TABLE IF EXISTS many; CREATE TABLE many (id integer PRIMARY KEY, v text);"
+                       "INSERT INTO many SELECT i, 'v' || i FROM generate_series(1, 30000) i"), "");
+    auto db = makePostgresDriver()->connect("DOWN", {{"SERVER NAME", dir}, {"PORT", port}, {"DATABASE NAME", "postgres"},
+                                                     {"USER NAME", "postgres"}, {"SSLMODE", "disable"}}, {});
+    auto c = db->openTable("many", {});
+    int64_t seen = 0;
+    EXPECT_EQ(errorCodeOf([&] {
+        c->scan([&](const Row&) {
+            if (++seen == 10000) {
+                EXPECT_EQ(pgCtl("-m fast stop"), 0);
+            }
+            return true;
+        });
+    }), ErrServer);
+    EXPECT_LT(seen, 30000);
+    ASSERT_EQ(pgCtl("-l '" + dir + "/server.log' -o \"-p " + port + " -k " + dir + " -c listen_addresses=''\" start"), 0);
+    seen = 0;
+    EXPECT_TRUE(c->scan([&](const Row&) { return ++seen > 0; }));
+    EXPECT_EQ(seen, 30000);
+}
