@@ -15,60 +15,39 @@ void assignFromText(Value& slot, std::string_view text, const FieldDef& field) {
         else
             slot = std::string(text);
     };
+    // A value that does not read as the field's type stays text rather than being lost.
+    auto parsed = [&](const auto& value) {
+        if (value)
+            slot = *value;
+        else
+            keepText();
+    };
+    auto is = [&](const char* word) {
+        return text.size() == std::strlen(word) && strncasecmp(text.data(), word, text.size()) == 0;
+    };
     switch (field.type) {
     case FieldType::String: case FieldType::FixedChar: case FieldType::WideString:
     case FieldType::Memo: case FieldType::FmtMemo: case FieldType::Unknown:
-        keepText();
-        return;
+        return keepText();
     case FieldType::Smallint: case FieldType::Integer: case FieldType::Word:
     case FieldType::LargeInt: case FieldType::AutoInc:
-        if (auto v = parseInt(text))
-            slot = *v;
-        else
-            keepText();
-        return;
+        return parsed(parseInt(text));
     case FieldType::Float: case FieldType::Currency:
-        if (auto v = parseDouble(text))
-            slot = *v;
-        else
-            keepText();
-        return;
+        return parsed(parseDouble(text));
     case FieldType::BCD:
-        if (isDecimalText(text))
-            slot = Decimal{std::string(text)};
-        else
-            keepText();
-        return;
-    case FieldType::Boolean: {
-        auto is = [&](const char* word) {
-            return text.size() == std::strlen(word) && strncasecmp(text.data(), word, text.size()) == 0;
-        };
+        return parsed(isDecimalText(text) ? std::optional<Decimal>(Decimal{std::string(text)}) : std::nullopt);
+    case FieldType::Boolean:
         if (is("t") || is("true") || is("1") || is("y"))
-            slot = true;
-        else if (is("f") || is("false") || is("0") || is("n"))
-            slot = false;
-        else
-            keepText();
-        return;
-    }
+            return parsed(std::optional<bool>(true));
+        if (is("f") || is("false") || is("0") || is("n"))
+            return parsed(std::optional<bool>(false));
+        return keepText();
     case FieldType::Date:
-        if (auto v = parseIsoDate(text))
-            slot = *v;
-        else
-            keepText();
-        return;
+        return parsed(parseIsoDate(text));
     case FieldType::Time:
-        if (auto v = parseIsoTime(text))
-            slot = *v;
-        else
-            keepText();
-        return;
+        return parsed(parseIsoTime(text));
     case FieldType::DateTime:
-        if (auto v = parseIsoDateTime(text))
-            slot = *v;
-        else
-            keepText();
-        return;
+        return parsed(parseIsoDateTime(text));
     default:
         slot = Bytes(text.begin(), text.end());
         return;

@@ -282,23 +282,14 @@ TEST_F(PostgresDriverTest, ReadingOnGivesTheSameRecordsAsReadingOneByOne) {
         " i / 7.0 FROM generate_series(1, 4000) i");
     auto db = connect();
     auto c = db->openTable("mix", {});
-    for (const char* order : {"", "byname"}) {
-        for (const char* filterText : {"", "qty > 100 and name >= 'n'"}) {
-            SCOPED_TRACE(std::string(order) + " / " + filterText);
-            c->setOrder(order);
-            std::optional<Filter> filter;
-            if (*filterText)
-                filter.emplace(filterText, c->fields());
-            ASSERT_EQ(c->setFilter(filter ? &*filter : nullptr), filter.has_value());
-            const auto on = csvReadingOn(*c);
-            ASSERT_EQ(static_cast<int64_t>(on.size()), c->count());
-            ASSERT_GT(on.size(), 1000u); // past several pages
-            c->refresh();
-            EXPECT_TRUE(on == csvReadingBack(*c));
-            EXPECT_TRUE(on == csvScanning(*c)); // one statement, read in batches
-            c->setFilter(nullptr);
-        }
-    }
+    forEachOrderAndFilter(*c, {"", "byname"}, {"", "qty > 100 and name >= 'n'"}, [&] {
+        const auto on = csvReadingOn(*c);
+        ASSERT_EQ(static_cast<int64_t>(on.size()), c->count());
+        ASSERT_GT(on.size(), 1000u); // past several pages
+        c->refresh();
+        EXPECT_TRUE(on == csvReadingBack(*c));
+        EXPECT_TRUE(on == csvScanning(*c)); // one statement, read in batches
+    });
 }
 
 // A pass that stops early, fails in its caller, or runs inside a transaction the user

@@ -43,6 +43,12 @@ int pgCtl(const std::string& args) {
     return std::system(cmd.c_str());
 }
 
+std::unique_ptr<Database> connectDown() {
+    return makePostgresDriver()->connect("DOWN", {{"SERVER NAME", env("PG_DOWN_DIR")}, {"PORT", env("PG_DOWN_PORT")},
+                                                  {"DATABASE NAME", "postgres"}, {"USER NAME", "postgres"},
+                                                  {"SSLMODE", "disable"}}, {});
+}
+
 } // namespace
 
 TEST(PostgresOutage, ServerGoingAwayGivesClearErrorsAndLosesNothing) {
@@ -50,8 +56,7 @@ TEST(PostgresOutage, ServerGoingAwayGivesClearErrorsAndLosesNothing) {
     ASSERT_FALSE(dir.empty());
     ASSERT_EQ(rawQuery("DROP TABLE IF EXISTS acct; CREATE TABLE acct (id integer PRIMARY KEY, amount integer);"
                        "INSERT INTO acct VALUES (1, 100), (2, 200)"), "");
-    auto db = makePostgresDriver()->connect("DOWN", {{"SERVER NAME", dir}, {"PORT", port}, {"DATABASE NAME", "postgres"},
-                                                     {"USER NAME", "postgres"}, {"SSLMODE", "disable"}}, {});
+    auto db = connectDown();
     auto c = db->openTable("acct", {});
     Row row;
     RowId id;
@@ -88,8 +93,7 @@ TEST(PostgresOutage, ServerGoingAwayDuringAOnePassReadIsAnError) {
     ASSERT_FALSE(dir.empty());
     ASSERT_EQ(rawQuery("DROP TABLE IF EXISTS many; CREATE TABLE many (id integer PRIMARY KEY, v text);"
                        "INSERT INTO many SELECT i, 'v' || i FROM generate_series(1, 30000) i"), "");
-    auto db = makePostgresDriver()->connect("DOWN", {{"SERVER NAME", dir}, {"PORT", port}, {"DATABASE NAME", "postgres"},
-                                                     {"USER NAME", "postgres"}, {"SSLMODE", "disable"}}, {});
+    auto db = connectDown();
     auto c = db->openTable("many", {});
     int64_t seen = 0;
     EXPECT_EQ(errorCodeOf([&] {

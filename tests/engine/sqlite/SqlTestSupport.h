@@ -7,6 +7,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <initializer_list>
+#include <optional>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -71,6 +74,24 @@ inline std::vector<std::string> csvScanning(Cursor& c) {
         return true;
     }));
     return lines;
+}
+
+// Runs check for every order with every filter, each filter handed to the cursor (which
+// must take it; "" is none).
+inline void forEachOrderAndFilter(Cursor& c, std::initializer_list<const char*> orders,
+                                  std::initializer_list<const char*> filters, const std::function<void()>& check) {
+    for (const char* order : orders) {
+        for (const char* filterText : filters) {
+            SCOPED_TRACE(std::string(order) + " / " + filterText);
+            c.setOrder(order);
+            std::optional<Filter> filter;
+            if (*filterText)
+                filter.emplace(filterText, c.fields());
+            ASSERT_EQ(c.setFilter(filter ? &*filter : nullptr), filter.has_value());
+            check();
+            c.setFilter(nullptr);
+        }
+    }
 }
 
 // The rows the cursor gives with the filter handed to it must be exactly the rows the
