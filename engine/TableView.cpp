@@ -77,6 +77,19 @@ void Table::Impl::rebuildView() {
     if (!listed)
         return;
     const int64_t n = cursor->count();
+    if (pending.empty()) {
+        // Only the filter decides: one pass of the driver.
+        int64_t pos = 0;
+        cursor->scan([&](const Row& r) {
+            if (pos >= n)
+                return false;
+            if (filter->matches(r))
+                view.push_back(pos);
+            ++pos;
+            return true;
+        });
+        return;
+    }
     Row r;
     RowId rid;
     for (int64_t pos = 0; pos < n; ++pos) {
