@@ -27,7 +27,13 @@ TComboGrid::TComboGrid(QWidget* parent) : QTableWidget(parent)
     setRowCount(5);
 }
 
-TComboGrid::~TComboGrid() = default;
+TComboGrid::~TComboGrid()
+{
+    // The editor is destroyed with the grid's children, after this part of the grid is gone:
+    // the focus it loses then must not reach back into the grid.
+    if (editor_)
+        editor_->detachGrid();
+}
 
 void TComboGrid::setFixedRows(int n)
 {

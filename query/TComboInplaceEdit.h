@@ -34,6 +34,8 @@ public:
 
     // Called by the list when an item was clicked.
     void listClicked();
+    // Called by a grid that goes away before its editor.
+    void detachGrid() { grid_ = nullptr; }
 
 protected:
     void paintEvent(QPaintEvent* e) override;
