@@ -1,4 +1,4 @@
-#include "TestDir.h"
+#include "tests/engine/EngineTestSupport.h"
 #include "engine/Drivers.h"
 #include "engine/EngineConfig.h"
 #include "engine/EngineError.h"
@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 using namespace vemo::engine;
+using namespace enginetest;
 
 namespace {
 
@@ -23,14 +24,6 @@ void writeFile(const std::filesystem::path& p, const std::string& text) {
     std::ofstream(p, std::ios::binary) << text;
 }
 
-int errorCode(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const EngineError& e) {
-        return e.code();
-    }
-    return 0;
-}
 
 class SessionTest : public ::testing::Test {
 protected:
@@ -42,7 +35,7 @@ protected:
     void seed() {
         writeFile(cfg, "[BASE]\nDRIVER=STANDARD\nPATH=" + dir.path().string() + "\n");
     }
-    TestDir dir;
+    TempDir dir;
     std::filesystem::path cfg = dir.path() / "cfg" / "engine.cfg";
 };
 
@@ -116,14 +109,14 @@ TEST_F(SessionTest, AliasEditingErrors) {
     std::filesystem::create_directories(cfg.parent_path());
     seed();
     auto s = make();
-    EXPECT_EQ(errorCode([&] { s->addAlias("base", "STANDARD", {}); }), ErrAliasExists);
-    EXPECT_EQ(errorCode([&] { s->addAlias("N", "NOSUCH", {}); }), ErrUnknownDriver);
-    EXPECT_EQ(errorCode([&] { s->addAlias("N", "STANDARD", {"PATH"}); }), ErrInvalidParam);
-    EXPECT_EQ(errorCode([&] { s->addAlias("[N]", "STANDARD", {}); }), ErrInvalidParam);
-    EXPECT_EQ(errorCode([&] { s->addAlias("N", "STANDARD", {"PATH=a\nDRIVER=SQLITE"}); }), ErrInvalidParam);
-    EXPECT_EQ(errorCode([&] { s->modifyAlias("NONE", {"PATH=/"}); }), ErrNoSuchAlias);
-    EXPECT_EQ(errorCode([&] { s->deleteAlias("NONE"); }), ErrNoSuchAlias);
-    EXPECT_EQ(errorCode([&] { s->database("NONE"); }), ErrNoSuchAlias);
+    EXPECT_EQ(errorCodeOf([&] { s->addAlias("base", "STANDARD", {}); }), ErrAliasExists);
+    EXPECT_EQ(errorCodeOf([&] { s->addAlias("N", "NOSUCH", {}); }), ErrUnknownDriver);
+    EXPECT_EQ(errorCodeOf([&] { s->addAlias("N", "STANDARD", {"PATH"}); }), ErrInvalidParam);
+    EXPECT_EQ(errorCodeOf([&] { s->addAlias("[N]", "STANDARD", {}); }), ErrInvalidParam);
+    EXPECT_EQ(errorCodeOf([&] { s->addAlias("N", "STANDARD", {"PATH=a\nDRIVER=SQLITE"}); }), ErrInvalidParam);
+    EXPECT_EQ(errorCodeOf([&] { s->modifyAlias("NONE", {"PATH=/"}); }), ErrNoSuchAlias);
+    EXPECT_EQ(errorCodeOf([&] { s->deleteAlias("NONE"); }), ErrNoSuchAlias);
+    EXPECT_EQ(errorCodeOf([&] { s->database("NONE"); }), ErrNoSuchAlias);
     EXPECT_EQ(s->aliasNames(), (Lines{"BASE"}));
     EXPECT_EQ(s->driverDefaults("standard"), (Lines{"PATH=", "DEFAULT DRIVER=PARADOX"}));
 }
@@ -172,6 +165,6 @@ TEST_F(SessionTest, DamagedFileIsAnErrorNotAnEmptyAliasList) {
     std::filesystem::create_directories(cfg.parent_path());
     writeFile(cfg, "[A]\nPATH=/x\n");
     auto s = make();
-    EXPECT_EQ(errorCode([&] { s->aliasNames(); }), ErrCorruptFile);
+    EXPECT_EQ(errorCodeOf([&] { s->aliasNames(); }), ErrCorruptFile);
     EXPECT_EQ(readFile(cfg), "[A]\nPATH=/x\n"); // left for the user to repair
 }

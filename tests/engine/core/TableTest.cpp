@@ -1,4 +1,4 @@
-#include "TestDir.h"
+#include "tests/engine/EngineTestSupport.h"
 #include "engine/Drivers.h"
 #include "engine/EngineError.h"
 #include "engine/Session.h"
@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 using namespace vemo::engine;
+using namespace enginetest;
 
 namespace {
 
@@ -79,7 +80,7 @@ protected:
         return out;
     }
 
-    TestDir dir;
+    TempDir dir;
     Session session{dir.path() / "engine.cfg"};
     std::string table = "PEOPLE" + GetParam();
 };

@@ -1,6 +1,7 @@
 #pragma once
 // Shared helpers of the dBASE tests: a private temporary directory and the peer scripts.
 #include "engine/Cursor.h"
+#include "tests/engine/EngineTestSupport.h"
 #include "engine/Value.h"
 
 #include <cstdlib>
@@ -13,24 +14,8 @@
 
 namespace dbtest {
 
-class TempDir {
-public:
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "vemo-dbase-XXXXXX").string();
-        if (!mkdtemp(tmpl.data()))
-            throw std::runtime_error("mkdtemp failed");
-        path_ = tmpl;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
-};
+using TempDir = enginetest::TempDir;
+using enginetest::errorCodeOf;
 
 // Runs a script of this folder with /usr/bin/python3 (the interpreter that sees Debian's
 // python3-dbf and python3-dbfread); returns its standard output, throws when it fails.

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 using namespace vemo::engine;
+using namespace enginetest;
 
 namespace {
 
@@ -34,14 +35,6 @@ protected:
     std::unique_ptr<Database> db_;
 };
 
-int errorCode(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const EngineError& e) {
-        return e.code();
-    }
-    return 0;
-}
 
 } // namespace
 
@@ -49,9 +42,9 @@ TEST_F(DriverTest, ConnectChecksItsParameters) {
     auto d = makeStandardDriver();
     EXPECT_EQ(d->name(), "STANDARD");
     EXPECT_EQ(paramValue(d->defaultParams(), "DEFAULT DRIVER"), "PARADOX");
-    EXPECT_EQ(errorCode([&] { d->connect("X", {{"PATH", ""}}, {}); }), ErrInvalidParam);
-    EXPECT_EQ(errorCode([&] { d->connect("X", {{"PATH", (dir_ / "nope").string()}}, {}); }), ErrNotFound);
-    EXPECT_EQ(errorCode([&] { d->connect("X", {{"PATH", dir_.path().string()}, {"DEFAULT DRIVER", "FOX"}}, {}); }),
+    EXPECT_EQ(errorCodeOf([&] { d->connect("X", {{"PATH", ""}}, {}); }), ErrInvalidParam);
+    EXPECT_EQ(errorCodeOf([&] { d->connect("X", {{"PATH", (dir_ / "nope").string()}}, {}); }), ErrNotFound);
+    EXPECT_EQ(errorCodeOf([&] { d->connect("X", {{"PATH", dir_.path().string()}, {"DEFAULT DRIVER", "FOX"}}, {}); }),
               ErrInvalidParam);
 }
 
@@ -70,20 +63,20 @@ TEST_F(DriverTest, TableNamesMatchPatternsWithOrWithoutExtension) {
 TEST_F(DriverTest, NameWithoutExtensionFollowsDefaultDriverThenFallsBack) {
     auto c = connect("PARADOX")->openTable("customer", {});
     EXPECT_EQ(c->fields().front().name, "CUST_NO");
-    EXPECT_EQ(errorCode([&] { db_->openTable("NOSUCH", {}); }), ErrNotFound);
-    EXPECT_EQ(errorCode([&] { db_->openTable("CUSTOMER.DB", {}); }), ErrNotFound);
+    EXPECT_EQ(errorCodeOf([&] { db_->openTable("NOSUCH", {}); }), ErrNotFound);
+    EXPECT_EQ(errorCodeOf([&] { db_->openTable("CUSTOMER.DB", {}); }), ErrNotFound);
 }
 
 TEST_F(DriverTest, ExclusiveOpenConflictsInOneProcess) {
     {
         auto shared = db_->openTable("CUSTOMER", {});
-        EXPECT_EQ(errorCode([&] { db_->openTable("CUSTOMER", OpenOptions{true, false}); }), ErrExclusiveRequired);
+        EXPECT_EQ(errorCodeOf([&] { db_->openTable("CUSTOMER", OpenOptions{true, false}); }), ErrExclusiveRequired);
         auto second = db_->openTable("CUSTOMER", {});
-        EXPECT_EQ(errorCode([&] { db_->deleteTable("CUSTOMER"); }), ErrExclusiveRequired);
-        EXPECT_EQ(errorCode([&] { db_->renameTable("CUSTOMER", "CLIENTS"); }), ErrExclusiveRequired);
+        EXPECT_EQ(errorCodeOf([&] { db_->deleteTable("CUSTOMER"); }), ErrExclusiveRequired);
+        EXPECT_EQ(errorCodeOf([&] { db_->renameTable("CUSTOMER", "CLIENTS"); }), ErrExclusiveRequired);
     }
     auto exclusive = db_->openTable("CUSTOMER", OpenOptions{true, false});
-    EXPECT_EQ(errorCode([&] { db_->openTable("CUSTOMER", {}); }), ErrLocked);
+    EXPECT_EQ(errorCodeOf([&] { db_->openTable("CUSTOMER", {}); }), ErrLocked);
     EXPECT_NE(files().count("CUSTOMER.DBF"), 0u);
 }
 
@@ -107,8 +100,8 @@ TEST_F(DriverTest, ExclusiveOpenConflictsWithAnotherProcess) {
     }
     char b;
     ASSERT_EQ(read(ready[0], &b, 1), 1);
-    EXPECT_EQ(errorCode([&] { db_->openTable("ORDERS", {}); }), ErrLocked);
-    EXPECT_EQ(errorCode([&] { db_->deleteTable("ORDERS"); }), ErrExclusiveRequired);
+    EXPECT_EQ(errorCodeOf([&] { db_->openTable("ORDERS", {}); }), ErrLocked);
+    EXPECT_EQ(errorCodeOf([&] { db_->deleteTable("ORDERS"); }), ErrExclusiveRequired);
     ASSERT_EQ(write(release[1], "x", 1), 1);
     int status = 0;
     waitpid(child, &status, 0);
@@ -128,7 +121,7 @@ TEST_F(DriverTest, RenameAndDeleteTakeTheCompanionFiles) {
     EXPECT_EQ(c->indexes().size(), 3u);
     EXPECT_EQ(c->readOnlyReason(), "");
     c.reset();
-    EXPECT_EQ(errorCode([&] { db_->renameTable("CLIENTS", "ORDERS"); }), ErrInvalidParam) << "never over another table";
+    EXPECT_EQ(errorCodeOf([&] { db_->renameTable("CLIENTS", "ORDERS"); }), ErrInvalidParam) << "never over another table";
     db_->deleteTable("CLIENTS.DBF");
     now = files();
     EXPECT_EQ(now, (std::set<std::string>{"ITEMS.DBF", "ITEMS.MDX", "ORDERS.DBF", "ORDERS.MDX"}));

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 using namespace vemo::engine;
+using namespace enginetest;
 
 namespace {
 
@@ -28,15 +29,6 @@ protected:
     dbtest::TempDir dir_;
     std::unique_ptr<Database> db_;
 };
-
-int64_t errorCode(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const EngineError& e) {
-        return e.code();
-    }
-    return 0;
-}
 
 } // namespace
 
@@ -76,10 +68,10 @@ TEST_F(WriteTest, ValuesThatDoNotFitAreRefusedAndNothingIsWritten) {
     auto c = db_->openTable("PEOPLE.DBF", {});
     c->insert({std::string("ok"), int64_t(1)});
     const std::string before = dbtest::bytesOf(dir_ / "PEOPLE.DBF");
-    EXPECT_EQ(errorCode([&] { c->insert({std::string("十三文字を超える名前です")}); }), ErrConvert);
-    EXPECT_EQ(errorCode([&] { c->insert({std::string("x"), int64_t(1000)}); }), ErrConvert);
-    EXPECT_EQ(errorCode([&] { c->insert({std::string("x"), int64_t(1), Value(), Date{2023, 2, 30}}); }), ErrConvert);
-    EXPECT_EQ(errorCode([&] { c->insert({std::string("x"), std::string("abc")}); }), ErrConvert);
+    EXPECT_EQ(errorCodeOf([&] { c->insert({std::string("十三文字を超える名前です")}); }), ErrConvert);
+    EXPECT_EQ(errorCodeOf([&] { c->insert({std::string("x"), int64_t(1000)}); }), ErrConvert);
+    EXPECT_EQ(errorCodeOf([&] { c->insert({std::string("x"), int64_t(1), Value(), Date{2023, 2, 30}}); }), ErrConvert);
+    EXPECT_EQ(errorCodeOf([&] { c->insert({std::string("x"), std::string("abc")}); }), ErrConvert);
     EXPECT_EQ(dbtest::bytesOf(dir_ / "PEOPLE.DBF"), before);
     EXPECT_EQ(c->count(), 1);
 }
@@ -100,11 +92,11 @@ TEST_F(WriteTest, UpdateConflictsChangeNothing) {
     Row other = rowB;
     other[1] = int64_t(3);
     const std::string before = dbtest::bytesOf(dir_ / "PEOPLE.DBF");
-    EXPECT_EQ(errorCode([&] { b->update(idB, rowB, other); }), ErrUpdateConflict);
-    EXPECT_EQ(errorCode([&] { b->remove(idB, rowB); }), ErrUpdateConflict);
+    EXPECT_EQ(errorCodeOf([&] { b->update(idB, rowB, other); }), ErrUpdateConflict);
+    EXPECT_EQ(errorCodeOf([&] { b->remove(idB, rowB); }), ErrUpdateConflict);
     EXPECT_EQ(dbtest::bytesOf(dir_ / "PEOPLE.DBF"), before);
     a->remove(idA, changed);
-    EXPECT_EQ(errorCode([&] { b->update(idB, changed, other); }), ErrUpdateConflict) << "a deleted record";
+    EXPECT_EQ(errorCodeOf([&] { b->update(idB, changed, other); }), ErrUpdateConflict) << "a deleted record";
 }
 
 TEST_F(WriteTest, TwoCursorsAppendingKeepEachOthersRecords) {
@@ -122,16 +114,16 @@ TEST_F(WriteTest, TwoCursorsAppendingKeepEachOthersRecords) {
 }
 
 TEST_F(WriteTest, CreateRefusesBadDefinitionsAndLeavesNoFiles) {
-    EXPECT_EQ(errorCode([&] { db_->createTable("BAD", {dbaseField("1ABC", "C", 5)}, {}); }), ErrInvalidParam);
-    EXPECT_EQ(errorCode([&] { db_->createTable("BAD", {dbaseField("A", "C", 300)}, {}); }), ErrInvalidParam);
-    EXPECT_EQ(errorCode([&] { db_->createTable("BAD", {dbaseField("A", "C", 5), dbaseField("a", "N", 3)}, {}); }), ErrInvalidParam);
+    EXPECT_EQ(errorCodeOf([&] { db_->createTable("BAD", {dbaseField("1ABC", "C", 5)}, {}); }), ErrInvalidParam);
+    EXPECT_EQ(errorCodeOf([&] { db_->createTable("BAD", {dbaseField("A", "C", 300)}, {}); }), ErrInvalidParam);
+    EXPECT_EQ(errorCodeOf([&] { db_->createTable("BAD", {dbaseField("A", "C", 5), dbaseField("a", "N", 3)}, {}); }), ErrInvalidParam);
     IndexDef bad;
     bad.name = "X";
     bad.expression = "NOSUCH+A";
-    EXPECT_NE(errorCode([&] { db_->createTable("BAD", {dbaseField("A", "C", 5), dbaseField("NOTE", "M", 10)}, {bad}); }), 0);
+    EXPECT_NE(errorCodeOf([&] { db_->createTable("BAD", {dbaseField("A", "C", 5), dbaseField("NOTE", "M", 10)}, {bad}); }), 0);
     EXPECT_TRUE(std::filesystem::is_empty(dir_.path()));
     createPeople();
-    EXPECT_EQ(errorCode([&] { createPeople(); }), ErrInvalidParam) << "an existing table is never overwritten";
+    EXPECT_EQ(errorCodeOf([&] { createPeople(); }), ErrInvalidParam) << "an existing table is never overwritten";
 }
 
 TEST_F(WriteTest, CreateFromEngineTypesAndReadOnlyOpen) {
@@ -148,5 +140,5 @@ TEST_F(WriteTest, CreateFromEngineTypesAndReadOnlyOpen) {
     EXPECT_EQ(dump("TYPES.DBF"), "FIELDS S:C:10:0|I:N:11:0|F:N:20:4|B:L:1:0|M:M:10:0\nDELETED 0\n");
     auto c = db_->openTable("TYPES", OpenOptions{false, true});
     EXPECT_NE(c->readOnlyReason(), "");
-    EXPECT_EQ(errorCode([&] { c->insert({std::string("x")}); }), ErrReadOnly);
+    EXPECT_EQ(errorCodeOf([&] { c->insert({std::string("x")}); }), ErrReadOnly);
 }

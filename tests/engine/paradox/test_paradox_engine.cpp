@@ -12,17 +12,10 @@
 #include <set>
 
 using namespace vemo::engine;
+using namespace enginetest;
 
 namespace {
 
-int errorCode(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const EngineError& e) {
-        return e.code();
-    }
-    return 0;
-}
 
 std::set<std::string> files(const std::filesystem::path& dir) {
     std::set<std::string> out;
@@ -33,8 +26,8 @@ std::set<std::string> files(const std::filesystem::path& dir) {
 class ParadoxEngine : public ::testing::Test {
 protected:
     void SetUp() override {
-        writeParadoxSample(dir_.path);
-        db_ = makeStandardDriver()->connect("S", {{"PATH", dir_.path.string()}, {"DEFAULT DRIVER", "PARADOX"}}, {});
+        writeParadoxSample(dir_.path());
+        db_ = makeStandardDriver()->connect("S", {{"PATH", dir_.path().string()}, {"DEFAULT DRIVER", "PARADOX"}}, {});
         session_ = std::make_unique<Session>(dir_ / "engine.cfg");
         registerBuiltinDrivers(*session_);
     }
@@ -104,7 +97,7 @@ TEST_F(ParadoxEngine, CachedEditsApplyAndConflictsAreRefused) {
     c->append();
     c->setFieldText(0, "A-001");
     c->setFieldText(1, "重複");
-    EXPECT_EQ(errorCode([&] { c->post(); }), ErrKeyViolation);
+    EXPECT_EQ(errorCodeOf([&] { c->post(); }), ErrKeyViolation);
     c->cancel();
     c->setFilter("在庫数 < 100");
     c->setFiltered(true);
@@ -114,11 +107,11 @@ TEST_F(ParadoxEngine, CachedEditsApplyAndConflictsAreRefused) {
 TEST_F(ParadoxEngine, ExclusiveUseDeleteAndRenameCoverEveryCompanionFile) {
     {
         auto shared = db_->openTable("TOKUISAKI", {});
-        EXPECT_NE(errorCode([&] { db_->openTable("TOKUISAKI", OpenOptions{true, false}); }), 0);
-        EXPECT_NE(errorCode([&] { db_->deleteTable("TOKUISAKI"); }), 0);
+        EXPECT_NE(errorCodeOf([&] { db_->openTable("TOKUISAKI", OpenOptions{true, false}); }), 0);
+        EXPECT_NE(errorCodeOf([&] { db_->deleteTable("TOKUISAKI"); }), 0);
     }
     db_->renameTable("TOKUISAKI", "CLIENTS");
-    const auto after = files(dir_.path);
+    const auto after = files(dir_.path());
     for (const char* f : {"CLIENTS.DB", "CLIENTS.PX", "CLIENTS.MB", "CLIENTS.X03", "CLIENTS.Y03", "CLIENTS.XG0", "CLIENTS.YG0"})
         EXPECT_TRUE(after.count(f)) << f;
     for (const auto& f : after) EXPECT_EQ(f.rfind("TOKUISAKI", 0), std::string::npos) << f;
@@ -127,7 +120,7 @@ TEST_F(ParadoxEngine, ExclusiveUseDeleteAndRenameCoverEveryCompanionFile) {
     EXPECT_TRUE(c->readOnlyReason().empty()) << c->readOnlyReason();
     c.reset();
     db_->deleteTable("CLIENTS");
-    for (const auto& f : files(dir_.path)) EXPECT_EQ(f.rfind("CLIENTS", 0), std::string::npos) << f;
+    for (const auto& f : files(dir_.path())) EXPECT_EQ(f.rfind("CLIENTS", 0), std::string::npos) << f;
 }
 
 TEST_F(ParadoxEngine, CachedDeletesAndEditsOfAnUnkeyedTableApplyToTheRightRecords) {

@@ -15,6 +15,7 @@
 #include <random>
 
 using namespace vemo::engine;
+using namespace enginetest;
 using namespace vemo::engine::paradox;
 
 namespace {
@@ -33,14 +34,6 @@ IndexDef secondaryIndex(const std::string& name, const std::string& fields) {
     return i;
 }
 
-int errorCode(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const EngineError& e) {
-        return e.code();
-    }
-    return 0;
-}
 
 std::vector<Row> readAll(Cursor& c) {
     std::vector<Row> out;
@@ -68,7 +61,7 @@ TEST(ParadoxWrites, RandomInsertsAndDeletesKeepAKeyedTableSortedAndComplete) {
         id.key = {k};
         if (insert) {
             Row r = {k, std::string("行 ") + std::to_string(step), double(step) / 8};
-            const int code = errorCode([&] { cursor->insert(r); });
+            const int code = errorCodeOf([&] { cursor->insert(r); });
             if (model.count(k)) {
                 EXPECT_EQ(code, ErrKeyViolation);
             } else {
@@ -79,7 +72,7 @@ TEST(ParadoxWrites, RandomInsertsAndDeletesKeepAKeyedTableSortedAndComplete) {
             cursor->remove(id, model[k]);
             model.erase(k);
         } else {
-            EXPECT_EQ(errorCode([&] { cursor->remove(id, Row{k, std::string("x"), 0.0}); }), ErrUpdateConflict);
+            EXPECT_EQ(errorCodeOf([&] { cursor->remove(id, Row{k, std::string("x"), 0.0}); }), ErrUpdateConflict);
         }
         if (step % 50 == 49) cursor = std::make_unique<PxCursor>(db, OpenOptions{}); // from disk
         ASSERT_EQ(cursor->count(), int64_t(model.size())) << "step " << step;
@@ -148,12 +141,12 @@ TEST(ParadoxWrites, ViolationsAndConflictsChangeNothing) {
     EXPECT_EQ(a.key, Row{int64_t(1)});
     EXPECT_EQ(b.key, Row{int64_t(2)});
     const auto before = readAll(c);
-    EXPECT_EQ(errorCode([&] { c.insert({int64_t(2), std::string("dup"), int64_t(0)}); }), ErrKeyViolation);
-    EXPECT_EQ(errorCode([&] { c.update(a, before[0], {int64_t(2), std::string("一"), int64_t(1)}); }), ErrKeyViolation);
-    EXPECT_EQ(errorCode([&] { c.update(a, before[1], {int64_t(1), std::string("x"), int64_t(1)}); }), ErrUpdateConflict);
-    EXPECT_EQ(errorCode([&] { c.remove(b, before[0]); }), ErrUpdateConflict);
-    EXPECT_EQ(errorCode([&] { c.insert({Value{}, std::string("長すぎる名前です"), int64_t(1)}); }), ErrConvert);
-    EXPECT_EQ(errorCode([&] { c.insert({Value{}, std::string("x"), int64_t(99999)}); }), ErrConvert);
+    EXPECT_EQ(errorCodeOf([&] { c.insert({int64_t(2), std::string("dup"), int64_t(0)}); }), ErrKeyViolation);
+    EXPECT_EQ(errorCodeOf([&] { c.update(a, before[0], {int64_t(2), std::string("一"), int64_t(1)}); }), ErrKeyViolation);
+    EXPECT_EQ(errorCodeOf([&] { c.update(a, before[1], {int64_t(1), std::string("x"), int64_t(1)}); }), ErrUpdateConflict);
+    EXPECT_EQ(errorCodeOf([&] { c.remove(b, before[0]); }), ErrUpdateConflict);
+    EXPECT_EQ(errorCodeOf([&] { c.insert({Value{}, std::string("長すぎる名前です"), int64_t(1)}); }), ErrConvert);
+    EXPECT_EQ(errorCodeOf([&] { c.insert({Value{}, std::string("x"), int64_t(99999)}); }), ErrConvert);
     EXPECT_EQ(readAll(c), before);
     // The counter survives reopening and moves past explicit values.
     c.insert({int64_t(10), std::string("十"), int64_t(10)});
@@ -162,7 +155,7 @@ TEST(ParadoxWrites, ViolationsAndConflictsChangeNothing) {
     EXPECT_EQ(next.key, Row{int64_t(11)});
     PxCursor readOnly(db, OpenOptions{false, true});
     EXPECT_FALSE(readOnly.readOnlyReason().empty());
-    EXPECT_EQ(errorCode([&] { readOnly.insert({Value{}, std::string("x"), int64_t(0)}); }), ErrReadOnly);
+    EXPECT_EQ(errorCodeOf([&] { readOnly.insert({Value{}, std::string("x"), int64_t(0)}); }), ErrReadOnly);
 }
 
 TEST(ParadoxWrites, SecondaryIndexesGiveTheirOrderAndStayCurrent) {
@@ -210,7 +203,7 @@ TEST(ParadoxWrites, SecondaryIndexesGiveTheirOrderAndStayCurrent) {
     RowId id5;
     id5.key = {int64_t(5)};
     EXPECT_EQ(c.positionOf(id5), 0);
-    EXPECT_EQ(errorCode([&] { c.setOrder("NOPE"); }), ErrNotFound);
+    EXPECT_EQ(errorCodeOf([&] { c.setOrder("NOPE"); }), ErrNotFound);
     // The index files are tables in their own right: the peer reads one record per row.
     const auto x = pxpeer::read(dir / "CUST.XG0");
     EXPECT_EQ(x.rows.size(), 300u);
@@ -248,16 +241,16 @@ TEST(ParadoxWrites, SecondaryIndexesGiveTheirOrderAndStayCurrent) {
 TEST(ParadoxWrites, CreationRefusesBadDefinitionsAndLeavesNothingBehind) {
     TestDir dir;
     const auto db = dir / "BAD.DB";
-    EXPECT_EQ(errorCode([&] { createParadoxTable(db, {field("A", FieldType::String, 5), field("B", FieldType::Integer)}, {primaryKey("B")}); }),
+    EXPECT_EQ(errorCodeOf([&] { createParadoxTable(db, {field("A", FieldType::String, 5), field("B", FieldType::Integer)}, {primaryKey("B")}); }),
               ErrInvalidParam);
-    EXPECT_EQ(errorCode([&] { createParadoxTable(db, {field("A", FieldType::String, 0)}, {}); }), ErrInvalidParam);
-    EXPECT_EQ(errorCode([&] { createParadoxTable(db, {field("A", FieldType::String, 5), field("a", FieldType::Integer)}, {}); }),
+    EXPECT_EQ(errorCodeOf([&] { createParadoxTable(db, {field("A", FieldType::String, 0)}, {}); }), ErrInvalidParam);
+    EXPECT_EQ(errorCodeOf([&] { createParadoxTable(db, {field("A", FieldType::String, 5), field("a", FieldType::Integer)}, {}); }),
               ErrInvalidParam);
-    EXPECT_EQ(errorCode([&] { createParadoxTable(db, {field("A", FieldType::String, 5)}, {secondaryIndex("A", "A")}); }),
+    EXPECT_EQ(errorCodeOf([&] { createParadoxTable(db, {field("A", FieldType::String, 5)}, {secondaryIndex("A", "A")}); }),
               ErrInvalidParam);
-    EXPECT_TRUE(std::filesystem::is_empty(dir.path));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
     createParadoxTable(db, {field("A", FieldType::String, 5)}, {});
-    EXPECT_EQ(errorCode([&] { createParadoxTable(db, {field("A", FieldType::String, 5)}, {}); }), ErrInvalidParam);
+    EXPECT_EQ(errorCodeOf([&] { createParadoxTable(db, {field("A", FieldType::String, 5)}, {}); }), ErrInvalidParam);
 }
 
 TEST(ParadoxWrites, TwoWritersOnOneTableSeeEachOthersChanges) {
@@ -271,9 +264,9 @@ TEST(ParadoxWrites, TwoWritersOnOneTableSeeEachOthersChanges) {
     }
     RowId id;
     id.key = {int64_t(3)};
-    EXPECT_EQ(errorCode([&] { b.insert({int64_t(3), std::string("again")}); }), ErrKeyViolation);
+    EXPECT_EQ(errorCodeOf([&] { b.insert({int64_t(3), std::string("again")}); }), ErrKeyViolation);
     a.remove(id, {int64_t(3), std::string("v3")});
-    EXPECT_EQ(errorCode([&] { b.remove(id, {int64_t(3), std::string("v3")}); }), ErrUpdateConflict);
+    EXPECT_EQ(errorCodeOf([&] { b.remove(id, {int64_t(3), std::string("v3")}); }), ErrUpdateConflict);
     PxCursor check(db, OpenOptions{});
     ASSERT_TRUE(check.readOnlyReason().empty()) << check.readOnlyReason();
     const auto rows = readAll(check);

@@ -14,11 +14,6 @@ using namespace sqltest;
 
 namespace {
 
-std::string env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
-
 // Runs SQL through libpq directly, independent of the driver under test.
 void rawExec(const std::string& sql, const std::string& host = env("PGHOST"), const std::string& port = env("PGPORT")) {
     std::string conninfo = "host=" + host + " port=" + port + " dbname=postgres user=postgres";

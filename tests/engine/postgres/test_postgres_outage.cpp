@@ -12,11 +12,6 @@ using namespace sqltest;
 
 namespace {
 
-std::string env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
-
 std::string rawQuery(const std::string& sql) {
     const std::string dir = env("PG_DOWN_DIR"), port = env("PG_DOWN_PORT");
     std::string conninfo = "host=" + dir + " port=" + port + " dbname=postgres user=postgres";

@@ -21,11 +21,6 @@ using namespace sqltest;
 
 namespace {
 
-std::string env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? v : "";
-}
-
 void rawExec(const std::string& sql) {
     std::string conninfo = "host=" + env("PGHOST") + " port=" + env("PGPORT") + " dbname=postgres user=postgres";
     PGconn* c = PQconnectdb(conninfo.c_str());
@@ -48,8 +43,8 @@ bool hasLine(const std::vector<std::string>& lines, const std::string& line) {
 
 struct SqlAliasTest : ::testing::Test {
     TempDir dir;
-    std::filesystem::path cfg = dir.path / "config" / "vemo32" / "engine.cfg";
-    std::filesystem::path lite = dir.path / "sample.sqlite";
+    std::filesystem::path cfg = dir.path() / "config" / "vemo32" / "engine.cfg";
+    std::filesystem::path lite = dir.path() / "sample.sqlite";
     void SetUp() override {
         std::filesystem::create_directories(cfg.parent_path());
         std::ofstream(cfg) << "# aliases\n";
@@ -127,8 +122,8 @@ TEST_F(SqlAliasTest, ToolEditsAliasesAndReadsBothDrivers) {
     const std::string tool = env("VEMO32_TOOL");
     if (tool.empty())
         GTEST_SKIP() << "vemo32-tool is not built in this tree";
-    const std::string prefix = "XDG_CONFIG_HOME='" + (dir.path / "config").string() + "' XDG_DATA_HOME='" +
-                               (dir.path / "data").string() + "' '" + tool + "' ";
+    const std::string prefix = "XDG_CONFIG_HOME='" + (dir.path() / "config").string() + "' XDG_DATA_HOME='" +
+                               (dir.path() / "data").string() + "' '" + tool + "' ";
     auto run = [&](const std::string& args, std::string* out = nullptr) {
         std::string text;
         FILE* p = popen((prefix + args + " 2>&1").c_str(), "r");
@@ -158,9 +153,9 @@ TEST_F(SqlAliasTest, ToolEditsAliasesAndReadsBothDrivers) {
     EXPECT_NE(run("alias show LITE", &out), 0);
     EXPECT_EQ(run("tables PGT --pattern 'sec*'", &out), 0) << out;
     EXPECT_NE(out.find("second"), std::string::npos);
-    ASSERT_EQ(run("alias add BROKEN SQLITE 'DATABASE=" + (dir.path / "missing.db").string() + "'"), 0);
+    ASSERT_EQ(run("alias add BROKEN SQLITE 'DATABASE=" + (dir.path() / "missing.db").string() + "'"), 0);
     EXPECT_NE(run("tables BROKEN", &out), 0);
-    EXPECT_FALSE(std::filesystem::exists(dir.path / "missing.db"));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "missing.db"));
 }
 
 // The export reads a SQL table in one pass; what it writes is still what the grid shows
@@ -179,7 +174,7 @@ TEST_F(SqlAliasTest, ExportWritesWhatTheDatasetShows) {
     s->database("LITE").executeSql(
         "WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < 12000) INSERT INTO big"
         " SELECT i, CASE WHEN i % 9 = 0 THEN NULL ELSE 'Name ' || i END, i % 100, date('2000-01-01', '+' || i || ' days') FROM k", {});
-    const auto csv = dir.path / "out.csv";
+    const auto csv = dir.path() / "out.csv";
     auto fileText = [&] {
         std::ifstream in(csv, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});

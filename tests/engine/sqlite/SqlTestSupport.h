@@ -4,6 +4,7 @@
 #include "engine/Cursor.h"
 #include "engine/EngineError.h"
 #include "engine/Filter.h"
+#include "tests/engine/EngineTestSupport.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -38,6 +39,12 @@ inline const bool environmentReady = [] {
 #endif
     return true;
 }();
+
+// A variable of the environment, empty when unset.
+inline std::string env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
 
 inline std::vector<Row> readAll(Cursor& c) {
     std::vector<Row> rows;
@@ -114,34 +121,8 @@ inline void expectFilterAgrees(Cursor& c, const std::string& text, bool translat
     c.setFilter(nullptr);
 }
 
-inline FieldDef field(const std::string& name, FieldType type, int size = 0, bool required = false) {
-    FieldDef f;
-    f.name = name;
-    f.type = type;
-    f.size = size;
-    f.required = required;
-    return f;
-}
-
-template <typename F> int errorCodeOf(F&& f) {
-    try {
-        f();
-    } catch (const EngineError& e) {
-        return e.code();
-    }
-    return 0;
-}
-
-struct TempDir {
-    std::filesystem::path path;
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "vemo-sql-XXXXXX").string();
-        path = mkdtemp(tmpl.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-};
+using enginetest::TempDir;
+using enginetest::errorCodeOf;
+using enginetest::field;
 
 } // namespace sqltest

@@ -35,7 +35,7 @@ std::unique_ptr<Database> connect(const std::filesystem::path& file, Params extr
 class SqliteDriverTest : public ::testing::Test {
 protected:
     TempDir dir;
-    std::filesystem::path file = dir.path / "test.db";
+    std::filesystem::path file = dir.path() / "test.db";
     void SetUp() override { rawExec(file, "PRAGMA user_version = 1"); }
 };
 
@@ -121,10 +121,10 @@ TEST_F(SqliteDriverTest, IndexesListPrimaryKeyFirstThenNamedIndexes) {
 }
 
 TEST_F(SqliteDriverTest, MissingOrBadDatabaseFileIsAClearErrorAndNothingIsCreated) {
-    auto missing = dir.path / "nope.db";
+    auto missing = dir.path() / "nope.db";
     EXPECT_EQ(errorCodeOf([&] { connect(missing); }), ErrNotFound);
     EXPECT_FALSE(std::filesystem::exists(missing));
-    auto junk = dir.path / "junk.db";
+    auto junk = dir.path() / "junk.db";
     { std::FILE* f = std::fopen(junk.c_str(), "w"); std::fputs("this is not a database file at all, sorry", f); std::fclose(f); }
     EXPECT_NE(errorCodeOf([&] { connect(junk); }), 0);
     EXPECT_EQ(errorCodeOf([&] { connect(file, {{"OPEN MODE", "SOMETIMES"}}); }), ErrInvalidParam);
@@ -303,7 +303,7 @@ TEST_F(SqliteDriverTest, ServerFiltersGiveTheDatasetsOwnResults) {
 }
 
 TEST_F(SqliteDriverTest, SampleDatabaseOpensWithJapaneseDataAndAReadOnlyView) {
-    auto sample = dir.path / "sample.db";
+    auto sample = dir.path() / "sample.db";
     writeSqliteSample(sample);
     writeSqliteSample(sample); // over an existing file
     auto db = connect(sample);

@@ -1,4 +1,4 @@
-#include "../core/TestDir.h"
+#include "tests/engine/EngineTestSupport.h"
 #include "engine/Drivers.h"
 #include "engine/Session.h"
 #include "engine/Table.h"
@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 using namespace vemo::engine;
+using namespace enginetest;
 
 namespace {
 
@@ -81,7 +82,7 @@ protected:
         return file;
     }
 
-    TestDir dir;
+    TempDir dir;
 };
 
 } // namespace
