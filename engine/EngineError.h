@@ -26,6 +26,7 @@ enum ErrorCode : int {
     ErrNotSupported = 10301,
     ErrServer = 13059,            // error reported by a database server
     ErrLogin = 13060,
+    ErrLoginCancelled = 13061,    // the user closed the login dialog without logging in
     ErrIO = 10022,
 };
 

@@ -75,7 +75,7 @@ PgConnection::PgConnection(const std::string& alias, PgLogin login, const LoginC
             throw EngineError(ErrLogin, "サーバーがパスワードを求めています: " + error);
         std::string user = login.user, password;
         if (!ask(alias, user, password))
-            throw EngineError(ErrLogin, "ログインが取り消されました。");
+            throw EngineError(ErrLoginCancelled, "ログインが取り消されました。");
         login.user = user;
         login.password = password;
         conn_ = open(login);

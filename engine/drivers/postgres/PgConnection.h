@@ -19,7 +19,8 @@ struct PgLogin {
 class PgConnection : public SqlConnection {
 public:
     // Connects without a password unless one is given; asks `login` only when the server
-    // demands one. Throws ErrLogin for a refused or cancelled login, ErrServer otherwise.
+    // demands one. Throws ErrLogin for a refused login, ErrLoginCancelled when `login`
+    // declines, ErrServer otherwise.
     PgConnection(const std::string& alias, PgLogin login, const LoginCallback& ask);
     ~PgConnection() override;
     PgConnection(const PgConnection&) = delete;

@@ -413,7 +413,7 @@ TEST(PostgresLogin, AsksForAPasswordOnlyWhenTheServerWantsOne) {
     EXPECT_EQ(errorCodeOf([&] { driver->connect("PG", aliasParams("public", "vemo_pw", "wrong"), answer); }), ErrLogin);
     EXPECT_EQ(asked, 1);
     LoginCallback cancel = [](const std::string&, std::string&, std::string&) { return false; };
-    EXPECT_EQ(errorCodeOf([&] { driver->connect("PG", aliasParams("public", "vemo_pw"), cancel); }), ErrLogin);
+    EXPECT_EQ(errorCodeOf([&] { driver->connect("PG", aliasParams("public", "vemo_pw"), cancel); }), ErrLoginCancelled);
     LoginCallback wrong = [](const std::string&, std::string&, std::string& p) { p = "nope"; return true; };
     EXPECT_EQ(errorCodeOf([&] { driver->connect("PG", aliasParams("public", "vemo_pw"), wrong); }), ErrLogin);
     EXPECT_NO_THROW(driver->connect("PG", aliasParams("public", "vemo_pw", "secret"), {}));
