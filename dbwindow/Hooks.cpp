@@ -1,8 +1,11 @@
 #include "dbwindow/Hooks.h"
 
 #include "dbwindow/TAlias_Open.h"
+#include "engine/Session.h"
+#include "shell/Prompt.h"
 #include "shell/WindowHooks.h"
 
+#include <QApplication>
 #include <QPointer>
 
 namespace vemo::dbwindow {
@@ -15,8 +18,21 @@ QPointer<TAlias_Open>& databaseWindow()
 }
 } // namespace
 
+engine::LoginCallback windowLogin()
+{
+    return [](const std::string& alias, std::string& user, std::string& password) {
+        QString u = QString::fromStdString(user), p;
+        if (!shell::loginDialog(QApplication::activeWindow(), QString::fromStdString(alias), u, p))
+            return false;
+        user = u.toStdString();
+        password = p.toStdString();
+        return true;
+    };
+}
+
 void installWindowHooks()
 {
+    engine::Session::global().setLoginCallback(windowLogin());
     shell::WindowHooks& h = shell::windowHooks();
     h.makeDatabaseWindow = [] {
         auto* w = new TAlias_Open(); // the frame's MDI area takes ownership

@@ -229,6 +229,7 @@ void TAlias_Open::Set_Alias()
 
 void TAlias_Open::Set_TableList()
 {
+    loginFailed_ = false;
     try {
         const QStringList names = sortedNames(
             session_.tableNames(selectedAlias().toStdString(), "*.*", true, false));
@@ -236,8 +237,15 @@ void TAlias_Open::Set_TableList()
         LB1->clear();
         LB1->addItems(names);
         LB1->setUpdatesEnabled(true);
-    } catch (const std::exception&) {
+    } catch (const engine::EngineError& e) {
         LB1->setUpdatesEnabled(true); // the list keeps its old names
+        // A server that wants a login: a refused one is reported (other failures leave the
+        // list as it is, quietly), and neither is asked again for the procedure list.
+        loginFailed_ = e.code() == engine::ErrLogin || e.code() == engine::ErrLoginCancelled;
+        if (e.code() == engine::ErrLogin)
+            shell::showError(this, QString::fromStdString(e.what()));
+    } catch (const std::exception&) {
+        LB1->setUpdatesEnabled(true);
     }
     if (LB1->count() > 0) {
         LB1->setCurrentRow(0);
@@ -247,6 +255,8 @@ void TAlias_Open::Set_TableList()
 
 void TAlias_Open::Set_SAPList()
 {
+    if (loginFailed_)
+        return;
     try {
         const QStringList names = sortedNames(session_.procedureNames(selectedAlias().toStdString()));
         LB2->clear();

@@ -135,6 +135,7 @@ private:
     engine::Session& session_;
     std::unique_ptr<engine::Table> Table1;
     bool firstShow_ = true;
+    bool loginFailed_ = false; // the last table list fill ended at a server's login
     bool restorePending_ = true;
 };
 

@@ -1,6 +1,12 @@
 #include "shell/Prompt.h"
 
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QInputDialog>
 #include <QPageSetupDialog>
 #include <QPrinter>
@@ -135,6 +141,44 @@ std::optional<QString> saveFileName(QWidget* parent, const QString& filter, cons
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
         return std::nullopt;
     return dlg.selectedFiles().first();
+}
+
+bool loginDialog(QWidget* parent, const QString& alias, QString& user, QString& password)
+{
+    const QString caption = QStringLiteral("ログイン");
+    if (handler()) {
+        PromptRequest r;
+        r.kind = PromptRequest::Kind::Login;
+        r.caption = caption;
+        r.text = alias;
+        r.defaultText = user;
+        const PromptAnswer a = handler()(r);
+        if (!a.accepted)
+            return false;
+        user = a.text;
+        password = a.password;
+        return true;
+    }
+    QDialog dlg(dialogParent(parent));
+    dlg.setWindowTitle(caption);
+    auto* form = new QFormLayout(&dlg);
+    form->addRow(new QLabel(QStringLiteral("データベース %1 に接続します。").arg(alias)));
+    auto* userEdit = new QLineEdit(user);
+    auto* passwordEdit = new QLineEdit;
+    passwordEdit->setEchoMode(QLineEdit::Password);
+    form->addRow(QStringLiteral("ユーザー名(&U):"), userEdit);
+    form->addRow(QStringLiteral("パスワード(&P):"), passwordEdit);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("キャンセル"));
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
+    form->addRow(buttons);
+    (user.isEmpty() ? userEdit : passwordEdit)->setFocus();
+    if (dlg.exec() != QDialog::Accepted)
+        return false;
+    user = userEdit->text();
+    password = passwordEdit->text();
+    return true;
 }
 
 bool printerSetup(QWidget* parent, QPrinter* printer)

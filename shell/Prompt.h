@@ -13,13 +13,13 @@ class QPrinter;
 namespace vemo::shell {
 
 struct PromptRequest {
-    enum class Kind { Message, Input, OpenFile, SaveFile, PrinterSetup, Folder };
+    enum class Kind { Message, Input, OpenFile, SaveFile, PrinterSetup, Folder, Login };
     Kind kind = Kind::Message;
     QString caption;
-    QString text;             // message / input prompt
+    QString text;             // message / input prompt; Login: the database asked for
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons = QMessageBox::Ok;
-    QString defaultText;      // input preset; file dialogs: preset file name
+    QString defaultText;      // input preset; file dialogs: preset file name; Login: user name
     QString directory;        // file dialogs: initial folder
     QString filter;           // file dialogs: "Name(*.X)|*.X|..." as the windows give it
     QString defaultSuffix;
@@ -28,7 +28,8 @@ struct PromptRequest {
 struct PromptAnswer {
     QMessageBox::StandardButton button = QMessageBox::Ok; // Message
     bool accepted = true;                                 // Input / file / printer / folder
-    QString text;                                         // Input text or chosen file/folder
+    QString text;                                         // Input text or chosen file/folder; Login: user name
+    QString password;                                     // Login
 };
 
 // Tests install a handler; it sees each request in order and answers it.
@@ -50,6 +51,9 @@ std::optional<QString> openFileName(QWidget* parent, const QString& filter, cons
                                     const QString& caption = {});
 std::optional<QString> saveFileName(QWidget* parent, const QString& filter, const QString& directory,
                                     const QString& fileName, const QString& defaultSuffix = {});
+// A database server's login for an alias: user name (preset) and password; false when
+// cancelled.
+bool loginDialog(QWidget* parent, const QString& alias, QString& user, QString& password);
 // Printer set-up (QPageSetupDialog on the given printer); false when cancelled.
 bool printerSetup(QWidget* parent, QPrinter* printer);
 

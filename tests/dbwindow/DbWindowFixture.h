@@ -24,7 +24,7 @@ struct Prompts {
         vemo::shell::setPromptHandler([this](const vemo::shell::PromptRequest& r) {
             seen.push_back(r);
             if (answers.empty())
-                return vemo::shell::PromptAnswer{QMessageBox::Yes, true, r.defaultText};
+                return vemo::shell::PromptAnswer{QMessageBox::Yes, true, r.defaultText, {}};
             auto a = answers.front();
             answers.pop_front();
             return a;

@@ -375,7 +375,7 @@ private slots:
         chooseAlias(w, "TESTDB");
         auto runRename = [&](std::optional<QString> answer) {
             select(w->LB1, {w->LB1->currentItem() ? w->LB1->currentItem()->text() : QString()});
-            prompts_.answers.push_back({QMessageBox::Ok, answer.has_value(), answer.value_or(QString())});
+            prompts_.answers.push_back({QMessageBox::Ok, answer.has_value(), answer.value_or(QString()), {}});
             w->PM2Popup();
             w->N10->trigger();
         };
@@ -446,7 +446,7 @@ private slots:
         select(w->LB1, {"DEL.DBF"});
         w->LB1->setCurrentRow(items(w->LB1).indexOf("A.DBF"), QItemSelectionModel::NoUpdate);
         QVERIFY(!w->LB1->currentItem()->isSelected());
-        prompts_.answers.push_back({QMessageBox::No, false, {}});
+        prompts_.answers.push_back({QMessageBox::No, false, {}, {}});
         w->PM2Popup();
         w->Delete1->trigger();
         QCOMPARE(prompts_.seen.back().text, QString("[DEL.DBF]削除しますか？"));

@@ -6,6 +6,8 @@
 #include "shell/RestoreRecords.h"
 #include "shell/Routines.h"
 
+#include <QDialog>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
@@ -188,6 +190,34 @@ private slots:
                  (QList<QMenu*>{&file, &record, &view, &util, &win, &help}));
         QCOMPARE(menus(mergeMenuGroups(frame, {{&tableFile, 1}, {&record, 2}})),
                  (QList<QMenu*>{&tableFile, &record, &util, &win, &help}));
+    }
+
+    // The real login dialog (no test handler): the user name comes preset, the password is
+    // typed hidden, and OK hands both back; closing it is a cancel.
+    void loginDialogReturnsWhatWasTyped()
+    {
+        setPromptHandler({});
+        auto fill = [](const QString& password, bool accept) {
+            QTimer::singleShot(0, [=] {
+                auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                QVERIFY(dlg);
+                const auto edits = dlg->findChildren<QLineEdit*>();
+                QCOMPARE(edits.size(), 2);
+                QCOMPARE(edits[0]->text(), QString("scott"));
+                QCOMPARE(edits[1]->echoMode(), QLineEdit::Password);
+                edits[1]->setText(password);
+                accept ? dlg->accept() : dlg->reject();
+            });
+        };
+        QString user = "scott", password;
+        fill("tiger", true);
+        QVERIFY(loginDialog(nullptr, "SALES", user, password));
+        QCOMPARE(user, QString("scott"));
+        QCOMPARE(password, QString("tiger"));
+        fill("ignored", false);
+        password.clear();
+        QVERIFY(!loginDialog(nullptr, "SALES", user, password));
+        QVERIFY(password.isEmpty());
     }
 
     void fileFilterConversion()
