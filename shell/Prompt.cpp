@@ -4,12 +4,12 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFormLayout>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QInputDialog>
 #include <QPageSetupDialog>
 #include <QPrinter>
+#include <QPushButton>
 
 namespace vemo::shell {
 
