@@ -144,9 +144,18 @@ void TMDIChild::buildLayout()
             return false;
         if (editing) {
             // Applying the cache may move records; the grid's row is the one to stand on.
-            model_->reload();
+            try {
+                model_->reload();
+            } catch (const std::exception&) {
+                // Table_Count meets the same failure and reports it
+            }
             Table_Count();
-            runGuarded([&] { table_->moveTo(row); });
+            try {
+                table_->moveTo(row);
+            } catch (const std::exception& e) {
+                if (!updateFailed_) // else Table_Count has told the user already
+                    shell::showError(this, QString::fromUtf8(e.what()));
+            }
         }
         loadEditors();
         return true;
@@ -234,27 +243,40 @@ void TMDIChild::Table_Count()
 {
     if (!table_->isOpen())
         return;
-    setStatusPanelText(1, QString::fromStdString(thousands(table_->recordCount())));
+    // Whatever fails here (a server gone away, say) is reported once, and the window stays
+    // usable: this runs from inside grid and menu handlers.
+    updateFailed_ = false;
+    auto report = [this](const std::exception& e) {
+        if (!updateFailed_)
+            shell::showError(this, QString::fromUtf8(e.what()));
+        updateFailed_ = true;
+    };
+    try {
+        setStatusPanelText(1, QString::fromStdString(thousands(table_->recordCount())));
+    } catch (const std::exception& e) {
+        report(e);
+    }
     if (!table_->cachedUpdates() || !table_->updatesPending())
         return;
-    updateFailed_ = false;
     bool applied = false;
     try {
         applied = table_->applyUpdates();
     } catch (const std::exception& e) {
-        if (!updateFailed_)
-            shell::showError(this, QString::fromUtf8(e.what()));
-        updateFailed_ = true;
+        report(e);
     }
     if (applied) {
         table_->commitUpdates();
         return;
     }
     // Pending changes that did not reach the table are dropped, so the grid shows what is stored.
-    table_->cancelUpdates();
-    model_->reload();
-    setStatusPanelText(1, QString::fromStdString(thousands(table_->recordCount())));
-    loadEditors();
+    try {
+        table_->cancelUpdates();
+        model_->reload();
+        setStatusPanelText(1, QString::fromStdString(thousands(table_->recordCount())));
+        loadEditors();
+    } catch (const std::exception& e) {
+        report(e);
+    }
 }
 
 void TMDIChild::afterWrite()
