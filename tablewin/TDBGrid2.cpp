@@ -22,6 +22,14 @@ public:
             grid_->editor_ = line;
         return w;
     }
+    // Only what the user typed reaches the record. An editor left untouched writes nothing,
+    // so a cell whose value could not be read (shown empty) is never blanked by leaving it.
+    void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override
+    {
+        if (auto* line = qobject_cast<QLineEdit*>(editor); line && !line->isModified())
+            return;
+        QStyledItemDelegate::setModelData(editor, model, index);
+    }
 
 private:
     TDBGrid2* grid_;
