@@ -44,6 +44,13 @@ class PgLoginTest : public QObject {
         emit w->CB1->activated(i);
         return w;
     }
+    void answerLogin(const QString& user, const QString& password)
+    {
+        shell::PromptAnswer login;
+        login.text = user;
+        login.password = password;
+        prompts_.answers.push_back(login);
+    }
     int logins() const
     {
         int n = 0;
@@ -87,10 +94,7 @@ private slots:
 
     void loginDialogAnswersTheServer()
     {
-        shell::PromptAnswer login;
-        login.text = "vemo_pw";
-        login.password = "secret";
-        prompts_.answers.push_back(login);
+        answerLogin("vemo_pw", "secret");
         TAlias_Open* w = openAlias();
         QCOMPARE(logins(), 1);
         QCOMPARE(prompts_.seen.front().text, QString("PGLOGIN"));
@@ -102,10 +106,7 @@ private slots:
 
     void refusedLoginIsReportedOnce()
     {
-        shell::PromptAnswer login;
-        login.text = "vemo_pw";
-        login.password = "wrong";
-        prompts_.answers.push_back(login);
+        answerLogin("vemo_pw", "wrong");
         TAlias_Open* w = openAlias();
         QCOMPARE(logins(), 1); // the procedure list does not ask again
         QCOMPARE(prompts_.errors(), 1);

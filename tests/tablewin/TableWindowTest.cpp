@@ -18,6 +18,7 @@
 #include "shell/THelpWindow.h"
 
 #include <QApplication>
+#include <algorithm>
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
@@ -144,10 +145,22 @@ class TableWindowTest : public QObject {
         return w;
     }
 
-    std::vector<std::string> column(const std::string& table, int field)
+    // The LITE alias: a SQLite database of this test run, made on first use.
+    engine::Database& liteDatabase()
+    {
+        const auto names = session_->aliasNames();
+        if (std::find(names.begin(), names.end(), "LITE") == names.end()) {
+            const std::string file = path("lite.sqlite").toStdString();
+            QFile(QString::fromStdString(file)).open(QIODevice::WriteOnly); // an empty database
+            session_->addAlias("LITE", "SQLITE", {"DATABASE=" + file});
+        }
+        return session_->database("LITE");
+    }
+
+    std::vector<std::string> column(const std::string& table, int field, const std::string& alias = "DATA")
     {
         engine::Table t(*session_);
-        t.setDatabaseName("DATA");
+        t.setDatabaseName(alias);
         t.setTableName(table);
         t.open();
         std::vector<std::string> values;
@@ -292,14 +305,56 @@ private slots:
         QVERIFY(!w->findChild<QProgressBar*>("PB1")->isVisible());
     }
 
+    // The record commands on a SQLite table: the same grid, a keyed SQL table under it.
+    void recordCommandsOnASqlTable()
+    {
+        engine::Database& db = liteDatabase();
+        db.executeSql("CREATE TABLE rec (id INTEGER PRIMARY KEY, name VARCHAR(10), n INTEGER)", {});
+        db.executeSql("INSERT INTO rec VALUES (1, 'a', 1), (2, 'b', 2)", {});
+        auto stored = [this](int field) { return column("rec", field, "LITE"); };
+        Prompts prompts;
+        auto w = openWindow("rec", true, "LITE");
+        auto* g = w->grid();
+
+        typeIntoCell(*w, 0, 1, "keep");
+        QCOMPARE(stored(1)[0], "a"); // not posted while on the record
+        g->setCurrentIndex(g->model()->index(1, 1));
+        QCOMPARE(stored(1), (std::vector<std::string>{"keep", "b"}));
+
+        w->KA1Click();
+        QCOMPARE(g->model()->rowCount(), 3);
+        typeIntoCell(*w, 2, 0, "3");
+        typeIntoCell(*w, 2, 1, "c");
+        w->KF1Click();
+        QCOMPARE(stored(0), (std::vector<std::string>{"1", "2", "3"}));
+        QCOMPARE(w->statusPanelText(1), QString("3"));
+
+        w->KL1Click();
+        w->KP1Click();
+        QCOMPARE(g->currentIndex().row(), 1);
+        w->Delete1Click();
+        QCOMPARE(stored(0), (std::vector<std::string>{"1", "3"}));
+        QCOMPARE(g->model()->rowCount(), 2);
+        QCOMPARE(cell(*w, 1, 1), QString("c"));
+
+        // A key that is already there: one error, nothing written, and the grid shows what
+        // is stored (the window drops a cached change that could not be written).
+        w->KA1Click();
+        typeIntoCell(*w, 2, 0, "1");
+        typeIntoCell(*w, 2, 1, "dup");
+        w->KF1Click();
+        QCOMPARE(prompts.asked.size(), 1);
+        QCOMPARE(prompts.asked.front().caption, QString("エラー"));
+        QCOMPARE(stored(1), (std::vector<std::string>{"keep", "c"}));
+        QCOMPARE(g->model()->rowCount(), 2);
+        QVERIFY(!w->Table1().updatesPending());
+    }
+
     // A SQL table is exported in one pass while the window shows progress (and may repaint
     // from the same connection): the file holds every record in the grid's order.
     void exportOfASqlTableMatchesTheGrid()
     {
-        const std::string file = path("lite.sqlite").toStdString();
-        QFile(QString::fromStdString(file)).open(QIODevice::WriteOnly); // an empty database
-        session_->addAlias("LITE", "SQLITE", {"DATABASE=" + file});
-        auto& db = session_->database("LITE");
+        auto& db = liteDatabase();
         db.executeSql("CREATE TABLE items (id INTEGER PRIMARY KEY, name VARCHAR(20), qty INTEGER)", {});
         db.executeSql("WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < 30000)"
                       " INSERT INTO items SELECT i, '品目' || (i % 500), i % 7 FROM k", {});
