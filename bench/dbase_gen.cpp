@@ -1,9 +1,9 @@
 // Generates the benchmark table: DIR/BENCH.DBF with N records of ten mixed fields and
 // Japanese text (code page 932), and DIR/bench.csv with the same data for loading into SQLite.
 // Usage: bench_dbase_gen DIR [N]
-#include "engine/Drivers.h"
+#include "engine/drivers/Drivers.h"
 #include "engine/drivers/standard/dbase/DbfCreate.h"
-#include "engine/EngineError.h"
+#include "engine/contract/EngineError.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -3,11 +3,11 @@
 // Usage: bench_dbase_ops DIR open|last|count|filter|export [OUT.csv]
 //        bench_dbase_ops DIR index|order|insert   (index: give BENCH a production index on
 //        NAME; order: browse in that order; insert: one record into the indexed table)
-#include "engine/Codepage.h"
-#include "engine/CsvFormat.h"
-#include "engine/Drivers.h"
-#include "engine/EngineError.h"
-#include "engine/Filter.h"
+#include "engine/values/Codepage.h"
+#include "engine/export/CsvFormat.h"
+#include "engine/drivers/Drivers.h"
+#include "engine/contract/EngineError.h"
+#include "engine/filter/Filter.h"
 #include "engine/drivers/standard/dbase/DbfCreate.h"
 
 #include <chrono>

@@ -1,10 +1,10 @@
 // Benchmark of Paradox tables through the engine's dataset, as the windows use them.
 //   bench_paradox make FILE N     a keyed table of N records
 //   bench_paradox run FILE CSV    timings (ms) and memory (kB), one "name value" a line
-#include "engine/CsvExport.h"
-#include "engine/Drivers.h"
-#include "engine/Session.h"
-#include "engine/Table.h"
+#include "engine/export/CsvExport.h"
+#include "engine/drivers/Drivers.h"
+#include "engine/session/Session.h"
+#include "engine/dataset/Table.h"
 #include "engine/drivers/standard/paradox/PxCreate.h"
 #include "engine/drivers/standard/paradox/PxCursor.h"
 

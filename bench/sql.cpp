@@ -3,11 +3,11 @@
 // peak resident memory, for bench/sql.sh to compare with the databases' own tools.
 //   bench_sql SQLITE FILE TABLE CSVFILE
 //   bench_sql POSTGRESQL SOCKETDIR PORT TABLE CSVFILE
-#include "engine/CsvExport.h"
-#include "engine/Drivers.h"
-#include "engine/Filter.h"
-#include "engine/Session.h"
-#include "engine/Table.h"
+#include "engine/export/CsvExport.h"
+#include "engine/drivers/Drivers.h"
+#include "engine/filter/Filter.h"
+#include "engine/session/Session.h"
+#include "engine/dataset/Table.h"
 
 #include <chrono>
 #include <cstdio>

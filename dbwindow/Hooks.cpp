@@ -1,7 +1,7 @@
 #include "dbwindow/Hooks.h"
 
 #include "dbwindow/TAlias_Open.h"
-#include "engine/Session.h"
+#include "engine/session/Session.h"
 #include "shell/Prompt.h"
 #include "shell/WindowHooks.h"
 

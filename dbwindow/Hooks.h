@@ -1,7 +1,7 @@
 #pragma once
 // Wires the database window into the shell's window hooks, and the engine's server logins
 // into the login dialog.
-#include "engine/Driver.h"
+#include "engine/contract/Driver.h"
 
 namespace vemo::dbwindow {
 void installWindowHooks();

@@ -1,8 +1,8 @@
 #include "dbwindow/TAlias_Open.h"
 
 #include "dbwindow/NameLists.h"
-#include "engine/Session.h"
-#include "engine/Table.h"
+#include "engine/session/Session.h"
+#include "engine/dataset/Table.h"
 #include "shell/AppState.h"
 #include "shell/Prompt.h"
 #include "shell/Registry.h"

@@ -3,9 +3,9 @@
 
 #include "dbwindow/NameLists.h"
 #include "dbwindow/TCreate_Alias.h"
-#include "engine/EngineError.h"
-#include "engine/Session.h"
-#include "engine/Table.h"
+#include "engine/contract/EngineError.h"
+#include "engine/session/Session.h"
+#include "engine/dataset/Table.h"
 #include "shell/AppState.h"
 #include "shell/Prompt.h"
 

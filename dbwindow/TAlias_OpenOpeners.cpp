@@ -1,9 +1,9 @@
 // The database window's openers of child windows and the window-opening handshake.
 #include "dbwindow/TAlias_Open.h"
 
-#include "engine/EngineError.h"
-#include "engine/Session.h"
-#include "engine/Table.h"
+#include "engine/contract/EngineError.h"
+#include "engine/session/Session.h"
+#include "engine/dataset/Table.h"
 #include "shell/AppState.h"
 #include "shell/Prompt.h"
 #include "shell/RestoreRecords.h"

@@ -1,7 +1,7 @@
 #include "dbwindow/TCreate_Alias.h"
 
 #include "dbwindow/NameLists.h"
-#include "engine/Session.h"
+#include "engine/session/Session.h"
 #include "query/TComboGrid.h"
 #include "shell/Prompt.h"
 

@@ -2,8 +2,8 @@
 
 #include "index/IndexFields.h"
 
-#include "engine/Session.h"
-#include "engine/Table.h"
+#include "engine/session/Session.h"
+#include "engine/dataset/Table.h"
 #include "shell/AppState.h"
 #include "shell/Prompt.h"
 

@@ -1,6 +1,6 @@
 #include "shell/VemoApplication.h"
 
-#include "engine/EngineError.h"
+#include "engine/contract/EngineError.h"
 #include "shell/Prompt.h"
 
 #include <cstdio>

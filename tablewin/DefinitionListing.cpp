@@ -1,6 +1,6 @@
 #include "tablewin/DefinitionListing.h"
 
-#include "engine/Table.h"
+#include "engine/dataset/Table.h"
 
 namespace vemo::tablewin {
 

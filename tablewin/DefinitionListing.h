@@ -2,7 +2,7 @@
 // The table definition listing: a heading row and one row per field (number, name, type
 // description, field class, size, SQL type), read by the status window, printing and the
 // definition scripts.
-#include "engine/FieldTypeNames.h"
+#include "engine/values/FieldTypeNames.h"
 
 #include <vector>
 

@@ -1,7 +1,7 @@
 #include "tablewin/DefinitionScript.h"
 
-#include "engine/Codepage.h"
-#include "engine/Table.h"
+#include "engine/values/Codepage.h"
+#include "engine/dataset/Table.h"
 
 #include <algorithm>
 #include <cctype>

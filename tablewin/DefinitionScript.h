@@ -5,7 +5,7 @@
 // 932 bytes. The text is produced whole however long it gets.
 #include "tablewin/DefinitionListing.h"
 
-#include "engine/Definitions.h"
+#include "engine/contract/Definitions.h"
 
 #include <string>
 #include <vector>

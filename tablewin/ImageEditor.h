@@ -1,7 +1,7 @@
 #pragma once
 // The picture editor of a graphic field: shows the picture and cuts, copies and pastes it
 // through the clipboard.
-#include "engine/Value.h"
+#include "engine/values/Value.h"
 
 #include <QLabel>
 #include <functional>

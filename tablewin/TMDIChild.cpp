@@ -6,8 +6,8 @@
 #include "tablewin/TableModel.h"
 #include "tablewin/TableText.h"
 
-#include "engine/Session.h"
-#include "engine/Table.h"
+#include "engine/session/Session.h"
+#include "engine/dataset/Table.h"
 #include "shell/AppState.h"
 #include "shell/Prompt.h"
 #include "shell/Registry.h"

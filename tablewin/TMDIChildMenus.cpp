@@ -8,8 +8,8 @@
 #include "tablewin/TableModel.h"
 #include "tablewin/TableText.h"
 
-#include "engine/CsvExport.h"
-#include "engine/Table.h"
+#include "engine/export/CsvExport.h"
+#include "engine/dataset/Table.h"
 #include "index/TTableIndex2.h"
 #include "shell/AppState.h"
 #include "shell/Prompt.h"

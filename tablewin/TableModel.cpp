@@ -1,6 +1,6 @@
 #include "tablewin/TableModel.h"
 
-#include "engine/Table.h"
+#include "engine/dataset/Table.h"
 
 #include <QBrush>
 #include <QString>

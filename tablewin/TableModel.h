@@ -2,7 +2,7 @@
 // Grid model over a table dataset: records are read on demand through Table::rowAt and kept
 // in a bounded block cache, so a table of a million records opens as fast as a small one.
 // The record being edited or inserted is shown from the dataset's own buffer.
-#include "engine/Value.h"
+#include "engine/values/Value.h"
 
 #include <QAbstractTableModel>
 #include <functional>

@@ -1,6 +1,6 @@
 #pragma once
 // One command of vemo32-tool: its name, its usage line and what it does.
-#include "engine/Session.h"
+#include "engine/session/Session.h"
 
 #include <iosfwd>
 #include <stdexcept>

@@ -1,5 +1,5 @@
-#include "engine/CsvExport.h"
-#include "engine/Table.h"
+#include "engine/export/CsvExport.h"
+#include "engine/dataset/Table.h"
 #include "tools/Command.h"
 
 #include <cstdio>

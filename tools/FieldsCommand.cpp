@@ -1,5 +1,5 @@
-#include "engine/FieldTypeNames.h"
-#include "engine/Table.h"
+#include "engine/values/FieldTypeNames.h"
+#include "engine/dataset/Table.h"
 #include "tools/Command.h"
 
 #include <ostream>

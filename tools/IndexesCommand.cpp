@@ -1,4 +1,4 @@
-#include "engine/Table.h"
+#include "engine/dataset/Table.h"
 #include "tools/Command.h"
 
 #include <ostream>

@@ -1,4 +1,4 @@
-#include "engine/SampleData.h"
+#include "engine/drivers/SampleData.h"
 #include "tools/Command.h"
 
 #include <filesystem>

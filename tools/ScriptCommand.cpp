@@ -1,5 +1,5 @@
-#include "engine/Codepage.h"
-#include "engine/Table.h"
+#include "engine/values/Codepage.h"
+#include "engine/dataset/Table.h"
 #include "tablewin/DefinitionScript.h"
 #include "tools/Command.h"
 

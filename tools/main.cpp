@@ -1,6 +1,6 @@
 // vemo32-tool: lists, exports and edits aliases with the same engine the windows use.
-#include "engine/EngineError.h"
-#include "engine/Session.h"
+#include "engine/contract/EngineError.h"
+#include "engine/session/Session.h"
 #include "tools/Command.h"
 #include "tools/TerminalLogin.h"
 

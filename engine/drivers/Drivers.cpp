@@ -1,6 +1,7 @@
-#include "engine/Drivers.h"
-#include "engine/EngineError.h"
-#include "engine/SampleData.h"
+#include "engine/drivers/Drivers.h"
+#include "engine/session/Session.h"
+#include "engine/contract/EngineError.h"
+#include "engine/drivers/SampleData.h"
 
 namespace vemo::engine {
 

@@ -1,9 +1,9 @@
 #pragma once
 // A real engine session over a temporary configuration, STANDARD aliases on temporary
 // folders of real table files, and a recorder that answers the program's prompts.
-#include "engine/Drivers.h"
-#include "engine/Session.h"
-#include "engine/Table.h"
+#include "engine/drivers/Drivers.h"
+#include "engine/session/Session.h"
+#include "engine/dataset/Table.h"
 #include "shell/Prompt.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
 #pragma once
 // Helpers the engine's tests share: a private folder per test, the error code a call
 // raises, and field definitions.
-#include "engine/Definitions.h"
-#include "engine/EngineError.h"
+#include "engine/contract/Definitions.h"
+#include "engine/contract/EngineError.h"
 
 #include <cstdlib>
 #include <filesystem>

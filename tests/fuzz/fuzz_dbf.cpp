@@ -1,6 +1,6 @@
 // Fuzzes the dBASE reader: the input becomes a table file (and its memo files), which is
 // opened and read completely, in natural and in every index order.
-#include "engine/EngineError.h"
+#include "engine/contract/EngineError.h"
 #include "engine/drivers/standard/TableFormat.h"
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The alias configuration file from anywhere: it parses or raises the engine's error, and
 // what parses formats back to text that parses to the same aliases.
-#include "engine/EngineConfig.h"
-#include "engine/EngineError.h"
+#include "engine/session/EngineConfig.h"
+#include "engine/contract/EngineError.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Filter text from anywhere: parsing either succeeds or raises the engine's error, and a
 // parsed filter evaluates against rows of every kind without faulting.
-#include "engine/EngineError.h"
-#include "engine/Filter.h"
+#include "engine/contract/EngineError.h"
+#include "engine/filter/Filter.h"
 
 #include <cstddef>
 #include <cstdint>

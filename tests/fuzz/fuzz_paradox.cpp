@@ -1,6 +1,6 @@
 // Arbitrary bytes as a Paradox table (and, from a split point, as its blob file): opening
 // and reading every record must end in records or an engine error, nothing else.
-#include "engine/EngineError.h"
+#include "engine/contract/EngineError.h"
 #include "engine/drivers/standard/TableFormat.h"
 
 #include <cstdint>

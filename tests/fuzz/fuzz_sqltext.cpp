@@ -1,7 +1,7 @@
 // SQL text typed by a user and column text sent by a server: the ":NAME" parameter scan
 // finds every name it later binds, the rewritten statement either prepares or raises the
 // engine's error, and server text converts to a value of any field type without faulting.
-#include "engine/EngineError.h"
+#include "engine/contract/EngineError.h"
 #include "engine/drivers/sqlcommon/SqlParams.h"
 #include "engine/drivers/sqlite/SqliteConnection.h"
 

@@ -3,9 +3,9 @@
 #include "index/IndexFields.h"
 #include "index/TTableIndex2.h"
 
-#include "engine/Drivers.h"
-#include "engine/Session.h"
-#include "engine/Table.h"
+#include "engine/drivers/Drivers.h"
+#include "engine/session/Session.h"
+#include "engine/dataset/Table.h"
 
 #include <QAction>
 #include <QApplication>

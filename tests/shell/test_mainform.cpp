@@ -1,6 +1,6 @@
 // The real main frame, offscreen: switches, settings reading, geometry, menus, merging,
 // child close queries, wallpaper, about box, error boxes and fonts.
-#include "engine/EngineError.h"
+#include "engine/contract/EngineError.h"
 #include "options/TABOUTBOX.h"
 #include "options/TMDIBack.h"
 #include "shell/AppState.h"

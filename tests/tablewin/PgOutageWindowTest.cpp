@@ -5,9 +5,9 @@
 #include "tablewin/TDBGrid2.h"
 #include "tablewin/TMDIChild.h"
 
-#include "engine/Drivers.h"
-#include "engine/Session.h"
-#include "engine/Table.h"
+#include "engine/drivers/Drivers.h"
+#include "engine/session/Session.h"
+#include "engine/dataset/Table.h"
 #include "shell/Prompt.h"
 
 #include <QLineEdit>

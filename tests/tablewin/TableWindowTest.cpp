@@ -7,9 +7,9 @@
 #include "tablewin/TMDIChild.h"
 #include "tablewin/TTableFilter.h"
 
-#include "engine/Drivers.h"
-#include "engine/Session.h"
-#include "engine/Table.h"
+#include "engine/drivers/Drivers.h"
+#include "engine/session/Session.h"
+#include "engine/dataset/Table.h"
 #include "index/TTableIndex2.h"
 #include "shell/AppState.h"
 #include "shell/Prompt.h"

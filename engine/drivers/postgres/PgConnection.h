@@ -1,6 +1,6 @@
 #pragma once
 // One connection to a PostgreSQL server, in UTF8, text results.
-#include "engine/Driver.h"
+#include "engine/contract/Driver.h"
 #include "engine/drivers/sqlcommon/SqlConnection.h"
 
 #include <map>

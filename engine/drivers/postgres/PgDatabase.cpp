@@ -1,6 +1,6 @@
 #include "engine/drivers/postgres/PgDatabase.h"
 
-#include "engine/EngineError.h"
+#include "engine/contract/EngineError.h"
 #include "engine/drivers/postgres/PgTypes.h"
 #include "engine/drivers/sqlcommon/SqlText.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 // A POSTGRESQL alias: one database on a server, one schema of it.
-#include "engine/Database.h"
+#include "engine/contract/Database.h"
 #include "engine/drivers/postgres/PgConnection.h"
 #include "engine/drivers/sqlcommon/SqlQueryCursor.h"
 #include "engine/drivers/sqlcommon/SqlTableCursor.h"

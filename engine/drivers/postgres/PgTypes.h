@@ -1,6 +1,6 @@
 #pragma once
 // PostgreSQL catalog types as engine field types, and back for created tables.
-#include "engine/Definitions.h"
+#include "engine/contract/Definitions.h"
 
 #include <string>
 

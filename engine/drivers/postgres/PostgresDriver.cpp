@@ -1,4 +1,4 @@
-#include "engine/Drivers.h"
+#include "engine/drivers/Drivers.h"
 #include "engine/drivers/postgres/PgDatabase.h"
 
 namespace vemo::engine {

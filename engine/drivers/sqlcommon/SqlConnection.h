@@ -2,8 +2,8 @@
 // The little a SQL cursor needs from a driver's connection. Values come back "raw" (as the
 // server hands them: SQLite storage classes, PostgreSQL text) so that they can be bound
 // again unchanged for key seeks and conflict checks; toTyped turns them into field values.
-#include "engine/Definitions.h"
-#include "engine/Value.h"
+#include "engine/contract/Definitions.h"
+#include "engine/values/Value.h"
 
 #include <functional>
 #include <string>

@@ -3,7 +3,7 @@
 // SQL's three-valued logic is the dataset's own: a comparison with a missing value is
 // unknown, NOT of unknown stays unknown, and only true passes. Text compares without
 // trailing blanks, and a blank test counts an all-blank text as blank.
-#include "engine/Filter.h"
+#include "engine/filter/Filter.h"
 #include "engine/drivers/sqlcommon/SqlConnection.h"
 
 #include <optional>

@@ -1,6 +1,6 @@
 #include "engine/drivers/sqlcommon/SqlParams.h"
 
-#include "engine/EngineError.h"
+#include "engine/contract/EngineError.h"
 
 #include <algorithm>
 #include <functional>

@@ -1,6 +1,6 @@
 #pragma once
 // ":NAME" parameters in SQL text typed by a user, replaced by the driver's placeholders.
-#include "engine/Database.h"
+#include "engine/contract/Database.h"
 #include "engine/drivers/sqlcommon/SqlConnection.h"
 
 #include <string>

@@ -1,7 +1,7 @@
 #pragma once
 // The rows of a query typed into the SQL window: read-only, fetched a page at a time.
-#include "engine/Cursor.h"
-#include "engine/Database.h"
+#include "engine/contract/Cursor.h"
+#include "engine/contract/Database.h"
 #include "engine/drivers/sqlcommon/SqlConnection.h"
 
 #include <memory>

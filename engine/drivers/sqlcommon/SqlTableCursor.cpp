@@ -1,6 +1,6 @@
 #include "engine/drivers/sqlcommon/SqlTableCursor.h"
 
-#include "engine/EngineError.h"
+#include "engine/contract/EngineError.h"
 #include "engine/drivers/sqlcommon/SqlText.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 // A table of a SQL database as a cursor: pages of rows fetched around the requested
 // position (keyset seeks while reading on, OFFSET from the nearer end for jumps), so that
 // memory does not grow with the table; writes checked against the values last read.
-#include "engine/Cursor.h"
+#include "engine/contract/Cursor.h"
 #include "engine/drivers/sqlcommon/SqlConnection.h"
 #include "engine/drivers/sqlcommon/SqlFilter.h"
 

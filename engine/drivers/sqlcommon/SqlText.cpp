@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/EngineError.h"
+#include "engine/contract/EngineError.h"
 
 #include <cctype>
 #include <charconv>

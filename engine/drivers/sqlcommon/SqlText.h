@@ -1,8 +1,8 @@
 #pragma once
 // Text helpers of the SQL drivers: identifier quoting, table name patterns, and the ISO
 // text forms that SQL databases store dates and times in.
-#include "engine/Definitions.h"
-#include "engine/Value.h"
+#include "engine/contract/Definitions.h"
+#include "engine/values/Value.h"
 
 #include <functional>
 #include <vector>

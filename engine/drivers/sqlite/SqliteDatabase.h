@@ -1,6 +1,6 @@
 #pragma once
 // A SQLITE alias: one database file.
-#include "engine/Database.h"
+#include "engine/contract/Database.h"
 #include "engine/drivers/sqlcommon/SqlQueryCursor.h"
 #include "engine/drivers/sqlcommon/SqlTableCursor.h"
 #include "engine/drivers/sqlite/SqliteConnection.h"

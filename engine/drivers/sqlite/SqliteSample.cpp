@@ -1,7 +1,7 @@
 // The VEMO32SQLITE sample database: customers and their orders with Japanese text, a few
 // indexes and a stored view, generated rather than shipped.
-#include "engine/EngineError.h"
-#include "engine/SampleData.h"
+#include "engine/contract/EngineError.h"
+#include "engine/drivers/SampleData.h"
 
 #include <memory>
 #include <sqlite3.h>

@@ -1,6 +1,6 @@
 #pragma once
 // How SQLite's declared column types map to the engine's field types and back.
-#include "engine/Definitions.h"
+#include "engine/contract/Definitions.h"
 
 #include <string>
 

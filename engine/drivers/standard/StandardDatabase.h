@@ -1,6 +1,6 @@
 #pragma once
 // The STANDARD driver's database: a directory of Paradox (.DB) and dBASE (.DBF) tables.
-#include "engine/Database.h"
+#include "engine/contract/Database.h"
 #include "engine/drivers/standard/TableFormat.h"
 
 #include <filesystem>

@@ -1,5 +1,5 @@
-#include "engine/Drivers.h"
-#include "engine/EngineError.h"
+#include "engine/drivers/Drivers.h"
+#include "engine/contract/EngineError.h"
 #include "engine/drivers/standard/StandardDatabase.h"
 
 #include <strings.h>

@@ -1,8 +1,8 @@
 #pragma once
 // A table file format of the STANDARD driver (dBASE, Paradox): how to open, create and
 // find the files of one table in a directory.
-#include "engine/Cursor.h"
-#include "engine/Definitions.h"
+#include "engine/contract/Cursor.h"
+#include "engine/contract/Definitions.h"
 
 #include <filesystem>
 #include <memory>

@@ -1,5 +1,5 @@
 #include "engine/drivers/standard/TableLock.h"
-#include "engine/EngineError.h"
+#include "engine/contract/EngineError.h"
 
 #include <cerrno>
 #include <cstring>

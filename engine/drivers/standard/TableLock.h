@@ -2,7 +2,7 @@
 // Whole-table locks of the STANDARD driver: flock on the table file, shared for a normal
 // open and exclusive for an exclusive open, deletion or rename. The lock lives as long as
 // the object; a conflict is an EngineError naming the table.
-#include "engine/Cursor.h"
+#include "engine/contract/Cursor.h"
 
 #include <filesystem>
 #include <memory>

@@ -1,8 +1,8 @@
 #pragma once
 // Shared helpers of the dBASE tests: a private temporary directory and the peer scripts.
-#include "engine/Cursor.h"
+#include "engine/contract/Cursor.h"
 #include "tests/engine/EngineTestSupport.h"
-#include "engine/Value.h"
+#include "engine/values/Value.h"
 
 #include <cstdlib>
 #include <filesystem>

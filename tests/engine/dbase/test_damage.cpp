@@ -1,9 +1,9 @@
 // Damaged files: a clear error or the readable records, never a crash or a hang, and never
 // a write to a file found damaged.
 #include "DbaseTestUtil.h"
-#include "engine/Drivers.h"
-#include "engine/EngineError.h"
-#include "engine/SampleData.h"
+#include "engine/drivers/Drivers.h"
+#include "engine/contract/EngineError.h"
+#include "engine/drivers/SampleData.h"
 
 #include <gtest/gtest.h>
 

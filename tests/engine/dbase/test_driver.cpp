@@ -1,10 +1,10 @@
 // The STANDARD driver over a directory: names, case-insensitive lookup, locks, rename and
 // delete with companion files.
 #include "DbaseTestUtil.h"
-#include "engine/Drivers.h"
-#include "engine/EngineError.h"
-#include "engine/Filter.h"
-#include "engine/SampleData.h"
+#include "engine/drivers/Drivers.h"
+#include "engine/contract/EngineError.h"
+#include "engine/filter/Filter.h"
+#include "engine/drivers/SampleData.h"
 
 #include <gtest/gtest.h>
 #include <set>

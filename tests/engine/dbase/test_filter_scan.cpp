@@ -3,9 +3,9 @@
 // decoded rows selects, including nulls, blanks, trailing blanks, double-byte text whose
 // second byte is an ASCII character, case-insensitive and partial comparisons, and an order.
 #include "DbaseTestUtil.h"
-#include "engine/Drivers.h"
+#include "engine/drivers/Drivers.h"
 #include "engine/drivers/standard/dbase/DbfCreate.h"
-#include "engine/Filter.h"
+#include "engine/filter/Filter.h"
 
 #include <gtest/gtest.h>
 

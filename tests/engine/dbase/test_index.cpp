@@ -2,9 +2,9 @@
 // checked against an order sorted by python3-dbfread and against Perl's XBase reading the
 // index files themselves.
 #include "DbaseTestUtil.h"
-#include "engine/Drivers.h"
-#include "engine/EngineError.h"
-#include "engine/SampleData.h"
+#include "engine/drivers/Drivers.h"
+#include "engine/contract/EngineError.h"
+#include "engine/drivers/SampleData.h"
 #include "engine/drivers/standard/dbase/DbfCreate.h"
 #include "engine/drivers/standard/dbase/IndexFiles.h"
 

@@ -1,7 +1,7 @@
 // A level-7 table (48-byte descriptors, language driver name, binary field types) built
 // byte by byte, since no program on this system writes that level.
 #include "DbaseTestUtil.h"
-#include "engine/Drivers.h"
+#include "engine/drivers/Drivers.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Tables written by python3-dbf, an independent writer, read back through the driver.
 #include "DbaseTestUtil.h"
-#include "engine/Drivers.h"
-#include "engine/EngineError.h"
+#include "engine/drivers/Drivers.h"
+#include "engine/contract/EngineError.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Tables created and edited here, read back by python3-dbfread with the same values.
 #include "DbaseTestUtil.h"
-#include "engine/Drivers.h"
+#include "engine/drivers/Drivers.h"
 #include "engine/drivers/standard/dbase/DbfCreate.h"
-#include "engine/EngineError.h"
+#include "engine/contract/EngineError.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Damaged files: a clear engine error or the readable records, never a crash or a hang,
 // and the damaged file is never written to.
 #include "TestDir.h"
-#include "engine/EngineError.h"
+#include "engine/contract/EngineError.h"
 #include "engine/drivers/standard/paradox/PxCodec.h"
 #include "engine/drivers/standard/paradox/PxCreate.h"
 #include "engine/drivers/standard/paradox/PxCursor.h"

@@ -1,11 +1,11 @@
 // Paradox tables through the whole engine: the STANDARD driver, the dataset with cached
 // updates and filters, exclusive use, table deletion and renaming, the sample tables.
 #include "TestDir.h"
-#include "engine/Drivers.h"
-#include "engine/EngineError.h"
-#include "engine/SampleData.h"
-#include "engine/Session.h"
-#include "engine/Table.h"
+#include "engine/drivers/Drivers.h"
+#include "engine/contract/EngineError.h"
+#include "engine/drivers/SampleData.h"
+#include "engine/session/Session.h"
+#include "engine/dataset/Table.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "PxlibPeer.h"
 #include "IndexWalk.h"
 #include "TestDir.h"
-#include "engine/Codepage.h"
+#include "engine/values/Codepage.h"
 #include "engine/drivers/standard/paradox/PxCodec.h"
 #include "engine/drivers/standard/paradox/PxCreate.h"
 #include "engine/drivers/standard/paradox/PxCursor.h"

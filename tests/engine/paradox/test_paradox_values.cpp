@@ -1,5 +1,5 @@
 // Field encodings checked against byte patterns documented for the format.
-#include "engine/EngineError.h"
+#include "engine/contract/EngineError.h"
 #include "engine/drivers/standard/paradox/PxCodec.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #include "IndexWalk.h"
 #include "PxlibPeer.h"
 #include "TestDir.h"
-#include "engine/EngineError.h"
+#include "engine/contract/EngineError.h"
 #include "engine/drivers/standard/TableFormat.h"
 #include "engine/drivers/standard/paradox/PxCreate.h"
 #include "engine/drivers/standard/paradox/PxCursor.h"

@@ -1,7 +1,7 @@
 #include "SqlTestSupport.h"
 
-#include "engine/CsvFormat.h"
-#include "engine/Drivers.h"
+#include "engine/export/CsvFormat.h"
+#include "engine/drivers/Drivers.h"
 #include "engine/drivers/sqlcommon/SqlTableCursor.h"
 
 #include <algorithm>

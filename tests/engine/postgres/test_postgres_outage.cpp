@@ -2,7 +2,7 @@
 // same connection works again once the server is back. Runs against a private instance.
 #include "SqlTestSupport.h"
 
-#include "engine/Drivers.h"
+#include "engine/drivers/Drivers.h"
 
 #include <gtest/gtest.h>
 #include <libpq-fe.h>

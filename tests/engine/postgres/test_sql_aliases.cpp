@@ -2,12 +2,12 @@
 // command-line tool on the same configuration file.
 #include "SqlTestSupport.h"
 
-#include "engine/Codepage.h"
-#include "engine/CsvExport.h"
-#include "engine/Drivers.h"
-#include "engine/SampleData.h"
-#include "engine/Session.h"
-#include "engine/Table.h"
+#include "engine/values/Codepage.h"
+#include "engine/export/CsvExport.h"
+#include "engine/drivers/Drivers.h"
+#include "engine/drivers/SampleData.h"
+#include "engine/session/Session.h"
+#include "engine/dataset/Table.h"
 
 #include <algorithm>
 #include <fstream>

@@ -1,9 +1,9 @@
 #pragma once
 // Helpers shared by the SQLite and PostgreSQL driver tests.
-#include "engine/CsvFormat.h"
-#include "engine/Cursor.h"
-#include "engine/EngineError.h"
-#include "engine/Filter.h"
+#include "engine/export/CsvFormat.h"
+#include "engine/contract/Cursor.h"
+#include "engine/contract/EngineError.h"
+#include "engine/filter/Filter.h"
 #include "tests/engine/EngineTestSupport.h"
 
 #include <cstdlib>

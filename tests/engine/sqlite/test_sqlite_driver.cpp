@@ -1,7 +1,7 @@
 #include "SqlTestSupport.h"
 
-#include "engine/Drivers.h"
-#include "engine/SampleData.h"
+#include "engine/drivers/Drivers.h"
+#include "engine/drivers/SampleData.h"
 #include "engine/drivers/sqlite/SqliteDatabase.h"
 
 #include <algorithm>

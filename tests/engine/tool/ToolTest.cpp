@@ -1,7 +1,7 @@
 #include "tests/engine/EngineTestSupport.h"
-#include "engine/Drivers.h"
-#include "engine/Session.h"
-#include "engine/Table.h"
+#include "engine/drivers/Drivers.h"
+#include "engine/session/Session.h"
+#include "engine/dataset/Table.h"
 
 #include <fstream>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The dBASE part of the sample directory a newcomer sees: customers with a memo field and
 // their orders, Japanese text in code page 932, production indexes.
-#include "engine/EngineError.h"
-#include "engine/SampleData.h"
+#include "engine/contract/EngineError.h"
+#include "engine/drivers/SampleData.h"
 #include "engine/drivers/standard/dbase/DbfCreate.h"
 #include "engine/drivers/standard/dbase/DbfCursor.h"
 

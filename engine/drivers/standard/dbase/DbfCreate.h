@@ -1,6 +1,6 @@
 #pragma once
 // Creating a new dBASE IV table (with its .DBT memo file and production .MDX).
-#include "engine/Definitions.h"
+#include "engine/contract/Definitions.h"
 
 #include <filesystem>
 #include <vector>

@@ -1,6 +1,6 @@
 #include "engine/drivers/standard/dbase/DbfCursor.h"
-#include "engine/EngineError.h"
-#include "engine/Filter.h"
+#include "engine/contract/EngineError.h"
+#include "engine/filter/Filter.h"
 
 #include <algorithm>
 

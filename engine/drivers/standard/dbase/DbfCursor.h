@@ -1,6 +1,6 @@
 #pragma once
 // The engine's cursor over one dBASE table.
-#include "engine/Cursor.h"
+#include "engine/contract/Cursor.h"
 #include "engine/drivers/standard/dbase/DbfTable.h"
 #include "engine/drivers/standard/dbase/IndexSet.h"
 #include "engine/drivers/standard/dbase/LiveIndex.h"

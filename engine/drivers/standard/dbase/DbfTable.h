@@ -1,7 +1,7 @@
 #pragma once
 // One open .DBF with its memo file: header, record access through a read-ahead buffer,
 // and in-place record writes that keep the header (count, date) and the end marker right.
-#include "engine/Value.h"
+#include "engine/values/Value.h"
 #include "engine/drivers/standard/dbase/DbfHeader.h"
 #include "engine/drivers/standard/dbase/FieldCodec.h"
 #include "engine/drivers/standard/dbase/FileIO.h"

@@ -1,6 +1,6 @@
 #include "engine/drivers/standard/dbase/FieldCodec.h"
-#include "engine/Codepage.h"
-#include "engine/EngineError.h"
+#include "engine/values/Codepage.h"
+#include "engine/contract/EngineError.h"
 #include "engine/drivers/standard/dbase/MemoFile.h"
 #include "engine/drivers/standard/dbase/TextDecoder.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 // Field values of a record: bytes on disk to engine values and back.
-#include "engine/Definitions.h"
-#include "engine/Value.h"
+#include "engine/contract/Definitions.h"
+#include "engine/values/Value.h"
 #include "engine/drivers/standard/dbase/DbfHeader.h"
 
 namespace vemo::engine::dbase {

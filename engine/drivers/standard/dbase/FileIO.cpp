@@ -1,5 +1,5 @@
 #include "engine/drivers/standard/dbase/FileIO.h"
-#include "engine/EngineError.h"
+#include "engine/contract/EngineError.h"
 
 #include <cerrno>
 #include <cstring>

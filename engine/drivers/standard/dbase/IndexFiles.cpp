@@ -1,5 +1,5 @@
 #include "engine/drivers/standard/dbase/IndexFiles.h"
-#include "engine/EngineError.h"
+#include "engine/contract/EngineError.h"
 #include "engine/drivers/standard/dbase/DbfHeader.h"
 #include "engine/drivers/standard/dbase/FileIO.h"
 

@@ -1,5 +1,5 @@
 #include "engine/drivers/standard/dbase/IndexSet.h"
-#include "engine/EngineError.h"
+#include "engine/contract/EngineError.h"
 #include "engine/drivers/standard/dbase/DbfTable.h"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 // Orders are built by evaluating each tag's key expression over the table and sorting, so
 // browsing never depends on the state of the file; after a write the files are rewritten
 // from the table, so they always match it.
-#include "engine/Definitions.h"
+#include "engine/contract/Definitions.h"
 #include "engine/drivers/standard/dbase/IndexFiles.h"
 #include "engine/drivers/standard/dbase/KeyExpression.h"
 

@@ -1,5 +1,5 @@
 #include "engine/drivers/standard/dbase/KeyExpression.h"
-#include "engine/EngineError.h"
+#include "engine/contract/EngineError.h"
 #include "engine/drivers/standard/dbase/FieldCodec.h"
 
 #include <algorithm>

@@ -1,5 +1,5 @@
 #include "engine/drivers/standard/dbase/MemoFile.h"
-#include "engine/EngineError.h"
+#include "engine/contract/EngineError.h"
 
 #include <algorithm>
 #include <cstring>

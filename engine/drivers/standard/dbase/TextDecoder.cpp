@@ -1,5 +1,5 @@
 #include "engine/drivers/standard/dbase/TextDecoder.h"
-#include "engine/Codepage.h"
+#include "engine/values/Codepage.h"
 
 #include <cstring>
 #include <map>

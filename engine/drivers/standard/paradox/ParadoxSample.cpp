@@ -2,7 +2,7 @@
 // indexes and a memo field, written through the same code that edits user tables.
 #include "PxCreate.h"
 #include "PxCursor.h"
-#include "engine/SampleData.h"
+#include "engine/drivers/SampleData.h"
 
 namespace vemo::engine {
 namespace {

@@ -1,6 +1,6 @@
 #include "PxBlobStore.h"
 
-#include "engine/EngineError.h"
+#include "engine/contract/EngineError.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
 #pragma once
 // Byte-level helpers and the encoding of field values inside Paradox records.
-#include "engine/Definitions.h"
-#include "engine/Value.h"
+#include "engine/contract/Definitions.h"
+#include "engine/values/Value.h"
 
 #include <cstdint>
 #include <span>

@@ -6,8 +6,8 @@
 #include "PxHeader.h"
 #include "PxIndexFiles.h"
 #include "PxTable.h"
-#include "engine/Codepage.h"
-#include "engine/EngineError.h"
+#include "engine/values/Codepage.h"
+#include "engine/contract/EngineError.h"
 
 #include <algorithm>
 #include <cctype>

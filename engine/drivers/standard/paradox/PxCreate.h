@@ -1,6 +1,6 @@
 #pragma once
 // Creation of new Paradox tables from engine definitions.
-#include "engine/Definitions.h"
+#include "engine/contract/Definitions.h"
 
 #include <filesystem>
 #include <vector>

@@ -1,8 +1,8 @@
 #include "PxCursor.h"
 
 #include "PxCompanions.h"
-#include "engine/Codepage.h"
-#include "engine/EngineError.h"
+#include "engine/values/Codepage.h"
+#include "engine/contract/EngineError.h"
 
 #include <algorithm>
 #include <cctype>

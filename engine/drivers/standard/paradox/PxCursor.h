@@ -4,7 +4,7 @@
 #include "PxBlobStore.h"
 #include "PxIndexFiles.h"
 #include "PxTable.h"
-#include "engine/Cursor.h"
+#include "engine/contract/Cursor.h"
 
 #include <filesystem>
 #include <memory>

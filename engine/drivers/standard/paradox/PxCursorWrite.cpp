@@ -2,8 +2,8 @@
 // index file is rewritten before the call returns.
 #include "PxCompanions.h"
 #include "PxCursor.h"
-#include "engine/Codepage.h"
-#include "engine/EngineError.h"
+#include "engine/values/Codepage.h"
+#include "engine/contract/EngineError.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 #include "PxFile.h"
 
-#include "engine/EngineError.h"
+#include "engine/contract/EngineError.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,7 +1,7 @@
 #include "PxHeader.h"
 
-#include "engine/Codepage.h"
-#include "engine/EngineError.h"
+#include "engine/values/Codepage.h"
+#include "engine/contract/EngineError.h"
 
 #include <cstring>
 

@@ -2,7 +2,7 @@
 
 #include "PxFile.h"
 #include "PxTable.h"
-#include "engine/EngineError.h"
+#include "engine/contract/EngineError.h"
 
 #include <algorithm>
 #include <cctype>

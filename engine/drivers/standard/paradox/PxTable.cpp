@@ -1,6 +1,6 @@
 #include "PxTable.h"
 
-#include "engine/EngineError.h"
+#include "engine/contract/EngineError.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,0 +1,79 @@
+#pragma once
+// What a driver offers for one open table: its definitions and random access to its
+// records in the current order. Datasets (engine/Table.h) are built on this; windows never
+// see a cursor.
+#include "engine/contract/Definitions.h"
+#include "engine/values/Value.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace vemo::engine {
+
+class Filter;
+
+// Identity of a record for updates: a record number (dBASE, Paradox unkeyed, SQLite rowid)
+// and/or the key values (keyed Paradox, SQL primary key).
+struct RowId {
+    int64_t recno = -1;
+    Row key;
+};
+
+struct OpenOptions {
+    bool exclusive = false;  // fails with ErrExclusiveRequired/ErrLocked when anyone else has it open
+    bool readOnly = false;
+};
+
+class Cursor {
+public:
+    virtual ~Cursor() = default;
+
+    virtual const std::vector<FieldDef>& fields() const = 0;
+    virtual std::vector<IndexDef> indexes() const = 0;
+
+    // Empty when the table can be written; otherwise why it cannot.
+    virtual std::string readOnlyReason() const { return {}; }
+
+    // Record order: "" is the primary index (keyed tables) or the natural order; any other
+    // name is one of indexes(). Unknown names throw ErrNotFound.
+    virtual void setOrder(const std::string& indexName) = 0;
+
+    // Offers the filter to the driver. Returns true when the driver itself restricts
+    // count()/read() to matching records (a server WHERE); false leaves it to the dataset.
+    virtual bool setFilter(const Filter* filter) { (void)filter; return false; }
+
+    // Number of records in the current order (and filter, when the driver took it).
+    virtual int64_t count() = 0;
+
+    // Record at position pos (0-based) in the current order. Returns false past the end.
+    virtual bool read(int64_t pos, Row& row, RowId& id) = 0;
+
+    // Hands every record, from the first in the current order, to onRow until it returns
+    // false (scan then returns false) or the records end. For whole passes such as an
+    // export; a driver that can read an order in one go overrides it.
+    virtual bool scan(const std::function<bool(const Row&)>& onRow) {
+        Row row;
+        RowId id;
+        for (int64_t pos = 0; read(pos, row, id); ++pos)
+            if (!onRow(row))
+                return false;
+        return true;
+    }
+
+    // Position of a record in the current order, -1 when it is not there.
+    virtual int64_t positionOf(const RowId& id) = 0;
+
+    // Drops anything cached so that other writers' changes become visible.
+    virtual void refresh() {}
+
+    // Writes. Every write is on disk (or committed) when the call returns.
+    // update/remove compare the stored record with `before` first and throw
+    // EngineError(ErrUpdateConflict) when it differs or is gone, changing nothing.
+    virtual RowId insert(const Row& values) = 0;
+    virtual void update(const RowId& id, const Row& before, const Row& after) = 0;
+    virtual void remove(const RowId& id, const Row& before) = 0;
+};
+
+} // namespace vemo::engine

@@ -1,0 +1,58 @@
+#pragma once
+// A driver's connection to one alias: what the session and the datasets ask of it.
+#include "engine/contract/Cursor.h"
+#include "engine/contract/Definitions.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vemo::engine {
+
+struct ProcParam {
+    enum class Direction { Input, Output, InputOutput, Result };
+    std::string name;
+    Direction direction = Direction::Input;
+    FieldType type = FieldType::Unknown;
+    std::string typeName; // the server's own type name
+};
+
+// A named query parameter (":NAME" in SQL text) with its value.
+struct QueryParam {
+    std::string name;
+    FieldType type = FieldType::Unknown;
+    Value value;
+};
+
+class Database {
+public:
+    virtual ~Database() = default;
+
+    virtual std::string driverName() const = 0;
+
+    // Table names matching a pattern ("*.*", "*", "CUST*"; matched case-insensitively),
+    // with the file extension (".DB", ".DBF") where the driver has them and extensions is
+    // on, and the driver's system tables when systemTables is on. Sorted as the driver
+    // lists them; callers sort for display.
+    virtual std::vector<std::string> tableNames(const std::string& pattern, bool extensions,
+                                                bool systemTables) = 0;
+
+    virtual std::vector<std::string> procedureNames() { return {}; }
+    virtual std::vector<ProcParam> procedureParams(const std::string& name);
+
+    virtual std::unique_ptr<Cursor> openTable(const std::string& name, const OpenOptions& options) = 0;
+    virtual void createTable(const std::string& name, const std::vector<FieldDef>& fields,
+                             const std::vector<IndexDef>& indexes) = 0;
+    virtual void deleteTable(const std::string& name) = 0;
+    virtual void renameTable(const std::string& oldName, const std::string& newName) = 0;
+
+    // SQL. A result set is a read-only cursor unless the driver can make it live.
+    virtual std::unique_ptr<Cursor> openQuery(const std::string& sql, const std::vector<QueryParam>& params);
+    // Runs a statement that returns no rows; the number of rows it changed.
+    virtual int64_t executeSql(const std::string& sql, const std::vector<QueryParam>& params);
+    // Runs a stored procedure; the values of its output/result parameters by name.
+    virtual std::vector<QueryParam> executeProcedure(const std::string& name,
+                                                     const std::vector<QueryParam>& inputs);
+};
+
+} // namespace vemo::engine

@@ -1,0 +1,192 @@
+#include "engine/values/Codepage.h"
+#include "engine/contract/EngineError.h"
+
+#include <cerrno>
+#include <clocale>
+#include <cstring>
+#include <iconv.h>
+#include <langinfo.h>
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace vemo::engine {
+namespace {
+
+std::string iconvName(int codepage) {
+    switch (codepage) {
+    case 932: return "CP932";
+    case 936: return "CP936";
+    case 949: return "CP949";
+    case 950: return "CP950";
+    case 65001: return "UTF-8";
+    case 0: return "CP1252";
+    default: return "CP" + std::to_string(codepage);
+    }
+}
+
+// iconv descriptors are not thread-safe; keep one per direction and code page per thread.
+class Converter {
+public:
+    Converter(const std::string& to, const std::string& from) : cd_(iconv_open(to.c_str(), from.c_str())) {}
+    ~Converter() {
+        if (cd_ != reinterpret_cast<iconv_t>(-1))
+            iconv_close(cd_);
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+    bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+
+    // Converts all of in; on an unconvertible sequence calls onBad(out) and skips `skip(in)` bytes.
+    template <class OnBad, class Skip>
+    void convert(std::string_view in, std::string& out, OnBad onBad, Skip skip) {
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        char* src = const_cast<char*>(in.data());
+        size_t left = in.size();
+        char buf[4096];
+        while (left > 0) {
+            char* dst = buf;
+            size_t room = sizeof buf;
+            size_t r = iconv(cd_, &src, &left, &dst, &room);
+            out.append(buf, static_cast<size_t>(dst - buf));
+            if (r == static_cast<size_t>(-1)) {
+                if (errno == E2BIG)
+                    continue;
+                onBad(out);
+                size_t n = std::min(left, skip(std::string_view(src, left)));
+                src += n;
+                left -= n;
+                iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+            }
+        }
+    }
+
+private:
+    iconv_t cd_;
+};
+
+Converter& converter(const std::string& to, const std::string& from) {
+    thread_local std::map<std::string, std::unique_ptr<Converter>> cache;
+    auto& slot = cache[to + "<" + from];
+    if (!slot) {
+        slot = std::make_unique<Converter>(to, from);
+        if (!slot->valid()) {
+            slot.reset();
+            throw EngineError(ErrConvert, "文字コード " + from + " から " + to + " へ変換できません。");
+        }
+    }
+    return *slot;
+}
+
+size_t utf8SequenceLength(std::string_view s) {
+    if (s.empty())
+        return 0;
+    unsigned char c = static_cast<unsigned char>(s[0]);
+    size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
+    return std::min(n, s.size());
+}
+
+bool isAscii(std::string_view s) {
+    for (unsigned char c : s)
+        if (c >= 0x80)
+            return false;
+    return true;
+}
+
+} // namespace
+
+std::string decodeText(std::string_view bytes, int codepage) {
+    if (isAscii(bytes) || codepage == 65001)
+        return std::string(bytes);
+    std::string out;
+    out.reserve(bytes.size() * 3 / 2);
+    converter("UTF-8", iconvName(codepage))
+        .convert(bytes, out, [](std::string& o) { o += "\xEF\xBF\xBD"; }, [](std::string_view) { return size_t(1); });
+    return out;
+}
+
+std::string encodeText(std::string_view utf8, int codepage) {
+    if (isAscii(utf8) || codepage == 65001)
+        return std::string(utf8);
+    std::string out;
+    out.reserve(utf8.size());
+    converter(iconvName(codepage), "UTF-8")
+        .convert(
+            utf8, out,
+            [&](std::string&) {
+                throw EngineError(ErrConvert, "文字がコードページ " + std::to_string(codepage) + " で表せません。");
+            },
+            utf8SequenceLength);
+    return out;
+}
+
+bool canEncode(std::string_view utf8, int codepage) {
+    try {
+        encodeText(utf8, codepage);
+        return true;
+    } catch (const EngineError&) {
+        return false;
+    }
+}
+
+size_t cp932Width(std::string_view utf8) {
+    if (isAscii(utf8))
+        return utf8.size();
+    std::string out;
+    converter("CP932", "UTF-8")
+        .convert(utf8, out, [](std::string& o) { o += "??"; }, utf8SequenceLength);
+    return out.size();
+}
+
+std::string truncateEncoded(std::string_view bytes, size_t maxBytes, int codepage) {
+    if (bytes.size() <= maxBytes)
+        return std::string(bytes);
+    if (codepage != 932 && codepage != 936 && codepage != 949 && codepage != 950)
+        return std::string(bytes.substr(0, maxBytes));
+    size_t i = 0;
+    while (i < maxBytes) {
+        unsigned char c = static_cast<unsigned char>(bytes[i]);
+        bool lead = codepage == 932 ? ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) : c >= 0x81;
+        size_t n = lead ? 2 : 1;
+        if (i + n > maxBytes)
+            break;
+        i += n;
+    }
+    return std::string(bytes.substr(0, i));
+}
+
+std::string localeTextEncoding() {
+    static std::once_flag once;
+    static std::string name;
+    std::call_once(once, [] {
+        const char* previous = setlocale(LC_CTYPE, nullptr);
+        std::string saved = previous ? previous : "C";
+        setlocale(LC_CTYPE, "");
+        const char* cs = nl_langinfo(CODESET);
+        std::string codeset = cs ? cs : "";
+        setlocale(LC_CTYPE, saved.c_str());
+        std::string upper;
+        for (char c : codeset)
+            upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        // Only encodings that can hold Japanese text are used as they are.
+        if (upper == "EUC-JP" || upper == "SHIFT_JIS" || upper == "CP932" || upper == "WINDOWS-31J" ||
+            upper == "SJIS" || upper == "GB18030" || upper == "UTF-16")
+            name = upper == "SHIFT_JIS" || upper == "SJIS" ? "CP932" : codeset;
+        else
+            name = "UTF-8";
+    });
+    return name;
+}
+
+std::string encodeForLocale(std::string_view utf8) {
+    const std::string enc = localeTextEncoding();
+    if (enc == "UTF-8" || isAscii(utf8))
+        return std::string(utf8);
+    std::string out;
+    converter(enc, "UTF-8").convert(utf8, out, [](std::string& o) { o += '?'; }, utf8SequenceLength);
+    return out;
+}
+
+} // namespace vemo::engine

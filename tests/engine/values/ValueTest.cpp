@@ -1,0 +1,84 @@
+#include "engine/values/DateText.h"
+#include "engine/contract/EngineError.h"
+#include "engine/values/FieldTypeNames.h"
+#include "engine/values/Value.h"
+
+#include <gtest/gtest.h>
+
+using namespace vemo::engine;
+
+TEST(ValueText, EachKindAsTheWindowsShowIt) {
+    EXPECT_EQ(valueToText(Value{int64_t{-42}}, FieldType::Integer), "-42");
+    EXPECT_EQ(valueToText(Value{0.1}, FieldType::Float), "0.1");
+    EXPECT_EQ(valueToText(Value{1.0 / 3}, FieldType::Float), "0.3333333333333333");
+    EXPECT_EQ(valueToText(Value{1234.5}, FieldType::Currency), "1234.5");
+    EXPECT_EQ(valueToText(Value{800000.0}, FieldType::Currency), "800000");
+    EXPECT_EQ(valueToText(Value{-5e6}, FieldType::Float), "-5000000");
+    EXPECT_EQ(valueToText(Value{0.0001}, FieldType::Float), "0.0001");
+    EXPECT_EQ(valueToText(Value{1.5e20}, FieldType::Float), "1.5e+20");
+    EXPECT_EQ(valueToText(Value{2.5e-7}, FieldType::Float), "2.5e-07");
+    EXPECT_EQ(valueToText(Value{Date{2001, 4, 1}}, FieldType::Date), "2001/04/01");
+    EXPECT_EQ(valueToText(Value{Time{(13 * 3600 + 5 * 60 + 9) * 1000 + 500}}, FieldType::Time), "13:05:09");
+    EXPECT_EQ(valueToText(Value{DateTime{{1999, 12, 31}, {23 * 3600 * 1000}}}, FieldType::DateTime),
+              "1999/12/31 23:00:00");
+    EXPECT_EQ(valueToText(Value{true}, FieldType::Boolean), "True");
+    EXPECT_EQ(valueToText(Value{false}, FieldType::Boolean), "False");
+    EXPECT_EQ(valueToText(Value{}, FieldType::String), "");
+    EXPECT_EQ(valueToText(Value{std::string("行1\r\n行2")}, FieldType::Memo), "行1\r\n行2");
+    EXPECT_EQ(valueToText(Value{Bytes{1, 2}}, FieldType::Blob), "(BLOB)");
+    EXPECT_EQ(valueToText(Value{Decimal{"-12.340"}}, FieldType::BCD), "-12.340");
+}
+
+TEST(ValueText, FloatingTextReadsBackExactly) {
+    for (double d : {0.1, 1e-300, 123456789.123456789, -2.5e17, 5e-324, 999999999999999.9, 1e15, 1.7976931348623157e308}) {
+        const std::string t = valueToText(Value{d}, FieldType::Float);
+        EXPECT_EQ(std::get<double>(valueFromText(t, FieldType::Float)), d) << t;
+    }
+}
+
+TEST(ValueFromText, ConvertsOrRaisesConvertError) {
+    EXPECT_EQ(std::get<int64_t>(valueFromText(" 32767 ", FieldType::Smallint)), 32767);
+    EXPECT_EQ(std::get<Date>(valueFromText("2000/2/29", FieldType::Date)), (Date{2000, 2, 29}));
+    EXPECT_EQ(std::get<Time>(valueFromText("07:30", FieldType::Time)).msecs, (7 * 60 + 30) * 60000);
+    EXPECT_EQ(std::get<bool>(valueFromText("false", FieldType::Boolean)), false);
+    EXPECT_TRUE(isNull(valueFromText("", FieldType::Integer)));
+    EXPECT_TRUE(isNull(valueFromText("  ", FieldType::Date)));
+    EXPECT_EQ(std::get<std::string>(valueFromText("  a ", FieldType::String)), "  a ");
+    for (auto [text, type] : std::vector<std::pair<std::string, FieldType>>{
+             {"32768", FieldType::Smallint}, {"-1", FieldType::Word}, {"12a", FieldType::Integer},
+             {"2147483648", FieldType::Integer}, {"1,000", FieldType::Float}, {"2001/02/30", FieldType::Date},
+             {"24:00", FieldType::Time}, {"maybe", FieldType::Boolean}, {"1.2.3", FieldType::BCD},
+             {"x", FieldType::Blob}, {"nan", FieldType::Float}}) {
+        try {
+            valueFromText(text, type);
+            ADD_FAILURE() << text << " converted";
+        } catch (const EngineError& e) {
+            EXPECT_EQ(e.code(), ErrConvert) << text;
+        }
+    }
+}
+
+TEST(Calendar, DaysRoundTripAndKnownAnchors) {
+    EXPECT_EQ(daysFromCivil({1, 1, 1}), 0);
+    EXPECT_EQ(daysFromCivil({1970, 1, 1}), 719162);
+    EXPECT_EQ(daysFromCivil({2000, 3, 1}) - daysFromCivil({2000, 2, 28}), 2);
+    for (int64_t d = 0; d < 3652059; d += 997)
+        EXPECT_EQ(daysFromCivil(civilFromDays(d)), d);
+    EXPECT_FALSE(isValidDate({1900, 2, 29}));
+    EXPECT_TRUE(isValidDate({2400, 2, 29}));
+    EXPECT_EQ(parseDateText("01/04/01"), (Date{2001, 4, 1}));
+    EXPECT_EQ(parseDateText("99-12-31"), (Date{1999, 12, 31}));
+    EXPECT_FALSE(parseDateText("2001/04"));
+    EXPECT_FALSE(parseDateText("2001/04-01"));
+}
+
+TEST(FieldTypeListing, RowsFromTheOneTypeTable) {
+    EXPECT_EQ(listingRow(12, "NAME", 1, 1000),
+              (ListingRow{"012", "NAME", "文字型", "ftString", "1000", "VARCHAR(1000)"}));
+    EXPECT_EQ(listingRow(100, "PRICE", 7, 0),
+              (ListingRow{"100", "PRICE", "金額型", "ftCurrency", "  0", "DOUBLE  PRECISION"}));
+    EXPECT_EQ(listingRow(1, "X", 14, 4)[2], "自動ｲﾝｸﾘﾒﾝﾄ型");
+    EXPECT_EQ(listingRow(2, "Y", 30, 12), (ListingRow{"002", "Y", "", "", " 12", ""}));
+    EXPECT_EQ(listingRow(3, "Z", 1, 65537)[4], "  1"); // sizes are 16-bit in the listing
+    EXPECT_EQ(listingHeadings()[4], "幅");
+}
