@@ -2,6 +2,7 @@
 
 #include "options/TMDIBack.h"
 #include "shell/AppState.h"
+#include "shell/CommandLine.h"
 #include "shell/ProgramIcon.h"
 #include "shell/Prompt.h"
 #include "shell/Registry.h"
@@ -72,6 +73,8 @@ void TMainForm::FormCreate(const QStringList& params)
     g_registryInitialized = false;
     try {
         for (const QString& param : params) {
+            if (!isSwitchParameter(param))
+                continue; // a table file, opened once the database window is up
             const QString sw = param.toUpper().left(2);
             if (sw == QLatin1String("-H") || sw == QLatin1String("/H")) {
                 openHelpContents();

@@ -1,5 +1,6 @@
 // The program's entry: checks for a display, creates the frame and the database window, runs.
 #include "shell/AppState.h"
+#include "shell/CommandLine.h"
 #include "shell/Fonts.h"
 #include "shell/Prompt.h"
 #include "shell/Registry.h"
@@ -99,6 +100,8 @@ int main(int argc, char** argv)
             reportEscapedError(QString::fromStdString(e.what()));
         }
     }
+    // `vemo32 FILE.DBF [FILE.DB ...]`: each file in a table window, as File > Open does.
+    openCommandLineFiles(params);
     const int rc = app.exec();
     frame.reset();
     return rc;

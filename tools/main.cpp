@@ -2,6 +2,7 @@
 #include "engine/contract/EngineError.h"
 #include "engine/session/Session.h"
 #include "tools/Command.h"
+#include "tools/Help.h"
 #include "tools/TerminalLogin.h"
 
 #include <cstring>
@@ -9,49 +10,35 @@
 
 using namespace vemo;
 
-namespace {
-
-void printHelp(std::ostream& out) {
-    out << "Usage: vemo32-tool COMMAND [ARGUMENTS]\n"
-           "       vemo32-tool --help | --version\n\n"
-           "An empty ALIAS (\"\") with a file path as TABLE opens that table file directly.\n"
-           "Aliases come from $XDG_CONFIG_HOME/vemo32/engine.cfg.\n\nCommands:\n";
-    for (const auto& c : tool::commands()) {
-        std::string line = std::string("  ") + c.name + " " + c.usage;
-        out << line << "\n      " << c.summary << "\n";
-    }
-}
-
-const tool::Command* findCommand(const std::string& name) {
-    for (const auto& c : tool::commands())
-        if (name == c.name)
-            return &c;
-    return nullptr;
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
     if (argc < 2) {
-        printHelp(std::cerr);
+        tool::printToolHelp(std::cerr);
         return 2;
     }
     const std::string first = argv[1];
     if (first == "--help" || first == "-h") {
-        printHelp(std::cout);
+        tool::printToolHelp(std::cout);
+        return 0;
+    }
+    if (first == "--commands") {
+        tool::printCommandNames(std::cout);
         return 0;
     }
     if (first == "--version") {
         std::cout << "vemo32-tool " << VEMO_VERSION << "\n";
         return 0;
     }
-    const tool::Command* command = findCommand(first);
+    const tool::Command* command = tool::findCommand(first);
     if (!command) {
         std::cerr << "vemo32-tool: unknown command '" << first << "' (see --help)\n";
         return 2;
     }
     std::vector<std::string> args(argv + 2, argv + argc);
+    if (tool::asksForHelp(args)) {
+        tool::printCommandHelp(std::cout, *command);
+        return 0;
+    }
     try {
         engine::Session& session = engine::Session::global();
         session.setLoginCallback(tool::terminalLogin);
