@@ -4,6 +4,7 @@
 #include "options/TABOUTBOX.h"
 #include "options/TMDIBack.h"
 #include "shell/AppState.h"
+#include "shell/CommandLine.h"
 #include "shell/Fonts.h"
 #include "shell/Prompt.h"
 #include "shell/Registry.h"
@@ -11,6 +12,7 @@
 #include "shell/VemoApplication.h"
 #include "shell/WindowHooks.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -357,6 +359,32 @@ private slots:
         QMdiSubWindow* sub = frame->addChild(new TestChild(&log));
         sub->close(); // closing the window itself runs both
         QCOMPARE(log, (QStringList{"query", "handler"}));
+    }
+
+    // Table files beside the switches: absolute paths are files even where they begin with
+    // "/h" or "/i"; each file is handed to File > Open's path, and one that fails is reported
+    // without stopping the others.
+    void commandLineFilesBesideSwitches()
+    {
+        QCOMPARE(tableFileParameters({"-h", "/home/me/CUST.DBF", "rel/../B.DB", "-x", "/I", "/help", "", "/img/C.DB"}),
+                 (QStringList{"/home/me/CUST.DBF", QDir::current().filePath("B.DB"), "/img/C.DB"}));
+        QVERIFY(isSwitchParameter("/hElp") && isSwitchParameter("-i") && !isSwitchParameter("/home/x"));
+        auto frame = makeFrame({"/home/me/CUST.DBF", "/init/T.DB"});
+        QVERIFY(!g_registryInitialized);
+        QVERIFY(!frame->helpWindow() || !frame->helpWindow()->isVisible());
+        QStringList opened;
+        windowHooks().openTableFile = [&](const QString& p) {
+            opened << p;
+            if (p.endsWith("BAD.DB"))
+                throw vemo::engine::EngineError("表が壊れています");
+        };
+        QCOMPARE(openCommandLineFiles({"/t/BAD.DB", "-H", "/t/GOOD.DBF"}), 2);
+        QCOMPARE(opened, (QStringList{"/t/BAD.DB", "/t/GOOD.DBF"}));
+        QCOMPARE(asked_.size(), 1);
+        QCOMPARE(asked_[0].caption, QString("エラー"));
+        QCOMPARE(asked_[0].text, QString("表が壊れています"));
+        windowHooks().openTableFile = nullptr; // no table window in this build: nothing happens
+        QCOMPARE(openCommandLineFiles({"/t/GOOD.DBF"}), 0);
     }
 
     void fileOpenAsksWithFilterAndFolder()

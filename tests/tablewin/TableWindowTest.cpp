@@ -12,10 +12,12 @@
 #include "engine/dataset/Table.h"
 #include "index/TTableIndex2.h"
 #include "shell/AppState.h"
+#include "shell/CommandLine.h"
 #include "shell/Prompt.h"
 #include "shell/Registry.h"
 #include "shell/TMainForm.h"
 #include "shell/THelpWindow.h"
+#include "shell/WindowHooks.h"
 
 #include <QApplication>
 #include <algorithm>
@@ -27,6 +29,8 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -654,6 +658,38 @@ private slots:
         c->KA1Click();
         QCOMPARE(prompts.asked.size(), 4);
         QCOMPARE(c->grid()->model()->rowCount(), 0);
+    }
+
+    // "vemo32 A.DBF B.DB MISSING.DB": a table window for each, as File > Open makes them;
+    // the missing file gets the engine's message and its half-made window, and the files
+    // after it still open.
+    void commandLineOpensEachFile()
+    {
+        makeTable("ARG1.DBF", {fd("NAME", FieldType::String, 10)}, {}, {{"a"}, {"b"}});
+        makeTable("ARG2.DB", {fd("ID", FieldType::Integer)}, {ix("", "ID", true)}, {{"7"}});
+        Prompts prompts;
+        shell::TMainForm frame({path("ARG1.DBF"), "-H", path("MISSING.DB"), path("ARG2.DB")});
+        frame.show();
+        QVERIFY(frame.helpWindow() && frame.helpWindow()->isVisible()); // the switch keeps its meaning
+        tablewin::installWindowHooks();
+        QCOMPARE(shell::openCommandLineFiles({path("ARG1.DBF"), "-H", path("MISSING.DB"), path("ARG2.DB")}), 3);
+        QStringList titles;
+        QList<TMDIChild*> windows;
+        for (QMdiSubWindow* sub : frame.mdiArea()->subWindowList())
+            if (auto* w = qobject_cast<TMDIChild*>(sub->widget())) {
+                titles << w->windowTitle();
+                windows << w;
+            }
+        QCOMPARE(titles, (QStringList{"テーブル編集 - [" + path("ARG1.DBF") + "]", "テーブル編集 - [" + path("MISSING.DB") + "]",
+                                      "テーブル編集 - [" + path("ARG2.DB") + "]"}));
+        QCOMPARE(windows[0]->persistence(), 0);
+        QCOMPARE(windows[0]->statusPanelText(1), QString("2"));
+        QCOMPARE(windows[2]->statusPanelText(3), QString("[主キー]"));
+        QVERIFY(windows[0]->Table1().isOpen() && windows[2]->Table1().isOpen() && !windows[1]->Table1().isOpen());
+        QCOMPARE(prompts.asked.size(), 1);
+        QCOMPARE(prompts.asked[0].caption, QString("エラー"));
+        QVERIFY2(prompts.asked[0].text.contains("MISSING.DB"), qPrintable(prompts.asked[0].text));
+        shell::windowHooks().openTableFile = nullptr;
     }
 
     void menusMergeIntoTheFrame()
