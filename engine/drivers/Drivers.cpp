@@ -2,11 +2,12 @@
 #include "engine/session/Session.h"
 #include "engine/contract/EngineError.h"
 #include "engine/drivers/SampleData.h"
+#include "engine/localsql/LocalSql.h"
 
 namespace vemo::engine {
 
 void registerBuiltinDrivers(Session& session) {
-    session.registerDriver(makeStandardDriver());
+    session.registerDriver(makeStandardDriver(localsql::LocalSql::factory()));
     session.registerDriver(makeSqliteDriver());
     session.registerDriver(makePostgresDriver());
     session.setSampleWriter([](const std::filesystem::path& dataDir) {

@@ -1,5 +1,6 @@
 #pragma once
 #include "engine/contract/Driver.h"
+#include "engine/drivers/standard/StandardSql.h"
 
 #include <memory>
 
@@ -7,7 +8,9 @@ namespace vemo::engine {
 
 class Session;
 
-std::unique_ptr<Driver> makeStandardDriver();   // engine/drivers/standard
+// engine/drivers/standard; without sql its databases run no SQL (registerBuiltinDrivers
+// hands it the local SQL engine).
+std::unique_ptr<Driver> makeStandardDriver(standard::StandardSqlFactory sql = {});
 std::unique_ptr<Driver> makeSqliteDriver();     // engine/drivers/sqlite
 std::unique_ptr<Driver> makePostgresDriver();   // engine/drivers/postgres
 

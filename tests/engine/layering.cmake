@@ -8,6 +8,9 @@ set(allowed_contract contract values)
 set(allowed_values   values contract)
 set(allowed_filter   filter contract values)
 set(allowed_drivers  drivers contract values filter)
+# The local SQL engine runs on a SQLite connection (drivers/sqlite) over the cursors of a
+# STANDARD database; the driver receives it from the built-in driver list.
+set(allowed_localsql localsql drivers contract values filter)
 set(allowed_session  session contract values)
 set(allowed_dataset  dataset session filter contract values)
 set(allowed_export   export dataset session filter contract values)

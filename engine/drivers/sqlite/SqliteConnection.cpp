@@ -65,6 +65,16 @@ SqliteConnection::SqliteConnection(const std::string& path, bool readOnly, int b
     }
 }
 
+SqliteConnection::SqliteConnection(InMemory) : readOnly_(false) {
+    int rc = sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw EngineError(ErrGeneral, std::string("SQL の実行環境を用意できません: ") + sqlite3_errstr(rc));
+    }
+    sqlite3_extended_result_codes(db_, 1);
+}
+
 SqliteConnection::~SqliteConnection() { sqlite3_close_v2(db_); }
 
 void SqliteConnection::fail(int rc, const std::string& context) const {

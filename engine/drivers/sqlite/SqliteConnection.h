@@ -13,6 +13,9 @@ class SqliteConnection : public SqlConnection {
 public:
     // Opens an existing file only: a mistyped path must not leave a new empty database.
     SqliteConnection(const std::string& path, bool readOnly, int busyTimeoutMs);
+    // A private database in memory (the local SQL engine's, whose tables are virtual).
+    struct InMemory {};
+    explicit SqliteConnection(InMemory);
     ~SqliteConnection() override;
 
     std::string placeholder(int n) const override { return "?" + std::to_string(n); }

@@ -37,8 +37,29 @@ std::filesystem::path findFileNoCase(const std::filesystem::path& dir, const std
     return {};
 }
 
-StandardDatabase::StandardDatabase(std::filesystem::path directory, std::string defaultDriver)
-    : dir_(std::move(directory)), defaultDbase_(strcasecmp(defaultDriver.c_str(), "DBASE") == 0) {}
+StandardDatabase::StandardDatabase(std::filesystem::path directory, std::string defaultDriver, StandardSqlFactory sql)
+    : dir_(std::move(directory)), defaultDbase_(strcasecmp(defaultDriver.c_str(), "DBASE") == 0),
+      sqlFactory_(std::move(sql)) {}
+
+// The SQL engine holds cursors on this database's tables: it goes first.
+StandardDatabase::~StandardDatabase() { sql_.reset(); }
+
+StandardSql& StandardDatabase::sql() {
+    if (!sql_) {
+        if (!sqlFactory_)
+            throw EngineError(ErrNotSupported, "この環境では STANDARD エイリアスの SQL を実行できません。");
+        sql_ = sqlFactory_(*this);
+    }
+    return *sql_;
+}
+
+std::unique_ptr<Cursor> StandardDatabase::openQuery(const std::string& sql, const std::vector<QueryParam>& params) {
+    return this->sql().openQuery(sql, params);
+}
+
+int64_t StandardDatabase::executeSql(const std::string& sql, const std::vector<QueryParam>& params) {
+    return this->sql().executeSql(sql, params);
+}
 
 TableFormat& StandardDatabase::format(bool dbase) {
     auto& slot = dbase ? dbase_ : paradox_;

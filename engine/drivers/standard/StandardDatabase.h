@@ -1,6 +1,7 @@
 #pragma once
 // The STANDARD driver's database: a directory of Paradox (.DB) and dBASE (.DBF) tables.
 #include "engine/contract/Database.h"
+#include "engine/drivers/standard/StandardSql.h"
 #include "engine/drivers/standard/TableFormat.h"
 
 #include <filesystem>
@@ -12,7 +13,9 @@ namespace vemo::engine::standard {
 class StandardDatabase : public Database {
 public:
     // defaultDriver: "PARADOX" or "DBASE", the type of a table named without extension.
-    StandardDatabase(std::filesystem::path directory, std::string defaultDriver);
+    // sql runs the statements of openQuery and executeSql; without it they are not supported.
+    StandardDatabase(std::filesystem::path directory, std::string defaultDriver, StandardSqlFactory sql = {});
+    ~StandardDatabase() override;
 
     std::string driverName() const override { return "STANDARD"; }
     std::vector<std::string> tableNames(const std::string& pattern, bool extensions, bool systemTables) override;
@@ -21,6 +24,8 @@ public:
                      const std::vector<IndexDef>& indexes) override;
     void deleteTable(const std::string& name) override;
     void renameTable(const std::string& oldName, const std::string& newName) override;
+    std::unique_ptr<Cursor> openQuery(const std::string& sql, const std::vector<QueryParam>& params) override;
+    int64_t executeSql(const std::string& sql, const std::vector<QueryParam>& params) override;
 
     const std::filesystem::path& directory() const { return dir_; }
 
@@ -30,6 +35,7 @@ private:
         TableFormat* format = nullptr;
     };
     TableFormat& format(bool dbase);
+    StandardSql& sql();
     // The file of an existing table; ErrNotFound when there is none.
     Resolved resolveExisting(const std::string& name);
     // Where a new table of that name goes, and in which format.
@@ -38,6 +44,8 @@ private:
     std::filesystem::path dir_;
     bool defaultDbase_;
     std::unique_ptr<TableFormat> dbase_, paradox_;
+    StandardSqlFactory sqlFactory_;
+    std::unique_ptr<StandardSql> sql_; // made on the first statement
 };
 
 // Finds a file in dir whose name equals name ignoring case; empty when none.

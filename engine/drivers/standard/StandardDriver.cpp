@@ -1,6 +1,7 @@
 #include "engine/drivers/Drivers.h"
 #include "engine/contract/EngineError.h"
 #include "engine/drivers/standard/StandardDatabase.h"
+#include "engine/drivers/standard/StandardSql.h"
 
 #include <strings.h>
 
@@ -9,6 +10,7 @@ namespace {
 
 class StandardDriver : public Driver {
 public:
+    explicit StandardDriver(standard::StandardSqlFactory sql) : sql_(std::move(sql)) {}
     std::string name() const override { return "STANDARD"; }
     Params defaultParams() const override { return {{"PATH", ""}, {"DEFAULT DRIVER", "PARADOX"}}; }
 
@@ -25,12 +27,17 @@ public:
             def = "PARADOX";
         if (strcasecmp(def.c_str(), "PARADOX") != 0 && strcasecmp(def.c_str(), "DBASE") != 0)
             throw EngineError(ErrInvalidParam, "DEFAULT DRIVER は PARADOX か DBASE です: " + def);
-        return std::make_unique<standard::StandardDatabase>(path, def);
+        return std::make_unique<standard::StandardDatabase>(path, def, sql_);
     }
+
+private:
+    standard::StandardSqlFactory sql_;
 };
 
 } // namespace
 
-std::unique_ptr<Driver> makeStandardDriver() { return std::make_unique<StandardDriver>(); }
+std::unique_ptr<Driver> makeStandardDriver(standard::StandardSqlFactory sql) {
+    return std::make_unique<StandardDriver>(std::move(sql));
+}
 
 } // namespace vemo::engine

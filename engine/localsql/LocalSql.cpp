@@ -1,0 +1,154 @@
+#include "engine/localsql/LocalSql.h"
+
+#include "engine/contract/EngineError.h"
+#include "engine/drivers/sqlcommon/SqlQueryCursor.h"
+#include "engine/drivers/sqlcommon/SqlText.h"
+#include "engine/drivers/sqlite/SqliteConnection.h"
+#include "engine/drivers/standard/StandardDatabase.h"
+#include "engine/localsql/TableModule.h"
+
+#include <algorithm>
+#include <cctype>
+#include <sqlite3.h>
+
+namespace vemo::engine::localsql {
+
+namespace {
+
+std::string upper(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return s;
+}
+
+bool wordChar(unsigned char c) { return c >= 0x80 || std::isalnum(c) || c == '_' || c == '$'; }
+
+// The file of a table of a STANDARD folder, as the driver would find it.
+std::filesystem::path fileOf(Database& tables, const std::string& name) {
+    auto* standard = dynamic_cast<standard::StandardDatabase*>(&tables);
+    if (!standard)
+        return {};
+    const auto& dir = standard->directory();
+    std::filesystem::path f = standard::findFileNoCase(dir, name);
+    for (const char* ext : {".DBF", ".DB"})
+        if (f.empty())
+            f = standard::findFileNoCase(dir, name + ext);
+    return f;
+}
+
+} // namespace
+
+std::vector<std::string> tableNameCandidates(const std::string& sql) {
+    std::vector<std::string> out;
+    const size_t n = sql.size();
+    size_t i = 0;
+    while (i < n) {
+        const unsigned char c = static_cast<unsigned char>(sql[i]);
+        if (c == '\'') {
+            for (++i; i < n; ++i)
+                if (sql[i] == '\'') {
+                    if (i + 1 < n && sql[i + 1] == '\'') { ++i; continue; }
+                    break;
+                }
+            ++i;
+        } else if (c == '-' && i + 1 < n && sql[i + 1] == '-') {
+            i = sql.find('\n', i);
+            if (i == std::string::npos) i = n;
+        } else if (c == '/' && i + 1 < n && sql[i + 1] == '*') {
+            i = sql.find("*/", i + 2);
+            i = i == std::string::npos ? n : i + 2;
+        } else if (c == '"' || c == '`' || c == '[') {
+            const char close = c == '[' ? ']' : static_cast<char>(c);
+            std::string name;
+            for (++i; i < n; ++i) {
+                if (sql[i] == close) {
+                    if (close != ']' && i + 1 < n && sql[i + 1] == close) { name += close; ++i; continue; }
+                    break;
+                }
+                name += sql[i];
+            }
+            ++i;
+            if (!name.empty())
+                out.push_back(name);
+        } else if (wordChar(c) && !std::isdigit(c)) {
+            const size_t start = i;
+            while (i < n && wordChar(static_cast<unsigned char>(sql[i])))
+                ++i;
+            out.push_back(sql.substr(start, i - start));
+        } else {
+            ++i;
+        }
+    }
+    return out;
+}
+
+LocalSql::LocalSql(Database& tables)
+    : tables_(tables),
+      module_(std::make_unique<TableModule>(tables, [&tables](const std::string& name) { return fileOf(tables, name); })),
+      conn_(std::make_unique<sql::SqliteConnection>(sql::SqliteConnection::InMemory{})) {
+    module_->registerOn(conn_->handle());
+}
+
+LocalSql::~LocalSql() {
+    // The virtual tables close their cursors with the connection, before the module goes.
+    conn_.reset();
+}
+
+standard::StandardSqlFactory LocalSql::factory() {
+    return [](Database& tables) -> std::unique_ptr<standard::StandardSql> { return std::make_unique<LocalSql>(tables); };
+}
+
+void LocalSql::attachTables(const std::string& sql) {
+    std::vector<std::string> files;
+    bool listed = false;
+    for (const auto& name : tableNameCandidates(sql)) {
+        const std::string key = upper(name);
+        if (attached_.count(key))
+            continue;
+        if (!listed) {
+            files = tables_.tableNames("*", true, false);
+            listed = true;
+        }
+        // A table's file name, or its name without the extension.
+        const bool known = std::any_of(files.begin(), files.end(), [&](const std::string& f) {
+            const std::string u = upper(f);
+            return u == key || upper(std::filesystem::path(f).stem().string()) == key;
+        });
+        if (!known)
+            continue;
+        conn_->exec("CREATE VIRTUAL TABLE temp." + sql::quoteIdent(name) + " USING vemo_table(" +
+                    sql::quoteLiteral(name) + ")");
+        attached_.insert(key);
+    }
+}
+
+void LocalSql::checkUndo() {
+    const std::string failures = module_->takeUndoFailures();
+    if (!failures.empty())
+        throw EngineError(ErrIO, "失敗した SQL 文の変更を元に戻せませんでした:\n" + failures);
+}
+
+std::unique_ptr<Cursor> LocalSql::openQuery(const std::string& sql, const std::vector<QueryParam>& params) {
+    attachTables(sql);
+    try {
+        auto cursor = sql::openSqlQuery(*conn_, sql, params);
+        checkUndo();
+        return cursor;
+    } catch (const EngineError&) {
+        checkUndo();
+        throw;
+    }
+}
+
+int64_t LocalSql::executeSql(const std::string& sql, const std::vector<QueryParam>& params) {
+    attachTables(sql);
+    try {
+        const int64_t n = sql::executeSqlText(*conn_, sql, params);
+        checkUndo();
+        return n;
+    } catch (const EngineError&) {
+        checkUndo();
+        throw;
+    }
+}
+
+} // namespace vemo::engine::localsql

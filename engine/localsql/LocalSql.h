@@ -1,0 +1,47 @@
+#pragma once
+// SQL over the tables of a STANDARD alias: an embedded SQLite connection in which every
+// table a statement names is a virtual table over this engine's own cursors, so joins,
+// aggregates and INSERT/UPDATE/DELETE read and write the files themselves.
+#include "engine/contract/Database.h"
+#include "engine/drivers/standard/StandardSql.h"
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace vemo::engine::sql {
+class SqliteConnection;
+}
+
+namespace vemo::engine::localsql {
+
+class TableModule;
+
+class LocalSql final : public standard::StandardSql {
+public:
+    explicit LocalSql(Database& tables);
+    ~LocalSql() override;
+
+    std::unique_ptr<Cursor> openQuery(const std::string& sql, const std::vector<QueryParam>& params) override;
+    int64_t executeSql(const std::string& sql, const std::vector<QueryParam>& params) override;
+
+    static standard::StandardSqlFactory factory();
+
+private:
+    // Makes a virtual table for every name in the text that names a table of the folder.
+    void attachTables(const std::string& sql);
+    // Throws when a failed statement could not be undone completely.
+    void checkUndo();
+
+    Database& tables_;
+    std::unique_ptr<TableModule> module_;
+    std::unique_ptr<sql::SqliteConnection> conn_;
+    std::set<std::string> attached_; // upper-cased names already made
+};
+
+// The names a statement could use for tables: bare words and "quoted", [bracketed] or
+// `back-quoted` identifiers, outside string literals and comments.
+std::vector<std::string> tableNameCandidates(const std::string& sql);
+
+} // namespace vemo::engine::localsql
