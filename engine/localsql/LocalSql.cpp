@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 #include <sqlite3.h>
 
 namespace vemo::engine::localsql {
@@ -33,6 +34,27 @@ std::filesystem::path fileOf(Database& tables, const std::string& name) {
         if (f.empty())
             f = standard::findFileNoCase(dir, name + ext);
     return f;
+}
+
+// Statements work on the folder's tables only: tables, indexes, views or triggers made in
+// the embedded connection would vanish with it, and ATTACH would reach any file. The
+// engine's own virtual tables are made while `internal` is set.
+int authorize(void* self, int action, const char*, const char*, const char*, const char*) {
+    auto& flags = *static_cast<std::pair<bool, bool>*>(self); // internal, denied
+    if (flags.first)
+        return SQLITE_OK;
+    switch (action) {
+    case SQLITE_CREATE_INDEX: case SQLITE_CREATE_TABLE: case SQLITE_CREATE_TEMP_INDEX:
+    case SQLITE_CREATE_TEMP_TABLE: case SQLITE_CREATE_TEMP_TRIGGER: case SQLITE_CREATE_TEMP_VIEW:
+    case SQLITE_CREATE_TRIGGER: case SQLITE_CREATE_VIEW: case SQLITE_DROP_INDEX: case SQLITE_DROP_TABLE:
+    case SQLITE_DROP_TEMP_INDEX: case SQLITE_DROP_TEMP_TABLE: case SQLITE_DROP_TEMP_TRIGGER:
+    case SQLITE_DROP_TEMP_VIEW: case SQLITE_DROP_TRIGGER: case SQLITE_DROP_VIEW: case SQLITE_ATTACH:
+    case SQLITE_DETACH: case SQLITE_ALTER_TABLE: case SQLITE_CREATE_VTABLE: case SQLITE_DROP_VTABLE:
+        flags.second = true;
+        return SQLITE_DENY;
+    default:
+        return SQLITE_OK;
+    }
 }
 
 } // namespace
@@ -86,6 +108,7 @@ LocalSql::LocalSql(Database& tables)
       module_(std::make_unique<TableModule>(tables, [&tables](const std::string& name) { return fileOf(tables, name); })),
       conn_(std::make_unique<sql::SqliteConnection>(sql::SqliteConnection::InMemory{})) {
     module_->registerOn(conn_->handle());
+    sqlite3_set_authorizer(conn_->handle(), authorize, &auth_);
 }
 
 LocalSql::~LocalSql() {
@@ -115,10 +138,24 @@ void LocalSql::attachTables(const std::string& sql) {
         });
         if (!known)
             continue;
-        conn_->exec("CREATE VIRTUAL TABLE temp." + sql::quoteIdent(name) + " USING vemo_table(" +
-                    sql::quoteLiteral(name) + ")");
+        auth_.first = true;
+        try {
+            conn_->exec("CREATE VIRTUAL TABLE temp." + sql::quoteIdent(name) + " USING vemo_table(" +
+                        sql::quoteLiteral(name) + ")");
+        } catch (...) {
+            auth_.first = false;
+            throw;
+        }
+        auth_.first = false;
         attached_.insert(key);
     }
+}
+
+void LocalSql::failed() {
+    checkUndo();
+    if (std::exchange(auth_.second, false))
+        throw EngineError(ErrNotSupported, "ローカル SQL ではフォルダのテーブルを読み書きする文だけを実行できます"
+                                           "（テーブル・インデックス・ビューの作成や削除、ATTACH はできません）。");
 }
 
 void LocalSql::checkUndo() {
@@ -129,24 +166,26 @@ void LocalSql::checkUndo() {
 
 std::unique_ptr<Cursor> LocalSql::openQuery(const std::string& sql, const std::vector<QueryParam>& params) {
     attachTables(sql);
+    auth_.second = false;
     try {
         auto cursor = sql::openSqlQuery(*conn_, sql, params);
         checkUndo();
         return cursor;
     } catch (const EngineError&) {
-        checkUndo();
+        failed();
         throw;
     }
 }
 
 int64_t LocalSql::executeSql(const std::string& sql, const std::vector<QueryParam>& params) {
     attachTables(sql);
+    auth_.second = false;
     try {
         const int64_t n = sql::executeSqlText(*conn_, sql, params);
         checkUndo();
         return n;
     } catch (const EngineError&) {
-        checkUndo();
+        failed();
         throw;
     }
 }

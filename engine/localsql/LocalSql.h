@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vemo::engine::sql {
@@ -33,11 +34,14 @@ private:
     void attachTables(const std::string& sql);
     // Throws when a failed statement could not be undone completely.
     void checkUndo();
+    // After a failed statement: the undo failures, or the refusal of a statement kind.
+    void failed();
 
     Database& tables_;
     std::unique_ptr<TableModule> module_;
     std::unique_ptr<sql::SqliteConnection> conn_;
     std::set<std::string> attached_; // upper-cased names already made
+    std::pair<bool, bool> auth_{false, false}; // making our own tables; a statement was refused
 };
 
 // The names a statement could use for tables: bare words and "quoted", [bracketed] or

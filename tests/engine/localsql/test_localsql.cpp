@@ -210,6 +210,12 @@ TEST_F(LocalSqlTest, TablesAnswerToTheirNameWithOrWithoutExtensionAndAsAQuotedFi
     EXPECT_EQ(ours("SELECT COUNT(*) FROM \"orders.db\" JOIN CUST ON CUST.ID = \"orders.db\".CUSTID"),
               ours("SELECT COUNT(*) FROM ORDERS JOIN CUST ON CUST.ID = ORDERS.CUSTID"));
     EXPECT_EQ(enginetest::errorCodeOf([&] { ours("SELECT * FROM NOSUCH"); }), ErrGeneral);
+    // Nothing that would live only in the embedded connection, nor any other file.
+    for (const char* s : {"CREATE TABLE X (A INTEGER)", "DROP TABLE CUST", "CREATE INDEX I ON CUST (NAME)",
+                          "ATTACH DATABASE '/tmp/x.sqlite' AS x", "CREATE VIEW V AS SELECT * FROM CUST"})
+        EXPECT_NE(enginetest::errorCodeOf([&] { db_->executeSql(s, {}); }), 0) << s;
+    EXPECT_EQ(enginetest::errorCodeOf([&] { db_->executeSql("CREATE TABLE X (A INTEGER)", {}); }), ErrNotSupported);
+    EXPECT_EQ(ours("SELECT COUNT(*) FROM CUST"), "40\n");
 }
 
 TEST_F(LocalSqlTest, NamedParametersBindAsInTheSqlDrivers) {

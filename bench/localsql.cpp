@@ -1,0 +1,93 @@
+// Local SQL benchmark: one statement over the generated dBASE tables of a folder, through the
+// STANDARD driver's embedded SQL. Prints "NAME MS ms rows R" for the statement (and, for
+// lookup, a second lookup on the warm connection).
+// Usage: bench_localsql DIR setup | bench_localsql DIR groupby|lookup|join|update|open
+#include "engine/contract/EngineError.h"
+#include "engine/drivers/Drivers.h"
+#include "engine/drivers/standard/dbase/DbfCreate.h"
+#include "engine/localsql/LocalSql.h"
+
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+
+using namespace vemo::engine;
+
+namespace {
+
+double msSince(std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t).count();
+}
+
+int64_t rowsOf(Cursor& c) {
+    int64_t n = 0;
+    c.scan([&](const Row&) { ++n; return true; });
+    return n;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::cerr << "usage: bench_localsql DIR setup|groupby|lookup|join|update|open\n";
+        return 2;
+    }
+    const std::string dir = argv[1], op = argv[2];
+    try {
+        auto db = makeStandardDriver(localsql::LocalSql::factory())
+                      ->connect("B", {{"PATH", dir}, {"DEFAULT DRIVER", "DBASE"}}, {});
+        if (op == "setup") {
+            // An index on BENCH.ID and a 100,000-record SMALL table keyed the same way.
+            IndexDef byId;
+            byId.name = "ID";
+            byId.fields = "ID";
+            dbase::addProductionIndex(std::filesystem::path(dir) / "BENCH.DBF", {byId});
+            db->createTable("SMALL", {dbase::dbaseField("ID", "N", 8), dbase::dbaseField("LABEL", "C", 20)}, {byId});
+            auto c = db->openTable("SMALL", {});
+            FILE* csv = std::fopen((std::filesystem::path(dir) / "small.csv").c_str(), "wb");
+            std::fprintf(csv, "ID,LABEL\n");
+            for (int64_t i = 1; i <= 100000; ++i) {
+                const int64_t id = i * 10;
+                c->insert({id, "ラベル" + std::to_string(i % 97)});
+                std::fprintf(csv, "%lld,ラベル%lld\n", static_cast<long long>(id), static_cast<long long>(i % 97));
+            }
+            std::fclose(csv);
+            return 0;
+        }
+        auto t = std::chrono::steady_clock::now();
+        int64_t rows = 0;
+        if (op == "groupby") {
+            auto c = db->openQuery("SELECT PREF, COUNT(*), SUM(AMOUNT) FROM BENCH GROUP BY PREF", {});
+            rows = rowsOf(*c);
+        } else if (op == "lookup") {
+            auto c = db->openQuery("SELECT * FROM BENCH WHERE ID = 123456", {});
+            rows = rowsOf(*c);
+            std::printf("lookup %.3f ms rows %lld (first, opening the table and its index)\n", msSince(t),
+                        static_cast<long long>(rows));
+            t = std::chrono::steady_clock::now();
+            c = db->openQuery("SELECT * FROM BENCH WHERE ID = 654321", {});
+            rows = rowsOf(*c);
+            std::printf("lookup2 %.3f ms rows %lld\n", msSince(t), static_cast<long long>(rows));
+            return 0;
+        } else if (op == "join") {
+            auto c = db->openQuery("SELECT COUNT(*), SUM(b.AMOUNT) FROM BENCH b JOIN SMALL s ON s.ID = b.ID", {});
+            rows = rowsOf(*c);
+        } else if (op == "update") {
+            rows = db->executeSql("UPDATE BENCH SET AMOUNT = AMOUNT + 1 WHERE ID % 50 = 0", {});
+        } else if (op == "open") {
+            auto c = db->openQuery("SELECT * FROM BENCH", {});
+            Row row;
+            RowId id;
+            for (int64_t i = 0; i < 50 && c->read(i, row, id); ++i)
+                ++rows;
+        } else {
+            std::cerr << "unknown operation " << op << "\n";
+            return 2;
+        }
+        std::printf("%s %.3f ms rows %lld\n", op.c_str(), msSince(t), static_cast<long long>(rows));
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << "\n";
+        return 1;
+    }
+    return 0;
+}
