@@ -5,12 +5,15 @@
 #include "engine/drivers/sqlcommon/SqlText.h"
 #include "engine/drivers/sqlite/SqliteConnection.h"
 #include "engine/drivers/standard/StandardDatabase.h"
+#include "engine/drivers/sqlcommon/SqlParams.h"
+#include "engine/localsql/LiveQueryCursor.h"
 #include "engine/localsql/TableModule.h"
 
 #include <algorithm>
 #include <cctype>
 #include <utility>
 #include <sqlite3.h>
+#include <strings.h>
 
 namespace vemo::engine::localsql {
 
@@ -164,10 +167,66 @@ void LocalSql::checkUndo() {
         throw EngineError(ErrIO, "失敗した SQL 文の変更を元に戻せませんでした:\n" + failures);
 }
 
+std::unique_ptr<Cursor> LocalSql::openLive(const std::string& sql, const std::vector<QueryParam>& params) {
+    std::vector<Value> values;
+    std::string text = sql::bindNamedParams(sql, params, *conn_, values);
+    size_t start = text.find_first_not_of(" \t\r\n");
+    if (start == std::string::npos || strncasecmp(text.c_str() + start, "SELECT", 6) != 0 ||
+        (start + 6 < text.size() && !std::isspace(static_cast<unsigned char>(text[start + 6]))) ||
+        !sqlite3_get_autocommit(conn_->handle()))
+        return nullptr;
+    // One table named once, no clause that merges or repeats rows.
+    std::string table;
+    int references = 0;
+    for (const auto& token : tableNameCandidates(text)) {
+        const std::string u = upper(token);
+        for (const char* word : {"DISTINCT", "GROUP", "UNION", "INTERSECT", "EXCEPT", "JOIN", "WITH", "HAVING", "VALUES"})
+            if (u == word)
+                return nullptr;
+        if (attached_.count(u)) {
+            table = token;
+            ++references;
+        }
+    }
+    if (references != 1)
+        return nullptr;
+    // Only record numbers stay valid while records change: dBASE tables.
+    const auto file = fileOf(tables_, table);
+    if (file.empty() || upper(file.extension().string()) != ".DBF")
+        return nullptr;
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(conn_->handle(), text.c_str(), static_cast<int>(text.size()), &st, nullptr) != SQLITE_OK || !st) {
+        sqlite3_finalize(st);
+        return nullptr;
+    }
+    std::vector<int> fieldOf;
+    auto cursor = tables_.openTable(table, OpenOptions{});
+    const auto& fields = cursor->fields();
+    bool plain = sqlite3_stmt_readonly(st) != 0;
+    for (int i = 0; plain && i < sqlite3_column_count(st); ++i) {
+        const char* origin = sqlite3_column_origin_name(st, i);
+        const char* from = sqlite3_column_table_name(st, i);
+        int f = -1;
+        for (size_t k = 0; origin && from && k < fields.size(); ++k)
+            if (strcasecmp(fields[k].name.c_str(), origin) == 0 && upper(from) == upper(table))
+                f = static_cast<int>(k);
+        plain = f >= 0 && std::find(fieldOf.begin(), fieldOf.end(), f) == fieldOf.end();
+        fieldOf.push_back(f);
+    }
+    sqlite3_finalize(st);
+    if (!plain || fieldOf.empty() || !cursor->readOnlyReason().empty())
+        return nullptr;
+    text.insert(start + 6, " rowid AS vemo_recno,");
+    auto rows = std::make_unique<sql::SqlQueryCursor>(*conn_, std::move(text), std::move(values));
+    return std::make_unique<LiveQueryCursor>(std::move(rows), tables_, table, std::move(fieldOf));
+}
+
 std::unique_ptr<Cursor> LocalSql::openQuery(const std::string& sql, const std::vector<QueryParam>& params) {
     attachTables(sql);
     auth_.second = false;
     try {
+        if (auto live = openLive(sql, params))
+            return live;
         auto cursor = sql::openSqlQuery(*conn_, sql, params);
         checkUndo();
         return cursor;

@@ -32,6 +32,9 @@ public:
 private:
     // Makes a virtual table for every name in the text that names a table of the folder.
     void attachTables(const std::string& sql);
+    // The editable rows of a SELECT that shows fields of one dBASE table, each at most once;
+    // null for any other statement, which opens read-only.
+    std::unique_ptr<Cursor> openLive(const std::string& sql, const std::vector<QueryParam>& params);
     // Throws when a failed statement could not be undone completely.
     void checkUndo();
     // After a failed statement: the undo failures, or the refusal of a statement kind.

@@ -277,3 +277,36 @@ TEST_F(LocalSqlTest, AStatementThatFailsPartWayChangesNothing) {
     EXPECT_EQ(dumpAll([&](const std::string& s) { return theirs(o, s); }), before) << "the files as the peers read them";
     sqlite3_close(o);
 }
+
+TEST_F(LocalSqlTest, ASelectOverOneDbaseTableOpensEditableWithTheTableWindowsConflictCheck) {
+    auto live = db_->openQuery("SELECT NAME AS N, AMOUNT, BORN FROM CUST WHERE ID < :MAX ORDER BY ID DESC",
+                               {{"MAX", FieldType::Integer, int64_t(10)}});
+    ASSERT_EQ(live->readOnlyReason(), "");
+    EXPECT_EQ(live->fields()[0].name, "N");
+    EXPECT_EQ(live->fields()[2].type, FieldType::Date);
+    Row row, other;
+    RowId id, otherId;
+    ASSERT_TRUE(live->read(0, row, id)); // ID 9
+    ASSERT_TRUE(live->read(1, other, otherId)); // ID 8
+    Row after = row;
+    after[0] = std::string("更新後");
+    after[1] = 1.75;
+    live->update(id, row, after);
+    live->refresh();
+    EXPECT_EQ(live->positionOf(id), 0);
+    // Changed by someone else since it was read: the edit is refused and nothing changes.
+    db_->executeSql("UPDATE CUST SET AMOUNT = 5 WHERE ID = 8", {});
+    Row stale = other;
+    stale[0] = std::string("上書き");
+    EXPECT_EQ(enginetest::errorCodeOf([&] { live->update(otherId, other, stale); }), ErrUpdateConflict);
+    live->remove(otherId, [&] { Row r; RowId i; live->refresh(); live->read(1, r, i); return r; }());
+    live->insert({std::string("追加"), 2.5, Date{2020, 2, 29}});
+    sqlite3* o = loadOracle();
+    EXPECT_EQ(theirs(o, "SELECT ID, NAME, AMOUNT FROM CUST WHERE ID IN (8, 9) ORDER BY ID"), "9|更新後|1.75\n");
+    EXPECT_EQ(theirs(o, "SELECT ID, NAME, AMOUNT, BORN FROM CUST WHERE NAME = '追加'"), "NULL|追加|2.5|2020-02-29\n");
+    sqlite3_close(o);
+    // Anything else opens read-only.
+    for (const char* s : {"SELECT PREF, COUNT(*) FROM CUST GROUP BY PREF", "SELECT c.NAME FROM CUST c JOIN ORDERS o ON o.CUSTID = c.ID",
+                          "SELECT NAME, AMOUNT * 2 FROM CUST", "SELECT DISTINCT PREF FROM CUST", "SELECT ITEM FROM ORDERS"})
+        EXPECT_NE(db_->openQuery(s, {})->readOnlyReason(), "") << s;
+}

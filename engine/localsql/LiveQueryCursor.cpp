@@ -1,0 +1,108 @@
+#include "engine/localsql/LiveQueryCursor.h"
+
+#include "engine/contract/EngineError.h"
+#include "engine/drivers/sqlcommon/SqlConnection.h"
+#include "engine/drivers/sqlcommon/SqlText.h"
+
+namespace vemo::engine::localsql {
+
+namespace {
+
+int64_t recnoOf(const Value& v) {
+    if (const auto* i = std::get_if<int64_t>(&v))
+        return *i;
+    return sql::parseInt(sql::paramText(v).value_or("")).value_or(-1);
+}
+
+// Values of one field as the query and the table give them (a decimal and a double, say)
+// are the same when their texts are.
+bool same(const Value& a, const Value& b) { return sql::paramText(a) == sql::paramText(b); }
+
+} // namespace
+
+LiveQueryCursor::LiveQueryCursor(std::unique_ptr<Cursor> rows, Database& tables, std::string table, std::vector<int> fieldOf)
+    : rows_(std::move(rows)), tables_(tables), name_(std::move(table)), fieldOf_(std::move(fieldOf)) {
+    const auto& all = rows_->fields();
+    fields_.assign(all.begin() + 1, all.end());
+    const auto& defs = this->table().fields();
+    for (size_t i = 0; i < fields_.size() && i < fieldOf_.size(); ++i) {
+        // The table's own definition, under the name the statement gave the column.
+        const std::string shownAs = fields_[i].name;
+        fields_[i] = defs[static_cast<size_t>(fieldOf_[i])];
+        fields_[i].name = shownAs;
+    }
+}
+
+Cursor& LiveQueryCursor::table() {
+    if (!table_)
+        table_ = tables_.openTable(name_, OpenOptions{});
+    return *table_;
+}
+
+bool LiveQueryCursor::read(int64_t pos, Row& row, RowId& id) {
+    if (!rows_->read(pos, row, id))
+        return false;
+    id = RowId{recnoOf(row.front()), {}};
+    row.erase(row.begin());
+    for (size_t i = 0; i < row.size() && i < fields_.size(); ++i) {
+        if (isNull(row[i]))
+            continue;
+        Value typed;
+        sql::assignFromText(typed, sql::paramText(row[i]).value_or(""), fields_[i]);
+        row[i] = std::move(typed);
+    }
+    return true;
+}
+
+int64_t LiveQueryCursor::positionOf(const RowId& id) {
+    Row row;
+    RowId at;
+    for (int64_t pos = 0; read(pos, row, at); ++pos)
+        if (at.recno == id.recno)
+            return pos;
+    return -1;
+}
+
+Row LiveQueryCursor::checked(const RowId& id, const Row& before) {
+    Cursor& t = table();
+    t.refresh();
+    Row stored;
+    RowId at;
+    const int64_t pos = t.positionOf(RowId{id.recno, {}});
+    bool ok = pos >= 0 && t.read(pos, stored, at);
+    for (size_t i = 0; ok && i < before.size() && i < fieldOf_.size(); ++i)
+        ok = same(stored[static_cast<size_t>(fieldOf_[i])], before[i]);
+    if (!ok)
+        throw EngineError(ErrUpdateConflict, "レコードは他のユーザーによって変更または削除されています。");
+    return stored;
+}
+
+void LiveQueryCursor::assign(Row& record, const Row& shown) {
+    const auto& defs = table().fields();
+    for (size_t i = 0; i < shown.size() && i < fieldOf_.size(); ++i) {
+        const auto f = static_cast<size_t>(fieldOf_[i]);
+        if (isNull(shown[i]))
+            record[f] = Value{};
+        else
+            sql::assignFromText(record[f], sql::paramText(shown[i]).value_or(""), defs[f]);
+    }
+}
+
+RowId LiveQueryCursor::insert(const Row& values) {
+    Row record(table().fields().size());
+    assign(record, values);
+    return table().insert(record);
+}
+
+void LiveQueryCursor::update(const RowId& id, const Row& before, const Row& after) {
+    Row stored = checked(id, before);
+    Row record = stored;
+    assign(record, after);
+    table().update(RowId{id.recno, {}}, stored, record);
+}
+
+void LiveQueryCursor::remove(const RowId& id, const Row& before) {
+    table().remove(RowId{id.recno, {}}, checked(id, before));
+}
+
+} // namespace vemo::engine::localsql
