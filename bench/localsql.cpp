@@ -42,7 +42,8 @@ int main(int argc, char** argv) {
             byId.name = "ID";
             byId.fields = "ID";
             dbase::addProductionIndex(std::filesystem::path(dir) / "BENCH.DBF", {byId});
-            db->createTable("SMALL", {dbase::dbaseField("ID", "N", 8), dbase::dbaseField("LABEL", "C", 20)}, {byId});
+            // Filled first and indexed after, as one would load a table.
+            db->createTable("SMALL", {dbase::dbaseField("ID", "N", 8), dbase::dbaseField("LABEL", "C", 20)}, {});
             auto c = db->openTable("SMALL", {});
             FILE* csv = std::fopen((std::filesystem::path(dir) / "small.csv").c_str(), "wb");
             std::fprintf(csv, "ID,LABEL\n");
@@ -52,6 +53,8 @@ int main(int argc, char** argv) {
                 std::fprintf(csv, "%lld,ラベル%lld\n", static_cast<long long>(id), static_cast<long long>(i % 97));
             }
             std::fclose(csv);
+            c.reset();
+            dbase::addProductionIndex(std::filesystem::path(dir) / "SMALL.DBF", {byId});
             return 0;
         }
         auto t = std::chrono::steady_clock::now();

@@ -229,23 +229,6 @@ std::string unquoteArg(std::string s) {
     return s;
 }
 
-std::vector<std::string> splitFields(const std::string& list) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    while (start <= list.size()) {
-        size_t end = list.find(';', start);
-        if (end == std::string::npos)
-            end = list.size();
-        std::string f = list.substr(start, end - start);
-        while (!f.empty() && f.front() == ' ') f.erase(f.begin());
-        while (!f.empty() && f.back() == ' ') f.pop_back();
-        if (!f.empty())
-            out.push_back(f);
-        start = end + 1;
-    }
-    return out;
-}
-
 int fieldIndex(const std::vector<FieldDef>& fields, const std::string& name) {
     for (size_t i = 0; i < fields.size(); ++i)
         if (strcasecmp(fields[i].name.c_str(), name.c_str()) == 0)
@@ -263,7 +246,7 @@ int xConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_
         first->cursor = t->open();
         t->fields = first->cursor->fields();
         for (const auto& idx : first->cursor->indexes()) {
-            const auto names = splitFields(idx.fields);
+            const auto names = sql::splitFieldList(idx.fields);
             if (idx.primary)
                 for (const auto& n : names)
                     t->keyFields.push_back(fieldIndex(t->fields, n));

@@ -14,19 +14,6 @@ constexpr int64_t kFirstStreamPage = 256;
 constexpr int64_t kNoCountBelow = 10000;   // positions reached by OFFSET without counting first
 constexpr int64_t kMaxStreamPage = 8192; // bounds memory however long the table
 
-std::vector<std::string> splitFields(const std::string& s) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    while (start <= s.size()) {
-        size_t end = s.find(';', start);
-        if (end == std::string::npos)
-            end = s.size();
-        if (end > start)
-            out.push_back(s.substr(start, end - start));
-        start = end + 1;
-    }
-    return out;
-}
 } // namespace
 
 SqlTableCursor::SqlTableCursor(SqlConnection& connection, SqlTableInfo info)
@@ -57,7 +44,7 @@ void SqlTableCursor::setOrder(const std::string& indexName) {
         });
         if (it == info_.indexes.end())
             throw EngineError(ErrNotFound, "インデックス " + indexName + " が見つかりません。");
-        for (const auto& name : splitFields(it->fields)) {
+        for (const auto& name : splitFieldList(it->fields)) {
             auto f = std::find_if(info_.fields.begin(), info_.fields.end(),
                                   [&](const FieldDef& d) { return strcasecmp(d.name.c_str(), name.c_str()) == 0; });
             if (f == info_.fields.end())

@@ -214,6 +214,20 @@ std::optional<std::string> paramText(const Value& v) {
     return std::visit(V{}, v);
 }
 
+std::vector<std::string> splitFieldList(const std::string& s) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    while (start <= s.size()) {
+        size_t end = s.find(';', start);
+        if (end == std::string::npos)
+            end = s.size();
+        if (end > start)
+            out.push_back(s.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
+
 void declaredSize(std::string_view decl, int& first, int& second) {
     first = second = 0;
     size_t open = decl.find('(');

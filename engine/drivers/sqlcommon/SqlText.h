@@ -47,6 +47,9 @@ std::vector<std::string> createTableStatements(const std::string& table, const s
                                                const std::function<std::string(const FieldDef&)>& declaredType);
 
 // Declared type size helpers: "VARCHAR(40)" -> 40; "NUMERIC(10,2)" -> 10 and 2.
+// The field names of an index's field list ("ID;NAME").
+std::vector<std::string> splitFieldList(const std::string& list);
+
 void declaredSize(std::string_view decl, int& first, int& second);
 
 } // namespace vemo::engine::sql
