@@ -41,6 +41,17 @@ QStringList fontCandidates(const QString& windowsName)
     return out;
 }
 
+QStringList requestedFontNames()
+{
+    QStringList out;
+    for (const Mapping& m : mappings()) {
+        const QString name = QString::fromUtf16(m.name);
+        if (name.front().unicode() >= 0x100 && !fontCandidates(name).isEmpty())
+            out.append(name);
+    }
+    return out;
+}
+
 void installFontSubstitutions()
 {
     for (const Mapping& m : mappings()) {

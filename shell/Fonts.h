@@ -9,5 +9,8 @@ namespace vemo::shell {
 void installFontSubstitutions();
 // Installed families the given Windows font name resolves to, best first.
 QStringList fontCandidates(const QString& windowsName);
+// The Japanese Windows font names the program knows ("ＭＳ ゴシック", ...), those that resolve
+// to an installed font; font lists offer them beside the installed families.
+QStringList requestedFontNames();
 
 } // namespace vemo::shell

@@ -33,6 +33,13 @@ void setPromptHandler(PromptHandler h)
     handler() = std::move(h);
 }
 
+std::optional<PromptAnswer> handlerAnswer(const PromptRequest& r)
+{
+    if (!handler())
+        return std::nullopt;
+    return handler()(r);
+}
+
 QString qtFileFilter(const QString& filter)
 {
     const QStringList parts = filter.split(u'|');

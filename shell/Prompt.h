@@ -35,6 +35,9 @@ struct PromptAnswer {
 // Tests install a handler; it sees each request in order and answers it.
 using PromptHandler = std::function<PromptAnswer(const PromptRequest&)>;
 void setPromptHandler(PromptHandler handler);   // an empty handler restores the real dialogs
+// The installed handler's answer to `r`; nullopt when none is installed (the caller then
+// shows its own dialog). For prompts built outside this file, such as the folder picker.
+std::optional<PromptAnswer> handlerAnswer(const PromptRequest& r);
 
 QMessageBox::StandardButton messageBox(QWidget* parent, const QString& text, const QString& caption,
                                        QMessageBox::Icon icon,

@@ -1,6 +1,5 @@
 #include "shell/TMainForm.h"
 
-#include "options/TMDIBack.h"
 #include "shell/AppState.h"
 #include "shell/CommandLine.h"
 #include "shell/ProgramIcon.h"
@@ -8,6 +7,7 @@
 #include "shell/Registry.h"
 #include "shell/Routines.h"
 #include "shell/THelpWindow.h"
+#include "shell/WindowHooks.h"
 
 #include <QCloseEvent>
 #include <QImageReader>
@@ -48,8 +48,8 @@ TMainForm::TMainForm(const QStringList& params, QWidget* parent) : QMainWindow(p
     statusBar()->setSizeGripEnabled(true);
     resize(632, 434 + statusBar()->sizeHint().height());
 
-    MDIBack1 = new options::TMDIBack(this);
-    MDIBack1->Loaded([this](QPainter& p, const QRect& r) { paintWallpaper(p, r); });
+    if (windowHooks().installBackground)
+        windowHooks().installBackground(this, [this](QPainter& p, const QRect& r) { paintWallpaper(p, r); });
 
     createMenus();
     connect(MDIClient, &QMdiArea::subWindowActivated, this, [this] {

@@ -13,10 +13,6 @@ class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
 
-namespace vemo::options {
-class TMDIBack;
-}
-
 namespace vemo::shell {
 
 class THelpWindow;
@@ -91,7 +87,6 @@ private:
     void paintWallpaper(class QPainter& p, const QRect& r) const;
 
     QMdiArea* MDIClient;
-    options::TMDIBack* MDIBack1 = nullptr;
     QImage picture_;
     bool imageVisible_ = false;
     bool stretch_ = false;

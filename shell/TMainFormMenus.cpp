@@ -1,7 +1,6 @@
 // The frame's menus: creation, merging with the active child's, and their commands.
 #include "shell/TMainForm.h"
 
-#include "options/TABOUTBOX.h"
 #include "shell/AppState.h"
 #include "shell/MenuMerge.h"
 #include "shell/Prompt.h"
@@ -96,6 +95,7 @@ void TMainForm::createMenus()
     connect(Contents1, &QAction::triggered, this, &TMainForm::openHelpContents);
     connect(D1, &QAction::triggered, this, &TMainForm::D1Click);
     connect(HelpAboutItem, &QAction::triggered, this, &TMainForm::HelpAboutItemClick);
+    HelpAboutItem->setEnabled(bool(hooks.showAbout));
 
     // The hint of a menu title under the mouse goes to the status bar like an item's.
     connect(menuBar(), &QMenuBar::hovered, this, [this](QAction* a) {
@@ -246,8 +246,10 @@ void TMainForm::D1Click()
 
 void TMainForm::HelpAboutItemClick()
 {
-    options::TABOUTBOX box(this);
-    box.exec();
+    guarded(this, [this] {
+        if (windowHooks().showAbout)
+            windowHooks().showAbout(this);
+    });
 }
 
 } // namespace vemo::shell

@@ -4,6 +4,9 @@
 #include <QString>
 #include <functional>
 
+class QMainWindow;
+class QPainter;
+class QRect;
 class QWidget;
 
 namespace vemo::shell {
@@ -28,6 +31,10 @@ struct WindowHooks {
     // Modal dialogs of the frame's menus.
     std::function<void(QWidget* parent)> showTableCopy;
     std::function<void(QWidget* parent)> showOptions;
+    std::function<void(QWidget* parent)> showAbout;
+    // Takes over the painting behind the frame's MDI children: `paint` draws the frame's
+    // picture after the background fill. Throws when the frame has no MDI area.
+    std::function<void(QMainWindow* frame, std::function<void(QPainter&, const QRect&)> paint)> installBackground;
 };
 
 WindowHooks& windowHooks();

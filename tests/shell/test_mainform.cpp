@@ -1,6 +1,7 @@
 // The real main frame, offscreen: switches, settings reading, geometry, menus, merging,
 // child close queries, wallpaper, about box, error boxes and fonts.
 #include "engine/contract/EngineError.h"
+#include "options/Hooks.h"
 #include "options/TABOUTBOX.h"
 #include "options/TMDIBack.h"
 #include "shell/AppState.h"
@@ -97,6 +98,7 @@ private slots:
         qputenv("XDG_CONFIG_HOME", dir_->path().toLocal8Bit());
         settings() = AppSettings{};
         windowHooks() = WindowHooks{};
+        vemo::options::installWindowHooks(); // wallpaper, about box and options as the program wires them
         asked_.clear();
         nextFile_.reset();
         setPromptHandler([this](const PromptRequest& r) {
@@ -263,7 +265,7 @@ private slots:
         QVERIFY(!frame->FileCloseItem->isEnabled());
         QVERIFY(!frame->WindowTileItem->isEnabled());
         QVERIFY(!frame->FileOpenItem->isEnabled()); // no table window behind it yet
-        QVERIFY(!frame->Option1->isEnabled());
+        QVERIFY(frame->Option1->isEnabled());
         auto* child = new TestChild;
         QMdiSubWindow* sub = frame->addChild(child);
         QCOMPARE(child->size(), QSize(200, 120)); // the child keeps the size it asked for
