@@ -161,6 +161,7 @@ void TAlias_Open::buildMenus()
     on(Open1, &TAlias_Open::Make_Child);
     on(C1, &TAlias_Open::TblCpy_Click);
     on(S1, &TAlias_Open::S1Click);
+    on(Print1, &TAlias_Open::Print1Click);
     on(N2, &TAlias_Open::N2Click);
     on(R1, &TAlias_Open::Refresh_Click);
     on(N10, &TAlias_Open::N10Click);
@@ -387,7 +388,7 @@ void TAlias_Open::PM2Popup()
     C1->setEnabled(m.copy);
     S1->setEnabled(m.status && canOpenStatus());
     N2->setEnabled(m.index && canOpenIndex());
-    Print1->setEnabled(false); // table definition printing is not part of this build
+    Print1->setEnabled(m.print);
     R1->setEnabled(m.refresh);
     N10->setEnabled(m.rename);
     Delete1->setEnabled(m.remove);
@@ -398,7 +399,7 @@ void TAlias_Open::PM3Popup()
     const bool any = !LB2->selectedItems().isEmpty();
     Open2->setEnabled(any && canOpenProcedures());
     SapCpy->setEnabled(any);
-    Print2->setEnabled(false); // has no command
+    Print2->setEnabled(any); // enabled with the others; it has no command
     Refresh2->setEnabled(any);
 }
 

@@ -13,6 +13,7 @@ class QComboBox;
 class QLabel;
 class QListWidget;
 class QMenu;
+class QPrinter;
 class QTabWidget;
 
 namespace vemo::engine {
@@ -73,6 +74,12 @@ public:
     void Delete1Click();
     // Rename the table open in `table` (exclusively) to newName; reopened when `reopen`.
     static void fDbiRenameTable(engine::Table& table, const QString& newName, bool reopen);
+
+    // Definition printing (PRINTTYPE +1 fields, +2 indexes), one job per style and table,
+    // after the printer set-up (a printer, or a PDF file).
+    void Print1Click();
+    void VEMO_prn(QPrinter& printer);
+    void VEMO_prn2(QPrinter& printer);
 
     // Alias commands: tag 0 add, 1 edit.
     void AEDIT_Click(int tag);

@@ -7,7 +7,7 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPageSetupDialog>
+#include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
 
@@ -193,9 +193,16 @@ bool printerSetup(QWidget* parent, QPrinter* printer)
     if (handler()) {
         PromptRequest r;
         r.kind = PromptRequest::Kind::PrinterSetup;
-        return handler()(r).accepted;
+        r.defaultText = printer->outputFileName();
+        const PromptAnswer a = handler()(r);
+        if (a.accepted && !a.text.isEmpty()) { // the answer chose a PDF file
+            printer->setOutputFormat(QPrinter::PdfFormat);
+            printer->setOutputFileName(a.text);
+        }
+        return a.accepted;
     }
-    QPageSetupDialog dlg(printer, dialogParent(parent));
+    QPrintDialog dlg(printer, dialogParent(parent));
+    dlg.setWindowTitle(QStringLiteral("プリンタの設定"));
     return dlg.exec() == QDialog::Accepted;
 }
 

@@ -57,7 +57,8 @@ std::optional<QString> saveFileName(QWidget* parent, const QString& filter, cons
 // A database server's login for an alias: user name (preset) and password; false when
 // cancelled.
 bool loginDialog(QWidget* parent, const QString& alias, QString& user, QString& password);
-// Printer set-up (QPageSetupDialog on the given printer); false when cancelled.
+// Printer set-up (the print dialog on the given printer: a printer, or a PDF file); false
+// when cancelled. A handler's answer text, when not empty, is a PDF file to print to.
 bool printerSetup(QWidget* parent, QPrinter* printer);
 
 // "Name(*.X)|*.X|Other(*.Y)|*.Y" -> "Name(*.X);;Other(*.Y)" with each pattern made to
