@@ -4,6 +4,7 @@
 #include "shell/Fonts.h"
 #include "shell/Prompt.h"
 #include "shell/Registry.h"
+#include "shell/TMainForm.h"
 #include "shell/TSHBrowseForFolderEx.h"
 
 #include <QCheckBox>
@@ -14,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QTabWidget>
 
@@ -85,7 +87,11 @@ TOPTION_FORM::TOPTION_FORM(QWidget* parent) : QDialog(parent)
                    | Qt::WindowCloseButtonHint);
     setFixedSize(398, 226);
     setFont(pixelFont(QStringLiteral("ＭＳ ゴシック"), 13));
-    setWhatsThis(QStringLiteral("options.html"));
+    auto* help = new QShortcut(QKeySequence::HelpContents, this); // F1: this dialog's manual page
+    connect(help, &QShortcut::activated, this, [] {
+        if (shell::TMainForm* frame = shell::mainForm())
+            frame->openHelpPage(QStringLiteral("options.html"));
+    });
 
     PageControl1 = new QTabWidget(this);
     PageControl1->setGeometry(4, 4, 389, 193);

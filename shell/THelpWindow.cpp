@@ -31,7 +31,12 @@ THelpWindow::THelpWindow(QWidget* parent) : QMainWindow(parent, Qt::Window)
 
 void THelpWindow::showContents()
 {
-    browser_->setSource(QUrl(QStringLiteral("qrc:/vemo32/help/index.html")));
+    showPage(QStringLiteral("index.html"));
+}
+
+void THelpWindow::showPage(const QString& page)
+{
+    browser_->setSource(QUrl(QStringLiteral("qrc:/vemo32/help/") + page));
     show();
     raise();
     activateWindow();

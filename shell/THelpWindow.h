@@ -12,6 +12,8 @@ public:
     explicit THelpWindow(QWidget* parent = nullptr);
     // Shows the contents page.
     void showContents();
+    // Shows one page of the manual ("options.html").
+    void showPage(const QString& page);
     QTextBrowser* browser() const { return browser_; }
 
 private:

@@ -195,6 +195,13 @@ void TMainForm::openHelpContents()
     help_->showContents();
 }
 
+void TMainForm::openHelpPage(const QString& page)
+{
+    if (!help_)
+        help_ = new THelpWindow(this);
+    help_->showPage(page);
+}
+
 void TMainForm::showEvent(QShowEvent* e)
 {
     QMainWindow::showEvent(e);

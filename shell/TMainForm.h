@@ -39,6 +39,7 @@ public:
     bool wallpaperVisible() const { return imageVisible_; }
     THelpWindow* helpWindow() const { return help_; }
     void openHelpContents();
+    void openHelpPage(const QString& page);
 
     static const QString kDownloadUrl;
     static const QString kOpenFilter;

@@ -7,6 +7,7 @@
 #include "shell/Fonts.h"
 #include "shell/Prompt.h"
 #include "shell/Registry.h"
+#include "shell/THelpWindow.h"
 #include "shell/TMainForm.h"
 #include "shell/WindowHooks.h"
 
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QTextBrowser>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -308,6 +310,16 @@ private slots:
         QCOMPARE(stored("WALLPAPER"), pic);
         QVERIFY(frame.wallpaperVisible()); // redrawn after the dialog
         QCOMPARE(frame.wallpaper().pixelColor(5, 5), QColor(Qt::blue));
+        // F1 in the dialog opens its page of the manual
+        {
+            TOPTION_FORM form(&frame);
+            form.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&form));
+            QTest::keyClick(&form, Qt::Key_F1);
+            QVERIFY(frame.helpWindow() && frame.helpWindow()->isVisible());
+            QVERIFY(frame.helpWindow()->browser()->toPlainText().contains("IMEﾃﾞｰﾀｸﾘｱ"));
+            form.close();
+        }
         windowHooks() = WindowHooks{};
     }
 
