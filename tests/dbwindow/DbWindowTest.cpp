@@ -215,7 +215,7 @@ private slots:
         QVERIFY(w->R1->isEnabled());
         select(w->LB1, {"B.DBF"});
         w->PM2Popup();
-        for (QAction* a : {w->Open1, w->C1, w->N10, w->Delete1, w->R1})
+        for (QAction* a : {w->Open1, w->C1, w->Print1, w->N10, w->Delete1, w->R1})
             QVERIFY2(a->isEnabled(), qPrintable(a->objectName()));
         select(w->LB1, {"A.DBF", "C.DBF"});
         w->PM2Popup();
