@@ -3,6 +3,7 @@
 #include "engine/contract/Cursor.h"
 #include "engine/contract/Definitions.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,6 +54,16 @@ public:
     // Runs a stored procedure; the values of its output/result parameters by name.
     virtual std::vector<QueryParam> executeProcedure(const std::string& name,
                                                      const std::vector<QueryParam>& inputs);
+
+    // Whole-or-nothing work for databases that hold transactions. beginWork returns false
+    // when the database has none (table files); commitWork and rollbackWork then do nothing.
+    // Table creation and the cursors' writes join work that is open.
+    virtual bool beginWork() { return false; }
+    virtual void commitWork() {}
+    virtual void rollbackWork() noexcept {}
+    // Runs one write inside open work so that its failure undoes that write alone and the
+    // work can go on (a server that spoils the whole transaction on an error needs this).
+    virtual void guardedWrite(const std::function<void()>& write) { write(); }
 };
 
 } // namespace vemo::engine

@@ -318,6 +318,9 @@ int64_t PgConnection::execute(const std::string& sql, const std::vector<Value>& 
 
 void PgConnection::begin() { execute("BEGIN", {}); }
 void PgConnection::commit() { execute("COMMIT", {}); }
+bool PgConnection::inTransaction() const {
+    return conn_ && PQtransactionStatus(conn_) != PQTRANS_IDLE && PQtransactionStatus(conn_) != PQTRANS_UNKNOWN;
+}
 void PgConnection::rollback() noexcept {
     takeInFlight();
     dropAhead();

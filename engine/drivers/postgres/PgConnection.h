@@ -38,6 +38,7 @@ public:
     void begin() override;
     void commit() override;
     void rollback() noexcept override;
+    bool inTransaction() const override;
     Value toTyped(const Value& raw, const FieldDef& field) const override;
     std::vector<FieldDef> describe(const std::string& sql, const std::vector<Value>& params) override;
 

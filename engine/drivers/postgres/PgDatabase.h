@@ -30,6 +30,11 @@ public:
         return executeSqlText(*conn_, sql, params);
     }
 
+    bool beginWork() override { conn_->begin(); return true; }
+    void commitWork() override { conn_->commit(); }
+    void rollbackWork() noexcept override { conn_->rollback(); }
+    void guardedWrite(const std::function<void()>& write) override { sql::guardedWrite(*conn_, write); }
+
     SqlTableInfo tableInfo(const std::string& name);
     PgConnection& connection() { return *conn_; }
 

@@ -221,6 +221,7 @@ int64_t SqliteConnection::execute(const std::string& sql, const std::vector<Valu
 // IMMEDIATE takes the write lock at once, so a conflict check and its write see one state.
 void SqliteConnection::begin() { exec("BEGIN IMMEDIATE"); }
 void SqliteConnection::commit() { exec("COMMIT"); }
+bool SqliteConnection::inTransaction() const { return !sqlite3_get_autocommit(db_); }
 void SqliteConnection::rollback() noexcept {
     if (!sqlite3_get_autocommit(db_))
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);

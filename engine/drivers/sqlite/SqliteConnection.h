@@ -31,6 +31,7 @@ public:
     void begin() override;
     void commit() override;
     void rollback() noexcept override;
+    bool inTransaction() const override;
     std::vector<FieldDef> describe(const std::string& sql, const std::vector<Value>& params) override;
 
     // Runs statements without parameters (DDL, PRAGMA).
