@@ -167,6 +167,7 @@ private:
     std::vector<int> sourceOf_;
     std::vector<int> keyFields_;
     bool guard_ = false;
+    std::unique_ptr<RowAppender> appender_;
     struct Entry {
         RowId id;
         Row row;
@@ -258,6 +259,11 @@ void Mover::handle(const Row& source) {
         }
     }
     if (s_.mode == BatchMode::Append || s_.mode == BatchMode::Copy) {
+        if (appender_) {
+            appender_->add(values);
+            ++result_.moved;
+            return;
+        }
         if (tryInsert(source, values, nullptr))
             ++result_.moved;
         return;
@@ -339,7 +345,8 @@ BatchMoveResult Mover::run() {
         planCopy(pairs, srcFields_, src_->indexes(), srcKind_, dstKind_, dstFields_, newIndexes, sourceOf_);
     } else {
         dst_ = dstDb_->openTable(dstName, {});
-        if (!dst_->readOnlyReason().empty())
+        // A table the cursors cannot write may still take appended records as a stream.
+        if (!dst_->readOnlyReason().empty() && s_.mode != BatchMode::Append)
             throw EngineError(ErrReadOnly, dst_->readOnlyReason());
         dstFields_ = dst_->fields();
         sourceOf_ = resolveMappings(pairs, srcFields_, dstFields_);
@@ -381,7 +388,12 @@ BatchMoveResult Mover::run() {
             for (const auto& ix : dst_->indexes())
                 keyed = keyed || ix.primary || ix.unique;
             guard_ = keyed || dstKind_ == TableKind::Postgres;
+            // No key to break: records can stream in, where the driver offers that.
+            if (!keyed && srcDb_ != dstDb_ && (s_.mode == BatchMode::Append || copy))
+                appender_ = dstDb_->openAppender(dstName);
         }
+        if (!appender_ && !dst_->readOnlyReason().empty())
+            throw EngineError(ErrReadOnly, dst_->readOnlyReason());
         auto each = [&](const Row& row) {
             handle(row);
             report(false);
@@ -397,6 +409,10 @@ BatchMoveResult Mover::run() {
         } else {
             src_->scan(each);
         }
+        if (appender_) {
+            appender_->finish();
+            appender_.reset();
+        }
         report(true);
         if (work)
             dstDb_->commitWork();
@@ -408,6 +424,7 @@ BatchMoveResult Mover::run() {
             building.clear();
         }
     } catch (...) {
+        appender_.reset();
         dst_.reset();
         if (work)
             dstDb_->rollbackWork();

@@ -25,6 +25,16 @@ struct QueryParam {
     Value value;
 };
 
+// Adds records to a table in one stream, for moves of many records into a table without a
+// key: rows come in the table's field order and nothing is read back. Nothing need be visible
+// before finish(); a writer dropped without finish() adds nothing.
+class RowAppender {
+public:
+    virtual ~RowAppender() = default;
+    virtual void add(const Row& row) = 0;
+    virtual void finish() = 0;
+};
+
 class Database {
 public:
     virtual ~Database() = default;
@@ -64,6 +74,9 @@ public:
     // Runs one write inside open work so that its failure undoes that write alone and the
     // work can go on (a server that spoils the whole transaction on an error needs this).
     virtual void guardedWrite(const std::function<void()>& write) { write(); }
+    // A stream writer for new records of a table, inside open work; nullptr when the driver
+    // has nothing faster than its cursors' insert.
+    virtual std::unique_ptr<RowAppender> openAppender(const std::string& name) { (void)name; return nullptr; }
 };
 
 } // namespace vemo::engine

@@ -368,4 +368,31 @@ Value PgConnection::toTyped(const Value& raw, const FieldDef& field) const {
     return SqlConnection::toTyped(raw, field);
 }
 
+void PgConnection::copyBegin(const std::string& sql) {
+    ensureConnected();
+    takeInFlight();
+    dropAhead();
+    Result r(PQexec(conn_, sql.c_str()));
+    if (!r || PQresultStatus(r.get()) != PGRES_COPY_IN)
+        checked(conn_, std::move(r));
+}
+
+void PgConnection::copyData(const std::string& lines) {
+    if (PQputCopyData(conn_, lines.data(), static_cast<int>(lines.size())) != 1)
+        throw EngineError(ErrServer, "サーバーへの送信に失敗しました: " + trimmed(PQerrorMessage(conn_)));
+}
+
+void PgConnection::copyEnd() {
+    if (PQputCopyEnd(conn_, nullptr) != 1)
+        throw EngineError(ErrServer, "サーバーへの送信に失敗しました: " + trimmed(PQerrorMessage(conn_)));
+    Result first = collect(conn_);
+    checked(conn_, std::move(first));
+}
+
+void PgConnection::copyAbort() noexcept {
+    if (PQputCopyEnd(conn_, "abandoned") == 1)
+        while (PGresult* r = PQgetResult(conn_))
+            PQclear(r);
+}
+
 } // namespace vemo::engine::sql

@@ -34,6 +34,7 @@ public:
     void commitWork() override { conn_->commit(); }
     void rollbackWork() noexcept override { conn_->rollback(); }
     void guardedWrite(const std::function<void()>& write) override { sql::guardedWrite(*conn_, write); }
+    std::unique_ptr<RowAppender> openAppender(const std::string& name) override;
 
     SqlTableInfo tableInfo(const std::string& name);
     PgConnection& connection() { return *conn_; }
