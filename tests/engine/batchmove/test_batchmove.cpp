@@ -372,3 +372,50 @@ TEST_F(BatchMoveTest, AMoveKilledHalfWayLeavesTheDestinationAsItWas) {
         }
     }
 }
+
+#ifdef VEMO_TOOL_PATH
+TEST_F(BatchMoveTest, TheToolMovesTablesAndReportsWhatHappened) {
+    auto tool = [&](const std::string& args, int* status = nullptr) {
+        const std::string cmd = "XDG_CONFIG_HOME='" + (dir / "config").string() + "' XDG_DATA_HOME='" +
+                                (dir / "data").string() + "' '" VEMO_TOOL_PATH "' " + args + " </dev/null";
+        std::string out;
+        FILE* p = popen((cmd + " 2>&1").c_str(), "r");
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+            out.append(buf, n);
+        const int rc = pclose(p);
+        if (status)
+            *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+        return out;
+    };
+    s->close(); // the tool works on the saved configuration
+    int status = 0;
+    EXPECT_EQ(tool("copy PDX SEED DBF ITEMS --mode copy", &status), "moved 5, changed 0, key violations 0, problems 0\n");
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(tool("copy DBF ITEMS PG ITEMS --mode copy --map 'CODE' --map 'LABEL = NAME'", &status),
+              "moved 5, changed 0, key violations 0, problems 0\n");
+    const std::string labels = shell("psql -X -A -t -h '" + env("PGHOST") + "' -p " + env("PGPORT") +
+                                     " -U postgres postgres -c 'SELECT \"LABEL\" FROM bm.\"ITEMS\" ORDER BY \"CODE\"'");
+    EXPECT_EQ(labels, "りんご\nみかん\nぶどう（巨峰）\n梨\n桃\n");
+    EXPECT_EQ(tool("copy PG ITEMS LITE ITEMS --mode copy", &status), "moved 5, changed 0, key violations 0, problems 0\n");
+    EXPECT_EQ(shell("sqlite3 '" + (dir / "lite.sqlite").string() + "' 'SELECT COUNT(*) FROM ITEMS'"), "5\n");
+
+    // An unknown field is refused before anything is written.
+    const std::string refused = tool("copy PDX SEED LITE ITEMS --mode append --map 'CODE = NOSUCH'", &status);
+    EXPECT_NE(status, 0);
+    EXPECT_NE(refused.find("NOSUCH"), std::string::npos) << refused;
+    EXPECT_EQ(shell("sqlite3 '" + (dir / "lite.sqlite").string() + "' 'SELECT COUNT(*) FROM ITEMS'"), "5\n");
+
+    // Appending the seed again into the keyed Paradox copy: every record breaks the key.
+    tool("copy PDX SEED PDX AGAIN --mode copy");
+    EXPECT_EQ(tool("copy DBF ITEMS PDX AGAIN --mode append --problem-tables '" + (dir / "problems").string() + "'", &status),
+              "moved 0, changed 0, key violations 5, problems 0\n");
+    EXPECT_EQ(pxpeer::read(dir / "problems" / "KeyViol.DB").rows.size(), 5u);
+    tool("copy LITE ITEMS PDX AGAIN --mode delete", &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(pxpeer::read(dir / "pdx" / "AGAIN.DB").rows.size(), 0u);
+    tool("copy LITE ITEMS PDX AGAIN --mode sideways", &status);
+    EXPECT_EQ(status, 2);
+}
+#endif
