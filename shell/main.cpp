@@ -15,6 +15,9 @@
 #define VEMO_WIRE_DBWINDOW 1
 #endif
 #endif
+#ifdef VEMO_HAVE_COPY
+#include "copy/TTABLE_COPY.h"
+#endif
 #ifdef VEMO_HAVE_TABLEWIN
 #if __has_include("tablewin/Hooks.h")
 #include "tablewin/Hooks.h"
@@ -79,6 +82,9 @@ int main(int argc, char** argv)
 #endif
 #ifdef VEMO_WIRE_TABLEWIN
     vemo::tablewin::installWindowHooks();
+#endif
+#ifdef VEMO_HAVE_COPY
+    windowHooks().showTableCopy = [](QWidget* parent) { vemo::copy::showTableCopy(parent); };
 #endif
 
     QStringList params = app.arguments();

@@ -1,5 +1,10 @@
 // The batch move with its progress window, and the rules of the copy dialogs.
 #include "copy/TBatchMoveStateForm.h"
+#include "copy/TTABLE_COPY.h"
+#include "copy/TTABLE_COPY2.h"
+#include "query/TComboGrid.h"
+#include "shell/AppState.h"
+#include "shell/Prompt.h"
 #include "copy/TTZBatchMove.h"
 #include "copy/TableCopyRules.h"
 #include "engine/drivers/Drivers.h"
@@ -7,6 +12,8 @@
 #include "tests/engine/EngineTestSupport.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QProgressBar>
 #include <fstream>
@@ -128,6 +135,75 @@ TEST_F(CopyTest, TheWindowIsUpDuringTheMoveAndGoneAfterItAlsoOnFailure) {
 
     bm.settings.destinationTable.clear();
     EXPECT_EQ(errorCodeOf([&] { bm.Execute(); }), ErrInvalidParam);
+}
+
+TEST_F(CopyTest, TheDialogListsAliasesSwitchesModesMapsFieldsAndRunsTheTransfer) {
+    s->addAlias("EMPTYDIR", "STANDARD", {"PATH=" + dir.path().string()});
+    std::vector<QString> messages;
+    shell::setPromptHandler([&](const shell::PromptRequest& r) {
+        messages.push_back(r.text);
+        return shell::PromptAnswer{};
+    });
+    shell::settings().copyDir = QString::fromStdString((dir / "problems").string());
+    std::filesystem::create_directories(dir / "problems");
+    std::ofstream(dir / "problems" / "KeyViol.DB") << "old";
+
+    copy::TTABLE_COPY dlg(*s);
+    dlg.show();
+    EXPECT_EQ(dlg.CB1->count(), 2);
+    EXPECT_EQ(dlg.CB5->currentIndex(), copy::kCopyModeItem);
+    EXPECT_TRUE(dlg.CB4->isEditable());
+    dlg.CB1->setCurrentText("LITE");
+    dlg.CB1Change();
+    EXPECT_EQ(dlg.CB3->currentText(), QStringLiteral("EMPTY")); // the alphabetically first
+    dlg.CB2->setCurrentText("LITE");
+    dlg.CB2Change();
+    EXPECT_EQ(dlg.CB4->currentText(), QString());
+    dlg.CB5->setCurrentIndex(0);
+    dlg.CB5Change();
+    EXPECT_FALSE(dlg.CB4->isEditable());
+    dlg.CB5->setCurrentIndex(copy::kCopyModeItem);
+    dlg.CB5Change();
+    EXPECT_TRUE(dlg.CB4->isEditable());
+
+    // The mapping dialog: one row per source field, "＞" copies the name across.
+    dlg.CB3->setCurrentText("SRC");
+    dlg.onMappingDialog = [](copy::TTABLE_COPY2& m) {
+        EXPECT_EQ(m.CBG1->RowCount(), 3);
+        m.CBG1->setCells(0, 1, "CODE");
+        m.CBG1->setCells(2, 1, "ID");
+        m.CBG1->setCells(0, 2, "NAME");
+        m.CBG1GridBtnClick(m.CBG1, 1, 2);
+        EXPECT_EQ(m.CBG1->Cells(2, 2), QStringLiteral("NAME"));
+        m.CHB2->setChecked(true);
+    };
+    dlg.Button3Click();
+    EXPECT_EQ(dlg.BM1.settings.mappings, (std::vector<std::string>{"ID = CODE", "NAME"}));
+    EXPECT_EQ(dlg.BM1.settings.keyViolTableName, (dir / "problems" / "KeyViol.DB").string());
+    EXPECT_TRUE(dlg.BM1.settings.changedTableName.empty());
+    // Reopening the mapping dialog shows the pairs again.
+    dlg.onMappingDialog = [](copy::TTABLE_COPY2& m) {
+        EXPECT_EQ(m.CBG1->Cells(0, 1), QStringLiteral("CODE"));
+        EXPECT_EQ(m.CBG1->Cells(2, 1), QStringLiteral("ID"));
+        EXPECT_TRUE(m.CHB2->isChecked());
+    };
+    dlg.Button3Click();
+
+    dlg.CB4->setEditText("COPIED");
+    dlg.Button1Click();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], QStringLiteral("終了しました。"));
+    auto copied = s->openTable("LITE", "COPIED", {});
+    EXPECT_EQ(copied->count(), 2500);
+    EXPECT_EQ(copied->fields().at(0).name, "ID");
+    EXPECT_FALSE(std::filesystem::exists(dir / "problems" / "KeyViol.DB")); // the old one is gone
+
+    // A new opening starts with no mappings and no problem tables.
+    copy::TTABLE_COPY again(*s);
+    again.BM1.settings.mappings = {"X"};
+    again.show();
+    EXPECT_TRUE(again.BM1.settings.mappings.empty());
+    shell::setPromptHandler({});
 }
 
 int main(int argc, char** argv) {
