@@ -260,7 +260,14 @@ void Mover::handle(const Row& source) {
     }
     if (s_.mode == BatchMode::Append || s_.mode == BatchMode::Copy) {
         if (appender_) {
-            appender_->add(values);
+            try {
+                appender_->add(values);
+            } catch (const EngineError& e) {
+                if (e.code() != ErrConvert && e.code() != ErrRequiredField)
+                    throw;
+                problem(source, e.what());
+                return;
+            }
             ++result_.moved;
             return;
         }
