@@ -42,7 +42,7 @@ public:
     virtual void commit() = 0;
     virtual void rollback() noexcept = 0;
     // Whether a transaction is open on the connection.
-    virtual bool inTransaction() const = 0;
+    virtual bool inTransaction() const { return false; }
 
     virtual Value toTyped(const Value& raw, const FieldDef& field) const;
 
