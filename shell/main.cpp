@@ -18,6 +18,9 @@
 #ifdef VEMO_HAVE_OPTIONS
 #include "options/Hooks.h"
 #endif
+#ifdef VEMO_HAVE_COPY
+#include "copy/TTABLE_COPY.h"
+#endif
 #ifdef VEMO_HAVE_TABLEWIN
 #if __has_include("tablewin/Hooks.h")
 #include "tablewin/Hooks.h"
@@ -85,6 +88,9 @@ int main(int argc, char** argv)
 #endif
 #ifdef VEMO_HAVE_OPTIONS
     vemo::options::installWindowHooks();
+#endif
+#ifdef VEMO_HAVE_COPY
+    windowHooks().showTableCopy = [](QWidget* parent) { vemo::copy::showTableCopy(parent); };
 #endif
 
     QStringList params = app.arguments();

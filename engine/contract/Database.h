@@ -3,6 +3,7 @@
 #include "engine/contract/Cursor.h"
 #include "engine/contract/Definitions.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,6 +23,16 @@ struct QueryParam {
     std::string name;
     FieldType type = FieldType::Unknown;
     Value value;
+};
+
+// Adds records to a table in one stream, for moves of many records into a table without a
+// key: rows come in the table's field order and nothing is read back. Nothing need be visible
+// before finish(); a writer dropped without finish() adds nothing.
+class RowAppender {
+public:
+    virtual ~RowAppender() = default;
+    virtual void add(const Row& row) = 0;
+    virtual void finish() = 0;
 };
 
 class Database {
@@ -53,6 +64,19 @@ public:
     // Runs a stored procedure; the values of its output/result parameters by name.
     virtual std::vector<QueryParam> executeProcedure(const std::string& name,
                                                      const std::vector<QueryParam>& inputs);
+
+    // Whole-or-nothing work for databases that hold transactions. beginWork returns false
+    // when the database has none (table files); commitWork and rollbackWork then do nothing.
+    // Table creation and the cursors' writes join work that is open.
+    virtual bool beginWork() { return false; }
+    virtual void commitWork() {}
+    virtual void rollbackWork() noexcept {}
+    // Runs one write inside open work so that its failure undoes that write alone and the
+    // work can go on (a server that spoils the whole transaction on an error needs this).
+    virtual void guardedWrite(const std::function<void()>& write) { write(); }
+    // A stream writer for new records of a table, inside open work; nullptr when the driver
+    // has nothing faster than its cursors' insert.
+    virtual std::unique_ptr<RowAppender> openAppender(const std::string& name) { (void)name; return nullptr; }
 };
 
 } // namespace vemo::engine

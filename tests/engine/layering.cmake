@@ -14,6 +14,7 @@ set(allowed_localsql localsql drivers contract values filter)
 set(allowed_session  session contract values)
 set(allowed_dataset  dataset session filter contract values)
 set(allowed_export   export dataset session filter contract values)
+set(allowed_batchmove batchmove dataset session filter contract values)
 # The built-in driver list registers the drivers with a session: the one file of drivers/
 # that may see the session.
 set(exempt "engine/drivers/Drivers.cpp")

@@ -318,6 +318,9 @@ int64_t PgConnection::execute(const std::string& sql, const std::vector<Value>& 
 
 void PgConnection::begin() { execute("BEGIN", {}); }
 void PgConnection::commit() { execute("COMMIT", {}); }
+bool PgConnection::inTransaction() const {
+    return conn_ && PQtransactionStatus(conn_) != PQTRANS_IDLE && PQtransactionStatus(conn_) != PQTRANS_UNKNOWN;
+}
 void PgConnection::rollback() noexcept {
     takeInFlight();
     dropAhead();
@@ -363,6 +366,33 @@ Value PgConnection::toTyped(const Value& raw, const FieldDef& field) const {
         return raw;
     }
     return SqlConnection::toTyped(raw, field);
+}
+
+void PgConnection::copyBegin(const std::string& sql) {
+    ensureConnected();
+    takeInFlight();
+    dropAhead();
+    Result r(PQexec(conn_, sql.c_str()));
+    if (!r || PQresultStatus(r.get()) != PGRES_COPY_IN)
+        checked(conn_, std::move(r));
+}
+
+void PgConnection::copyData(const std::string& lines) {
+    if (PQputCopyData(conn_, lines.data(), static_cast<int>(lines.size())) != 1)
+        throw EngineError(ErrServer, "サーバーへの送信に失敗しました: " + trimmed(PQerrorMessage(conn_)));
+}
+
+void PgConnection::copyEnd() {
+    if (PQputCopyEnd(conn_, nullptr) != 1)
+        throw EngineError(ErrServer, "サーバーへの送信に失敗しました: " + trimmed(PQerrorMessage(conn_)));
+    Result first = collect(conn_);
+    checked(conn_, std::move(first));
+}
+
+void PgConnection::copyAbort() noexcept {
+    if (PQputCopyEnd(conn_, "abandoned") == 1)
+        while (PGresult* r = PQgetResult(conn_))
+            PQclear(r);
 }
 
 } // namespace vemo::engine::sql

@@ -38,8 +38,16 @@ public:
     void begin() override;
     void commit() override;
     void rollback() noexcept override;
+    bool inTransaction() const override;
     Value toTyped(const Value& raw, const FieldDef& field) const override;
     std::vector<FieldDef> describe(const std::string& sql, const std::vector<Value>& params) override;
+
+    // COPY ... FROM STDIN: starts it, sends text-format lines, ends it (throwing what the
+    // server reports), or abandons it so that nothing of it is kept.
+    void copyBegin(const std::string& sql);
+    void copyData(const std::string& lines);
+    void copyEnd();
+    void copyAbort() noexcept;
 
     // Statements without parameters or results (DDL).
     void exec(const std::string& sql) { execute(sql, {}); }

@@ -30,6 +30,12 @@ public:
         return executeSqlText(*conn_, sql, params);
     }
 
+    bool beginWork() override { conn_->begin(); return true; }
+    void commitWork() override { conn_->commit(); }
+    void rollbackWork() noexcept override { conn_->rollback(); }
+    void guardedWrite(const std::function<void()>& write) override { sql::guardedWrite(*conn_, write); }
+    std::unique_ptr<RowAppender> openAppender(const std::string& name) override;
+
     SqlTableInfo tableInfo(const std::string& name);
     PgConnection& connection() { return *conn_; }
 

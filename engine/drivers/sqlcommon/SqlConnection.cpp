@@ -109,4 +109,23 @@ Value SqlConnection::toTyped(const Value& raw, const FieldDef& field) const {
     }
 }
 
+void guardedWrite(SqlConnection& c, const std::function<void()>& write) {
+    if (!c.inTransaction()) {
+        write();
+        return;
+    }
+    c.execute("SAVEPOINT vemo_write", {});
+    try {
+        write();
+    } catch (...) {
+        try {
+            c.execute("ROLLBACK TO SAVEPOINT vemo_write", {});
+            c.execute("RELEASE SAVEPOINT vemo_write", {});
+        } catch (...) {
+        }
+        throw;
+    }
+    c.execute("RELEASE SAVEPOINT vemo_write", {});
+}
+
 } // namespace vemo::engine::sql

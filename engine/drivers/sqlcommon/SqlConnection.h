@@ -41,6 +41,8 @@ public:
     virtual void begin() = 0;
     virtual void commit() = 0;
     virtual void rollback() noexcept = 0;
+    // Whether a transaction is open on the connection.
+    virtual bool inTransaction() const { return false; }
 
     virtual Value toTyped(const Value& raw, const FieldDef& field) const;
 
@@ -52,19 +54,24 @@ public:
 // a slot holding text already keeps its storage.
 void assignFromText(Value& slot, std::string_view text, const FieldDef& field);
 
-// Rolls back unless committed.
+// Rolls back unless committed. Inside a transaction that is already open it joins that one
+// and leaves committing or rolling back to whoever opened it.
 class Transaction {
 public:
-    explicit Transaction(SqlConnection& c) : c_(c) { c_.begin(); }
+    explicit Transaction(SqlConnection& c) : c_(c), done_(c.inTransaction()) { if (!done_) c_.begin(); }
     ~Transaction() { if (!done_) c_.rollback(); }
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
-    void commit() { c_.commit(); done_ = true; }
+    void commit() { if (!done_) c_.commit(); done_ = true; }
 
 private:
     SqlConnection& c_;
     bool done_ = false;
 };
+
+// Runs one write inside an open transaction under a savepoint, so that its failure undoes
+// that write alone; outside a transaction it just runs it.
+void guardedWrite(SqlConnection& c, const std::function<void()>& write);
 
 // Builds one statement and its parameters together so placeholders stay numbered.
 class SqlBuilder {

@@ -221,9 +221,39 @@ int64_t SqliteConnection::execute(const std::string& sql, const std::vector<Valu
 // IMMEDIATE takes the write lock at once, so a conflict check and its write see one state.
 void SqliteConnection::begin() { exec("BEGIN IMMEDIATE"); }
 void SqliteConnection::commit() { exec("COMMIT"); }
+bool SqliteConnection::inTransaction() const { return !sqlite3_get_autocommit(db_); }
 void SqliteConnection::rollback() noexcept {
     if (!sqlite3_get_autocommit(db_))
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+namespace {
+
+class SqliteAppender : public RowAppender {
+public:
+    SqliteAppender(sqlite3* db, sqlite3_stmt* st, size_t width) : db_(db), st_(st), width_(width) {}
+    ~SqliteAppender() override { sqlite3_finalize(st_); }
+    void add(const Row& row) override {
+        if (row.size() != width_)
+            throw EngineError(ErrInvalidParam, "フィールドの数が合いません。");
+        bindAll(db_, st_, row);
+        const int rc = sqlite3_step(st_);
+        sqlite3_reset(st_);
+        if (rc != SQLITE_DONE)
+            throw EngineError(errorCodeFor(sqlite3_extended_errcode(db_)), sqlite3_errmsg(db_));
+    }
+    void finish() override {}
+
+private:
+    sqlite3* db_;
+    sqlite3_stmt* st_;
+    size_t width_;
+};
+
+} // namespace
+
+std::unique_ptr<RowAppender> SqliteConnection::appender(const std::string& insertSql, size_t width) {
+    return std::make_unique<SqliteAppender>(db_, prepareOne(db_, insertSql), width);
 }
 
 } // namespace vemo::engine::sql

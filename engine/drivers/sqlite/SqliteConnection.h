@@ -1,5 +1,6 @@
 #pragma once
 // One SQLite database file opened for the engine.
+#include "engine/contract/Database.h"
 #include "engine/drivers/sqlcommon/SqlConnection.h"
 
 #include <memory>
@@ -31,12 +32,15 @@ public:
     void begin() override;
     void commit() override;
     void rollback() noexcept override;
+    bool inTransaction() const override;
     std::vector<FieldDef> describe(const std::string& sql, const std::vector<Value>& params) override;
 
     // Runs statements without parameters (DDL, PRAGMA).
     void exec(const std::string& sql);
     bool readOnly() const { return readOnly_; }
     sqlite3* handle() const { return db_; }
+    // Runs one prepared INSERT for every row handed to the writer.
+    std::unique_ptr<RowAppender> appender(const std::string& insertSql, size_t width);
 
 private:
     [[noreturn]] void fail(int rc, const std::string& context) const;

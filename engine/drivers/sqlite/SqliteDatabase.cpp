@@ -154,4 +154,14 @@ void SqliteDatabase::renameTable(const std::string& oldName, const std::string& 
     conn_->exec("ALTER TABLE " + quoteIdent(stored) + " RENAME TO " + quoteIdent(newName));
 }
 
+std::unique_ptr<RowAppender> SqliteDatabase::openAppender(const std::string& name) {
+    const SqlTableInfo info = tableInfo(name);
+    std::string sql = "INSERT INTO " + info.qualifiedName + " (", values;
+    for (size_t i = 0; i < info.fields.size(); ++i) {
+        sql += (i ? ", " : "") + quoteIdent(info.fields[i].name);
+        values += (i ? ", ?" : "?") + std::to_string(i + 1);
+    }
+    return conn_->appender(sql + ") VALUES (" + values + ")", info.fields.size());
+}
+
 } // namespace vemo::engine::sql

@@ -28,6 +28,12 @@ public:
     }
 
     // The table's definitions and how its rows are identified; for tests as well.
+    bool beginWork() override { conn_->begin(); return true; }
+    void commitWork() override { conn_->commit(); }
+    void rollbackWork() noexcept override { conn_->rollback(); }
+    void guardedWrite(const std::function<void()>& write) override { sql::guardedWrite(*conn_, write); }
+    std::unique_ptr<RowAppender> openAppender(const std::string& name) override;
+
     SqlTableInfo tableInfo(const std::string& name);
     SqliteConnection& connection() { return *conn_; }
 

@@ -1,0 +1,421 @@
+// The batch move on real tables of every driver: copies between every pair, read back by
+// the formats' own tools (sqlite3, psql, python3-dbfread, pxlib); the modes with key
+// violations and the problem tables; values that do not fit; a move killed half way.
+#include "PxlibPeer.h"
+#include "SqlTestSupport.h"
+
+#include "engine/batchmove/BatchMove.h"
+#include "engine/batchmove/FieldMapping.h"
+#include "engine/batchmove/TypeMapping.h"
+#include "engine/values/NameCompare.h"
+#include "engine/drivers/Drivers.h"
+#include "engine/session/Session.h"
+#include "engine/values/Codepage.h"
+
+#include <csignal>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace vemo::engine;
+using namespace sqltest;
+
+namespace {
+
+std::string shell(const std::string& cmd) {
+    std::string out;
+    FILE* p = popen((cmd + " 2>&1").c_str(), "r");
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
+    pclose(p);
+    return out;
+}
+
+std::string pgConninfo() { return "host=" + env("PGHOST") + " port=" + env("PGPORT") + " dbname=postgres user=postgres"; }
+
+void pgExec(const std::string& sql) {
+    PGconn* c = PQconnectdb(pgConninfo().c_str());
+    PGresult* r = PQexec(c, sql.c_str());
+    const std::string msg = PQresultErrorMessage(r);
+    const auto status = PQresultStatus(r);
+    PQclear(r);
+    PQfinish(c);
+    ASSERT_EQ(status, PGRES_COMMAND_OK) << msg;
+}
+
+const char* kNames[] = {"りんご", "みかん", "ぶどう（巨峰）", "梨", "桃"};
+
+struct BatchMoveTest : ::testing::Test {
+    TempDir dir;
+    std::filesystem::path cfg = dir.path() / "config" / "vemo32" / "engine.cfg";
+    std::unique_ptr<Session> s;
+    const std::vector<std::string> aliases{"DBF", "PDX", "LITE", "PG"};
+
+    void SetUp() override {
+        std::filesystem::create_directories(cfg.parent_path());
+        std::filesystem::create_directories(dir / "dbf");
+        std::filesystem::create_directories(dir / "pdx");
+        std::filesystem::create_directories(dir / "problems");
+        std::ofstream(cfg) << "# aliases\n";
+        sqlite3* created = nullptr; // an empty database file for the SQLITE alias
+        sqlite3_open((dir / "lite.sqlite").c_str(), &created);
+        sqlite3_close(created);
+        pgExec("DROP SCHEMA IF EXISTS bm CASCADE; CREATE SCHEMA bm");
+        s = std::make_unique<Session>(cfg);
+        registerBuiltinDrivers(*s);
+        s->open();
+        s->addAlias("DBF", "STANDARD", {"PATH=" + (dir / "dbf").string(), "DEFAULT DRIVER=DBASE"});
+        s->addAlias("PDX", "STANDARD", {"PATH=" + (dir / "pdx").string(), "DEFAULT DRIVER=PARADOX"});
+        s->addAlias("LITE", "SQLITE", {"DATABASE=" + (dir / "lite.sqlite").string()});
+        s->addAlias("PG", "POSTGRESQL", {"SERVER NAME=" + env("PGHOST"), "PORT=" + env("PGPORT"), "DATABASE NAME=postgres",
+                                         "USER NAME=postgres", "SCHEMA=bm", "SSLMODE=disable"});
+        s->saveConfig();
+        // The seed: a keyed Paradox table with Japanese text.
+        FieldDef price = field("PRICE", FieldType::Float);
+        IndexDef key;
+        key.fields = "CODE";
+        key.primary = key.unique = true;
+        s->database("PDX").createTable("SEED", {field("CODE", FieldType::Integer, 0, true), field("NAME", FieldType::String, 20),
+                                                price, field("DAY", FieldType::Date)},
+                                       {key});
+        auto c = s->openTable("PDX", "SEED", {});
+        for (int i = 0; i < 5; ++i)
+            c->insert({int64_t(i + 1), std::string(kNames[i]), 1.5 * (i + 1), Date{2024, 1, i + 1}});
+    }
+
+    BatchMoveResult move(const std::string& from, const std::string& fromTable, const std::string& to,
+                         const std::string& toTable, BatchMode mode, std::vector<std::string> maps = {}) {
+        BatchMoveSettings b;
+        b.sourceAlias = from;
+        b.sourceTable = fromTable;
+        b.destinationAlias = to;
+        b.destinationTable = toTable;
+        b.mode = mode;
+        b.mappings = std::move(maps);
+        return runBatchMove(*s, b);
+    }
+
+    std::vector<std::string> names(const std::string& alias, const std::string& table) {
+        auto c = s->openTable(alias, table, {});
+        const int n = fieldIndexOf(c->fields(), "NAME");
+        std::vector<std::string> out;
+        for (auto& row : readAll(*c))
+            out.push_back(valueToText(row[n], FieldType::String));
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    // The NAME column of a table as the format's own tool reads it, sorted.
+    std::vector<std::string> peerNames(const std::string& alias, const std::string& table) {
+        std::string text;
+        if (alias == "LITE")
+            text = shell("sqlite3 '" + (dir / "lite.sqlite").string() + "' 'SELECT NAME FROM \"" + table + "\"'");
+        else if (alias == "PG")
+            text = shell("psql -X -A -t -h '" + env("PGHOST") + "' -p " + env("PGPORT") +
+                         " -U postgres postgres -c 'SELECT \"NAME\" FROM bm.\"" + table + "\"'");
+        else if (alias == "DBF") {
+            const std::string out = shell("/usr/bin/python3 " DBFREAD_SCRIPT " '" + (dir / "dbf" / (table + ".DBF")).string() + "'");
+            std::istringstream in(out);
+            std::string line, header;
+            std::getline(in, header);
+            const auto cols = header.substr(7);
+            int nameAt = 0, i = 0;
+            for (size_t p = 0, q; p <= cols.size(); p = q + 1, ++i) {
+                q = cols.find('|', p);
+                if (q == std::string::npos) q = cols.size();
+                if (cols.compare(p, 5, "NAME:") == 0) nameAt = i;
+            }
+            while (std::getline(in, line)) {
+                if (line.rfind("DELETED", 0) == 0) break;
+                std::istringstream cells(line);
+                std::string cell;
+                for (int k = 0; k <= nameAt; ++k) std::getline(cells, cell, '|');
+                text += cell + "\n";
+            }
+        } else {
+            const auto t = pxpeer::read(dir / "pdx" / (table + ".DB"));
+            int nameAt = 0;
+            for (size_t i = 0; i < t.fields.size(); ++i)
+                if (t.fields[i].name == "NAME") nameAt = int(i);
+            for (const auto& r : t.rows) text += decodeText(r[nameAt].s, 932) + "\n";
+        }
+        std::vector<std::string> out;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);)
+            if (!line.empty()) out.push_back(line);
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    std::vector<std::string> seedNames() {
+        std::vector<std::string> v(std::begin(kNames), std::end(kNames));
+        std::sort(v.begin(), v.end());
+        return v;
+    }
+};
+
+} // namespace
+
+TEST_F(BatchMoveTest, CopiesBetweenEveryPairOfDriversAreReadBackByEachFormatsTools) {
+    for (const auto& a : aliases) {
+        if (a != "PDX") {
+            ASSERT_EQ(move("PDX", "SEED", a, "ITEMS", BatchMode::Copy).moved, 5) << a;
+        }
+    }
+    ASSERT_EQ(move("PDX", "SEED", "PDX", "ITEMS", BatchMode::Copy).moved, 5);
+    for (const auto& from : aliases)
+        for (const auto& to : aliases) {
+            SCOPED_TRACE(from + " -> " + to);
+            const std::string table = "C_" + from;
+            ASSERT_EQ(move(from, "ITEMS", to, table, BatchMode::Copy).moved, 5);
+            EXPECT_EQ(names(to, table), seedNames());
+            EXPECT_EQ(peerNames(to, table), seedNames());
+            auto c = s->openTable(to, table, {});
+            Row row;
+            RowId id;
+            c->setOrder("");
+            ASSERT_TRUE(c->read(0, row, id));
+            // Numbers and dates come through; a keyed source stays keyed where the format keys.
+            bool sawPrice = false;
+            for (size_t i = 0; i < c->fields().size(); ++i)
+                if (sameName(c->fields()[i].name, "PRICE")) {
+                    Value v;
+                    sawPrice = true;
+                    EXPECT_TRUE(convertValue(row[i], c->fields()[i].type, field("P", FieldType::Float), TableKind::Sqlite, v));
+                }
+            EXPECT_TRUE(sawPrice);
+        }
+    // Copying again replaces the table rather than adding to it.
+    ASSERT_EQ(move("LITE", "ITEMS", "PG", "C_LITE", BatchMode::Copy).moved, 5);
+    EXPECT_EQ(s->openTable("PG", "C_LITE", {})->count(), 5);
+    // A copy into table files leaves no temporary table behind.
+    for (const auto& e : std::filesystem::directory_iterator(dir / "pdx"))
+        EXPECT_EQ(e.path().filename().string().find("VMTMP"), std::string::npos) << e.path();
+}
+
+TEST_F(BatchMoveTest, ModesOnKeyedDestinationsWithKeyViolationsAndChangedRecords) {
+    // A source of changes: code 9 is new, code 2 exists with a new name.
+    s->database("LITE").createTable("CHANGES", {field("CODE", FieldType::Integer), field("NAME", FieldType::String, 20)}, {});
+    {
+        auto c = s->openTable("LITE", "CHANGES", {});
+        c->insert({int64_t(9), std::string("新しい果物")});
+        c->insert({int64_t(2), std::string("温州みかん")});
+    }
+    const std::string changed = (dir / "problems" / "Changed.DB").string();
+    const std::string keyViol = (dir / "problems" / "KeyViol.DB").string();
+    for (const std::string to : {"PDX", "LITE", "PG"}) {
+        SCOPED_TRACE(to);
+        auto reset = [&] { ASSERT_EQ(move("PDX", "SEED", to, "FRUIT", BatchMode::Copy).moved, 5); };
+        BatchMoveSettings b;
+        b.sourceAlias = "LITE";
+        b.sourceTable = "CHANGES";
+        b.destinationAlias = to;
+        b.destinationTable = "FRUIT";
+        b.changedTableName = changed;
+        b.keyViolTableName = keyViol;
+
+        reset();
+        b.mode = BatchMode::Append;
+        auto r = runBatchMove(*s, b);
+        EXPECT_EQ(r.moved, 1);
+        EXPECT_EQ(r.keyViolations, 1);
+        EXPECT_EQ(names(to, "FRUIT").size(), 6u);
+        auto kv = pxpeer::read(keyViol);
+        ASSERT_EQ(kv.rows.size(), 1u);
+        EXPECT_EQ(kv.rows[0][0].l, 2);
+        EXPECT_EQ(decodeText(kv.rows[0][1].s, 932), "温州みかん");
+
+        // With abort the move stops at the violation; a server destination keeps nothing of it.
+        reset();
+        b.abortOnKeyViol = true;
+        EXPECT_EQ(errorCodeOf([&] { runBatchMove(*s, b); }), ErrKeyViolation);
+        b.abortOnKeyViol = false;
+        if (to != "PDX") {
+            EXPECT_EQ(names(to, "FRUIT"), seedNames());
+        }
+
+        reset();
+        b.mode = BatchMode::Update;
+        r = runBatchMove(*s, b);
+        EXPECT_EQ(r.changed, 1);
+        auto n = names(to, "FRUIT");
+        EXPECT_EQ(n.size(), 5u);
+        EXPECT_NE(std::find(n.begin(), n.end(), "温州みかん"), n.end());
+        auto ch = pxpeer::read(changed);
+        ASSERT_EQ(ch.rows.size(), 1u);
+        EXPECT_EQ(decodeText(ch.rows[0][1].s, 932), "みかん");
+        EXPECT_EQ(ch.fields.size(), 4u); // the destination's fields, as they were
+
+        reset();
+        b.mode = BatchMode::AppendUpdate;
+        r = runBatchMove(*s, b);
+        EXPECT_EQ(r.moved, 2);
+        EXPECT_EQ(r.changed, 1);
+        n = names(to, "FRUIT");
+        EXPECT_EQ(n.size(), 6u);
+        EXPECT_NE(std::find(n.begin(), n.end(), "新しい果物"), n.end());
+
+        reset();
+        b.mode = BatchMode::Delete;
+        r = runBatchMove(*s, b);
+        EXPECT_EQ(r.moved, 1);
+        n = names(to, "FRUIT");
+        EXPECT_EQ(n.size(), 4u);
+        EXPECT_EQ(std::find(n.begin(), n.end(), "みかん"), n.end());
+        EXPECT_EQ(decodeText(pxpeer::read(changed).rows.at(0)[1].s, 932), "みかん");
+    }
+}
+
+TEST_F(BatchMoveTest, ValuesThatDoNotFitGoToTheProblemTableAndMappingsAreCheckedFirst) {
+    s->database("LITE").createTable("WIDE", {field("CODE", FieldType::Integer), field("NAME", FieldType::String, 40)}, {});
+    {
+        auto c = s->openTable("LITE", "WIDE", {});
+        c->insert({int64_t(1), std::string("短い")});
+        c->insert({int64_t(70000), std::string("小")});                    // out of a small integer's range
+        c->insert({int64_t(3), std::string("とても長い名前のくだもの")});    // 24 bytes in code page 932
+    }
+    const std::string problems = (dir / "problems" / "Problem.DB").string();
+    for (const std::string to : {"DBF", "PDX", "LITE", "PG"}) {
+        SCOPED_TRACE(to);
+        // A small integer; in dBASE a numeric field of four digits.
+        FieldDef id = field("ID", FieldType::Smallint);
+        if (to == "DBF") {
+            id.nativeType = "N";
+            id.precision = 4;
+        }
+        auto create = [&] {
+            s->database(to).createTable("NARROW", {id, field("NAME", FieldType::String, to == "LITE" || to == "PG" ? 5 : 10)}, {});
+        };
+        create();
+        BatchMoveSettings b;
+        b.sourceAlias = "LITE";
+        b.sourceTable = "WIDE";
+        b.destinationAlias = to;
+        b.destinationTable = "NARROW";
+        b.mode = BatchMode::Append;
+        b.problemTableName = problems;
+
+        b.mappings = {"ID = CODE", "NAME = NOSUCH"};
+        EXPECT_EQ(errorCodeOf([&] { runBatchMove(*s, b); }), ErrNotFound);
+        EXPECT_EQ(s->openTable(to, "NARROW", {})->count(), 0);
+        EXPECT_FALSE(std::filesystem::exists(problems));
+
+        b.mappings = {"ID = CODE", "NAME"};
+        b.abortOnProblem = true;
+        EXPECT_EQ(errorCodeOf([&] { runBatchMove(*s, b); }), ErrConvert);
+        b.abortOnProblem = false;
+        // A server keeps nothing of the aborted move; a file table what came before the problem.
+        EXPECT_EQ(s->openTable(to, "NARROW", {})->count(), to == "LITE" || to == "PG" ? 0 : 1);
+        s->database(to).deleteTable("NARROW");
+        create();
+        const auto r = runBatchMove(*s, b);
+        EXPECT_EQ(r.problems, 2);
+        EXPECT_EQ(names(to, "NARROW"), (std::vector<std::string>{"短い"}) );
+        auto p = pxpeer::read(problems);
+        ASSERT_EQ(p.rows.size(), 2u);
+        EXPECT_EQ(p.rows[0][0].l, 70000);
+        EXPECT_EQ(decodeText(p.rows[1][1].s, 932), "とても長い名前のくだもの");
+        std::filesystem::remove(problems);
+        s->database(to).deleteTable("NARROW");
+    }
+    EXPECT_EQ(errorCodeOf([&] { move("LITE", "WIDE", "LITE", "wide", BatchMode::Append); }), ErrInvalidParam);
+    EXPECT_EQ(errorCodeOf([&] { move("LITE", "", "PG", "X", BatchMode::Copy); }), ErrInvalidParam);
+}
+
+TEST_F(BatchMoveTest, AMoveKilledHalfWayLeavesTheDestinationAsItWas) {
+    s->database("LITE").createTable("MANY", {field("CODE", FieldType::Integer), field("NAME", FieldType::String, 20)}, {});
+    {
+        auto c = s->openTable("LITE", "MANY", {});
+        s->database("LITE").beginWork();
+        for (int i = 0; i < 3000; ++i)
+            c->insert({int64_t(100 + i), "レコード" + std::to_string(i)});
+        s->database("LITE").commitWork();
+    }
+    for (const auto& to : std::vector<std::string>{"LITE", "PG", "PDX"}) {
+        SCOPED_TRACE(to);
+        ASSERT_EQ(move("PDX", "SEED", to, "KEEP", BatchMode::Copy).moved, 5);
+        for (const BatchMode mode : {BatchMode::Append, BatchMode::Copy}) {
+            if (to == "PDX" && mode == BatchMode::Append)
+                continue; // appends to a file table keep what was written
+            s->close(); // the child opens its own connections
+            const pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                Session own(cfg);
+                registerBuiltinDrivers(own);
+                own.open();
+                BatchMoveSettings b;
+                b.sourceAlias = "LITE";
+                b.sourceTable = "MANY";
+                b.destinationAlias = to;
+                b.destinationTable = "KEEP";
+                b.mode = mode;
+                b.mappings = {"CODE", "NAME"};
+                runBatchMove(own, b, [](int, const ProgressRecord& r) {
+                    if (progressPosition(r) >= 2000)
+                        raise(SIGKILL);
+                    return kProgressContinue;
+                });
+                _exit(0);
+            }
+            int status = 0;
+            waitpid(child, &status, 0);
+            ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+            s->open();
+            EXPECT_EQ(names(to, "KEEP"), seedNames());
+            EXPECT_EQ(peerNames(to, "KEEP"), seedNames());
+        }
+    }
+}
+
+#ifdef VEMO_TOOL_PATH
+TEST_F(BatchMoveTest, TheToolMovesTablesAndReportsWhatHappened) {
+    auto tool = [&](const std::string& args, int* status = nullptr) {
+        const std::string cmd = "XDG_CONFIG_HOME='" + (dir / "config").string() + "' XDG_DATA_HOME='" +
+                                (dir / "data").string() + "' '" VEMO_TOOL_PATH "' " + args + " </dev/null";
+        std::string out;
+        FILE* p = popen((cmd + " 2>&1").c_str(), "r");
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+            out.append(buf, n);
+        const int rc = pclose(p);
+        if (status)
+            *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+        return out;
+    };
+    s->close(); // the tool works on the saved configuration
+    int status = 0;
+    EXPECT_EQ(tool("copy PDX SEED DBF ITEMS --mode copy", &status), "moved 5, changed 0, key violations 0, problems 0\n");
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(tool("copy DBF ITEMS PG ITEMS --mode copy --map 'CODE' --map 'LABEL = NAME'", &status),
+              "moved 5, changed 0, key violations 0, problems 0\n");
+    const std::string labels = shell("psql -X -A -t -h '" + env("PGHOST") + "' -p " + env("PGPORT") +
+                                     " -U postgres postgres -c 'SELECT \"LABEL\" FROM bm.\"ITEMS\" ORDER BY \"CODE\"'");
+    EXPECT_EQ(labels, "りんご\nみかん\nぶどう（巨峰）\n梨\n桃\n");
+    EXPECT_EQ(tool("copy PG ITEMS LITE ITEMS --mode copy", &status), "moved 5, changed 0, key violations 0, problems 0\n");
+    EXPECT_EQ(shell("sqlite3 '" + (dir / "lite.sqlite").string() + "' 'SELECT COUNT(*) FROM ITEMS'"), "5\n");
+
+    // An unknown field is refused before anything is written.
+    const std::string refused = tool("copy PDX SEED LITE ITEMS --mode append --map 'CODE = NOSUCH'", &status);
+    EXPECT_NE(status, 0);
+    EXPECT_NE(refused.find("NOSUCH"), std::string::npos) << refused;
+    EXPECT_EQ(shell("sqlite3 '" + (dir / "lite.sqlite").string() + "' 'SELECT COUNT(*) FROM ITEMS'"), "5\n");
+
+    // Appending the seed again into the keyed Paradox copy: every record breaks the key.
+    tool("copy PDX SEED PDX AGAIN --mode copy");
+    EXPECT_EQ(tool("copy DBF ITEMS PDX AGAIN --mode append --problem-tables '" + (dir / "problems").string() + "'", &status),
+              "moved 0, changed 0, key violations 5, problems 0\n");
+    EXPECT_EQ(pxpeer::read(dir / "problems" / "KeyViol.DB").rows.size(), 5u);
+    tool("copy LITE ITEMS PDX AGAIN --mode delete", &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(pxpeer::read(dir / "pdx" / "AGAIN.DB").rows.size(), 0u);
+    tool("copy LITE ITEMS PDX AGAIN --mode sideways", &status);
+    EXPECT_EQ(status, 2);
+}
+#endif
