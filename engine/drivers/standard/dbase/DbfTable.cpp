@@ -1,6 +1,7 @@
 #include "engine/drivers/standard/dbase/DbfTable.h"
 #include "engine/contract/EngineError.h"
 #include "engine/drivers/standard/dbase/TextDecoder.h"
+#include "engine/drivers/standard/io/FileOps.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,26 +14,8 @@ namespace {
 
 constexpr size_t ReadAheadBytes = 256 * 1024;
 
-// Serialises appends between processes and cursors without blocking readers: an
-// open-file-description lock on a byte far past any real data.
-class AppendLock {
-public:
-    explicit AppendLock(int fd) : fd_(fd) { set(F_WRLCK); }
-    ~AppendLock() { set(F_UNLCK); }
-    AppendLock(const AppendLock&) = delete;
-    AppendLock& operator=(const AppendLock&) = delete;
-
-private:
-    void set(short type) {
-        struct flock fl {};
-        fl.l_type = type;
-        fl.l_whence = SEEK_SET;
-        fl.l_start = 0x7FFFFFFF00LL;
-        fl.l_len = 1;
-        ::fcntl(fd_, F_OFD_SETLKW, &fl);
-    }
-    int fd_;
-};
+// The writers' lock: a byte far past any real data, so readers are never blocked.
+constexpr int64_t WriterLockByte = 0x7FFFFFFF00LL;
 
 } // namespace
 
@@ -68,6 +51,7 @@ DbfTable::DbfTable(const std::filesystem::path& path, bool writable) : file_(pat
     const uint64_t room = size > header_.headerLength ? size - header_.headerLength : 0;
     const uint64_t held = room / header_.recordLength;
     count_ = static_cast<uint32_t>(std::min<uint64_t>(header_.recordCount, held));
+    dirty_ = first[14] != 0;
     if (held < header_.recordCount)
         damage_ = "ヘッダーのレコード数 (" + std::to_string(header_.recordCount) + ") がファイルの大きさと合いません";
 
@@ -144,33 +128,62 @@ void DbfTable::reload() {
     const uint64_t size = file_.size();
     const uint64_t held = size > header_.headerLength ? (size - header_.headerLength) / header_.recordLength : 0;
     header_.recordCount = le32(first + 4);
+    dirty_ = first[14] != 0;
     count_ = static_cast<uint32_t>(std::min<uint64_t>(header_.recordCount, held));
+}
+
+DbfTable::WriteScope::WriteScope(DbfTable& table) : t_(table) {
+    if (int e = standard::lockByte(t_.file_.fd(), WriterLockByte))
+        throw EngineError(ErrLocked, "テーブルをロックできません: " + t_.tableName() + " (" + std::strerror(e) + ")");
+    try {
+        t_.reload();
+    } catch (...) {
+        standard::unlockByte(t_.file_.fd(), WriterLockByte);
+        throw;
+    }
+}
+
+DbfTable::WriteScope::~WriteScope() { standard::unlockByte(t_.file_.fd(), WriterLockByte); }
+
+void DbfTable::syncMemo() {
+    if (memo_)
+        memo_->sync();
 }
 
 void DbfTable::writeRecord(uint32_t recno, const uint8_t* bytes) {
     if (recno >= count_)
         throw EngineError(ErrNotFound, "レコード " + std::to_string(recno + 1) + " はありません: " + tableName());
+    syncMemo(); // the memo blocks the record points to are down before it is
+    bufferCount_ = 0;
     file_.writeAt(header_.headerLength + static_cast<uint64_t>(recno) * header_.recordLength, bytes,
                   header_.recordLength);
-    bufferCount_ = 0;
-    touchHeader(count_);
+    touchHeader(count_); // the count as re-read under the writers' lock
+    file_.sync();
 }
 
 uint32_t DbfTable::appendRecord(const uint8_t* bytes) {
-    AppendLock lock(file_.fd());
-    reload(); // another cursor may have appended since we last looked
     if (count_ == 0xFFFFFFFFu)
         throw EngineError(ErrIO, "テーブルが大きすぎます: " + tableName());
     const uint32_t recno = count_;
     std::vector<uint8_t> out(bytes, bytes + header_.recordLength);
     out.push_back(0x1A);
     // The record and the end marker first, then the count: a crash in between leaves the
-    // old table intact.
-    file_.writeAt(header_.headerLength + static_cast<uint64_t>(recno) * header_.recordLength, out.data(), out.size());
-    count_ = recno + 1;
-    touchHeader(count_);
+    // old table intact (the bytes past the count are not part of it).
+    syncMemo();
     bufferCount_ = 0;
+    file_.writeAt(header_.headerLength + static_cast<uint64_t>(recno) * header_.recordLength, out.data(), out.size());
+    file_.sync();
+    touchHeader(recno + 1);
+    count_ = recno + 1;
+    file_.sync();
     return recno;
+}
+
+void DbfTable::setIndexesDirty(bool dirty) {
+    const uint8_t b = dirty ? 1 : 0;
+    file_.writeAt(14, &b, 1);
+    file_.sync();
+    dirty_ = dirty;
 }
 
 std::vector<uint8_t> DbfTable::blankRecord() const { return std::vector<uint8_t>(header_.recordLength, ' '); }

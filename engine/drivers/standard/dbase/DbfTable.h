@@ -51,14 +51,36 @@ public:
     // Re-reads the record count from the header (other writers may have appended).
     void reload();
 
-    // Writes. Each is on disk when it returns.
+    // Holds the table's writers' lock (between cursors and processes alike) for one logical
+    // write and re-reads, under it, what other writers may have changed. Every write below
+    // runs inside one; a lock call that fails is an EngineError.
+    class WriteScope {
+    public:
+        explicit WriteScope(DbfTable& table);
+        ~WriteScope();
+        WriteScope(const WriteScope&) = delete;
+        WriteScope& operator=(const WriteScope&) = delete;
+
+    private:
+        DbfTable& t_;
+    };
+
+    // Writes. Each is on disk when it returns. The record goes down before the count that
+    // makes it part of the table, so a kill at any instant leaves the table as before or
+    // as after.
     void writeRecord(uint32_t recno, const uint8_t* bytes);
     uint32_t appendRecord(const uint8_t* bytes);
+    // The "incomplete transaction" byte of the header marks index files that may lag behind
+    // the records: set before a write whose keys the index files must follow, cleared once
+    // they do; a table opened with it set has its indexes rebuilt.
+    bool indexesDirty() const { return dirty_; }
+    void setIndexesDirty(bool dirty);
     std::vector<uint8_t> blankRecord() const;
     const std::vector<int>& visibleFields() const { return visible_; }
 
 private:
     void touchHeader(uint32_t count);
+    void syncMemo();
 
     File file_;
     DbfHeader header_;
@@ -67,6 +89,7 @@ private:
     std::vector<int> visible_;
     uint32_t count_ = 0;
     std::string damage_;
+    bool dirty_ = false;
     // Read-ahead: an aligned run of whole records.
     std::vector<uint8_t> buffer_;
     uint32_t bufferFirst_ = 0, bufferCount_ = 0;
