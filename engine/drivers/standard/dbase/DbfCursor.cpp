@@ -49,15 +49,34 @@ DbfCursor::DbfCursor(const std::filesystem::path& file, const OpenOptions& optio
     } else if (!indexes_->problem().empty()) {
         readOnly_ = indexes_->problem();
     }
-    if (readOnly_.empty() && table_->indexesDirty()) {
-        // A write was cut off between its record and its index files: they are derived
-        // from the records, so rebuild them.
-        DbfTable::WriteScope scope(*table_);
-        if (table_->indexesDirty()) {
+    if (readOnly_.empty() && table_->hasJournal()) {
+        // A write was cut off: the table goes back to what it was before it, and the index
+        // files, derived from the records, are rebuilt.
+        writing([] {});
+        live_.reset(table_->recordCount());
+    }
+}
+
+void DbfCursor::writing(const std::function<void()>& body) {
+    DbfTable::WriteScope scope(*table_);
+    const bool rebuild = scope.recovered() && !indexes_->empty();
+    try {
+        if (rebuild)
             indexes_->rebuild();
-            table_->setIndexesDirty(false);
+        body();
+        scope.finish();
+    } catch (...) {
+        // Put the records back as they were, then the index files that may have followed them.
+        try {
+            scope.rollBack();
+            if (!indexes_->empty())
+                indexes_->rebuild();
+            scope.finish();
+        } catch (const EngineError&) {
+            // The journal stays; the next write or open finishes the repair.
         }
         live_.reset(table_->recordCount());
+        throw;
     }
 }
 
@@ -225,7 +244,8 @@ RowId DbfCursor::insert(const Row& values) {
     requireWritable();
     if (values.size() > fields_.size())
         throw EngineError(ErrInvalidParam, "値の数がフィールドの数より多くなっています。");
-    DbfTable::WriteScope scope(*table_);
+    RowId out;
+    writing([&] {
     std::vector<uint8_t> rec = table_->blankRecord();
     const DbfHeader& h = table_->header();
     const auto& vis = table_->visibleFields();
@@ -233,24 +253,23 @@ RowId DbfCursor::insert(const Row& values) {
         encodeField(h.fields[static_cast<size_t>(vis[i])], values[i], rec.data(), table_->codepage(), table_->memo());
     indexes_->checkUnique(rec.data(), 0xFFFFFFFFu);
     const bool caughtUp = live_.records() == table_->recordCount();
-    if (!indexes_->empty())
-        table_->setIndexesDirty(true);
     const uint32_t recno = table_->appendRecord(rec.data());
     if (caughtUp && recno == live_.records())
         live_.appended(recno);
-    if (!indexes_->empty()) {
+    if (!indexes_->empty())
         indexes_->rebuild();
-        table_->setIndexesDirty(false);
-    }
+    out = RowId{static_cast<int64_t>(recno) + 1, {}};
+    });
     afterWrite(true);
-    return RowId{static_cast<int64_t>(recno) + 1, {}};
+    return out;
 }
 
 void DbfCursor::update(const RowId& id, const Row& before, const Row& after) {
     requireWritable();
     if (after.size() != fields_.size())
         throw EngineError(ErrInvalidParam, "値の数がフィールドの数と合いません。");
-    DbfTable::WriteScope scope(*table_);
+    bool keysChanged = false;
+    writing([&] {
     std::vector<uint8_t> rec = checkedRecord(id, before);
     const std::vector<uint8_t> old = rec;
     const DbfHeader& h = table_->header();
@@ -265,28 +284,27 @@ void DbfCursor::update(const RowId& id, const Row& before, const Row& after) {
     if (!changed)
         return;
     const auto recno = static_cast<uint32_t>(id.recno - 1);
-    const bool keysChanged = !indexes_->empty() && indexes_->keysDiffer(old.data(), rec.data(), recno);
-    if (keysChanged) {
+    keysChanged = !indexes_->empty() && indexes_->keysDiffer(old.data(), rec.data(), recno);
+    if (keysChanged)
         indexes_->checkUnique(rec.data(), recno);
-        table_->setIndexesDirty(true);
-    }
     table_->writeRecord(recno, rec.data());
     // Index files hold keys and record numbers only: an edit that leaves every key alone
     // leaves them valid as they are.
-    if (keysChanged) {
+    if (keysChanged)
         indexes_->rebuild();
-        table_->setIndexesDirty(false);
-    }
+    });
     afterWrite(keysChanged);
 }
 
 void DbfCursor::remove(const RowId& id, const Row& before) {
     requireWritable();
-    DbfTable::WriteScope scope(*table_);
-    std::vector<uint8_t> rec = checkedRecord(id, before);
-    rec[0] = '*';
-    const auto recno = static_cast<uint32_t>(id.recno - 1);
-    table_->writeRecord(recno, rec.data());
+    uint32_t recno = 0;
+    writing([&] {
+        std::vector<uint8_t> rec = checkedRecord(id, before);
+        rec[0] = '*';
+        recno = static_cast<uint32_t>(id.recno - 1);
+        table_->writeRecord(recno, rec.data());
+    });
     live_.markDeleted(recno);
     // Deleted records keep their keys in dBASE indexes until the table is packed, so the
     // index files stay as they are.

@@ -51,7 +51,6 @@ DbfTable::DbfTable(const std::filesystem::path& path, bool writable) : file_(pat
     const uint64_t room = size > header_.headerLength ? size - header_.headerLength : 0;
     const uint64_t held = room / header_.recordLength;
     count_ = static_cast<uint32_t>(std::min<uint64_t>(header_.recordCount, held));
-    dirty_ = first[14] != 0;
     if (held < header_.recordCount)
         damage_ = "ヘッダーのレコード数 (" + std::to_string(header_.recordCount) + ") がファイルの大きさと合いません";
 
@@ -128,22 +127,67 @@ void DbfTable::reload() {
     const uint64_t size = file_.size();
     const uint64_t held = size > header_.headerLength ? (size - header_.headerLength) / header_.recordLength : 0;
     header_.recordCount = le32(first + 4);
-    dirty_ = first[14] != 0;
     count_ = static_cast<uint32_t>(std::min<uint64_t>(header_.recordCount, held));
+}
+
+std::filesystem::path DbfTable::journalPath() const {
+    std::filesystem::path p = path();
+    p += "-journal";
+    return p;
+}
+
+bool DbfTable::hasJournal() const {
+    std::error_code ec;
+    return std::filesystem::exists(journalPath(), ec);
 }
 
 DbfTable::WriteScope::WriteScope(DbfTable& table) : t_(table) {
     if (int e = standard::lockByte(t_.file_.fd(), WriterLockByte))
         throw EngineError(ErrLocked, "テーブルをロックできません: " + t_.tableName() + " (" + std::strerror(e) + ")");
     try {
+        recovered_ = standard::UndoJournal::playBack(t_.journalPath(), t_.file_.fd(), t_.path());
         t_.reload();
+        t_.journal_ = std::make_unique<standard::UndoJournal>(t_.journalPath(), t_.file_.fd(), t_.path());
     } catch (...) {
         standard::unlockByte(t_.file_.fd(), WriterLockByte);
         throw;
     }
 }
 
-DbfTable::WriteScope::~WriteScope() { standard::unlockByte(t_.file_.fd(), WriterLockByte); }
+void DbfTable::WriteScope::finish() {
+    const bool wrote = t_.journal_ && t_.journal_->started();
+    if (wrote || recovered_ || t_.hasJournal()) {
+        t_.file_.sync();
+        standard::UndoJournal::removeJournal(t_.journalPath());
+    }
+    t_.journal_.reset();
+    done_ = true;
+}
+
+void DbfTable::WriteScope::rollBack() {
+    t_.journal_.reset();
+    standard::UndoJournal::playBack(t_.journalPath(), t_.file_.fd(), t_.path());
+    t_.reload();
+    t_.journal_ = std::make_unique<standard::UndoJournal>(t_.journalPath(), t_.file_.fd(), t_.path());
+}
+
+DbfTable::WriteScope::~WriteScope() {
+    if (!done_) {
+        try {
+            rollBack();
+        } catch (const EngineError&) {
+            // The journal stays: the next writer or open plays it back.
+        }
+        t_.journal_.reset();
+    }
+    standard::unlockByte(t_.file_.fd(), WriterLockByte);
+}
+
+void DbfTable::writeBytes(uint64_t offset, const void* data, size_t n) {
+    if (journal_)
+        journal_->save(offset, n);
+    file_.writeAt(offset, data, n);
+}
 
 void DbfTable::syncMemo() {
     if (memo_)
@@ -155,8 +199,7 @@ void DbfTable::writeRecord(uint32_t recno, const uint8_t* bytes) {
         throw EngineError(ErrNotFound, "レコード " + std::to_string(recno + 1) + " はありません: " + tableName());
     syncMemo(); // the memo blocks the record points to are down before it is
     bufferCount_ = 0;
-    file_.writeAt(header_.headerLength + static_cast<uint64_t>(recno) * header_.recordLength, bytes,
-                  header_.recordLength);
+    writeBytes(header_.headerLength + static_cast<uint64_t>(recno) * header_.recordLength, bytes, header_.recordLength);
     touchHeader(count_); // the count as re-read under the writers' lock
     file_.sync();
 }
@@ -171,19 +214,12 @@ uint32_t DbfTable::appendRecord(const uint8_t* bytes) {
     // old table intact (the bytes past the count are not part of it).
     syncMemo();
     bufferCount_ = 0;
-    file_.writeAt(header_.headerLength + static_cast<uint64_t>(recno) * header_.recordLength, out.data(), out.size());
+    writeBytes(header_.headerLength + static_cast<uint64_t>(recno) * header_.recordLength, out.data(), out.size());
     file_.sync();
     touchHeader(recno + 1);
     count_ = recno + 1;
     file_.sync();
     return recno;
-}
-
-void DbfTable::setIndexesDirty(bool dirty) {
-    const uint8_t b = dirty ? 1 : 0;
-    file_.writeAt(14, &b, 1);
-    file_.sync();
-    dirty_ = dirty;
 }
 
 std::vector<uint8_t> DbfTable::blankRecord() const { return std::vector<uint8_t>(header_.recordLength, ' '); }
@@ -198,7 +234,7 @@ void DbfTable::touchHeader(uint32_t count) {
     h[2] = static_cast<uint8_t>(tm.tm_mon + 1);
     h[3] = static_cast<uint8_t>(tm.tm_mday);
     putLe32(h + 4, count);
-    file_.writeAt(0, h, sizeof h);
+    writeBytes(0, h, sizeof h);
     header_.recordCount = count;
 }
 

@@ -90,7 +90,39 @@ void PxCursor::releaseBlobs(const uint8_t* rec, const std::vector<int>& which) {
 void PxCursor::afterWrite() {
     indexesDirty_ = true;
     if (!deferIndexes_) writeIndexes();
-    if (orderIndex_ >= 0) buildOrder();
+}
+
+template <class Body> auto PxCursor::writing(Body&& body) {
+    requireWritable();
+    PxTable::WriteScope scope(*table_);
+    if (scope.changed()) forgetIndexImages();
+    if (scope.recovered()) indexesDirty_ = true;
+    if (blobs_) blobs_->forgetFreeList();
+    try {
+        auto result = body();
+        if (blobs_) blobs_->sync();
+        afterWrite();
+        scope.finish(!indexesDirty_);
+        if (orderIndex_ >= 0) buildOrder();
+        return result;
+    } catch (...) {
+        try {
+            scope.rollBack();
+            forgetIndexImages();
+            writeIndexes();
+            scope.finish(true);
+        } catch (const EngineError&) {
+            // The journal stays as the mark: the next open or write rebuilds the indexes.
+            indexesDirty_ = true;
+        }
+        if (blobs_) blobs_->forgetFreeList();
+        throw;
+    }
+}
+
+void PxCursor::recoverUnfinishedWrite() {
+    if (!table_->writable() || !table_->hasJournal()) return;
+    writing([] { return 0; });
 }
 
 void PxCursor::forgetIndexImages() {
@@ -114,9 +146,7 @@ void PxCursor::writeIndexes() {
 }
 
 RowId PxCursor::insert(const Row& values) {
-    requireWritable();
-    PxTable::WriteScope scope(*table_);
-    if (scope.changed()) forgetIndexImages();
+    return writing([&] {
     const PxHeader& h = table_->header();
     std::vector<uint8_t> rec;
     encodeScalars(values, rec, nullptr);
@@ -139,14 +169,12 @@ RowId PxCursor::insert(const Row& values) {
         const Value v = decodeField(f, rec.data() + f.offset, h.codepage);
         if (auto i = std::get_if<int64_t>(&v); i && *i > int64_t(h.autoInc)) table_->setAutoInc(uint32_t(*i));
     }
-    afterWrite();
     return idOf(rec.data(), pos);
+    });
 }
 
 void PxCursor::update(const RowId& id, const Row& before, const Row& after) {
-    requireWritable();
-    PxTable::WriteScope scope(*table_);
-    if (scope.changed()) forgetIndexImages();
+    writing([&] {
     const PxHeader& h = table_->header();
     const int64_t pos = locateForWrite(id, before);
     const std::vector<uint8_t> old(table_->record(pos), table_->record(pos) + h.recordSize);
@@ -177,13 +205,12 @@ void PxCursor::update(const RowId& id, const Row& before, const Row& after) {
         const Value v = decodeField(f, rec.data() + f.offset, h.codepage);
         if (auto i = std::get_if<int64_t>(&v); i && *i > int64_t(h.autoInc)) table_->setAutoInc(uint32_t(*i));
     }
-    afterWrite();
+    return 0;
+    });
 }
 
 void PxCursor::remove(const RowId& id, const Row& before) {
-    requireWritable();
-    PxTable::WriteScope scope(*table_);
-    if (scope.changed()) forgetIndexImages();
+    writing([&] {
     const PxHeader& h = table_->header();
     const int64_t pos = locateForWrite(id, before);
     const std::vector<uint8_t> old(table_->record(pos), table_->record(pos) + h.recordSize);
@@ -192,7 +219,8 @@ void PxCursor::remove(const RowId& id, const Row& before) {
     for (size_t i = 0; i < h.fields.size(); ++i)
         if (isBlobType(h.fields[i].type)) blobs.push_back(int(i));
     releaseBlobs(old.data(), blobs);
-    afterWrite();
+    return 0;
+    });
 }
 
 } // namespace vemo::engine::paradox
