@@ -72,6 +72,7 @@ private:
     std::vector<std::pair<IndexFileImage, IndexFileImage>> secondaryImages_; // .X, .Y
     bool keyOrderChecked_ = false;
     bool deferIndexes_ = false;
+    std::vector<std::pair<std::vector<uint8_t>, std::vector<int>>> releaseAfterCommit_; // record, blob fields
     bool indexesDirty_ = false;
     std::vector<std::string> problems_;
     std::string orderName_;

@@ -103,9 +103,14 @@ template <class Body> auto PxCursor::writing(Body&& body) {
         if (blobs_) blobs_->sync();
         afterWrite();
         scope.finish(!indexesDirty_);
+        // Space of replaced values is given back only now: until the write is committed the
+        // old record, which a rollback would bring back, still points to it.
+        for (const auto& [rec, which] : releaseAfterCommit_) releaseBlobs(rec.data(), which);
+        releaseAfterCommit_.clear();
         if (orderIndex_ >= 0) buildOrder();
         return result;
     } catch (...) {
+        releaseAfterCommit_.clear();
         try {
             scope.rollBack();
             forgetIndexImages();
@@ -199,7 +204,7 @@ void PxCursor::update(const RowId& id, const Row& before, const Row& after) {
         releaseBlobs(rec.data(), written);
         throw;
     }
-    releaseBlobs(old.data(), written); // the replaced values' space
+    releaseAfterCommit_.emplace_back(old, written); // the replaced values' space
     for (const auto& f : h.fields) {
         if (f.type != PxAutoInc) continue;
         const Value v = decodeField(f, rec.data() + f.offset, h.codepage);
@@ -218,7 +223,7 @@ void PxCursor::remove(const RowId& id, const Row& before) {
     std::vector<int> blobs;
     for (size_t i = 0; i < h.fields.size(); ++i)
         if (isBlobType(h.fields[i].type)) blobs.push_back(int(i));
-    releaseBlobs(old.data(), blobs);
+    releaseAfterCommit_.emplace_back(old, blobs);
     return 0;
     });
 }
