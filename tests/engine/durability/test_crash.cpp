@@ -5,6 +5,7 @@
 // both indexes in order; every tenth kill the files are also read by independent readers
 // (python3-dbfread for dBASE, a walk of the .PX tree for Paradox).
 #include "Workload.h"
+#include "DbaseTestUtil.h"
 #include "IndexWalk.h"
 
 #include <gtest/gtest.h>
@@ -49,23 +50,10 @@ void logLine(int fd, const std::string& line) {
     }
 }
 
-std::string runPython(const std::string& script, const std::string& arg) {
-    const std::string cmd = "python3 " + std::string(DBASE_TEST_DIR) + "/" + script + " '" + arg + "' 2>&1";
-    std::string out;
-    if (FILE* p = ::popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-            out.append(buf, n);
-        ::pclose(p);
-    }
-    return out;
-}
-
 // What an independent reader finds wrong with the files; empty when nothing.
 std::string independentCheck(const std::filesystem::path& dir, const std::string& format, const Model& expected) {
     if (format == "DBASE") {
-        const std::string dump = runPython("dump_with_dbfread.py", (dir / "T.DBF").string());
+        const std::string dump = dbtest::runPython("dump_with_dbfread.py", (dir / "T.DBF").string());
         size_t lines = 0;
         for (char ch : dump)
             lines += ch == '\n';
@@ -137,7 +125,7 @@ void runHarness(const std::string& format, int kills, unsigned seed, HarnessFigu
         if (pid == 0)
             runWriter(dir.path(), format, log, seed * 1000 + unsigned(round));
         // Long enough for several writes, short enough to land inside one.
-        ::usleep(useconds_t(20000 + rng() % 60000));
+        ::usleep(useconds_t(40000 + rng() % 200000));
         ::kill(pid, SIGKILL);
         int status = 0;
         ::waitpid(pid, &status, 0);
