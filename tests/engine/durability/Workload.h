@@ -182,4 +182,24 @@ inline Op randomOp(std::mt19937& rng, const Model& m) {
     return op;
 }
 
+// The orders of both indexes hold every record, sorted.
+inline std::string orderProblems(Cursor& c, const std::string& format, size_t records) {
+    std::string out;
+    for (const std::string& order : {format == "DBASE" ? std::string("ID") : std::string(), std::string("NAME")}) {
+        c.setOrder(order);
+        Row row, prev;
+        RowId id;
+        int64_t n = 0;
+        for (; c.read(n, row, id); ++n) {
+            if (n > 0 && (order == "NAME" ? asText(prev[1]) > asText(row[1]) : asInt(prev[0]) > asInt(row[0])))
+                out += "order " + order + " out of sequence; ";
+            prev = row;
+        }
+        if (size_t(n) != records)
+            out += "order " + order + " has " + std::to_string(n) + " records; ";
+    }
+    c.setOrder("");
+    return out;
+}
+
 } // namespace durability

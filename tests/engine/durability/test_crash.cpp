@@ -88,25 +88,6 @@ std::string independentCheck(const std::filesystem::path& dir, const std::string
     return {};
 }
 
-std::string orderProblems(Cursor& c, const std::string& format, size_t records) {
-    std::string out;
-    for (const std::string& order : {format == "DBASE" ? std::string("ID") : std::string(), std::string("NAME")}) {
-        c.setOrder(order);
-        Row row, prev;
-        RowId id;
-        int64_t n = 0;
-        for (; c.read(n, row, id); ++n) {
-            if (n > 0 && (order == "NAME" ? asText(prev[1]) > asText(row[1]) : asInt(prev[0]) > asInt(row[0])))
-                out += "order " + order + " out of sequence; ";
-            prev = row;
-        }
-        if (size_t(n) != records)
-            out += "order " + order + " has " + std::to_string(n) + " of " + std::to_string(records) + " records; ";
-    }
-    c.setOrder("");
-    return out;
-}
-
 struct HarnessFigures {
     int kills = 0;
     long writesChecked = 0;

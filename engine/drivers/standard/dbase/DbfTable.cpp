@@ -130,16 +130,9 @@ void DbfTable::reload() {
     count_ = static_cast<uint32_t>(std::min<uint64_t>(header_.recordCount, held));
 }
 
-std::filesystem::path DbfTable::journalPath() const {
-    std::filesystem::path p = path();
-    p += "-journal";
-    return p;
-}
+std::filesystem::path DbfTable::journalPath() const { return standard::UndoJournal::pathFor(path()); }
 
-bool DbfTable::hasJournal() const {
-    std::error_code ec;
-    return std::filesystem::exists(journalPath(), ec);
-}
+bool DbfTable::hasJournal() const { return standard::UndoJournal::exists(journalPath()); }
 
 DbfTable::WriteScope::WriteScope(DbfTable& table) : t_(table) {
     if (int e = standard::lockByte(t_.file_.fd(), WriterLockByte))

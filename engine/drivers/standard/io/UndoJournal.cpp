@@ -162,6 +162,17 @@ bool UndoJournal::playBack(const std::filesystem::path& journal, int targetFd, c
     return true;
 }
 
+std::filesystem::path UndoJournal::pathFor(const std::filesystem::path& target) {
+    std::filesystem::path p = target;
+    p += "-journal";
+    return p;
+}
+
+bool UndoJournal::exists(const std::filesystem::path& journal) {
+    std::error_code ec;
+    return std::filesystem::exists(journal, ec);
+}
+
 void UndoJournal::removeJournal(const std::filesystem::path& journal) {
     if (::unlink(journal.c_str()) != 0 && errno != ENOENT)
         fail(journal, errno);

@@ -30,6 +30,9 @@ public:
     // journal itself stays until removeJournal(), so a playback cut off is simply redone.
     static bool playBack(const std::filesystem::path& journal, int targetFd, const std::filesystem::path& target);
     static void removeJournal(const std::filesystem::path& journal);
+    // The journal of a table file: its name with "-journal" added.
+    static std::filesystem::path pathFor(const std::filesystem::path& target);
+    static bool exists(const std::filesystem::path& journal);
 
 private:
     std::filesystem::path path_, target_;

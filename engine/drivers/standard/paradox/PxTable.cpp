@@ -31,16 +31,9 @@ PxTable::PxTable(const std::filesystem::path& path, bool writable, bool indexFil
     loadChain();
 }
 
-std::filesystem::path PxTable::journalPath() const {
-    std::filesystem::path p = path();
-    p += "-journal";
-    return p;
-}
+std::filesystem::path PxTable::journalPath() const { return standard::UndoJournal::pathFor(path()); }
 
-bool PxTable::hasJournal() const {
-    std::error_code ec;
-    return std::filesystem::exists(journalPath(), ec);
-}
+bool PxTable::hasJournal() const { return standard::UndoJournal::exists(journalPath()); }
 
 void PxTable::reloadUnderLock(bool& changed) {
     std::vector<uint8_t> now(0x58);
