@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,16 +16,47 @@ namespace vemo::engine {
 
 namespace {
 
-// A temporary file beside the target that is removed unless committed.
+// Where an export goes. A regular file (or none yet) is replaced whole: the text goes to a
+// temporary file beside it that is renamed over it once complete, keeping the old file's
+// mode and owner; a symbolic link is followed, so the file it names is replaced and the link
+// stays. A FIFO, device or other special file is written directly, never replaced.
 class TempFile {
 public:
     explicit TempFile(const std::string& target) : target_(target) {
-        std::filesystem::path p(target);
-        name_ = (p.parent_path() / ("." + p.filename().string() + ".XXXXXX")).string();
-        const int fd = ::mkstemp(name_.data());
-        if (fd < 0)
-            fail("CSV ファイルを作成できません");
-        ::fchmod(fd, 0644 & ~currentUmask());
+        std::error_code ec;
+        std::filesystem::path real(target);
+        if (std::filesystem::is_symlink(real, ec)) {
+            const auto resolved = std::filesystem::weakly_canonical(real, ec);
+            if (!ec)
+                real = resolved;
+        }
+        struct stat st {};
+        const bool exists = ::stat(real.c_str(), &st) == 0;
+        int fd = -1;
+        if (exists && !S_ISREG(st.st_mode)) {
+            if (S_ISDIR(st.st_mode)) {
+                errno = EISDIR;
+                fail("CSV ファイルを作成できません");
+            }
+            direct_ = true;
+            fd = ::open(real.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+            if (fd < 0)
+                fail("CSV ファイルを作成できません");
+        } else {
+            final_ = real.string();
+            name_ = (real.parent_path() / ("." + real.filename().string() + ".XXXXXX")).string();
+            fd = ::mkstemp(name_.data());
+            if (fd < 0)
+                fail("CSV ファイルを作成できません");
+            if (exists) {
+                ::fchmod(fd, st.st_mode & 07777);
+                if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
+                    // Only root may give a file away; the mode is kept all the same.
+                }
+            } else {
+                ::fchmod(fd, 0644 & ~currentUmask());
+            }
+        }
         file_ = ::fdopen(fd, "wb");
         if (!file_) {
             ::close(fd);
@@ -35,7 +67,7 @@ public:
     ~TempFile() {
         if (file_)
             std::fclose(file_);
-        if (!committed_)
+        if (!committed_ && !direct_)
             ::unlink(name_.c_str());
     }
     TempFile(const TempFile&) = delete;
@@ -46,13 +78,13 @@ public:
             fail("CSV ファイルに書き込めません");
     }
     void commit() {
-        if (std::fflush(file_) != 0 || ::fsync(::fileno(file_)) != 0)
+        if (std::fflush(file_) != 0 || (!direct_ && ::fsync(::fileno(file_)) != 0))
             fail("CSV ファイルに書き込めません");
         const int rc = std::fclose(file_);
         file_ = nullptr;
         if (rc != 0)
             fail("CSV ファイルに書き込めません");
-        if (::rename(name_.c_str(), target_.c_str()) != 0)
+        if (!direct_ && ::rename(name_.c_str(), final_.c_str()) != 0)
             fail("CSV ファイルを保存できません");
         committed_ = true;
     }
@@ -67,8 +99,9 @@ private:
         throw EngineError(ErrIO, std::string(what) + ": " + target_ + " (" + std::strerror(errno) + ")");
     }
 
-    std::string target_, name_;
+    std::string target_, final_, name_;
     FILE* file_ = nullptr;
+    bool direct_ = false;
     bool committed_ = false;
 };
 

@@ -49,6 +49,35 @@ DbfCursor::DbfCursor(const std::filesystem::path& file, const OpenOptions& optio
     } else if (!indexes_->problem().empty()) {
         readOnly_ = indexes_->problem();
     }
+    if (readOnly_.empty() && table_->hasJournal()) {
+        // A write was cut off: the table goes back to what it was before it, and the index
+        // files, derived from the records, are rebuilt.
+        writing([] {});
+        live_.reset(table_->recordCount());
+    }
+}
+
+void DbfCursor::writing(const std::function<void()>& body) {
+    DbfTable::WriteScope scope(*table_);
+    const bool rebuild = scope.recovered() && !indexes_->empty();
+    try {
+        if (rebuild)
+            indexes_->rebuild();
+        body();
+        scope.finish();
+    } catch (...) {
+        // Put the records back as they were, then the index files that may have followed them.
+        try {
+            scope.rollBack();
+            if (!indexes_->empty())
+                indexes_->rebuild();
+            scope.finish();
+        } catch (const EngineError&) {
+            // The journal stays; the next write or open finishes the repair.
+        }
+        live_.reset(table_->recordCount());
+        throw;
+    }
 }
 
 void DbfCursor::requireWritable() const {
@@ -215,6 +244,8 @@ RowId DbfCursor::insert(const Row& values) {
     requireWritable();
     if (values.size() > fields_.size())
         throw EngineError(ErrInvalidParam, "値の数がフィールドの数より多くなっています。");
+    RowId out;
+    writing([&] {
     std::vector<uint8_t> rec = table_->blankRecord();
     const DbfHeader& h = table_->header();
     const auto& vis = table_->visibleFields();
@@ -227,15 +258,20 @@ RowId DbfCursor::insert(const Row& values) {
         live_.appended(recno);
     if (!indexes_->empty())
         indexes_->rebuild();
+    out = RowId{static_cast<int64_t>(recno) + 1, {}};
+    });
     afterWrite(true);
-    return RowId{static_cast<int64_t>(recno) + 1, {}};
+    return out;
 }
 
 void DbfCursor::update(const RowId& id, const Row& before, const Row& after) {
     requireWritable();
     if (after.size() != fields_.size())
         throw EngineError(ErrInvalidParam, "値の数がフィールドの数と合いません。");
+    bool keysChanged = false;
+    writing([&] {
     std::vector<uint8_t> rec = checkedRecord(id, before);
+    const std::vector<uint8_t> old = rec;
     const DbfHeader& h = table_->header();
     const auto& vis = table_->visibleFields();
     bool changed = false;
@@ -248,8 +284,7 @@ void DbfCursor::update(const RowId& id, const Row& before, const Row& after) {
     if (!changed)
         return;
     const auto recno = static_cast<uint32_t>(id.recno - 1);
-    const std::vector<uint8_t> old = table_->freshRecord(recno);
-    const bool keysChanged = !indexes_->empty() && indexes_->keysDiffer(old.data(), rec.data(), recno);
+    keysChanged = !indexes_->empty() && indexes_->keysDiffer(old.data(), rec.data(), recno);
     if (keysChanged)
         indexes_->checkUnique(rec.data(), recno);
     table_->writeRecord(recno, rec.data());
@@ -257,15 +292,19 @@ void DbfCursor::update(const RowId& id, const Row& before, const Row& after) {
     // leaves them valid as they are.
     if (keysChanged)
         indexes_->rebuild();
+    });
     afterWrite(keysChanged);
 }
 
 void DbfCursor::remove(const RowId& id, const Row& before) {
     requireWritable();
-    std::vector<uint8_t> rec = checkedRecord(id, before);
-    rec[0] = '*';
-    const auto recno = static_cast<uint32_t>(id.recno - 1);
-    table_->writeRecord(recno, rec.data());
+    uint32_t recno = 0;
+    writing([&] {
+        std::vector<uint8_t> rec = checkedRecord(id, before);
+        rec[0] = '*';
+        recno = static_cast<uint32_t>(id.recno - 1);
+        table_->writeRecord(recno, rec.data());
+    });
     live_.markDeleted(recno);
     // Deleted records keep their keys in dBASE indexes until the table is packed, so the
     // index files stay as they are.

@@ -5,6 +5,7 @@
 #include "engine/drivers/standard/dbase/IndexSet.h"
 #include "engine/drivers/standard/dbase/LiveIndex.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -35,6 +36,9 @@ private:
     // The record as it is on disk now, after checking that it still holds `before`.
     std::vector<uint8_t> checkedRecord(const RowId& id, const Row& before);
     void afterWrite(bool reorder);
+    // Runs one logical write under the table's write scope; a failure at any step puts the
+    // table and its index files back as they were.
+    void writing(const std::function<void()>& body);
 
     std::unique_ptr<DbfTable> table_;
     std::unique_ptr<IndexSet> indexes_;

@@ -1,6 +1,7 @@
 #include "engine/drivers/standard/dbase/DbfTable.h"
 #include "engine/contract/EngineError.h"
 #include "engine/drivers/standard/dbase/TextDecoder.h"
+#include "engine/drivers/standard/io/FileOps.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,26 +14,8 @@ namespace {
 
 constexpr size_t ReadAheadBytes = 256 * 1024;
 
-// Serialises appends between processes and cursors without blocking readers: an
-// open-file-description lock on a byte far past any real data.
-class AppendLock {
-public:
-    explicit AppendLock(int fd) : fd_(fd) { set(F_WRLCK); }
-    ~AppendLock() { set(F_UNLCK); }
-    AppendLock(const AppendLock&) = delete;
-    AppendLock& operator=(const AppendLock&) = delete;
-
-private:
-    void set(short type) {
-        struct flock fl {};
-        fl.l_type = type;
-        fl.l_whence = SEEK_SET;
-        fl.l_start = 0x7FFFFFFF00LL;
-        fl.l_len = 1;
-        ::fcntl(fd_, F_OFD_SETLKW, &fl);
-    }
-    int fd_;
-};
+// The writers' lock: a byte far past any real data, so readers are never blocked.
+constexpr int64_t WriterLockByte = 0x7FFFFFFF00LL;
 
 } // namespace
 
@@ -147,29 +130,88 @@ void DbfTable::reload() {
     count_ = static_cast<uint32_t>(std::min<uint64_t>(header_.recordCount, held));
 }
 
+std::filesystem::path DbfTable::journalPath() const { return standard::UndoJournal::pathFor(path()); }
+
+bool DbfTable::hasJournal() const { return standard::UndoJournal::exists(journalPath()); }
+
+DbfTable::WriteScope::WriteScope(DbfTable& table) : t_(table) {
+    if (int e = standard::lockByte(t_.file_.fd(), WriterLockByte))
+        throw EngineError(ErrLocked, "テーブルをロックできません: " + t_.tableName() + " (" + std::strerror(e) + ")");
+    try {
+        recovered_ = standard::UndoJournal::playBack(t_.journalPath(), t_.file_.fd(), t_.path());
+        t_.reload();
+        t_.journal_ = std::make_unique<standard::UndoJournal>(t_.journalPath(), t_.file_.fd(), t_.path());
+    } catch (...) {
+        standard::unlockByte(t_.file_.fd(), WriterLockByte);
+        throw;
+    }
+}
+
+void DbfTable::WriteScope::finish() {
+    const bool wrote = t_.journal_ && t_.journal_->started();
+    if (wrote || recovered_ || t_.hasJournal()) {
+        t_.file_.sync();
+        standard::UndoJournal::removeJournal(t_.journalPath());
+    }
+    t_.journal_.reset();
+    done_ = true;
+}
+
+void DbfTable::WriteScope::rollBack() {
+    t_.journal_.reset();
+    standard::UndoJournal::playBack(t_.journalPath(), t_.file_.fd(), t_.path());
+    t_.reload();
+    t_.journal_ = std::make_unique<standard::UndoJournal>(t_.journalPath(), t_.file_.fd(), t_.path());
+}
+
+DbfTable::WriteScope::~WriteScope() {
+    if (!done_) {
+        try {
+            rollBack();
+        } catch (const EngineError&) {
+            // The journal stays: the next writer or open plays it back.
+        }
+        t_.journal_.reset();
+    }
+    standard::unlockByte(t_.file_.fd(), WriterLockByte);
+}
+
+void DbfTable::writeBytes(uint64_t offset, const void* data, size_t n) {
+    if (journal_)
+        journal_->save(offset, n);
+    file_.writeAt(offset, data, n);
+}
+
+void DbfTable::syncMemo() {
+    if (memo_)
+        memo_->sync();
+}
+
 void DbfTable::writeRecord(uint32_t recno, const uint8_t* bytes) {
     if (recno >= count_)
         throw EngineError(ErrNotFound, "レコード " + std::to_string(recno + 1) + " はありません: " + tableName());
-    file_.writeAt(header_.headerLength + static_cast<uint64_t>(recno) * header_.recordLength, bytes,
-                  header_.recordLength);
+    syncMemo(); // the memo blocks the record points to are down before it is
     bufferCount_ = 0;
-    touchHeader(count_);
+    writeBytes(header_.headerLength + static_cast<uint64_t>(recno) * header_.recordLength, bytes, header_.recordLength);
+    touchHeader(count_); // the count as re-read under the writers' lock
+    file_.sync();
 }
 
 uint32_t DbfTable::appendRecord(const uint8_t* bytes) {
-    AppendLock lock(file_.fd());
-    reload(); // another cursor may have appended since we last looked
     if (count_ == 0xFFFFFFFFu)
         throw EngineError(ErrIO, "テーブルが大きすぎます: " + tableName());
     const uint32_t recno = count_;
     std::vector<uint8_t> out(bytes, bytes + header_.recordLength);
     out.push_back(0x1A);
     // The record and the end marker first, then the count: a crash in between leaves the
-    // old table intact.
-    file_.writeAt(header_.headerLength + static_cast<uint64_t>(recno) * header_.recordLength, out.data(), out.size());
-    count_ = recno + 1;
-    touchHeader(count_);
+    // old table intact (the bytes past the count are not part of it).
+    syncMemo();
     bufferCount_ = 0;
+    writeBytes(header_.headerLength + static_cast<uint64_t>(recno) * header_.recordLength, out.data(), out.size());
+    file_.sync();
+    touchHeader(recno + 1);
+    count_ = recno + 1;
+    file_.sync();
     return recno;
 }
 
@@ -185,7 +227,7 @@ void DbfTable::touchHeader(uint32_t count) {
     h[2] = static_cast<uint8_t>(tm.tm_mon + 1);
     h[3] = static_cast<uint8_t>(tm.tm_mday);
     putLe32(h + 4, count);
-    file_.writeAt(0, h, sizeof h);
+    writeBytes(0, h, sizeof h);
     header_.recordCount = count;
 }
 

@@ -6,6 +6,7 @@
 #include "engine/drivers/standard/dbase/FieldCodec.h"
 #include "engine/drivers/standard/dbase/FileIO.h"
 #include "engine/drivers/standard/dbase/MemoFile.h"
+#include "engine/drivers/standard/io/UndoJournal.h"
 
 #include <filesystem>
 #include <memory>
@@ -51,7 +52,33 @@ public:
     // Re-reads the record count from the header (other writers may have appended).
     void reload();
 
-    // Writes. Each is on disk when it returns.
+    // Holds the table's writers' lock (between cursors and processes alike) for one logical
+    // write and re-reads, under it, what other writers may have changed. Every write below
+    // runs inside one; a lock call that fails is an EngineError. The old bytes of whatever
+    // the write overwrites go to the table's undo journal first, so the logical write is all
+    // or nothing: finish() commits it, a scope left without finish() puts the table back.
+    // A journal found when the scope begins (a writer killed mid-write) is played back;
+    // recovered() then tells that the index files must be rebuilt.
+    class WriteScope {
+    public:
+        explicit WriteScope(DbfTable& table);
+        ~WriteScope();
+        WriteScope(const WriteScope&) = delete;
+        WriteScope& operator=(const WriteScope&) = delete;
+        bool recovered() const { return recovered_; }
+        void finish();
+        void rollBack();
+
+    private:
+        DbfTable& t_;
+        bool recovered_ = false;
+        bool done_ = false;
+    };
+    std::filesystem::path journalPath() const;
+    bool hasJournal() const;
+
+    // Writes. The record goes down before the count that makes it part of the table, so
+    // even without the journal a kill leaves the table as before or as after.
     void writeRecord(uint32_t recno, const uint8_t* bytes);
     uint32_t appendRecord(const uint8_t* bytes);
     std::vector<uint8_t> blankRecord() const;
@@ -59,6 +86,8 @@ public:
 
 private:
     void touchHeader(uint32_t count);
+    void syncMemo();
+    void writeBytes(uint64_t offset, const void* data, size_t n);
 
     File file_;
     DbfHeader header_;
@@ -67,6 +96,7 @@ private:
     std::vector<int> visible_;
     uint32_t count_ = 0;
     std::string damage_;
+    std::unique_ptr<standard::UndoJournal> journal_; // while a write scope is open
     // Read-ahead: an aligned run of whole records.
     std::vector<uint8_t> buffer_;
     uint32_t bufferFirst_ = 0, bufferCount_ = 0;

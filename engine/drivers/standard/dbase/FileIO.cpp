@@ -1,5 +1,6 @@
 #include "engine/drivers/standard/dbase/FileIO.h"
 #include "engine/contract/EngineError.h"
+#include "engine/drivers/standard/io/FileOps.h"
 
 #include <cerrno>
 #include <cstring>
@@ -79,27 +80,18 @@ size_t File::readAt(uint64_t offset, void* buffer, size_t n) const {
 }
 
 void File::writeAt(uint64_t offset, const void* buffer, size_t n) {
-    size_t done = 0;
-    const auto* p = static_cast<const char*>(buffer);
-    while (done < n) {
-        ssize_t r = ::pwrite(fd_, p + done, n - done, static_cast<off_t>(offset + done));
-        if (r < 0) {
-            if (errno == EINTR)
-                continue;
-            ioError(path_, "ファイルに書き込めません", errno);
-        }
-        done += static_cast<size_t>(r);
-    }
+    if (int e = standard::writeFully(fd_, offset, buffer, n))
+        ioError(path_, "ファイルに書き込めません", e);
 }
 
 void File::truncate(uint64_t size) {
-    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
-        ioError(path_, "ファイルの大きさを変更できません", errno);
+    if (int e = standard::truncateFile(fd_, size))
+        ioError(path_, "ファイルの大きさを変更できません", e);
 }
 
 void File::sync() {
-    if (::fdatasync(fd_) != 0)
-        ioError(path_, "ファイルを書き出せません", errno);
+    if (int e = standard::syncData(fd_))
+        ioError(path_, "ファイルを書き出せません", e);
 }
 
 } // namespace vemo::engine::dbase

@@ -1,5 +1,6 @@
 #include "engine/drivers/standard/dbase/IndexFiles.h"
 #include "engine/contract/EngineError.h"
+#include "engine/drivers/standard/io/FileOps.h"
 #include "engine/drivers/standard/dbase/DbfHeader.h"
 #include "engine/drivers/standard/dbase/FileIO.h"
 
@@ -112,25 +113,18 @@ uint32_t buildTree(const TreeShape& s, const std::vector<IndexEntry>& entries, s
 
 void writeAtomically(const std::filesystem::path& file, const std::vector<uint8_t>& head, const std::vector<Page>& pages,
                      size_t unit) {
-    std::filesystem::path tmp = file;
-    tmp += ".tmp" + std::to_string(::getpid());
-    std::error_code ec;
-    std::filesystem::remove(tmp, ec);
-    try {
-        File out = File::create(tmp);
-        out.writeAt(0, head.data(), head.size());
-        for (const Page& p : pages)
-            out.writeAt(static_cast<uint64_t>(p.number) * unit, p.bytes.data(), p.bytes.size());
-        out.sync();
-    } catch (...) {
-        std::filesystem::remove(tmp, ec);
-        throw;
-    }
-    std::filesystem::rename(tmp, file, ec);
-    if (ec) {
-        std::filesystem::remove(tmp, ec);
-        throw EngineError(ErrIO, "インデックスを書き込めません: " + file.string());
-    }
+    standard::replaceFile(
+        file,
+        [&](int fd) {
+            auto put = [&](uint64_t at, const std::vector<uint8_t>& bytes) {
+                if (int e = standard::writeFully(fd, at, bytes.data(), bytes.size()))
+                    throw EngineError(ErrIO, "インデックスを書き込めません: " + file.string() + " (" + std::strerror(e) + ")");
+            };
+            put(0, head);
+            for (const Page& p : pages)
+                put(static_cast<uint64_t>(p.number) * unit, p.bytes);
+        },
+        "インデックスを書き込めません");
 }
 
 void walk(const File& f, const std::filesystem::path& path, uint32_t page, const TreeShape& s, size_t keyLength,

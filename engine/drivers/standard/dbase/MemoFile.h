@@ -25,6 +25,7 @@ public:
     // data). Old blocks are left in place, so a reader of the old record still sees a
     // complete memo.
     uint32_t append(const std::string& data);
+    void sync() { file_.sync(); }
 
 private:
     File file_;

@@ -16,6 +16,10 @@ public:
     PxBlobStore(std::filesystem::path path, bool writable);
 
     bool exists() const { return file_.isOpen(); }
+    // Forgets what was read of the free list: another writer may have changed it. Called
+    // under the table's writers' lock at the start of every write.
+    void forgetFreeList() { freeLoaded_ = false; }
+    void sync() { if (file_.isOpen() && file_.writable()) file_.sync(); }
     // The blob of field f in a record; std::nullopt for a null blob. Throws
     // EngineError(ErrCorruptFile) when the reference points at nothing valid.
     std::optional<std::string> read(const PxField& f, const uint8_t* field) const;

@@ -40,8 +40,11 @@ void PxCursor::setDeferIndexWrites(bool defer) {
 }
 
 void PxCursor::flushIndexes() {
-    if (!indexesDirty_) return;
+    if (!indexesDirty_ || !table_->writable()) return;
+    PxTable::WriteScope scope(*table_);
+    if (scope.changed()) forgetIndexImages();
     writeIndexes();
+    scope.finish(true);
 }
 
 void PxCursor::openFiles() {
@@ -59,6 +62,14 @@ void PxCursor::openFiles() {
         }
     }
     if (!writable) table_ = std::make_unique<PxTable>(path_, false);
+    bool unfinished = false;
+    if (writable && table_->hasJournal()) {
+        // A write was cut off: put the table back as it was before it; the index files
+        // are rebuilt once they are known.
+        PxTable::WriteScope scope(*table_);
+        scope.finish(false);
+        unfinished = true;
+    }
     const PxHeader& h = table_->header();
     fields_.clear();
     for (const auto& f : h.fields) fields_.push_back(toFieldDef(f));
@@ -83,6 +94,7 @@ void PxCursor::openFiles() {
     }
     primaryImage_ = std::make_unique<IndexFileImage>(companionPath(path_, ".PX"));
     findSecondaryIndexes();
+    if (unfinished && readOnlyReason().empty()) recoverUnfinishedWrite();
 }
 
 void PxCursor::findSecondaryIndexes() {

@@ -53,6 +53,10 @@ private:
     void writeBlobs(const Row& values, const Row* before, std::vector<uint8_t>& rec, std::vector<int>& written);
     void releaseBlobs(const uint8_t* rec, const std::vector<int>& which);
     void afterWrite();
+    // Runs one logical write under the table's write scope: other writers' changes are
+    // taken in first, and a failure at any step puts the table (and its index files) back.
+    template <class Body> auto writing(Body&& body);
+    void recoverUnfinishedWrite();
     void writeIndexes();
     void forgetIndexImages();
     void requireWritable();
@@ -68,6 +72,7 @@ private:
     std::vector<std::pair<IndexFileImage, IndexFileImage>> secondaryImages_; // .X, .Y
     bool keyOrderChecked_ = false;
     bool deferIndexes_ = false;
+    std::vector<std::pair<std::vector<uint8_t>, std::vector<int>>> releaseAfterCommit_; // record, blob fields
     bool indexesDirty_ = false;
     std::vector<std::string> problems_;
     std::string orderName_;

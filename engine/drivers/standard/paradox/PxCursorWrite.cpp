@@ -90,7 +90,44 @@ void PxCursor::releaseBlobs(const uint8_t* rec, const std::vector<int>& which) {
 void PxCursor::afterWrite() {
     indexesDirty_ = true;
     if (!deferIndexes_) writeIndexes();
-    if (orderIndex_ >= 0) buildOrder();
+}
+
+template <class Body> auto PxCursor::writing(Body&& body) {
+    requireWritable();
+    PxTable::WriteScope scope(*table_);
+    if (scope.changed()) forgetIndexImages();
+    if (scope.recovered()) indexesDirty_ = true;
+    if (blobs_) blobs_->forgetFreeList();
+    try {
+        auto result = body();
+        if (blobs_) blobs_->sync();
+        afterWrite();
+        scope.finish(!indexesDirty_);
+        // Space of replaced values is given back only now: until the write is committed the
+        // old record, which a rollback would bring back, still points to it.
+        for (const auto& [rec, which] : releaseAfterCommit_) releaseBlobs(rec.data(), which);
+        releaseAfterCommit_.clear();
+        if (orderIndex_ >= 0) buildOrder();
+        return result;
+    } catch (...) {
+        releaseAfterCommit_.clear();
+        try {
+            scope.rollBack();
+            forgetIndexImages();
+            writeIndexes();
+            scope.finish(true);
+        } catch (const EngineError&) {
+            // The journal stays as the mark: the next open or write rebuilds the indexes.
+            indexesDirty_ = true;
+        }
+        if (blobs_) blobs_->forgetFreeList();
+        throw;
+    }
+}
+
+void PxCursor::recoverUnfinishedWrite() {
+    if (!table_->writable() || !table_->hasJournal()) return;
+    writing([] { return 0; });
 }
 
 void PxCursor::forgetIndexImages() {
@@ -114,9 +151,7 @@ void PxCursor::writeIndexes() {
 }
 
 RowId PxCursor::insert(const Row& values) {
-    requireWritable();
-    PxTable::WriteScope scope(*table_);
-    if (scope.changed()) forgetIndexImages();
+    return writing([&] {
     const PxHeader& h = table_->header();
     std::vector<uint8_t> rec;
     encodeScalars(values, rec, nullptr);
@@ -139,14 +174,12 @@ RowId PxCursor::insert(const Row& values) {
         const Value v = decodeField(f, rec.data() + f.offset, h.codepage);
         if (auto i = std::get_if<int64_t>(&v); i && *i > int64_t(h.autoInc)) table_->setAutoInc(uint32_t(*i));
     }
-    afterWrite();
     return idOf(rec.data(), pos);
+    });
 }
 
 void PxCursor::update(const RowId& id, const Row& before, const Row& after) {
-    requireWritable();
-    PxTable::WriteScope scope(*table_);
-    if (scope.changed()) forgetIndexImages();
+    writing([&] {
     const PxHeader& h = table_->header();
     const int64_t pos = locateForWrite(id, before);
     const std::vector<uint8_t> old(table_->record(pos), table_->record(pos) + h.recordSize);
@@ -171,19 +204,18 @@ void PxCursor::update(const RowId& id, const Row& before, const Row& after) {
         releaseBlobs(rec.data(), written);
         throw;
     }
-    releaseBlobs(old.data(), written); // the replaced values' space
+    releaseAfterCommit_.emplace_back(old, written); // the replaced values' space
     for (const auto& f : h.fields) {
         if (f.type != PxAutoInc) continue;
         const Value v = decodeField(f, rec.data() + f.offset, h.codepage);
         if (auto i = std::get_if<int64_t>(&v); i && *i > int64_t(h.autoInc)) table_->setAutoInc(uint32_t(*i));
     }
-    afterWrite();
+    return 0;
+    });
 }
 
 void PxCursor::remove(const RowId& id, const Row& before) {
-    requireWritable();
-    PxTable::WriteScope scope(*table_);
-    if (scope.changed()) forgetIndexImages();
+    writing([&] {
     const PxHeader& h = table_->header();
     const int64_t pos = locateForWrite(id, before);
     const std::vector<uint8_t> old(table_->record(pos), table_->record(pos) + h.recordSize);
@@ -191,8 +223,9 @@ void PxCursor::remove(const RowId& id, const Row& before) {
     std::vector<int> blobs;
     for (size_t i = 0; i < h.fields.size(); ++i)
         if (isBlobType(h.fields[i].type)) blobs.push_back(int(i));
-    releaseBlobs(old.data(), blobs);
-    afterWrite();
+    releaseAfterCommit_.emplace_back(old, blobs);
+    return 0;
+    });
 }
 
 } // namespace vemo::engine::paradox

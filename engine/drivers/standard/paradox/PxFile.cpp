@@ -1,6 +1,7 @@
 #include "PxFile.h"
 
 #include "engine/contract/EngineError.h"
+#include "engine/drivers/standard/io/FileOps.h"
 
 #include <cerrno>
 #include <cstring>
@@ -63,43 +64,23 @@ bool PxFile::readAt(uint64_t offset, void* buf, size_t n) const { return readSom
 
 void PxFile::writeAt(uint64_t offset, const void* buf, size_t n) {
     if (!writable_) throw EngineError(ErrReadOnly, path_.string() + ": 読み取り専用で開かれています");
-    size_t done = 0;
-    while (done < n) {
-        ssize_t r = ::pwrite(fd_, static_cast<const char*>(buf) + done, n - done, off_t(offset + done));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            throw EngineError(ErrIO, path_.string() + ": " + std::strerror(errno));
-        }
-        done += size_t(r);
-    }
+    if (int e = standard::writeFully(fd_, offset, buf, n)) throw EngineError(ErrIO, path_.string() + ": " + std::strerror(e));
 }
 
 void PxFile::truncate(uint64_t size) {
-    if (::ftruncate(fd_, off_t(size)) != 0) throw EngineError(ErrIO, path_.string() + ": " + std::strerror(errno));
+    if (int e = standard::truncateFile(fd_, size)) throw EngineError(ErrIO, path_.string() + ": " + std::strerror(e));
 }
+
+constexpr int64_t WriterLockByte = 0x7FFFFFF0;
 
 void PxFile::lockWriters() {
-    struct flock fl{};
-    fl.l_type = F_WRLCK;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = 0x7FFFFFF0;
-    fl.l_len = 1;
-    while (::fcntl(fd_, F_OFD_SETLKW, &fl) != 0) {
-        if (errno != EINTR) throw EngineError(ErrLocked, path_.string() + ": " + std::strerror(errno));
-    }
+    if (int e = standard::lockByte(fd_, WriterLockByte)) throw EngineError(ErrLocked, path_.string() + ": " + std::strerror(e));
 }
 
-void PxFile::unlockWriters() {
-    struct flock fl{};
-    fl.l_type = F_UNLCK;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = 0x7FFFFFF0;
-    fl.l_len = 1;
-    ::fcntl(fd_, F_OFD_SETLK, &fl);
-}
+void PxFile::unlockWriters() { standard::unlockByte(fd_, WriterLockByte); }
 
 void PxFile::sync() {
-    if (::fdatasync(fd_) != 0) throw EngineError(ErrIO, path_.string() + ": " + std::strerror(errno));
+    if (int e = standard::syncData(fd_)) throw EngineError(ErrIO, path_.string() + ": " + std::strerror(e));
 }
 
 } // namespace vemo::engine::paradox

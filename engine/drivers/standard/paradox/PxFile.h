@@ -32,6 +32,7 @@ public:
     void lockWriters();
     void unlockWriters();
     const std::filesystem::path& path() const { return path_; }
+    int fd() const { return fd_; }
 
 private:
     int fd_ = -1;

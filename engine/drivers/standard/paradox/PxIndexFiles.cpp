@@ -3,6 +3,7 @@
 #include "PxFile.h"
 #include "PxTable.h"
 #include "engine/contract/EngineError.h"
+#include "engine/drivers/standard/io/FileOps.h"
 
 #include <algorithm>
 #include <cctype>
@@ -18,35 +19,18 @@ void IndexEntries::add(const uint8_t* key, uint16_t block, int count) {
 }
 
 void replaceFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-    std::filesystem::path tmp = path;
-    tmp += ".tmp~";
-    std::error_code ec;
-    std::filesystem::remove(tmp, ec);
-    {
-        PxFile f(tmp, PxFile::CreateNew);
-        f.writeAt(0, bytes.data(), bytes.size());
-    }
-    std::filesystem::rename(tmp, path, ec);
-    if (ec) {
-        std::filesystem::remove(tmp, ec);
-        throw EngineError(ErrIO, path.string() + ": 書き込めません");
-    }
+    standard::replaceFile(
+        path,
+        [&](int fd) {
+            if (int e = standard::writeFully(fd, 0, bytes.data(), bytes.size()))
+                throw EngineError(ErrIO, path.string() + ": " + std::strerror(e));
+        },
+        "索引を書き込めません");
 }
 
 void IndexFileImage::update(std::vector<uint8_t> bytes) {
-    std::error_code ec;
-    if (bytes_.empty() || !std::filesystem::exists(path_, ec)) {
-        replaceFile(path_, bytes);
-    } else {
-        PxFile f(path_, PxFile::ReadWrite);
-        constexpr size_t piece = 512;
-        for (size_t at = 0; at < bytes.size(); at += piece) {
-            const size_t n = std::min(piece, bytes.size() - at);
-            if (at + n <= bytes_.size() && std::memcmp(bytes.data() + at, bytes_.data() + at, n) == 0) continue;
-            f.writeAt(at, bytes.data() + at, n);
-        }
-        if (bytes.size() < bytes_.size()) f.truncate(bytes.size());
-    }
+    // Never patched in place: a torn write would leave an index that disagrees with the table.
+    if (bytes != bytes_) replaceFile(path_, bytes);
     bytes_ = std::move(bytes);
 }
 

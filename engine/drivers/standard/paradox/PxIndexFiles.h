@@ -31,8 +31,8 @@ std::vector<uint8_t> buildIndexTree(const PxHeader& owner, const std::vector<PxF
 std::vector<uint8_t> buildPrimaryIndex(PxTable& table);
 void writePrimaryIndex(const std::filesystem::path& path, PxTable& table);
 
-// An index file this process wrote: later versions only rewrite the 512-byte pieces that
-// changed, so small edits of large tables stay cheap. The first write replaces the file.
+// An index file this process wrote: each new version replaces the file (a temporary file
+// and a rename), and a version equal to the last one written is not written again.
 class IndexFileImage {
 public:
     explicit IndexFileImage(std::filesystem::path path) : path_(std::move(path)) {}

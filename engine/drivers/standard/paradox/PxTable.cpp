@@ -31,30 +31,87 @@ PxTable::PxTable(const std::filesystem::path& path, bool writable, bool indexFil
     loadChain();
 }
 
+std::filesystem::path PxTable::journalPath() const { return standard::UndoJournal::pathFor(path()); }
+
+bool PxTable::hasJournal() const { return standard::UndoJournal::exists(journalPath()); }
+
+void PxTable::reloadUnderLock(bool& changed) {
+    std::vector<uint8_t> now(0x58);
+    if (!file_.readAt(0, now.data(), now.size()))
+        throw EngineError(ErrCorruptFile, path().filename().string() + " が壊れています: ファイルが短すぎます");
+    cachedNo_ = 0;
+    const auto oldBlocks = blocks_;
+    const auto oldCounts = counts_;
+    if (!std::equal(now.begin(), now.end(), headerBytes_.begin())) {
+        std::copy(now.begin(), now.end(), headerBytes_.begin());
+        PxHeader h = parseHeader(headerBytes_.data(), headerBytes_.size(), path().filename().string());
+        h.fields = h_.fields; // the definition itself never changes under an open table
+        h_ = h;
+        changed = true;
+    }
+    // Another writer's delete and insert can leave the header as it was while moving records
+    // between blocks: the chain is re-read every time.
+    loadChain();
+    if (blocks_ != oldBlocks || counts_ != oldCounts) changed = true;
+}
+
 PxTable::WriteScope::WriteScope(PxTable& t) : t_(t) {
-    t_.requireWritable();
+    if (!t_.file_.writable()) t_.requireWritable();
     t_.file_.lockWriters();
     try {
-        std::vector<uint8_t> now(0x58);
-        if (!t_.file_.readAt(0, now.data(), now.size()))
-            throw EngineError(ErrCorruptFile, t_.path().filename().string() + " が壊れています: ファイルが短すぎます");
-        t_.cachedNo_ = 0;
-        if (!std::equal(now.begin(), now.end(), t_.headerBytes_.begin())) {
-            std::copy(now.begin(), now.end(), t_.headerBytes_.begin());
-            PxHeader h = parseHeader(t_.headerBytes_.data(), t_.headerBytes_.size(), t_.path().filename().string());
-            h.fields = t_.h_.fields; // the definition itself never changes under an open table
-            t_.h_ = h;
-            t_.loadChain();
-            changed_ = true;
-            t_.requireWritable();
-        }
+        recovered_ = standard::UndoJournal::playBack(t_.journalPath(), t_.file_.fd(), t_.path());
+        t_.reloadUnderLock(changed_);
+        if (recovered_) changed_ = true;
+        t_.requireWritable();
+        t_.journal_ = std::make_unique<standard::UndoJournal>(t_.journalPath(), t_.file_.fd(), t_.path());
     } catch (...) {
         t_.file_.unlockWriters();
         throw;
     }
 }
 
-PxTable::WriteScope::~WriteScope() { t_.file_.unlockWriters(); }
+void PxTable::WriteScope::finish(bool indexesCurrent) {
+    const bool wrote = t_.journal_ && t_.journal_->started();
+    if (wrote || recovered_ || t_.hasJournal()) {
+        t_.file_.sync();
+        if (indexesCurrent) {
+            standard::UndoJournal::removeJournal(t_.journalPath());
+        } else {
+            // An empty journal: nothing to undo, but the index files lag behind the table.
+            PxFile mark(t_.journalPath(), PxFile::ReadWrite);
+            mark.truncate(0);
+            mark.sync();
+        }
+    }
+    t_.journal_.reset();
+    done_ = true;
+}
+
+void PxTable::WriteScope::rollBack() {
+    t_.journal_.reset();
+    standard::UndoJournal::playBack(t_.journalPath(), t_.file_.fd(), t_.path());
+    bool ignored = false;
+    std::fill(t_.headerBytes_.begin(), t_.headerBytes_.begin() + 0x58, 0); // parse the header again
+    t_.reloadUnderLock(ignored);
+    t_.journal_ = std::make_unique<standard::UndoJournal>(t_.journalPath(), t_.file_.fd(), t_.path());
+}
+
+PxTable::WriteScope::~WriteScope() {
+    if (!done_) {
+        try {
+            rollBack();
+        } catch (const EngineError&) {
+            // The journal stays: the next writer plays it back.
+        }
+        t_.journal_.reset();
+    }
+    t_.file_.unlockWriters();
+}
+
+void PxTable::writeBytes(uint64_t offset, const void* data, size_t n) {
+    if (journal_) journal_->save(offset, n);
+    file_.writeAt(offset, data, n);
+}
 
 void PxTable::loadChain() {
     blocks_.clear();
@@ -166,8 +223,8 @@ void PxTable::writeBlock(uint16_t n, Block& b) {
     // Stale bytes past the last record are never read; zero them so files stay tidy.
     const size_t used = 6 + size_t(b.count) * h_.recordSize;
     std::fill(b.data.begin() + used, b.data.end(), 0);
-    file_.writeAt(blockOffset(n), b.data.data(), b.data.size());
     if (cachedNo_ == n) cachedNo_ = 0;
+    writeBytes(blockOffset(n), b.data.data(), b.data.size());
 }
 
 void PxTable::requireWritable() const {
@@ -215,7 +272,7 @@ void PxTable::writeHeader() {
     putLE16(d + HoMaxBlocks, h_.fileBlocks);
     putLE32(d + HoAutoInc, h_.autoInc);
     putLE16(d + HoFirstFree, h_.firstFree);
-    file_.writeAt(0, d, 0x58);
+    writeBytes(0, d, 0x58);
 }
 
 void PxTable::setAutoInc(uint32_t value) {

@@ -3,9 +3,11 @@
 // and in-place writes that keep keyed tables sorted and the header consistent.
 #include "PxFile.h"
 #include "PxHeader.h"
+#include "engine/drivers/standard/io/UndoJournal.h"
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,7 +34,13 @@ public:
     int64_t findKey(const uint8_t* key, bool& found);
 
     // Holds the writers' lock for one logical write and brings the in-memory chain up to
-    // date with what other writers did; changed() tells whether they did anything.
+    // date with what other writers did (header and every block's links and count, re-read
+    // under the lock); changed() tells whether they did anything. Every block and header
+    // write inside the scope first saves the old bytes to the table's undo journal, so the
+    // logical write is all or nothing: finish() commits it, a scope left without finish()
+    // (an error at any step) puts the table back as it was. A journal found when the scope
+    // begins (a writer killed mid-write) is played back first; recovered() then tells that
+    // the index files must be rebuilt.
     class WriteScope {
     public:
         explicit WriteScope(PxTable& t);
@@ -40,11 +48,22 @@ public:
         WriteScope(const WriteScope&) = delete;
         WriteScope& operator=(const WriteScope&) = delete;
         bool changed() const { return changed_; }
+        bool recovered() const { return recovered_; }
+        // Commits. indexesCurrent: the index files match the table; otherwise an empty
+        // journal stays as the mark that they must be rebuilt.
+        void finish(bool indexesCurrent);
+        // Puts the table back as it was when the scope began (the mark stays).
+        void rollBack();
 
     private:
         PxTable& t_;
         bool changed_ = false;
+        bool recovered_ = false;
+        bool done_ = false;
     };
+    std::filesystem::path journalPath() const;
+    // Whether a journal or mark of an unfinished write is there.
+    bool hasJournal() const;
 
     // Writes; each leaves the file consistent when it returns. insert returns the position.
     int64_t insert(const uint8_t* rec);
@@ -77,7 +96,11 @@ private:
     int compareKey(const uint8_t* a, const uint8_t* b) const;
     void requireWritable() const;
 
+    void writeBytes(uint64_t offset, const void* data, size_t n);
+    void reloadUnderLock(bool& changed);
+
     PxFile file_;
+    std::unique_ptr<standard::UndoJournal> journal_; // while a write scope is open
     std::vector<uint8_t> headerBytes_;
     PxHeader h_;
     std::string damage_;
