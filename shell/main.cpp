@@ -25,6 +25,13 @@
 #endif
 #endif
 
+#ifdef VEMO_HAVE_QUERY
+#if __has_include("query/Hooks.h")
+#include "query/Hooks.h"
+#define VEMO_WIRE_QUERY 1
+#endif
+#endif
+
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QTimer>
@@ -85,6 +92,9 @@ int main(int argc, char** argv)
 #endif
 #ifdef VEMO_HAVE_OPTIONS
     vemo::options::installWindowHooks();
+#endif
+#ifdef VEMO_WIRE_QUERY
+    vemo::query::installWindowHooks();
 #endif
 
     QStringList params = app.arguments();
