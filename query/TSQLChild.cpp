@@ -5,6 +5,7 @@
 
 #include "engine/dataset/Query.h"
 #include "engine/export/CsvExport.h"
+#include "engine/values/Codepage.h"
 #include "engine/session/Session.h"
 #include "shell/AppState.h"
 #include "shell/Prompt.h"
@@ -661,7 +662,7 @@ void TSQLChild::TOB5Click()
         if (!f.open(QIODevice::ReadOnly))
             throw std::runtime_error(("ファイル " + *file + " を開けません: " + f.errorString()).toStdString());
         const QByteArray bytes = f.readAll();
-        // SQL files are Shift-JIS text; UTF-8 files are taken as they are.
+        // UTF-8 text is taken as it is; anything else is read as Shift-JIS.
         QString text;
         auto utf8 = QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
         text = utf8.decode(bytes);
@@ -690,10 +691,9 @@ void TSQLChild::TOB6Click()
         QString text;
         for (const QString& line : Memo1_->toPlainText().split(QLatin1Char('\n')))
             text += line + QStringLiteral("\r\n");
-        auto sjis = QStringEncoder("Shift_JIS");
-        QByteArray bytes = sjis.encode(text);
-        if (sjis.hasError())
-            bytes = text.toUtf8(); // characters outside Shift-JIS: keep them all
+        // In the locale's text encoding, as the export writes its files.
+        const std::string encoded = engine::encodeForLocale(text.toStdString());
+        const QByteArray bytes(encoded.data(), static_cast<qsizetype>(encoded.size()));
         // Written beside the file and renamed, so a failed write never leaves half a file.
         const QString temp = *file + QStringLiteral(".tmp");
         QFile f(temp);
