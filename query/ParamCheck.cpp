@@ -92,14 +92,11 @@ bool ParamCheck(const QList<ParamRow>& rows, engine::Query& query, int currentYe
 QString trimmedStatement(const QString& text)
 {
     int i = 0;
-    while (i < text.size() && (text[i].isSpace() || text[i].category() == QChar::Other_Control))
+    while (i < text.size() && text[i].unicode() <= ' ')
         ++i;
     return text.mid(i);
 }
 
-bool isSelectText(const QString& text)
-{
-    return trimmedStatement(text).left(6).toUpper() == QLatin1String("SELECT");
-}
+bool isSelectText(const QString& text) { return engine::isSelectStatement(text.toStdString()); }
 
 } // namespace vemo::query

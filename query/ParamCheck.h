@@ -32,10 +32,9 @@ QString dateParamText(const QString& value, int currentYear);
 // currency value that does not convert even after filtering raises its error (the run stops).
 bool ParamCheck(const QList<ParamRow>& rows, engine::Query& query, int currentYear);
 
-// True when the statement opens a result set: the first six characters of the text, white
-// space and control characters at its start removed, are "SELECT" in any letter case.
+// engine::isSelectStatement on the editor's text.
 bool isSelectText(const QString& text);
-// The text without its leading white space and control characters.
+// The text without its leading blanks and control characters.
 QString trimmedStatement(const QString& text);
 
 } // namespace vemo::query

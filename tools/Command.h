@@ -36,6 +36,7 @@ Command tablesCommand();
 Command fieldsCommand();
 Command indexesCommand();
 Command exportCommand();
+Command sqlCommand();
 Command aliasCommand();
 Command sampleCommand();
 Command scriptCommand(); // tools/ScriptCommand.cpp, when present

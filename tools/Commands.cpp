@@ -9,6 +9,7 @@ const std::vector<Command>& commands() {
         fieldsCommand(),
         indexesCommand(),
         exportCommand(),
+        sqlCommand(),
         aliasCommand(),
         sampleCommand(),
 #ifdef VEMO_TOOL_HAVE_SCRIPT

@@ -91,4 +91,22 @@ std::string replaceParamOccurrences(std::string_view sql, const std::vector<Para
     return out;
 }
 
+std::string_view trimmedStatement(std::string_view sql) {
+    size_t i = 0;
+    while (i < sql.size() && static_cast<unsigned char>(sql[i]) <= ' ')
+        ++i;
+    return sql.substr(i);
+}
+
+bool isSelectStatement(std::string_view sql) {
+    const std::string_view t = trimmedStatement(sql);
+    if (t.size() < 6)
+        return false;
+    static constexpr std::string_view word = "SELECT";
+    for (size_t i = 0; i < word.size(); ++i)
+        if ((t[i] >= 'a' && t[i] <= 'z' ? t[i] - 32 : t[i]) != word[i])
+            return false;
+    return true;
+}
+
 } // namespace vemo::engine

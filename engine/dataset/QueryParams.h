@@ -30,4 +30,11 @@ std::vector<std::string> distinctParamNames(std::string_view sql);
 std::string replaceParamOccurrences(std::string_view sql, const std::vector<ParamOccurrence>& occurrences,
                                     const std::function<std::string(size_t)>& placeholder);
 
+// The statement without the blanks and control characters at its start.
+std::string_view trimmedStatement(std::string_view sql);
+// True when the statement opens a result set: its first six characters, once trimmed, are
+// "SELECT" in any letter case. (WITH, a parenthesis or a comment first runs it as a
+// statement without result.)
+bool isSelectStatement(std::string_view sql);
+
 } // namespace vemo::engine
