@@ -8,6 +8,7 @@
 #include "engine/values/Codepage.h"
 #include "engine/session/Session.h"
 #include "shell/AppState.h"
+#include "shell/MenuItems.h"
 #include "shell/Prompt.h"
 #include "shell/RestoreRecords.h"
 #include "shell/Routines.h"
@@ -41,26 +42,8 @@ using engine::DataSetState;
 
 namespace {
 
-QAction* item(QMenu* menu, const char* name, const QString& caption, const QString& hint,
-              std::function<void()> slot, const QKeySequence& key = {})
-{
-    QAction* a = menu->addAction(caption);
-    a->setObjectName(QString::fromLatin1(name));
-    a->setStatusTip(hint);
-    if (!key.isEmpty()) {
-        a->setShortcut(key);
-        a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    }
-    QObject::connect(a, &QAction::triggered, menu, [slot = std::move(slot)] { slot(); });
-    return a;
-}
-
-QAction* separator(QMenu* menu, const char* name)
-{
-    QAction* a = menu->addSeparator();
-    a->setObjectName(QString::fromLatin1(name));
-    return a;
-}
+using shell::addMenuItem;
+using shell::addMenuSeparator;
 
 const QString kSqlFilter = QStringLiteral(
     "ﾒﾀﾃﾞｰﾀﾌｧｲﾙ(*.DDL)|*.DDL|SQLﾌｧｲﾙ(*.SQL)|*.SQL|ﾃｷｽﾄ形式ﾌｧｲﾙ(*.TXT)|*.TXT|すべてのﾌｧｲﾙ(*.*)|*.*");
@@ -286,27 +269,27 @@ void TSQLChild::buildMenus()
             void (tablewin::TDBGrid2::*grid)();
             void (QPlainTextEdit::*memo)();
         };
-        actions_ << item(m, names[0], QStringLiteral("切り取り(&T)"), QStringLiteral("文字列を切り取ります"),
+        actions_ << addMenuItem(m, names[0], QStringLiteral("切り取り(&T)"), QStringLiteral("文字列を切り取ります"),
                          run(Op{&tablewin::TDBGrid2::CutCellText, &QPlainTextEdit::cut}));
-        actions_ << item(m, names[1], QStringLiteral("ｺﾋﾟｰ(&C)"), QStringLiteral("文字列をｺﾋﾟｰします"),
+        actions_ << addMenuItem(m, names[1], QStringLiteral("ｺﾋﾟｰ(&C)"), QStringLiteral("文字列をｺﾋﾟｰします"),
                          run(Op{&tablewin::TDBGrid2::CopyCellText, &QPlainTextEdit::copy}));
-        actions_ << item(m, names[2], QStringLiteral("貼り付け(&P)"), QStringLiteral("文字列を貼り付けます"),
+        actions_ << addMenuItem(m, names[2], QStringLiteral("貼り付け(&P)"), QStringLiteral("文字列を貼り付けます"),
                          run(Op{&tablewin::TDBGrid2::PasteCellText, &QPlainTextEdit::paste}));
         // Delete removes the selection in both menus (the window menu's item did nothing before).
-        actions_ << item(m, names[3], QStringLiteral("削除(&D)"), QStringLiteral("文字列を削除します"), [this] {
+        actions_ << addMenuItem(m, names[3], QStringLiteral("削除(&D)"), QStringLiteral("文字列を削除します"), [this] {
             if (DBG1_->hasFocus() || DBG1_->editorMode())
                 DBG1_->ClearCellText();
             else if (Memo1_->hasFocus())
                 Memo1_->textCursor().removeSelectedText();
         });
-        actions_ << separator(m, names[4]);
-        actions_ << item(m, names[5], QStringLiteral("すべて選択(&A)"), QStringLiteral("文字列をすべて選択します。"), [this] {
+        actions_ << addMenuSeparator(m, names[4]);
+        actions_ << addMenuItem(m, names[5], QStringLiteral("すべて選択(&A)"), QStringLiteral("文字列をすべて選択します。"), [this] {
             if (Memo1_->hasFocus())
                 Memo1_->selectAll();
             else if (DBM2->hasFocus())
                 DBM2->selectAll();
         });
-        actions_ << item(m, names[6], QStringLiteral("ｶﾝﾏ区切りﾃｷｽﾄへｱｳﾄﾎﾟｰﾄ(&W)"),
+        actions_ << addMenuItem(m, names[6], QStringLiteral("ｶﾝﾏ区切りﾃｷｽﾄへｱｳﾄﾎﾟｰﾄ(&W)"),
                          QStringLiteral("ｶﾝﾏ区切りﾃｷｽﾄを書き出します。"), [this] { CSV2Click(); });
     };
     auto imeMenu = [this](QMenu* parent, const char* name, std::array<const char*, 7> names) {
@@ -314,16 +297,16 @@ void TSQLChild::buildMenus()
         m->menuAction()->setObjectName(QString::fromLatin1(name));
         m->menuAction()->setStatusTip(QStringLiteral("IMEの動作を設定します。"));
         actions_ << m->menuAction();
-        actions_ << item(m, names[0], QStringLiteral("IMEを使用しない"), QStringLiteral("ﾌｨｰﾙﾄﾞ編集時にIMEを使用しません"),
+        actions_ << addMenuItem(m, names[0], QStringLiteral("IMEを使用しない"), QStringLiteral("ﾌｨｰﾙﾄﾞ編集時にIMEを使用しません"),
                          [this] { setImeCode(1); });
-        actions_ << separator(m, names[1]);
+        actions_ << addMenuSeparator(m, names[1]);
         const std::array<std::pair<const char*, int>, 5> modes{
             {{"全角ひらがな", 6}, {"全角カタカナ", 8}, {"全角ｱﾙﾌｧﾍﾞｯﾄ", 5}, {"半角カタカナ", 7}, {"半角ｱﾙﾌｧﾍﾞｯﾄ", 4}}};
         for (int i = 0; i < 5; ++i) {
             const QString caption = QString::fromUtf8(modes[i].first);
             const int code = modes[i].second;
             const bool noHint = QLatin1String(names[i + 2]) == QLatin1String("K13");
-            actions_ << item(m, names[i + 2], caption,
+            actions_ << addMenuItem(m, names[i + 2], caption,
                              noHint ? QString() : QStringLiteral("ﾌｨｰﾙﾄﾞ編集時のIMEを｢%1｣に設定します").arg(caption),
                              [this, code] { setImeCode(code); });
         }
@@ -333,27 +316,27 @@ void TSQLChild::buildMenus()
     Edit1->menuAction()->setObjectName(QStringLiteral("Edit1"));
     Edit1->menuAction()->setStatusTip(QStringLiteral("編集操作に関するｺﾏﾝﾄﾞ"));
     editOps(Edit1, {"Cut2", "Copy2", "Paste2", "Delete1", "SEP3", "SelAll2", "CSV2"});
-    actions_ << separator(Edit1, "SEP4");
+    actions_ << addMenuSeparator(Edit1, "SEP4");
     imeMenu(Edit1, "IME2", {"N7", "N8", "K5", "K6", "K7", "K8", "K9"});
 
     R1 = new QMenu(QStringLiteral("ﾚｺｰﾄﾞ(&R)"), this);
     R1->menuAction()->setObjectName(QStringLiteral("R1"));
     R1->menuAction()->setStatusTip(QStringLiteral("ﾚｺｰﾄﾞ操作に関するｺﾏﾝﾄﾞ"));
     R1->setEnabled(false);
-    actions_ << item(R1, "KP1", QStringLiteral("前ﾚｺｰﾄﾞ(&P)"), QStringLiteral("前のﾚｺｰﾄﾞに移動します"), [this] { QRY_PRIOR(); });
-    actions_ << item(R1, "KN1", QStringLiteral("次ﾚｺｰﾄﾞ(&N)"), QStringLiteral("次のﾚｺｰﾄﾞに移動します"), [this] { QRY_NEXT(); });
-    actions_ << item(R1, "KF1", QStringLiteral("先頭ﾚｺｰﾄﾞ(&F)"), QStringLiteral("ﾚｺｰﾄﾞの先頭に移動します"), [this] { QRY_FIRST(); });
-    actions_ << item(R1, "KL1", QStringLiteral("最終ﾚｺｰﾄﾞ(&L)"), QStringLiteral("ﾚｺｰﾄﾞの最後に移動します"), [this] { QRY_LAST(); });
-    actions_ << separator(R1, "N9");
-    actions_ << item(R1, "Q_Ins", QStringLiteral("ﾚｺｰﾄﾞの挿入(&I)"), QStringLiteral("ﾚｺｰﾄﾞを挿入します"),
+    actions_ << addMenuItem(R1, "KP1", QStringLiteral("前ﾚｺｰﾄﾞ(&P)"), QStringLiteral("前のﾚｺｰﾄﾞに移動します"), [this] { QRY_PRIOR(); });
+    actions_ << addMenuItem(R1, "KN1", QStringLiteral("次ﾚｺｰﾄﾞ(&N)"), QStringLiteral("次のﾚｺｰﾄﾞに移動します"), [this] { QRY_NEXT(); });
+    actions_ << addMenuItem(R1, "KF1", QStringLiteral("先頭ﾚｺｰﾄﾞ(&F)"), QStringLiteral("ﾚｺｰﾄﾞの先頭に移動します"), [this] { QRY_FIRST(); });
+    actions_ << addMenuItem(R1, "KL1", QStringLiteral("最終ﾚｺｰﾄﾞ(&L)"), QStringLiteral("ﾚｺｰﾄﾞの最後に移動します"), [this] { QRY_LAST(); });
+    actions_ << addMenuSeparator(R1, "N9");
+    actions_ << addMenuItem(R1, "Q_Ins", QStringLiteral("ﾚｺｰﾄﾞの挿入(&I)"), QStringLiteral("ﾚｺｰﾄﾞを挿入します"),
                      [this] { QRY_INSERT(); }, QKeySequence(Qt::Key_Insert));
-    actions_ << item(R1, "Q_App", QStringLiteral("ﾚｺｰﾄﾞの追加(&A)"), QStringLiteral("ﾚｺｰﾄﾞを追加します"), [this] { QRY_APPEND(); });
-    actions_ << item(R1, "Q_Del", QStringLiteral("ﾚｺｰﾄﾞの削除(&D)"), QStringLiteral("ﾚｺｰﾄﾞを削除します"), [this] { Q_DelClick(); });
+    actions_ << addMenuItem(R1, "Q_App", QStringLiteral("ﾚｺｰﾄﾞの追加(&A)"), QStringLiteral("ﾚｺｰﾄﾞを追加します"), [this] { QRY_APPEND(); });
+    actions_ << addMenuItem(R1, "Q_Del", QStringLiteral("ﾚｺｰﾄﾞの削除(&D)"), QStringLiteral("ﾚｺｰﾄﾞを削除します"), [this] { Q_DelClick(); });
 
     PM1 = new QMenu(this);
     PM1->setObjectName(QStringLiteral("PM1"));
     editOps(PM1, {"Cut1", "Copy1", "Paste1", "Delete2", "SEP1", "SelAll1", "CSV1"});
-    actions_ << separator(PM1, "SEP2");
+    actions_ << addMenuSeparator(PM1, "SEP2");
     imeMenu(PM1, "IME1", {"KIME1", "N10", "K14", "K13", "K12", "K11", "K10"});
     for (QAction* a : {Edit1->menuAction(), R1->menuAction()})
         actions_ << a;
@@ -444,13 +427,7 @@ void TSQLChild::Memo1Change()
 
 bool TSQLChild::runGuarded(const std::function<void()>& action)
 {
-    try {
-        action();
-        return true;
-    } catch (const std::exception& e) {
-        shell::showError(this, QString::fromUtf8(e.what()));
-        return false;
-    }
+    return shell::runShowingError(this, action);
 }
 
 void TSQLChild::TOB1Click()
