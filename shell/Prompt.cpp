@@ -1,5 +1,7 @@
 #include "shell/Prompt.h"
 
+#include <exception>
+
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -204,6 +206,17 @@ bool printerSetup(QWidget* parent, QPrinter* printer)
     QPrintDialog dlg(printer, dialogParent(parent));
     dlg.setWindowTitle(QStringLiteral("プリンタの設定"));
     return dlg.exec() == QDialog::Accepted;
+}
+
+bool runShowingError(QWidget* parent, const std::function<void()>& action)
+{
+    try {
+        action();
+        return true;
+    } catch (const std::exception& e) {
+        showError(parent, QString::fromUtf8(e.what()));
+        return false;
+    }
 }
 
 } // namespace vemo::shell

@@ -46,6 +46,8 @@ QMessageBox::StandardButton messageBox(QWidget* parent, const QString& text, con
 bool confirm(QWidget* parent, const QString& text);
 // The standard error box: the error's own text, caption "エラー".
 void showError(QWidget* parent, const QString& text);
+// Runs action; an error it raises is shown in the standard error box, and false returned.
+bool runShowingError(QWidget* parent, const std::function<void()>& action);
 // nullopt when cancelled.
 std::optional<QString> inputBox(QWidget* parent, const QString& caption, const QString& prompt,
                                 const QString& preset);

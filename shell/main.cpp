@@ -28,6 +28,13 @@
 #endif
 #endif
 
+#ifdef VEMO_HAVE_QUERY
+#if __has_include("query/Hooks.h")
+#include "query/Hooks.h"
+#define VEMO_WIRE_QUERY 1
+#endif
+#endif
+
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QTimer>
@@ -91,6 +98,9 @@ int main(int argc, char** argv)
 #endif
 #ifdef VEMO_HAVE_COPY
     windowHooks().showTableCopy = [](QWidget* parent) { vemo::copy::showTableCopy(parent); };
+#endif
+#ifdef VEMO_WIRE_QUERY
+    vemo::query::installWindowHooks();
 #endif
 
     QStringList params = app.arguments();

@@ -300,13 +300,7 @@ bool TMDIChild::postPending()
 
 bool TMDIChild::runGuarded(const std::function<void()>& action)
 {
-    try {
-        action();
-        return true;
-    } catch (const std::exception& e) {
-        shell::showError(this, QString::fromUtf8(e.what()));
-        return false;
-    }
+    return shell::runShowingError(this, action);
 }
 
 void TMDIChild::syncGrid()

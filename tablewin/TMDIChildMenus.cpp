@@ -12,6 +12,7 @@
 #include "engine/dataset/Table.h"
 #include "index/TTableIndex2.h"
 #include "shell/AppState.h"
+#include "shell/MenuItems.h"
 #include "shell/Prompt.h"
 #include "shell/Registry.h"
 
@@ -30,26 +31,8 @@ using engine::DataSetState;
 
 namespace {
 
-QAction* item(QMenu* menu, const char* name, const QString& caption, const QString& hint,
-              std::function<void()> slot, const QKeySequence& key = {})
-{
-    QAction* a = menu->addAction(caption);
-    a->setObjectName(QString::fromLatin1(name));
-    a->setStatusTip(hint);
-    if (!key.isEmpty()) {
-        a->setShortcut(key);
-        a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    }
-    QObject::connect(a, &QAction::triggered, menu, [slot = std::move(slot)] { slot(); });
-    return a;
-}
-
-QAction* separator(QMenu* menu, const char* name)
-{
-    QAction* a = menu->addSeparator();
-    a->setObjectName(QString::fromLatin1(name));
-    return a;
-}
+using shell::addMenuItem;
+using shell::addMenuSeparator;
 
 const QString kImeHint = QStringLiteral("ﾌｨｰﾙﾄﾞ編集時のIMEを｢%1｣に設定します");
 
@@ -60,26 +43,26 @@ void TMDIChild::buildMenus()
     auto imeMenu = [this](QMenu* parent, const char* name, std::array<const char*, 6> names) {
         QMenu* m = parent->addMenu(QStringLiteral("IMEﾓｰﾄﾞ(&I)"));
         m->menuAction()->setObjectName(QString::fromLatin1(name));
-        item(m, names[0], QStringLiteral("IMEを使用しない"), QStringLiteral("ﾌｨｰﾙﾄﾞ編集時にIMEを使用しません"),
+        addMenuItem(m, names[0], QStringLiteral("IMEを使用しない"), QStringLiteral("ﾌｨｰﾙﾄﾞ編集時にIMEを使用しません"),
              [this] { setImeModeAt(currentField_, ImeClose); });
-        separator(m, names[0] == std::string("N7") ? "N7SEP" : "N10");
+        addMenuSeparator(m, names[0] == std::string("N7") ? "N7SEP" : "N10");
         const std::array<std::pair<const char*, int>, 5> modes{{{"全角ひらがな", ImeHira}, {"全角カタカナ", ImeKata},
                                                                 {"全角ｱﾙﾌｧﾍﾞｯﾄ", ImeAlpha}, {"半角カタカナ", ImeSKata},
                                                                 {"半角ｱﾙﾌｧﾍﾞｯﾄ", ImeSAlpha}}};
         for (size_t i = 0; i < modes.size(); ++i) {
             const QString caption = QString::fromUtf8(modes[i].first);
             const int code = modes[i].second;
-            item(m, names[i + 1], caption, kImeHint.arg(caption), [this, code] { setImeModeAt(currentField_, code); });
+            addMenuItem(m, names[i + 1], caption, kImeHint.arg(caption), [this, code] { setImeModeAt(currentField_, code); });
         }
         return m;
     };
 
     // The Edit menu and the popup share captions, hints and actions.
     auto editItems = [this](QMenu* m, std::array<const char*, 4> names) {
-        item(m, names[0], QStringLiteral("切り取り(&T)"), QStringLiteral("ﾃﾞｰﾀﾌｨｰﾙﾄﾞを切り取ります"), [this] { Cut2Click(); });
-        item(m, names[1], QStringLiteral("ｺﾋﾟｰ(&C)"), QStringLiteral("ﾃﾞｰﾀﾌｨｰﾙﾄﾞをｺﾋﾟｰします"), [this] { Copy2Click(); });
-        item(m, names[2], QStringLiteral("貼り付け(&P)"), QStringLiteral("ﾃﾞｰﾀﾌｨｰﾙﾄﾞを貼り付けます"), [this] { Paste2Click(); });
-        item(m, names[3], QStringLiteral("削除(&D)"), QStringLiteral("文字列を削除します"), [this] { Delete_Click(); });
+        addMenuItem(m, names[0], QStringLiteral("切り取り(&T)"), QStringLiteral("ﾃﾞｰﾀﾌｨｰﾙﾄﾞを切り取ります"), [this] { Cut2Click(); });
+        addMenuItem(m, names[1], QStringLiteral("ｺﾋﾟｰ(&C)"), QStringLiteral("ﾃﾞｰﾀﾌｨｰﾙﾄﾞをｺﾋﾟｰします"), [this] { Copy2Click(); });
+        addMenuItem(m, names[2], QStringLiteral("貼り付け(&P)"), QStringLiteral("ﾃﾞｰﾀﾌｨｰﾙﾄﾞを貼り付けます"), [this] { Paste2Click(); });
+        addMenuItem(m, names[3], QStringLiteral("削除(&D)"), QStringLiteral("文字列を削除します"), [this] { Delete_Click(); });
     };
     const QString selAll = QStringLiteral("すべて選択(&A)"), selAllHint = QStringLiteral("文字列をすべて選択します。");
     const QString csv = QStringLiteral("ｶﾝﾏ区切りﾃｷｽﾄへｱｳﾄﾎﾟｰﾄ(&W)");
@@ -89,12 +72,12 @@ void TMDIChild::buildMenus()
     Edit1->menuAction()->setObjectName(QStringLiteral("Edit1"));
     Edit1->menuAction()->setStatusTip(QStringLiteral("編集操作に関するｺﾏﾝﾄﾞ"));
     editItems(Edit1, {"Cut2", "Copy2", "Paste2", "Delete2"});
-    separator(Edit1, "SEP4");
-    item(Edit1, "SelAll2", selAll, selAllHint, [this] { SelAll_Click(); });
-    item(Edit1, "CSV2", csv, {}, [this] { N14Click(); });
-    separator(Edit1, "SEP5");
-    item(Edit1, "Ref2", ref, refHint, [this] { Refresh_Click(); });
-    separator(Edit1, "SEP6");
+    addMenuSeparator(Edit1, "SEP4");
+    addMenuItem(Edit1, "SelAll2", selAll, selAllHint, [this] { SelAll_Click(); });
+    addMenuItem(Edit1, "CSV2", csv, {}, [this] { N14Click(); });
+    addMenuSeparator(Edit1, "SEP5");
+    addMenuItem(Edit1, "Ref2", ref, refHint, [this] { Refresh_Click(); });
+    addMenuSeparator(Edit1, "SEP6");
     imeMenu(Edit1, "IME2", {"N7", "K5", "K6", "K7", "K8", "K9"});
     QAction* tr1 = Edit1->addAction(QStringLiteral("ｶﾝﾏ区切りﾃｷｽﾄをｲﾝﾎﾟｰﾄ(&R)"));
     tr1->setObjectName(QStringLiteral("TR1"));
@@ -103,43 +86,43 @@ void TMDIChild::buildMenus()
     T1 = new QMenu(QStringLiteral("ﾃｰﾌﾞﾙ(&T)"), this);
     T1->menuAction()->setObjectName(QStringLiteral("T1"));
     T1->menuAction()->setStatusTip(QStringLiteral("ﾃｰﾌﾞﾙ操作に関するｺﾏﾝﾄﾞ"));
-    item(T1, "X1", QStringLiteral("ｲﾝﾃﾞｯｸｽの設定(&X)"), QStringLiteral("ｲﾝﾃﾞｯｸｽを設定します"), [this] { X1Click(); });
-    item(T1, "F1", QStringLiteral("ﾌｨﾙﾀの設定(&F)"), QStringLiteral("ﾌｨﾙﾀを設定します"), [this] { F1Click(); });
-    separator(T1, "N2");
-    item(T1, "K15", QString(), {}, [this] { K15Click(); });
-    item(T1, "KMode1", QStringLiteral("ﾃｰﾌﾞﾙ作成ﾙｰﾁﾝ(&Delphi)"),
+    addMenuItem(T1, "X1", QStringLiteral("ｲﾝﾃﾞｯｸｽの設定(&X)"), QStringLiteral("ｲﾝﾃﾞｯｸｽを設定します"), [this] { X1Click(); });
+    addMenuItem(T1, "F1", QStringLiteral("ﾌｨﾙﾀの設定(&F)"), QStringLiteral("ﾌｨﾙﾀを設定します"), [this] { F1Click(); });
+    addMenuSeparator(T1, "N2");
+    addMenuItem(T1, "K15", QString(), {}, [this] { K15Click(); });
+    addMenuItem(T1, "KMode1", QStringLiteral("ﾃｰﾌﾞﾙ作成ﾙｰﾁﾝ(&Delphi)"),
          QStringLiteral("Delphiのﾃｰﾌﾞﾙ作成ﾙｰﾁﾝをｸﾘｯﾌﾟﾎﾞｰﾄﾞに吐き出します"), [this] { KMode_Click(0); });
-    item(T1, "KMode2", QStringLiteral("ﾃｰﾌﾞﾙ作成ﾙｰﾁﾝ(&C++Builder)"),
+    addMenuItem(T1, "KMode2", QStringLiteral("ﾃｰﾌﾞﾙ作成ﾙｰﾁﾝ(&C++Builder)"),
          QStringLiteral("C++Builderのﾃｰﾌﾞﾙ作成ﾙｰﾁﾝをｸﾘｯﾌﾟﾎﾞｰﾄﾞに吐き出します"), [this] { KMode_Click(1); });
-    item(T1, "KMode3", QStringLiteral("ﾃｰﾌﾞﾙ作成ﾙｰﾁﾝ(Inter&Base)"),
+    addMenuItem(T1, "KMode3", QStringLiteral("ﾃｰﾌﾞﾙ作成ﾙｰﾁﾝ(Inter&Base)"),
          QStringLiteral("InterBaseでのﾃｰﾌﾞﾙ作成ﾙｰﾁﾝをｸﾘｯﾌﾟﾎﾞｰﾄﾞに吐き出します"), [this] { KMode_Click(2); });
 
     R1 = new QMenu(QStringLiteral("ﾚｺｰﾄﾞ(&R)"), this);
     R1->menuAction()->setObjectName(QStringLiteral("R1"));
     R1->menuAction()->setStatusTip(QStringLiteral("ﾚｺｰﾄﾞ操作に関するｺﾏﾝﾄﾞ"));
-    item(R1, "KP1", QStringLiteral("前ﾚｺｰﾄﾞ(&P)"), QStringLiteral("前のﾚｺｰﾄﾞに移動します"), [this] { KP1Click(); });
-    item(R1, "KN1", QStringLiteral("次ﾚｺｰﾄﾞ(&N)"), QStringLiteral("次のﾚｺｰﾄﾞに移動します"), [this] { KN1Click(); });
-    item(R1, "KF1", QStringLiteral("先頭ﾚｺｰﾄﾞ(&F)"), QStringLiteral("ﾚｺｰﾄﾞの先頭に移動します"), [this] { KF1Click(); });
-    item(R1, "KL1", QStringLiteral("最終ﾚｺｰﾄﾞ(&L)"), QStringLiteral("ﾚｺｰﾄﾞの最後に移動します"), [this] { KL1Click(); });
-    separator(R1, "N9");
-    addAction(item(R1, "KI1", QStringLiteral("ﾚｺｰﾄﾞの挿入(&I)"), QStringLiteral("ﾚｺｰﾄﾞを挿入します"),
+    addMenuItem(R1, "KP1", QStringLiteral("前ﾚｺｰﾄﾞ(&P)"), QStringLiteral("前のﾚｺｰﾄﾞに移動します"), [this] { KP1Click(); });
+    addMenuItem(R1, "KN1", QStringLiteral("次ﾚｺｰﾄﾞ(&N)"), QStringLiteral("次のﾚｺｰﾄﾞに移動します"), [this] { KN1Click(); });
+    addMenuItem(R1, "KF1", QStringLiteral("先頭ﾚｺｰﾄﾞ(&F)"), QStringLiteral("ﾚｺｰﾄﾞの先頭に移動します"), [this] { KF1Click(); });
+    addMenuItem(R1, "KL1", QStringLiteral("最終ﾚｺｰﾄﾞ(&L)"), QStringLiteral("ﾚｺｰﾄﾞの最後に移動します"), [this] { KL1Click(); });
+    addMenuSeparator(R1, "N9");
+    addAction(addMenuItem(R1, "KI1", QStringLiteral("ﾚｺｰﾄﾞの挿入(&I)"), QStringLiteral("ﾚｺｰﾄﾞを挿入します"),
                    [this] { KI1Click(); }, QKeySequence(Qt::Key_Insert)));
-    item(R1, "KA1", QStringLiteral("ﾚｺｰﾄﾞの追加(&A)"), QStringLiteral("ﾚｺｰﾄﾞを追加します"), [this] { KA1Click(); });
-    addAction(item(R1, "Delete1", QStringLiteral("ﾚｺｰﾄﾞの削除(&D)"), QStringLiteral("ﾚｺｰﾄﾞを削除します"),
+    addMenuItem(R1, "KA1", QStringLiteral("ﾚｺｰﾄﾞの追加(&A)"), QStringLiteral("ﾚｺｰﾄﾞを追加します"), [this] { KA1Click(); });
+    addAction(addMenuItem(R1, "Delete1", QStringLiteral("ﾚｺｰﾄﾞの削除(&D)"), QStringLiteral("ﾚｺｰﾄﾞを削除します"),
                    [this] { Delete1Click(); }, QKeySequence(Qt::CTRL | Qt::Key_Delete)));
-    separator(R1, "N5");
-    item(R1, "N13", QStringLiteral("ﾚｺｰﾄﾞの全削除"), QStringLiteral("表示されているすべてのﾚｺｰﾄﾞを削除します。"),
+    addMenuSeparator(R1, "N5");
+    addMenuItem(R1, "N13", QStringLiteral("ﾚｺｰﾄﾞの全削除"), QStringLiteral("表示されているすべてのﾚｺｰﾄﾞを削除します。"),
          [this] { N13Click(); });
 
     PM1 = new QMenu(this);
     PM1->setObjectName(QStringLiteral("PM1"));
     editItems(PM1, {"Cut1", "Copy1", "Paste1", "Delete3"});
-    separator(PM1, "SEP1");
-    item(PM1, "SelAll1", selAll, selAllHint, [this] { SelAll_Click(); });
-    item(PM1, "CSV1", csv, {}, [this] { N14Click(); });
-    separator(PM1, "SEP2");
-    item(PM1, "Ref1", ref, refHint, [this] { Refresh_Click(); });
-    separator(PM1, "SEP3");
+    addMenuSeparator(PM1, "SEP1");
+    addMenuItem(PM1, "SelAll1", selAll, selAllHint, [this] { SelAll_Click(); });
+    addMenuItem(PM1, "CSV1", csv, {}, [this] { N14Click(); });
+    addMenuSeparator(PM1, "SEP2");
+    addMenuItem(PM1, "Ref1", ref, refHint, [this] { Refresh_Click(); });
+    addMenuSeparator(PM1, "SEP3");
     imeMenu(PM1, "IME1", {"KIME1", "K14", "K13", "K12", "K11", "K10"});
     setK15Caption();
 }

@@ -37,6 +37,7 @@ Command fieldsCommand();
 Command indexesCommand();
 Command exportCommand();
 Command copyCommand();
+Command sqlCommand();
 Command aliasCommand();
 Command sampleCommand();
 Command scriptCommand(); // tools/ScriptCommand.cpp, when present

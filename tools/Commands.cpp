@@ -10,6 +10,7 @@ const std::vector<Command>& commands() {
         indexesCommand(),
         exportCommand(),
         copyCommand(),
+        sqlCommand(),
         aliasCommand(),
         sampleCommand(),
 #ifdef VEMO_TOOL_HAVE_SCRIPT

@@ -71,9 +71,17 @@ void Table::open() {
     auto cursor = db.openTable(name, options);
     if (!d->indexName.empty())
         cursor->setOrder(d->indexName);
+    d->readOnlyText.clear();
+    d->nameInDatabase = name;
+    openCursor(std::move(cursor), db, {});
+}
+
+void Table::openCursor(std::unique_ptr<Cursor> cursor, Database& db, const std::string& readOnlyText) {
+    if (d->state != DataSetState::Inactive)
+        close();
+    d->readOnlyText = readOnlyText;
     d->cursor = std::move(cursor);
     d->database = &db;
-    d->nameInDatabase = name;
     d->pending.clear();
     try {
         d->applyFilter();
@@ -124,6 +132,8 @@ DataSetState Table::state() const { return d->state; }
 std::string Table::readOnlyReason() const {
     if (d->readOnly)
         return "読み取り専用で開かれています。";
+    if (!d->readOnlyText.empty())
+        return d->readOnlyText;
     return d->cursor ? d->cursor->readOnlyReason() : std::string{};
 }
 

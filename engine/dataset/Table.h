@@ -17,6 +17,7 @@
 
 namespace vemo::engine {
 
+class Database;
 class Session;
 
 enum class DataSetState { Inactive, Browse, Edit, Insert };
@@ -120,6 +121,11 @@ public:
     std::function<void(Table&)> afterPost;
     std::function<void(Table&)> afterDelete;
     std::function<UpdateAction(Table&, const EngineError&, UpdateKind)> onUpdateError;
+
+protected:
+    // Opens on a cursor made elsewhere (a query's result set). A non-empty readOnlyText
+    // keeps the dataset read-only and is the reason it gives.
+    void openCursor(std::unique_ptr<Cursor> cursor, Database& database, const std::string& readOnlyText);
 
 private:
     struct Impl;

@@ -22,6 +22,7 @@ struct Table::Impl {
 
     std::string databaseName, tableName, indexName;
     bool exclusive = false, readOnly = false, cachedUpdates = false;
+    std::string readOnlyText; // why a query's result is read-only (empty: writable)
 
     std::unique_ptr<Cursor> cursor;
     Database* database = nullptr;

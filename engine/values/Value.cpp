@@ -46,6 +46,47 @@ std::string doubleText(double v) {
     return std::string(buf, res.ptr);
 }
 
+} // namespace
+
+std::string shortestDecimalText(std::string_view text) {
+    // Only a plain decimal is rewritten; anything else ("NaN", exponents) stays as stored.
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+'))
+        negative = text[i++] == '-';
+    std::string_view intPart, fracPart;
+    const size_t point = text.find('.', i);
+    intPart = text.substr(i, point == std::string_view::npos ? std::string_view::npos : point - i);
+    if (point != std::string_view::npos)
+        fracPart = text.substr(point + 1);
+    auto digitsOnly = [](std::string_view s) {
+        for (char c : s)
+            if (c < '0' || c > '9')
+                return false;
+        return true;
+    };
+    if ((intPart.empty() && fracPart.empty()) || !digitsOnly(intPart) || !digitsOnly(fracPart))
+        return std::string(text);
+    while (intPart.size() > 1 && intPart.front() == '0')
+        intPart.remove_prefix(1);
+    while (!fracPart.empty() && fracPart.back() == '0')
+        fracPart.remove_suffix(1);
+    std::string out;
+    if (intPart.empty())
+        intPart = "0";
+    const bool zero = intPart == "0" && fracPart.empty();
+    if (negative && !zero)
+        out += '-';
+    out += intPart;
+    if (!fracPart.empty()) {
+        out += '.';
+        out += fracPart;
+    }
+    return out;
+}
+
+namespace {
+
 [[noreturn]] void convertError(const std::string& text, FieldType type) {
     const FieldTypeName* n = fieldTypeName(typeCode(type));
     throw EngineError(ErrConvert, "'" + text + "' は" + (n ? n->description : std::string("この型")) +
@@ -266,7 +307,7 @@ void appendValueText(std::string& out, const Value& v, FieldType type) {
             } else if constexpr (std::is_same_v<T, double>) {
                 out += doubleText(x);
             } else if constexpr (std::is_same_v<T, Decimal>) {
-                out += x.text;
+                out += shortestDecimalText(x.text);
             } else if constexpr (std::is_same_v<T, std::string>) {
                 out += x;
             } else if constexpr (std::is_same_v<T, Date>) {

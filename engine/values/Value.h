@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -44,6 +45,11 @@ inline bool isNull(const Value& v) { return std::holds_alternative<std::monostat
 std::string valueToText(const Value& v, FieldType type);
 // The same text appended to out, for callers that build long text such as an export.
 void appendValueText(std::string& out, const Value& v, FieldType type);
+
+// A plain decimal text in its shortest form, as floats are shown: no leading zeros, no
+// trailing fractional zeros, no point without digits after it, no minus on zero
+// ("012.50" -> "12.5", "-0.00" -> "0"). Other text comes back unchanged.
+std::string shortestDecimalText(std::string_view text);
 
 // Parses text typed by a user into a value of the field's type. Empty text is null.
 // Throws EngineError(ErrConvert) naming the type when the text does not convert.

@@ -49,6 +49,21 @@ PGconn* open(const PgLogin& l) {
         }
     };
     const std::string utf8 = "UTF8", application = "vemo32", timeout = "10";
+    // Kept in the connection options so that a reconnect sets it again. Blanks and
+    // backslashes are escaped for the options syntax; the schema is a quoted identifier.
+    std::string options;
+    if (!l.schema.empty()) {
+        std::string path = "\"";
+        for (char c : l.schema)
+            path += c == '"' ? std::string("\"\"") : std::string(1, c);
+        path += "\",public";
+        options = "-c search_path=";
+        for (char c : path) {
+            if (c == ' ' || c == '\\')
+                options += '\\';
+            options += c;
+        }
+    }
     add("host", l.host);
     add("port", l.port);
     add("dbname", l.database);
@@ -58,6 +73,7 @@ PGconn* open(const PgLogin& l) {
     add("client_encoding", utf8);
     add("application_name", application);
     add("connect_timeout", timeout);
+    add("options", options);
     keys.push_back(nullptr);
     values.push_back(nullptr);
     return PQconnectdbParams(keys.data(), values.data(), 0);

@@ -14,6 +14,8 @@ namespace vemo::engine::sql {
 
 struct PgLogin {
     std::string host, port, database, user, password, sslmode;
+    // The alias's schema: unqualified names in SQL typed by the user resolve there first.
+    std::string schema;
 };
 
 class PgConnection : public SqlConnection {

@@ -20,6 +20,7 @@ public:
         l.user = paramValue(params, "USER NAME");
         l.password = paramValue(params, "PASSWORD");
         l.sslmode = paramValue(params, "SSLMODE");
+        l.schema = paramValue(params, "SCHEMA");
         return std::make_unique<sql::PgDatabase>(alias, l, paramValue(params, "SCHEMA"), login);
     }
 };

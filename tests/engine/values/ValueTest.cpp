@@ -26,7 +26,27 @@ TEST(ValueText, EachKindAsTheWindowsShowIt) {
     EXPECT_EQ(valueToText(Value{}, FieldType::String), "");
     EXPECT_EQ(valueToText(Value{std::string("行1\r\n行2")}, FieldType::Memo), "行1\r\n行2");
     EXPECT_EQ(valueToText(Value{Bytes{1, 2}}, FieldType::Blob), "(BLOB)");
-    EXPECT_EQ(valueToText(Value{Decimal{"-12.340"}}, FieldType::BCD), "-12.340");
+}
+
+// BCD and server numeric values read "12.50" from one driver and "1234.5" from another;
+// every driver shows and exports the shortest form, as for floats.
+TEST(ValueText, DecimalsInShortestForm) {
+    EXPECT_EQ(valueToText(Value{Decimal{"-12.340"}}, FieldType::BCD), "-12.34");
+    EXPECT_EQ(valueToText(Value{Decimal{"12.50"}}, FieldType::BCD), "12.5");
+    EXPECT_EQ(valueToText(Value{Decimal{"1234.50"}}, FieldType::BCD), "1234.5");
+    EXPECT_EQ(valueToText(Value{Decimal{"108.00"}}, FieldType::BCD), "108");
+    EXPECT_EQ(valueToText(Value{Decimal{"-0.00"}}, FieldType::BCD), "0");
+    EXPECT_EQ(valueToText(Value{Decimal{"0.0001"}}, FieldType::BCD), "0.0001");
+    EXPECT_EQ(valueToText(Value{Decimal{"007"}}, FieldType::BCD), "7");
+    EXPECT_EQ(valueToText(Value{Decimal{".50"}}, FieldType::BCD), "0.5");
+    EXPECT_EQ(valueToText(Value{Decimal{"100"}}, FieldType::BCD), "100");
+    EXPECT_EQ(valueToText(Value{Decimal{"99999999999999999999999999999999"}}, FieldType::BCD),
+              "99999999999999999999999999999999");
+    EXPECT_EQ(valueToText(Value{Decimal{"NaN"}}, FieldType::BCD), "NaN");
+    EXPECT_EQ(valueToText(Value{Decimal{"-"}}, FieldType::BCD), "-");
+    // The shortest text reads back as the same number.
+    EXPECT_EQ(std::get<Decimal>(valueFromText(valueToText(Value{Decimal{"-7.50"}}, FieldType::BCD), FieldType::BCD)).text,
+              "-7.5");
 }
 
 TEST(ValueText, FloatingTextReadsBackExactly) {

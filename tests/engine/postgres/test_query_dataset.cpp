@@ -1,0 +1,173 @@
+// The query dataset on SQLITE and POSTGRESQL aliases: parameters bound by type at every
+// occurrence, result sets browsed like tables, statements run for their effect.
+#include "SqlTestSupport.h"
+
+#include "engine/dataset/Query.h"
+#include "engine/drivers/Drivers.h"
+#include "engine/session/Session.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+
+using namespace vemo::engine;
+using namespace sqltest;
+
+namespace {
+
+void rawExec(const std::string& sql) {
+    std::string conninfo = "host=" + env("PGHOST") + " port=" + env("PGPORT") + " dbname=postgres user=postgres";
+    PGconn* c = PQconnectdb(conninfo.c_str());
+    PGresult* r = PQexec(c, sql.c_str());
+    std::string msg = PQresultErrorMessage(r);
+    auto status = PQresultStatus(r);
+    PQclear(r);
+    PQfinish(c);
+    ASSERT_EQ(status, PGRES_COMMAND_OK) << msg;
+}
+
+struct QueryTest : ::testing::TestWithParam<const char*> {
+    TempDir dir;
+    std::unique_ptr<Session> s;
+    void SetUp() override {
+        const auto cfg = dir.path() / "config" / "vemo32" / "engine.cfg";
+        std::filesystem::create_directories(cfg.parent_path());
+        std::ofstream(cfg) << "# aliases\n";
+        s = std::make_unique<Session>(cfg);
+        registerBuiltinDrivers(*s);
+        s->open();
+        const std::string create =
+            "CREATE TABLE items (id integer PRIMARY KEY, name varchar(20), price numeric(10,2), d date, flag boolean)";
+        const std::string fill = "INSERT INTO items VALUES (1, 'りんご', 12.50, '2001-04-01', true),"
+                                 " (2, 'みかん', 100.00, '1999-12-31', false), (3, 'a:b', NULL, NULL, NULL),"
+                                 " (4, 'ぶどう', 0.25, '2024-02-29', true)";
+        if (std::string(GetParam()) == "LITE") {
+            std::ofstream(dir.path() / "q.sqlite"); // an empty file is an empty database
+            s->addAlias("LITE", "SQLITE", {"DATABASE=" + (dir.path() / "q.sqlite").string()});
+            s->database("LITE").executeSql(create, {});
+            s->database("LITE").executeSql(fill, {});
+        } else {
+            rawExec("DROP SCHEMA IF EXISTS \"q ds\" CASCADE; CREATE SCHEMA \"q ds\"; SET search_path = \"q ds\"; " + create + "; " +
+                    fill);
+            s->addAlias("PGX", "POSTGRESQL",
+                        {"SERVER NAME=" + env("PGHOST"), "PORT=" + env("PGPORT"), "DATABASE NAME=postgres",
+                         "USER NAME=postgres", "SCHEMA=q ds", "SSLMODE=disable"});
+        }
+    }
+    std::unique_ptr<Query> query(const std::string& sql) {
+        auto q = std::make_unique<Query>(*s);
+        q->setDatabaseName(GetParam());
+        q->setSql(sql);
+        return q;
+    }
+    std::vector<std::string> column(Query& q, int field) {
+        std::vector<std::string> out;
+        for (q.first(); !q.eof(); q.next())
+            out.push_back(q.fieldText(field));
+        return out;
+    }
+};
+
+using V = std::vector<std::string>;
+
+} // namespace
+
+TEST_P(QueryTest, ParametersBindByTypeAtEveryOccurrence) {
+    auto q = query("SELECT id, name, price FROM items WHERE (id >= :LO AND id <= :HI) OR id = :LO - 1\n"
+                   "  OR name = :\"the name\" ORDER BY id");
+    ASSERT_EQ(q->paramCount(), 4);
+    EXPECT_EQ(q->param(0).name, "LO");
+    EXPECT_EQ(q->param(2).name, "LO");
+    EXPECT_EQ(q->param(3).name, "the name");
+    q->setParamInteger("lo", 3); // found ignoring case when no name matches exactly
+    q->setParamInteger("HI", 3);
+    q->setParamText("the name", "りんご");
+    q->open();
+    EXPECT_EQ(q->recordCount(), 3);
+    EXPECT_EQ(column(*q, 0), (V{"1", "2", "3"}));
+    // The shortest decimal text on every driver.
+    EXPECT_EQ(column(*q, 2), (V{"12.5", "100", ""}));
+
+    // A value left unbound stops the open with the parameter's name.
+    auto unbound = query("SELECT * FROM items WHERE id = :A OR id = :B");
+    unbound->setParamInteger("A", 1);
+    try {
+        unbound->open();
+        ADD_FAILURE() << "opened with an unbound parameter";
+    } catch (const EngineError& e) {
+        EXPECT_EQ(e.code(), ErrInvalidParam);
+        EXPECT_NE(std::string(e.what()).find("B"), std::string::npos);
+    }
+    EXPECT_FALSE(unbound->isOpen());
+    EXPECT_EQ(errorCodeOf([&] { unbound->setParamInteger("C", 1); }), ErrNotFound);
+}
+
+TEST_P(QueryTest, DatesBooleansFloatsAndCurrency) {
+    auto q = query("SELECT id FROM items WHERE d = :D OR (flag = :F AND price > :P) OR price = :M ORDER BY id");
+    q->setParamDate("D", Date{1999, 12, 31});
+    q->setParamBoolean("F", true);
+    q->setParamFloat("P", 1.0);
+    q->setParamCurrency("M", 0.25);
+    q->open();
+    EXPECT_EQ(column(*q, 0), (V{"1", "2", "4"}));
+    // Changing the text closes the result; values bound to names still in the text stay.
+    q->setSql("SELECT count(*) FROM items WHERE flag = :F");
+    EXPECT_FALSE(q->isOpen());
+    q->open();
+    EXPECT_EQ(q->fieldText(0), "2");
+}
+
+TEST_P(QueryTest, ResultIsReadOnlyUnlessLiveIsRequestedAndBrowsesLikeATable) {
+    auto q = query("SELECT id, name FROM items WHERE name <> ':x' ORDER BY id DESC");
+    q->open();
+    EXPECT_FALSE(q->isLive());
+    EXPECT_FALSE(q->canModify());
+    EXPECT_NE(errorCodeOf([&] { q->edit(); }), 0);
+    EXPECT_EQ(q->recordCount(), 4);
+    q->last();
+    EXPECT_EQ(q->fieldText(0), "1");
+    q->prior();
+    EXPECT_EQ(q->fieldText(1), "みかん");
+    q->moveTo(0);
+    EXPECT_EQ(q->fieldText(1), "ぶどう");
+    Row row;
+    ASSERT_TRUE(q->rowAt(1, row));
+    EXPECT_EQ(valueToText(row[0], FieldType::Integer), "3");
+    EXPECT_FALSE(q->rowAt(4, row));
+    EXPECT_EQ(q->recNo(), 0); // random access leaves the current record alone
+}
+
+TEST_P(QueryTest, StatementsRunForTheirEffect) {
+    auto q = query("UPDATE items SET price = :P WHERE id IN (:A, :B)");
+    q->setParamCurrency("P", 7.5);
+    q->setParamInteger("A", 1);
+    q->setParamInteger("B", 2);
+    EXPECT_EQ(q->execSql(), 2);
+    auto check = query("SELECT price FROM items WHERE price = :P");
+    check->setParamFloat("P", 7.5);
+    check->open();
+    EXPECT_EQ(check->recordCount(), 2);
+    EXPECT_EQ(check->fieldText(0), "7.5");
+    // A failing statement raises the server's error and changes nothing.
+    auto bad = query("UPDATE items SET id = 1 WHERE id = :A");
+    bad->setParamInteger("A", 2);
+    EXPECT_NE(errorCodeOf([&] { bad->execSql(); }), 0);
+    check->close();
+    check->open();
+    EXPECT_EQ(check->recordCount(), 2);
+}
+
+TEST_P(QueryTest, LargeResultsOpenWithoutReadingEverything) {
+    const std::string sql = std::string(GetParam()) == "LITE"
+                                ? "WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < :N) SELECT i FROM k"
+                                : "SELECT i FROM generate_series(1, :N) i";
+    auto q = query(sql);
+    q->setParamInteger("N", 100000);
+    q->open();
+    EXPECT_EQ(q->fieldText(0), "1");
+    EXPECT_EQ(q->recordCount(), 100000);
+    q->last();
+    EXPECT_EQ(q->fieldText(0), "100000");
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, QueryTest, ::testing::Values("LITE", "PGX"));
