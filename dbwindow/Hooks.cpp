@@ -2,6 +2,7 @@
 
 #include "dbwindow/TAlias_Open.h"
 #include "engine/session/Session.h"
+#include "query/TSPChild.h"
 #include "shell/Prompt.h"
 #include "shell/WindowHooks.h"
 
@@ -38,6 +39,9 @@ void installWindowHooks()
         auto* w = new TAlias_Open(); // the frame's MDI area takes ownership
         databaseWindow() = w;
         return static_cast<shell::ChildWindow*>(w);
+    };
+    h.openStoredProcWindow = [](const QString& alias, const QString& procedure) {
+        query::openStoredProcWindow(engine::Session::global(), alias, procedure);
     };
     h.selectedAlias = [] {
         const QPointer<TAlias_Open>& w = databaseWindow();

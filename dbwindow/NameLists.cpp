@@ -20,15 +20,6 @@ QStringList sortedNames(const std::vector<std::string>& names)
     return out;
 }
 
-QString quotedNameList(const QStringList& names, int quotation)
-{
-    const QString quote = quotation == 1 ? QStringLiteral("'") : quotation == 2 ? QStringLiteral("\"") : QString();
-    QString text;
-    for (const QString& n : names)
-        text += quote + n + quote + QStringLiteral("\r\n");
-    return text;
-}
-
 TableMenuEnabling tableMenuEnabling(int selected)
 {
     TableMenuEnabling m;

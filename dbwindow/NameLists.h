@@ -1,6 +1,8 @@
 #pragma once
 // What the database window computes without a window: sorted name lists, clipboard name
 // lists, menu enabling, alias parameter lines, and restoring recorded windows.
+#include "shell/Routines.h"
+
 #include <QString>
 #include <QStringList>
 #include <array>
@@ -13,9 +15,8 @@ namespace vemo::dbwindow {
 // Names as a sorted list box shows them: case-insensitive order, ties broken by case.
 QStringList sortedNames(const std::vector<std::string>& names);
 
-// Each name quoted by `quotation` (0 none, 1 ', 2 ") and followed by CR LF. The text is
-// never cut, however many names there are.
-QString quotedNameList(const QStringList& names, int quotation);
+// Clipboard name lists (the shell's shared routine).
+using shell::quotedNameList;
 
 // Which items of the table list's menu are enabled.
 struct TableMenuEnabling {

@@ -109,7 +109,7 @@ void TAlias_Open::buildLayout()
     PC1->addTab(TabSheet1, QStringLiteral("Table"));
     PC1->addTab(TabSheet2, QStringLiteral("Stored Procedure"));
     connect(LB1, &QListWidget::itemDoubleClicked, this, [this] { Make_Child(); });
-    connect(LB2, &QListWidget::itemDoubleClicked, this, [this] { Make_SP(); });
+    connect(LB2, &QListWidget::itemDoubleClicked, this, [this] { runGuarded([this] { Make_SP(); }); });
     auto* copyTables = new QShortcut(QKeySequence::Copy, LB1, nullptr, nullptr, Qt::WidgetShortcut);
     connect(copyTables, &QShortcut::activated, this, [this] { runGuarded([this] { TblCpy_Click(); }); });
     auto* copyProcs = new QShortcut(QKeySequence::Copy, LB2, nullptr, nullptr, Qt::WidgetShortcut);
@@ -200,7 +200,7 @@ bool TAlias_Open::eventFilter(QObject* watched, QEvent* e)
             if (watched == LB1)
                 Make_Child();
             else
-                Make_SP();
+                runGuarded([this] { Make_SP(); }); // a procedure that cannot be prepared
             return true;
         }
     }

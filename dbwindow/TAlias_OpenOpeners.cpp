@@ -77,9 +77,17 @@ void TAlias_Open::openSelected(QListWidget* list, RestoreKind kind,
     restoreBeforeOpening();
     const QString alias = selectedAlias();
     for (const QString& name : selectedNames(list)) {
-        if (shell::restoreEnabled(kind))
+        const bool recorded = shell::restoreEnabled(kind);
+        if (recorded)
             shell::writeRestoreRecord(kind, alias, name);
-        make(alias, name);
+        try {
+            make(alias, name);
+        } catch (...) {
+            // No record of a window that did not open (a procedure that cannot be prepared).
+            if (recorded)
+                shell::deleteRestoreRecord(kind, alias, name);
+            throw;
+        }
     }
 }
 

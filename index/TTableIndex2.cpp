@@ -1,5 +1,6 @@
 #include "index/TTableIndex2.h"
 
+#include "index/Embossed.h"
 #include "index/IndexFields.h"
 
 #include "engine/session/Session.h"
@@ -26,22 +27,6 @@ QString TTableIndex2::chosenIndex;
 bool TTableIndex2::firstIndexChosen = false;
 
 namespace {
-
-void embossed(QWidget* parent, const QString& text, QPoint grey, QPoint white)
-{
-    QFont f(QStringLiteral("ＭＳ Ｐ明朝"));
-    f.setPixelSize(13);
-    f.setBold(true);
-    f.setItalic(true);
-    auto* shadow = new QLabel(text, parent);
-    shadow->setFont(f);
-    shadow->setStyleSheet(QStringLiteral("color: grey; background: transparent;"));
-    shadow->move(grey);
-    auto* face = new QLabel(text, parent);
-    face->setFont(f);
-    face->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
-    face->move(white);
-}
 
 // Opens the input table for the length of one read and closes it again, even on errors.
 struct OpenTable {

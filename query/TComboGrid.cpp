@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollBar>
 #include <qdrawutil.h>
 
 namespace vemo::query {
@@ -170,6 +171,148 @@ void TComboGrid::discardEdit()
         closeEditor(editor_, QAbstractItemDelegate::NoHint);
 }
 
+// --- fixed rows and columns: headings that stay put
+
+int TComboGrid::fixedBandHeight() const
+{
+    int h = 0;
+    for (int r = 0; r < fixedRows_ && r < rowCount(); ++r)
+        if (!isRowHidden(r))
+            h += rowHeight(r);
+    return h;
+}
+
+int TComboGrid::fixedBandWidth() const
+{
+    int w = 0;
+    for (int c = 0; c < fixedCols_ && c < columnCount(); ++c)
+        if (!isColumnHidden(c))
+            w += columnWidth(c);
+    return w;
+}
+
+QRect TComboGrid::visualRect(const QModelIndex& index) const
+{
+    QRect r = QTableWidget::visualRect(index);
+    if (!index.isValid() || r.isEmpty())
+        return r;
+    if (index.row() < fixedRows_) {
+        int y = 0;
+        for (int i = 0; i < index.row(); ++i)
+            y += isRowHidden(i) ? 0 : rowHeight(i);
+        r.moveTop(y);
+    }
+    if (index.column() < fixedCols_) {
+        int x = 0;
+        for (int i = 0; i < index.column(); ++i)
+            x += isColumnHidden(i) ? 0 : columnWidth(i);
+        r.moveLeft(x);
+    }
+    return r;
+}
+
+QModelIndex TComboGrid::indexAt(const QPoint& pos) const
+{
+    const bool inRows = pos.y() >= 0 && pos.y() < fixedBandHeight();
+    const bool inCols = pos.x() >= 0 && pos.x() < fixedBandWidth();
+    if (!inRows && !inCols)
+        return QTableWidget::indexAt(pos);
+    int row = rowAt(pos.y()), col = columnAt(pos.x());
+    if (inRows)
+        for (int r = 0, y = 0; r < fixedRows_ && r < rowCount(); ++r) {
+            y += isRowHidden(r) ? 0 : rowHeight(r);
+            if (pos.y() < y) {
+                row = r;
+                break;
+            }
+        }
+    if (inCols)
+        for (int c = 0, x = 0; c < fixedCols_ && c < columnCount(); ++c) {
+            x += isColumnHidden(c) ? 0 : columnWidth(c);
+            if (pos.x() < x) {
+                col = c;
+                break;
+            }
+        }
+    return row >= 0 && col >= 0 ? model()->index(row, col) : QModelIndex();
+}
+
+QItemSelectionModel::SelectionFlags TComboGrid::selectionCommand(const QModelIndex& index, const QEvent* event) const
+{
+    // Headings are never selected as data.
+    if (index.isValid() && isFixedCell(index.column(), index.row()))
+        return QItemSelectionModel::NoUpdate;
+    return QTableWidget::selectionCommand(index, event);
+}
+
+void TComboGrid::paintFixedCell(QPainter* p, int col, int row, const QRect& r)
+{
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.rect = r;
+    option.state &= ~(QStyle::State_Selected | QStyle::State_HasFocus);
+    p->fillRect(r, palette().button());
+    itemDelegate()->paint(p, option, model()->index(row, col));
+    // The grid lines around a heading, as the table draws them.
+    p->save();
+    p->setPen(palette().color(QPalette::Mid));
+    p->drawLine(r.topRight(), r.bottomRight());
+    p->drawLine(r.bottomLeft(), r.bottomRight());
+    p->restore();
+}
+
+void TComboGrid::paintEvent(QPaintEvent* e)
+{
+    QTableWidget::paintEvent(e);
+    const int bandH = fixedBandHeight(), bandW = fixedBandWidth();
+    if ((bandH == 0 && bandW == 0) || rowCount() == 0 || columnCount() == 0)
+        return;
+    // The headings are painted last, over whatever rows and columns lie under them.
+    QPainter p(viewport());
+    const int firstCol = std::max(0, columnAt(bandW)), lastCol = columnAt(viewport()->width() - 1);
+    const int firstRow = std::max(0, rowAt(bandH)), lastRow = rowAt(viewport()->height() - 1);
+    const int endCol = lastCol < 0 ? columnCount() - 1 : lastCol;
+    const int endRow = lastRow < 0 ? rowCount() - 1 : lastRow;
+    for (int r = 0; r < fixedRows_ && r < rowCount(); ++r)
+        for (int c = std::max(firstCol, fixedCols_); c <= endCol; ++c)
+            if (!isRowHidden(r) && !isColumnHidden(c))
+                paintFixedCell(&p, c, r, visualRect(model()->index(r, c)));
+    for (int c = 0; c < fixedCols_ && c < columnCount(); ++c)
+        for (int r = std::max(firstRow, fixedRows_); r <= endRow; ++r)
+            if (!isRowHidden(r) && !isColumnHidden(c))
+                paintFixedCell(&p, c, r, visualRect(model()->index(r, c)));
+    for (int r = 0; r < fixedRows_ && r < rowCount(); ++r)
+        for (int c = 0; c < fixedCols_ && c < columnCount(); ++c)
+            if (!isRowHidden(r) && !isColumnHidden(c))
+                paintFixedCell(&p, c, r, visualRect(model()->index(r, c)));
+}
+
+void TComboGrid::scrollContentsBy(int dx, int dy)
+{
+    QTableWidget::scrollContentsBy(dx, dy);
+    // The cells under the headings are out of view: so is their editor.
+    viewport()->update();
+    placeEditor();
+}
+
+void TComboGrid::placeEditor()
+{
+    if (!editor_)
+        return;
+    // The table has put the editor over its cell. The part of it under the headings is cut
+    // away; an editor wholly out of the data area is out of view. Hiding it would move the
+    // focus and scroll back to the current cell.
+    const QRect data = viewport()->rect().adjusted(fixedBandWidth(), fixedBandHeight(), 0, 0);
+    const QRect g = editor_->geometry();
+    const QRect visible = g & data;
+    if (visible == g)
+        editor_->clearMask();
+    else if (visible.isEmpty())
+        editor_->move(-g.width() - 10, -g.height() - 10);
+    else
+        editor_->setMask(QRegion(visible.translated(-g.topLeft())));
+}
+
 // --- mouse and keys on button and check cells
 
 void TComboGrid::pressAt(const QModelIndex& index)
@@ -202,6 +345,12 @@ void TComboGrid::releaseAt(const QPoint& pos)
 
 void TComboGrid::mousePressEvent(QMouseEvent* e)
 {
+    // A heading is neither selected nor made current; the view does not move.
+    const QModelIndex hit = indexAt(e->position().toPoint());
+    if (hit.isValid() && isFixedCell(hit.column(), hit.row())) {
+        e->accept();
+        return;
+    }
     QTableWidget::mousePressEvent(e);
     if (e->button() == Qt::LeftButton)
         pressAt(indexAt(e->position().toPoint()));

@@ -86,8 +86,21 @@ signals:
     void OnEditEnd(QObject* Sender);
     void OnDrawCell(QObject* Sender, int ACol, int ARow, const QRect& Rect, QStyle::State State);
 
+public:
+    // Fixed rows stay at the top and fixed columns at the left however the grid scrolls:
+    // where a cell sits on screen, and which cell a point of the viewport hits.
+    QRect visualRect(const QModelIndex& index) const override;
+    QModelIndex indexAt(const QPoint& pos) const override;
+    // Height of the fixed rows and width of the fixed columns, pixels.
+    int fixedBandHeight() const;
+    int fixedBandWidth() const;
+
 protected:
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
+    void paintEvent(QPaintEvent* e) override;
+    void scrollContentsBy(int dx, int dy) override;
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event = nullptr) const override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     void mousePressEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
@@ -95,6 +108,8 @@ protected:
     void keyReleaseEvent(QKeyEvent* e) override;
 
 private:
+    void paintFixedCell(QPainter* p, int col, int row, const QRect& r);
+    void placeEditor();
     void pressAt(const QModelIndex& index);
     void releaseAt(const QPoint& pos);
     void drawButtonCell(QPainter* p, const QRect& r, const TCellKind& kind, const QString& text, bool pressed);

@@ -61,6 +61,15 @@ QString thousandsFormat(const QString& text)
     return thousandsFormat(qint64(std::llround(v)));
 }
 
+QString quotedNameList(const QStringList& names, int quotation)
+{
+    const QString quote = quotation == 1 ? QStringLiteral("'") : quotation == 2 ? QStringLiteral("\"") : QString();
+    QString text;
+    for (const QString& n : names)
+        text += quote + n + quote + QStringLiteral("\r\n");
+    return text;
+}
+
 QList<qreal> editorTabStops(qreal unit, int tabWidth)
 {
     QList<qreal> stops;

@@ -2,6 +2,7 @@
 // Small routines several windows share; plain functions so tests can call them.
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 class QTextEdit;
 class QPlainTextEdit;
@@ -21,6 +22,10 @@ int strToInt(const QString& text);
 // "#,##0": grouped every three digits, no decimals (rounded half away from zero).
 QString thousandsFormat(const QString& text);
 QString thousandsFormat(qint64 value);
+
+// Clipboard name lists: each name quoted by `quotation` (QUOTATION: 0 none, 1 ', 2 ") and
+// followed by CR LF. The text is never cut, however many names there are.
+QString quotedNameList(const QStringList& names, int quotation);
 
 // The 12 tab stops of an editor in points: stop i at unit * (tabWidth div 2) * i, where unit
 // is the font size in points + 1 (or, for data-aware editors, the font height in pixels).

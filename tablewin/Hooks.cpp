@@ -1,6 +1,9 @@
 #include "tablewin/Hooks.h"
 
 #include "tablewin/TMDIChild.h"
+#include "tablewin/TTableStatus.h"
+
+#include "index/TTableIndex.h"
 
 #include "engine/session/Session.h"
 #include "engine/dataset/Table.h"
@@ -14,7 +17,46 @@ namespace vemo::tablewin {
 
 void installWindowHooks()
 {
-    shell::windowHooks().openTableFile = [](const QString& path) { openTableFile(path); };
+    shell::WindowHooks& h = shell::windowHooks();
+    h.openTableFile = [](const QString& path) { openTableFile(path); };
+    h.openStatusWindow = [](const QString& table, const QString& alias) {
+        openStatusWindow(engine::Session::global(), table, alias);
+    };
+    h.openIndexWindow = [](const QString& table, const QString& alias) {
+        openIndexWindow(engine::Session::global(), table, alias);
+    };
+}
+
+namespace {
+void placeChild(shell::ChildWindow* w)
+{
+    if (shell::TMainForm* frame = shell::mainForm())
+        frame->addChild(w);
+    else
+        w->show();
+}
+} // namespace
+
+TTableStatus* openStatusWindow(engine::Session& session, const QString& table, const QString& alias)
+{
+    auto* w = new TTableStatus(session, shell::g_childOwner);
+    w->setPersistence(1);
+    w->setWindowTitle(TTableStatus::captionFor(alias, table));
+    w->Table1().setDatabaseName(alias.toStdString());
+    w->Table1().setTableName(table.toStdString());
+    placeChild(w);
+    return w;
+}
+
+index::TTableIndex* openIndexWindow(engine::Session& session, const QString& table, const QString& alias)
+{
+    auto* w = new index::TTableIndex(session, shell::g_childOwner);
+    w->setPersistence(1);
+    w->setWindowTitle(index::TTableIndex::captionFor(alias, table));
+    w->Table1().setDatabaseName(alias.toStdString());
+    w->Table1().setTableName(table.toStdString());
+    placeChild(w);
+    return w;
 }
 
 TMDIChild* openTableFile(const QString& path)

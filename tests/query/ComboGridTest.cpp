@@ -4,7 +4,10 @@
 #include "query/TComboInplaceEdit.h"
 #include "query/TInplaceListBox.h"
 
+#include <QApplication>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -342,6 +345,71 @@ private slots:
         const int at = good.size() - (4 * 7 + 1);
         badKind[at + 3] = 7;
         QVERIFY_THROWS_EXCEPTION(DescriptionError, readDescription(badKind));
+    }
+
+    // Scrolled down and right, the heading row and the number column stay where they were:
+    // drawn the same, hit by the mouse as headings, never selected as data.
+    void headingsStayPutWhenScrolled()
+    {
+        TComboGrid g;
+        g.setColCount(12);
+        g.setRowCount(40);
+        g.setFixedRows(1);
+        g.setFixedCols(1);
+        g.setEditingOption(true);
+        g.setDefaultRowHeight(17);
+        g.setSelectionMode(QAbstractItemView::ContiguousSelection);
+        for (int c = 0; c < 12; ++c) {
+            g.setColumnWidth(c, 60);
+            g.setCells(c, 0, QString("H%1").arg(c));
+        }
+        for (int r = 1; r < 40; ++r) {
+            g.setCells(0, r, QString::number(r));
+            for (int c = 1; c < 12; ++c)
+                g.setCells(c, r, QString("%1/%2").arg(c).arg(r));
+        }
+        g.resize(300, 200);
+        g.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&g));
+        const QRect corner = g.visualRect(g.model()->index(0, 0));
+        const QRect heading = g.visualRect(g.model()->index(0, 1));
+        const QImage cornerBefore = g.viewport()->grab(corner).toImage();
+        const QImage headingBefore = g.viewport()->grab(heading).toImage();
+
+        g.verticalScrollBar()->setValue(25);
+        g.horizontalScrollBar()->setValue(g.horizontalScrollBar()->maximum());
+        QVERIFY2(g.rowAt(g.fixedBandHeight()) >= 20, qPrintable(QString::number(g.rowAt(g.fixedBandHeight()))));
+        QCOMPARE(g.visualRect(g.model()->index(0, 0)), corner);
+        QCOMPARE(g.visualRect(g.model()->index(0, 3)).top(), 0);
+        QCOMPARE(g.visualRect(g.model()->index(25, 0)).left(), 0);
+        QCOMPARE(g.viewport()->grab(corner).toImage(), cornerBefore);
+        // The heading now over the first visible column is that column's heading.
+        const int col = g.columnAt(g.fixedBandWidth());
+        QVERIFY(col > 1);
+        const QRect moved = g.visualRect(g.model()->index(0, col));
+        QCOMPARE(moved.top(), 0);
+        QCOMPARE(g.indexAt(moved.center()), g.model()->index(0, col));
+        const int dataRow = g.rowAt(g.fixedBandHeight() + 20);
+        QVERIFY(g.viewport()->grab(moved).toImage()
+                != g.viewport()->grab(g.visualRect(g.model()->index(dataRow, col))).toImage());
+        QCOMPARE(g.viewport()->grab(heading).size(), headingBefore.size());
+
+        // Clicks on headings select nothing and leave the current cell among the data.
+        g.setCurrentCell(dataRow, col);
+        g.clearSelection();
+        QTest::mouseClick(g.viewport(), Qt::LeftButton, {}, moved.center());
+        QTest::mouseClick(g.viewport(), Qt::LeftButton, {}, g.visualRect(g.model()->index(dataRow, 0)).center());
+        QVERIFY(g.selectedItems().isEmpty());
+        QVERIFY(!g.isFixedCell(g.currentColumn(), g.currentRow()));
+        // A drag from a data cell onto the headings selects data cells only.
+        const QPoint start = g.visualRect(g.model()->index(dataRow, col)).center();
+        QTest::mousePress(g.viewport(), Qt::LeftButton, {}, start);
+        QMouseEvent move(QEvent::MouseMove, QPointF(moved.center()), g.viewport()->mapToGlobal(QPointF(moved.center())),
+                         Qt::LeftButton, Qt::LeftButton, {});
+        QApplication::sendEvent(g.viewport(), &move);
+        QTest::mouseRelease(g.viewport(), Qt::LeftButton, {}, moved.center());
+        for (QTableWidgetItem* it : g.selectedItems())
+            QVERIFY(!g.isFixedCell(it->column(), it->row()));
     }
 };
 

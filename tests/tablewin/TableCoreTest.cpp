@@ -1,6 +1,8 @@
 // Definition listing, definition scripts and the table window's stored texts, checked
 // byte for byte against texts written out by hand.
 #include "tablewin/DefinitionScript.h"
+#include "tablewin/StatusCopy.h"
+#include "engine/values/Codepage.h"
 #include "tablewin/TableText.h"
 
 #include <gtest/gtest.h>
@@ -318,4 +320,40 @@ TEST(TableText, CountsAndNames)
     EXPECT_EQ(tableKindOf("x.dbx"), TableKind::Default);
     EXPECT_EQ(sqlTableName("C:\\DATA\\customer.db"), "CUSTOMER");
     EXPECT_EQ(sqlTableName("EMPLOYEE"), "EMPLOYEE");
+}
+
+// The status window's copies, written out by hand: widths count code page 932 bytes, a
+// full-width character two.
+TEST(StatusCopy, ColumnFormsAndSelections)
+{
+    std::vector<engine::ListingRow> cells{engine::listingHeadings(),
+                                          engine::listingRow(1, fd("CODE", FieldType::String, 8)),
+                                          engine::listingRow(2, fd("得意先名", FieldType::Integer, 0))};
+    // Column 1 alone, QUOTATION 1: the quoted name padded to 28 bytes, no comma.
+    EXPECT_EQ(statusCopyText(cells, 1, 1, 1, 2, 1),
+              "'CODE'                      \r\n"
+              "'得意先名'                  \r\n");
+    // Select all (columns 1 to 4, rows 1 on), QUOTATION 0.
+    EXPECT_EQ(statusCopyText(cells, 1, 1, 4, 2, 0),
+              "CODE                       ,文字型        ,ftString  ,  8\r\n"
+              "得意先名                   ,倍長整数型    ,ftInteger ,  0\r\n");
+    // QUOTATION 2 quotes the name and the description; the number column is padded to 3.
+    EXPECT_EQ(statusCopyText(cells, 0, 2, 2, 2, 2), "002,\"得意先名\"                  ,\"倍長整数型\"   \r\n");
+    // The hidden SQL type column copies empty; the headings row copies like any other.
+    EXPECT_EQ(statusCopyText(cells, 4, 0, 5, 0, 0), "幅 ,\r\n");
+    // A text longer than its width is written whole.
+    EXPECT_EQ(statusCellText(3, "ftTypedBinary", 0), "ftTypedBinary");
+    EXPECT_EQ(statusCellText(1, std::string(30, 'X'), 1), "'" + std::string(30, 'X') + "'");
+}
+
+TEST(StatusCopy, LongSelectionIsNeverCut)
+{
+    std::vector<engine::ListingRow> cells{engine::listingHeadings()};
+    for (int i = 1; i <= 255; ++i)
+        cells.push_back(engine::listingRow(i, fd("F" + std::to_string(i), FieldType::Memo, 240)));
+    const std::string text = statusCopyText(cells, 0, 1, 4, 255, 1);
+    // 3 + 28 + 15 + 10 + 3 bytes, four commas and CR LF a row: far past 16 384 bytes.
+    EXPECT_EQ(engine::cp932Width(text), 255u * (3 + 28 + 15 + 10 + 3 + 4 + 2));
+    const std::string last = "255,'F255'                      ,'メモ型'       ,ftMemo    ,240\r\n";
+    EXPECT_EQ(text.substr(text.size() - last.size()), last);
 }
