@@ -14,13 +14,13 @@ namespace vemo::tool {
 namespace {
 
 // "NAME=TYPE:VALUE" bound to the query; TYPE by the SQL window's names or in English.
-void bindParam(engine::Query& q, const std::string& spec) {
-    const size_t eq = spec.find('=');
-    const size_t colon = eq == std::string::npos ? std::string::npos : spec.find(':', eq + 1);
+void bindParam(engine::Query& q, const std::string& option) {
+    const size_t eq = option.find('=');
+    const size_t colon = eq == std::string::npos ? std::string::npos : option.find(':', eq + 1);
     if (eq == std::string::npos || eq == 0 || colon == std::string::npos)
-        throw UsageError("--param expects NAME=TYPE:VALUE, not '" + spec + "'");
-    const std::string name = spec.substr(0, eq), type = spec.substr(eq + 1, colon - eq - 1),
-                      text = spec.substr(colon + 1);
+        throw UsageError("--param expects NAME=TYPE:VALUE, not '" + option + "'");
+    const std::string name = option.substr(0, eq), type = option.substr(eq + 1, colon - eq - 1),
+                      text = option.substr(colon + 1);
     auto is = [&](std::initializer_list<const char*> names) {
         for (const char* n : names)
             if (strcasecmp(type.c_str(), n) == 0)
