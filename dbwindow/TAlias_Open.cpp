@@ -3,6 +3,7 @@
 #include "dbwindow/NameLists.h"
 #include "engine/session/Session.h"
 #include "engine/dataset/Table.h"
+#include "shell/Routines.h"
 #include "shell/AppState.h"
 #include "shell/Prompt.h"
 #include "shell/Registry.h"
@@ -303,10 +304,8 @@ void TAlias_Open::showEvent(QShowEvent* e)
 void TAlias_Open::FormShow()
 {
     const shell::AppSettings& s = shell::settings();
-    if (!s.fontName.isEmpty()) {
-        QFont f(s.fontName);
-        if (s.fontSize > 0)
-            f.setPointSize(s.fontSize);
+    if (const auto font = shell::settingsFont()) {
+        const QFont& f = *font;
         setFont(f);
         LB1->setFont(f);
         LB2->setFont(f);

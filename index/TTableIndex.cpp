@@ -122,11 +122,8 @@ void TTableIndex::showEvent(QShowEvent* e)
 void TTableIndex::FormShow()
 {
     forceWidth();
-    const shell::AppSettings& s = shell::settings();
-    if (!s.fontName.isEmpty()) {
-        QFont f(s.fontName);
-        if (s.fontSize > 0)
-            f.setPointSize(s.fontSize);
+    if (const auto font = shell::settingsFont()) {
+        const QFont& f = *font;
         CB1->setFont(f);
         LB1->setFont(f);
     }

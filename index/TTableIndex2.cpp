@@ -5,6 +5,7 @@
 
 #include "engine/session/Session.h"
 #include "engine/dataset/Table.h"
+#include "shell/Routines.h"
 #include "shell/AppState.h"
 #include "shell/Prompt.h"
 
@@ -121,11 +122,8 @@ void TTableIndex2::showEvent(QShowEvent* e)
 
 void TTableIndex2::FormShow()
 {
-    const auto& s = shell::settings();
-    if (!s.fontName.isEmpty()) {
-        QFont f(s.fontName);
-        if (s.fontSize > 0)
-            f.setPointSize(s.fontSize);
+    if (const auto font = shell::settingsFont()) {
+        const QFont& f = *font;
         CB1->setFont(f);
         LB1->setFont(f);
     }

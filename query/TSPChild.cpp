@@ -6,6 +6,7 @@
 
 #include "engine/dataset/StoredProc.h"
 #include "engine/session/Session.h"
+#include "shell/Routines.h"
 #include "shell/AppState.h"
 #include "shell/Prompt.h"
 #include "shell/RestoreRecords.h"
@@ -134,11 +135,8 @@ QList<shell::ChildWindow::MenuGroup> TSPChild::menuGroups() const
 
 void TSPChild::firstPaint()
 {
-    const shell::AppSettings& s = shell::settings();
-    if (!s.fontName.isEmpty()) {
-        QFont f(s.fontName);
-        if (s.fontSize > 0)
-            f.setPointSize(s.fontSize);
+    if (const auto font = shell::settingsFont()) {
+        const QFont& f = *font;
         setFont(f);
     }
     Set_Param();

@@ -732,11 +732,8 @@ void TSQLChild::CSV2Click()
 
 void TSQLChild::firstPaint()
 {
-    const auto& s = shell::settings();
-    if (!s.fontName.isEmpty()) {
-        QFont f(s.fontName);
-        if (s.fontSize > 0)
-            f.setPointSize(s.fontSize);
+    if (const auto font = shell::settingsFont()) {
+        const QFont& f = *font;
         setFont(f);
         CBG1_->setFont([] {
             QFont g(QStringLiteral("ＭＳ ゴシック"));

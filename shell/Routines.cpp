@@ -1,4 +1,5 @@
 #include "shell/Routines.h"
+#include "shell/AppState.h"
 
 #include <QFontMetrics>
 #include <QLocale>
@@ -115,6 +116,17 @@ void setEditorTabs(QPlainTextEdit* editor, int tabWidth)
 void setEditorTabsByPixelHeight(QTextEdit* editor, int tabWidth)
 {
     applyStops(editor->document(), editor, editorTabStops(QFontMetrics(editor->font()).height(), tabWidth));
+}
+
+std::optional<QFont> settingsFont()
+{
+    const AppSettings& s = settings();
+    if (s.fontName.isEmpty())
+        return std::nullopt;
+    QFont f(s.fontName);
+    if (s.fontSize > 0)
+        f.setPointSize(s.fontSize);
+    return f;
 }
 
 } // namespace vemo::shell

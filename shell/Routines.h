@@ -1,8 +1,10 @@
 #pragma once
 // Small routines several windows share; plain functions so tests can call them.
+#include <QFont>
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 class QTextEdit;
 class QPlainTextEdit;
@@ -35,5 +37,9 @@ void setEditorTabs(QTextEdit* editor, int tabWidth);
 void setEditorTabs(QPlainTextEdit* editor, int tabWidth);
 // Variant for editors bound to a field: the unit is the font's height in pixels.
 void setEditorTabsByPixelHeight(QTextEdit* editor, int tabWidth);
+
+// The font of the FONT_NAME and FONT_SIZE settings; none when no font name is set (each
+// window then keeps its own).
+std::optional<QFont> settingsFont();
 
 } // namespace vemo::shell

@@ -473,13 +473,8 @@ bool TMDIChild::eventFilter(QObject* watched, QEvent* e)
 
 void TMDIChild::applyFont()
 {
-    const auto& s = shell::settings();
-    if (s.fontName.isEmpty())
-        return;
-    QFont f(s.fontName);
-    if (s.fontSize > 0)
-        f.setPointSize(s.fontSize);
-    setFont(f);
+    if (const auto font = shell::settingsFont())
+        setFont(*font);
 }
 
 void TMDIChild::firstPaint()

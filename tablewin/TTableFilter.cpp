@@ -102,10 +102,8 @@ void TTableFilter::setFilterText(const QString& text)
 void TTableFilter::showEvent(QShowEvent* e)
 {
     const auto& s = shell::settings();
-    if (!s.fontName.isEmpty()) {
-        QFont f(s.fontName);
-        if (s.fontSize > 0)
-            f.setPointSize(s.fontSize);
+    if (const auto font = shell::settingsFont()) {
+        const QFont& f = *font;
         setFont(f);
     }
     shell::setEditorTabs(Memo1, s.tabWidth);
