@@ -74,6 +74,17 @@ public:
     virtual RowId insert(const Row& values) = 0;
     virtual void update(const RowId& id, const Row& before, const Row& after) = 0;
     virtual void remove(const RowId& id, const Row& before) = 0;
+
+    // Many writes as one batch (a copy into the table, one SQL statement over many rows).
+    // Inside a batch the writes above still check keys and conflicts and return as usual,
+    // but the driver may defer syncing and index maintenance to commitBatch(), which makes
+    // the whole batch durable at once. rollbackBatch(), or a process killed before
+    // commitBatch() returns, leaves the table as it was at beginBatch(). Batches do not
+    // nest. Drivers whose writes run in the database's transactions (Database::beginWork)
+    // do nothing here.
+    virtual void beginBatch() {}
+    virtual void commitBatch() {}
+    virtual void rollbackBatch() noexcept {}
 };
 
 } // namespace vemo::engine
