@@ -65,6 +65,17 @@ public:
     // Position of a record in the current order, -1 when it is not there.
     virtual int64_t positionOf(const RowId& id) = 0;
 
+    // Searches the current order (an index, or the key of a keyed table) through its index:
+    // the position of the first record whose leading index fields, compared as the index
+    // compares them, are not less than `key` (one value for each leading field given), or
+    // count() when there is none. -1 when the driver cannot search this order; callers then
+    // search by other means.
+    virtual int64_t seek(const Row& key) { (void)key; return -1; }
+
+    // A hint that the following reads need only these fields (positions in fields()); the
+    // others may come back null. An empty list asks for every field again.
+    virtual void setWantedFields(const std::vector<int>& which) { (void)which; }
+
     // Drops anything cached so that other writers' changes become visible.
     virtual void refresh() {}
 
