@@ -532,7 +532,7 @@ private slots:
         QCOMPARE(prompts_.errors(), 0);
         QVERIFY(nameLocked && driverLocked);
         QCOMPARE(driverShown, QString("STANDARD"));
-        QCOMPARE(lines, std::vector<std::string>{"PATH=" + data_.string()});
+        QCOMPARE(lines, (std::vector<std::string>{"PATH=" + data_.string(), "LANGDRIVER=932"}));
         QVERIFY(cfgText().contains(newPath));
         QCOMPARE(w->selectedAlias(), QString("NEWDB"));
         QVERIFY(items(w->LB1).contains("A.DBF"));
