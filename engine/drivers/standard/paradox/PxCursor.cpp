@@ -22,7 +22,8 @@ bool sameName(const std::string& a, const std::string& b) {
 
 } // namespace
 
-PxCursor::PxCursor(const std::filesystem::path& file, const OpenOptions& options) : path_(file), options_(options) {
+PxCursor::PxCursor(const std::filesystem::path& file, const OpenOptions& options, const standard::TableSettings& settings)
+    : path_(file), options_(options), settings_(settings) {
     openFiles();
 }
 
@@ -54,14 +55,14 @@ void PxCursor::openFiles() {
     bool writable = !options_.readOnly;
     if (writable) {
         try {
-            table_ = std::make_unique<PxTable>(path_, true);
+            table_ = std::make_unique<PxTable>(path_, true, false, settings_);
         } catch (const EngineError& e) {
             if (e.code() != ErrIO) throw;
             writable = false;
             problems_.push_back("ファイルに書き込めません");
         }
     }
-    if (!writable) table_ = std::make_unique<PxTable>(path_, false);
+    if (!writable) table_ = std::make_unique<PxTable>(path_, false, false, settings_);
     bool unfinished = false;
     if (writable && table_->hasJournal()) {
         // A write was cut off: put the table back as it was before it; the index files
@@ -75,6 +76,8 @@ void PxCursor::openFiles() {
     for (const auto& f : h.fields) fields_.push_back(toFieldDef(f));
     if (!table_->damage().empty()) problems_.push_back("テーブルが壊れています: " + table_->damage());
     if (h.writeProtected) problems_.push_back("テーブルは書き込み禁止に設定されています");
+    if (h.unconvertible)
+        problems_.push_back("コードページ " + std::to_string(h.unconvertible) + " はこのシステムで変換できません (文字はバイトのまま表示されます)");
     const bool hasBlobs = std::any_of(h.fields.begin(), h.fields.end(), [](const PxField& f) { return isBlobType(f.type); });
     blobs_.reset();
     if (hasBlobs) {
