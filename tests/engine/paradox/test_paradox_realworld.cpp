@@ -4,6 +4,7 @@
 #include "PxlibPeer.h"
 #include "TestDir.h"
 #include "engine/contract/EngineError.h"
+#include "engine/drivers/standard/paradox/PxBlobStore.h"
 #include "engine/drivers/standard/paradox/PxCipher.h"
 #include "engine/drivers/standard/paradox/PxCreate.h"
 #include "engine/drivers/standard/paradox/PxCursor.h"
@@ -239,4 +240,37 @@ TEST(ParadoxRealWorld, ProtectedTableOpensWithItsPasswordAndStaysProtected) {
     }
     EXPECT_TRUE(inserted);
     EXPECT_TRUE(updated);
+}
+
+TEST(ParadoxRealWorld, ProtectedTableKeepsItsMemosScrambledForThePeer) {
+    TestDir dir;
+    const auto db = dir / "MEMO.DB";
+    const auto mb = dir / "MEMO.MB";
+    // pxlib reads a protected table's .MB through the key but writes it plain: the table
+    // comes from it without one, and the .MB is this engine's.
+    pxpeer::Val none;
+    pxpeer::write(db, {{"K", 0x04, 4}, {"M", 0x0C, 11}}, {{lng(1), none}}, {}, 1252, "key");
+    ASSERT_FALSE(std::filesystem::exists(mb));
+    PxBlobStore::create(mb);
+    std::string header = bytesOf(mb);
+    encryptBlobChunks(reinterpret_cast<uint8_t*>(header.data()), header.size(), passwordChecksum("key"));
+    writeBytes(mb, header);
+    TableSettings s;
+    s.password = "key";
+    const std::string longMemo = "Geheimnis " + std::string(3000, 'g') + " Ende";
+    {
+        PxCursor c(db, OpenOptions{}, s);
+        EXPECT_EQ(textOf(readAll(c)[0][1]), "<null>");
+        c.insert({int64_t(2), longMemo});
+    }
+    EXPECT_EQ(bytesOf(mb).find("Geheimnis"), std::string::npos) << "the memo went down plain";
+    {
+        PxCursor c(db, OpenOptions{}, s);
+        const auto rows = readAll(c);
+        ASSERT_EQ(rows.size(), 2u);
+        EXPECT_EQ(textOf(rows[1][1]), longMemo);
+    }
+    const pxpeer::Table peer = pxpeer::read(db, mb);
+    ASSERT_EQ(peer.rows.size(), 2u);
+    EXPECT_EQ(peer.rows[1][1].s, longMemo);
 }

@@ -88,6 +88,7 @@ void PxCursor::openFiles() {
             blobs_ = std::make_unique<PxBlobStore>(companionPath(path_, ".MB"), false);
             problems_.push_back("ブロブファイル (.MB) に書き込めません");
         }
+        if (h.encrypted) blobs_->protect(h.checksum);
         if (!blobs_->exists()) problems_.push_back("ブロブファイル (.MB) がありません");
     }
     if (h.keyed() && writable) {
