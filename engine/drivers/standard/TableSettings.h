@@ -3,7 +3,9 @@
 // tables whose header names none (or of every table, when the header is known to be wrong),
 // and how to get the password of a password-protected Paradox table.
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace vemo::engine::standard {
 
@@ -14,6 +16,9 @@ struct TableSettings {
     std::string password;
     // Asks for the password of a table (its file name); false when the user cancels.
     std::function<bool(const std::string& table, std::string& password)> askPassword;
+    // Passwords answered so far, shared by every copy of these settings: a table's index
+    // files, a table opened again and other tables under the same password ask no more.
+    std::shared_ptr<std::vector<std::string>> answered = std::make_shared<std::vector<std::string>>();
 
     // The code page to read a table in whose header names `named` (0: none).
     int codepageFor(int named) const { return forcedCodepage ? forcedCodepage : (named ? named : defaultCodepage); }

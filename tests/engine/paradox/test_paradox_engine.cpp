@@ -210,6 +210,9 @@ TEST_F(ParadoxEngine, ProtectedTableOpensWithTheAliasPasswordOrTheLoginPrompt) {
     EXPECT_EQ(asked, (std::vector<std::string>{"LOCKS/LOCKED.DB", "LOCKS/LOCKED.DB"}));
     EXPECT_EQ(t.recordCount(), 201);
     t.close();
+    t.open(); // the answer is remembered by the connection
+    EXPECT_EQ(asked.size(), 2u);
+    t.close();
 
     // A wrong password in the alias and nobody to ask: a clear error.
     auto wrong = makeStandardDriver()->connect("S", {{"PATH", dir_.path().string()}, {"PASSWORD", "nope"}}, {});

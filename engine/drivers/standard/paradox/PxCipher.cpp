@@ -117,13 +117,19 @@ bool opens(const std::string& password, uint32_t checksum, int codepage) {
 
 uint32_t unlockTable(uint32_t checksum, int codepage, const standard::TableSettings& settings, const std::string& table) {
     if (opens(settings.password, checksum, codepage)) return checksum;
+    if (settings.answered)
+        for (const auto& pw : *settings.answered)
+            if (opens(pw, checksum, codepage)) return checksum;
     constexpr int Attempts = 3;
     if (settings.askPassword) {
         for (int i = 0; i < Attempts; ++i) {
             std::string typed;
             if (!settings.askPassword(table, typed))
                 throw EngineError(ErrLoginCancelled, table + " のパスワードの入力が取り消されました");
-            if (opens(typed, checksum, codepage)) return checksum;
+            if (opens(typed, checksum, codepage)) {
+                if (settings.answered) settings.answered->push_back(typed);
+                return checksum;
+            }
         }
     }
     if (settings.password.empty() && !settings.askPassword)

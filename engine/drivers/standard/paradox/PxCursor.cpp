@@ -116,7 +116,7 @@ void PxCursor::findSecondaryIndexes() {
             PxFile f(p, PxFile::ReadOnly);
             std::vector<uint8_t> head(0x10000);
             head.resize(f.readSome(0, head.data(), head.size()));
-            PxHeader x = parseHeader(head.data(), head.size(), what);
+            PxHeader x = parseHeader(head.data(), head.size(), what, settings_);
             if (!hasFieldNames(x.fileType) || x.fileType == FtKeyedDb || x.fileType == FtUnkeyedDb)
                 throw EngineError(ErrCorruptFile, what + " は索引ファイルではありません");
             const int m = int(x.fields.size()) - 1 - t.keyFields;
@@ -191,7 +191,7 @@ void PxCursor::checkKeyOrder() {
     // rewritten in byte order; keep them as they are instead.
     for (const auto& ix : secondary_) {
         try {
-            PxTable x(ix.xPath, false, true);
+            PxTable x(ix.xPath, false, true, settings_);
             const int xlen = x.header().recordSize - 2;
             std::vector<uint8_t> last(static_cast<size_t>(std::max(xlen, 0)));
             bool sorted = xlen > 0 && x.damage().empty();
