@@ -22,6 +22,13 @@ for codepage, rows in TEXT.items():
         t.append((r, i + 1, r + " / memo"))
     t.close()
 
+# FoxPro 2 with an .FPT memo.
+t = dbf.Table(f"{out}/FOX1252.DBF", "NAME C(20); NOTE M", dbf_type="fp", codepage="cp1252")
+t.open(mode=dbf.READ_WRITE)
+t.append(("Zürich", "See " * 40))
+t.append(("Genève", "lac"))
+t.close()
+
 # Visual FoxPro without memo fields: version byte 0x30, table flags 0 (a 'B' field is a
 # double there, not a memo).
 t = dbf.Table(f"{out}/V7.DBF", "NAME C(10); PRICE B; QTY I", dbf_type="vfp", codepage="cp1252")

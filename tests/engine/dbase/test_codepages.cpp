@@ -47,7 +47,7 @@ class CodepageTest : public ::testing::Test {
 protected:
     void SetUp() override {
         peer_ = peerRows(dbtest::runPython("make_codepage_tables.py",
-                                           dir_.path().string() + " CP437.DBF CP850.DBF CP1251.DBF CP1252.DBF V7.DBF"));
+                                           dir_.path().string() + " CP437.DBF CP850.DBF CP1251.DBF CP1252.DBF V7.DBF FOX1252.DBF"));
     }
     std::unique_ptr<Database> connect(Params extra = {}) {
         Params p{{"PATH", dir_.path().string()}, {"DEFAULT DRIVER", "DBASE"}};
@@ -68,7 +68,7 @@ protected:
 
 TEST_F(CodepageTest, TablesNamingTheirCodePageReadAsThePeerReadsThem) {
     auto db = connect();
-    for (const char* file : {"CP437.DBF", "CP850.DBF", "CP1251.DBF", "CP1252.DBF", "V7.DBF"}) {
+    for (const char* file : {"CP437.DBF", "CP850.DBF", "CP1251.DBF", "CP1252.DBF", "V7.DBF", "FOX1252.DBF"}) {
         SCOPED_TRACE(file);
         auto c = db->openTable(file, {});
         EXPECT_EQ(ourRows(*c), peer_[file]);
@@ -159,6 +159,12 @@ TEST_F(CodepageTest, VisualFoxProWithoutMemoFieldsNeedsNoMemoFile) {
     auto c = connect()->openTable("V7.DBF", {});
     EXPECT_EQ(c->readOnlyReason().find("メモ"), std::string::npos) << c->readOnlyReason();
     EXPECT_EQ(ourRows(*c), peer_["V7.DBF"]);
+}
+
+TEST_F(CodepageTest, VersionByteOfTheOtherFamilyFindsTheMemoFileThatIsThere) {
+    patch("FOX1252.DBF", 0, char(0x8B)); // claims a dBASE IV memo file (.DBT); the .FPT is there
+    auto c = connect()->openTable("FOX1252.DBF", {});
+    EXPECT_EQ(ourRows(*c), peer_["FOX1252.DBF"]);
 }
 
 TEST_F(CodepageTest, ShortTableSaysHowManyRecordsAreMissing) {

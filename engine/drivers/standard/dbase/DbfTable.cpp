@@ -68,6 +68,14 @@ DbfTable::DbfTable(const std::filesystem::path& path, bool writable, const stand
                                                                                                          : MemoKind::Dbt4;
         const std::string ext = header_.memo == MemoKind::Fpt ? ".FPT" : ".DBT";
         auto memoPath = findCompanion(path, ext);
+        if (memoPath.empty()) {
+            // Some writers set a version byte of the other family: the memo file that is
+            // there tells which one the table really uses.
+            const bool fpt = header_.memo != MemoKind::Fpt;
+            memoPath = findCompanion(path, fpt ? ".FPT" : ".DBT");
+            if (!memoPath.empty())
+                header_.memo = fpt ? MemoKind::Fpt : header_.variant == Variant::Dbase3 ? MemoKind::Dbt3 : MemoKind::Dbt4;
+        }
         if (!memoPath.empty()) {
             memo_ = std::make_unique<MemoFile>(memoPath, header_.memo, writable && damage_.empty());
         } else if (damage_.empty()) {
