@@ -137,24 +137,31 @@ uint32_t unlockTable(uint32_t checksum, int codepage, const standard::TableSetti
     throw EngineError(ErrLogin, table + " のパスワードが違います");
 }
 
+namespace {
+
+template <class Chunk> void eachChunk(uint8_t* data, size_t n, Chunk chunk) {
+    for (size_t i = 0; i + 256 <= n; i += 256) chunk(data + i, uint8_t(i / 256));
+}
+
+} // namespace
+
 void decryptDataBlock(uint8_t* data, size_t n, uint32_t checksum, uint16_t blockNo) {
-    for (size_t i = 0; i + 256 <= n; i += 256)
-        unscramble(data + i, uint8_t(checksum), uint8_t(checksum >> 8), uint8_t(i / 256), uint8_t(blockNo));
+    eachChunk(data, n, [&](uint8_t* c, uint8_t i) { unscramble(c, uint8_t(checksum), uint8_t(checksum >> 8), i, uint8_t(blockNo)); });
 }
 
 void encryptDataBlock(uint8_t* data, size_t n, uint32_t checksum, uint16_t blockNo) {
-    for (size_t i = 0; i + 256 <= n; i += 256)
-        scramble(data + i, uint8_t(checksum), uint8_t(checksum >> 8), uint8_t(i / 256), uint8_t(blockNo));
+    eachChunk(data, n, [&](uint8_t* c, uint8_t i) { scramble(c, uint8_t(checksum), uint8_t(checksum >> 8), i, uint8_t(blockNo)); });
 }
 
+// Blob chunks are keyed alike wherever they are.
 void decryptBlobChunks(uint8_t* data, size_t n, uint32_t checksum) {
     const uint8_t a = uint8_t(checksum), b = uint8_t(checksum >> 8);
-    for (size_t i = 0; i + 256 <= n; i += 256) unscramble(data + i, a, b, uint8_t(a + 1), uint8_t(b + 1));
+    eachChunk(data, n, [&](uint8_t* c, uint8_t) { unscramble(c, a, b, uint8_t(a + 1), uint8_t(b + 1)); });
 }
 
 void encryptBlobChunks(uint8_t* data, size_t n, uint32_t checksum) {
     const uint8_t a = uint8_t(checksum), b = uint8_t(checksum >> 8);
-    for (size_t i = 0; i + 256 <= n; i += 256) scramble(data + i, a, b, uint8_t(a + 1), uint8_t(b + 1));
+    eachChunk(data, n, [&](uint8_t* c, uint8_t) { scramble(c, a, b, uint8_t(a + 1), uint8_t(b + 1)); });
 }
 
 } // namespace vemo::engine::paradox

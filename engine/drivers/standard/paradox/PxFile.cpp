@@ -74,16 +74,7 @@ size_t PxFile::readPlain(uint64_t offset, uint8_t* buf, size_t n) const {
         const uint64_t at = offset + done;
         const uint64_t index = (at - dataStart_) / cipherBlock_;
         const uint64_t start = dataStart_ + index * cipherBlock_;
-        size_t got = 0;
-        while (got < block.size()) {
-            ssize_t r = ::pread(fd_, block.data() + got, block.size() - got, off_t(start + got));
-            if (r < 0) {
-                if (errno == EINTR) continue;
-                throw EngineError(ErrIO, path_.string() + ": " + std::strerror(errno));
-            }
-            if (r == 0) break;
-            got += size_t(r);
-        }
+        size_t got = readRaw(start, block.data(), block.size());
         got -= got % 256;
         unscramble(block.data(), got, index);
         const size_t inBlock = size_t(at - start);
@@ -127,23 +118,16 @@ uint64_t PxFile::size() const {
 size_t PxFile::readSome(uint64_t offset, void* buf, size_t n) const {
     if (cipherBlock_ && offset + n > dataStart_) {
         const size_t head = offset < dataStart_ ? size_t(dataStart_ - offset) : 0;
-        size_t got = 0;
         if (head) { // the header part is stored as it is
-            size_t d = 0;
-            while (d < head) {
-                ssize_t r = ::pread(fd_, static_cast<char*>(buf) + d, head - d, off_t(offset + d));
-                if (r < 0) {
-                    if (errno == EINTR) continue;
-                    throw EngineError(ErrIO, path_.string() + ": " + std::strerror(errno));
-                }
-                if (r == 0) break;
-                d += size_t(r);
-            }
-            if (d < head) return d;
-            got = head;
+            const size_t got = readRaw(offset, buf, head);
+            if (got < head) return got;
         }
-        return got + readPlain(offset + head, static_cast<uint8_t*>(buf) + head, n - head);
+        return head + readPlain(offset + head, static_cast<uint8_t*>(buf) + head, n - head);
     }
+    return readRaw(offset, buf, n);
+}
+
+size_t PxFile::readRaw(uint64_t offset, void* buf, size_t n) const {
     size_t done = 0;
     while (done < n) {
         ssize_t r = ::pread(fd_, static_cast<char*>(buf) + done, n - done, off_t(offset + done));

@@ -41,6 +41,7 @@ public:
     bool ciphered() const { return cipherBlock_ != 0; }
 
 private:
+    size_t readRaw(uint64_t offset, void* buf, size_t n) const;
     size_t readPlain(uint64_t offset, uint8_t* buf, size_t n) const;
     void writePlain(uint64_t offset, const uint8_t* buf, size_t n);
     void unscramble(uint8_t* block, size_t n, uint64_t blockIndex) const;
