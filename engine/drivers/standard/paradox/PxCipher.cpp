@@ -60,26 +60,21 @@ const Table& maskC() {
 }
 
 // One chunk: byte x of the plain text goes to place C[x] - d, masked by x + a, and by its new
-// place + b and + c.
-void scramble(uint8_t* chunk, uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+// place + b and + c. Unscrambling takes each byte back from that place.
+void transform(uint8_t* chunk, uint8_t a, uint8_t b, uint8_t c, uint8_t d, bool forward) {
     const Table &A = maskA(), &B = maskB(), &C = maskC();
     uint8_t out[256];
     for (unsigned x = 0; x < 256; ++x) {
         const uint8_t y = uint8_t(C[x] - d);
-        out[y] = chunk[x] ^ A[uint8_t(x + a)] ^ B[uint8_t(y + b)] ^ C[uint8_t(y + c)];
+        const uint8_t mask = A[uint8_t(x + a)] ^ B[uint8_t(y + b)] ^ C[uint8_t(y + c)];
+        if (forward) out[y] = chunk[x] ^ mask;
+        else out[x] = chunk[y] ^ mask;
     }
     std::memcpy(chunk, out, 256);
 }
 
-void unscramble(uint8_t* chunk, uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
-    const Table &A = maskA(), &B = maskB(), &C = maskC();
-    uint8_t out[256];
-    for (unsigned x = 0; x < 256; ++x) {
-        const uint8_t y = uint8_t(C[x] - d);
-        out[x] = chunk[y] ^ A[uint8_t(x + a)] ^ B[uint8_t(y + b)] ^ C[uint8_t(y + c)];
-    }
-    std::memcpy(chunk, out, 256);
-}
+void scramble(uint8_t* chunk, uint8_t a, uint8_t b, uint8_t c, uint8_t d) { transform(chunk, a, b, c, d, true); }
+void unscramble(uint8_t* chunk, uint8_t a, uint8_t b, uint8_t c, uint8_t d) { transform(chunk, a, b, c, d, false); }
 
 } // namespace
 
