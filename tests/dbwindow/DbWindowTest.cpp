@@ -586,7 +586,7 @@ private slots:
         QCOMPARE(d.CBG1->Cells(1, 1), QString());
         QCOMPARE(d.CBG1->Cells(0, 0), QString("パラメータ"));
         QCOMPARE(d.CBG1->Cells(1, 0), QString("値"));
-        QCOMPARE(d.CBG1->RowCount(), 3); // heading and the driver's two parameters
+        QCOMPARE(d.CBG1->RowCount(), 4); // heading and the driver's three parameters
     }
 
     void fillsFiveThousandTables()
