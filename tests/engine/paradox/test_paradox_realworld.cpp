@@ -274,3 +274,44 @@ TEST(ParadoxRealWorld, ProtectedTableKeepsItsMemosScrambledForThePeer) {
     ASSERT_EQ(peer.rows.size(), 2u);
     EXPECT_EQ(peer.rows[1][1].s, longMemo);
 }
+
+TEST(ParadoxRealWorld, KeyedProtectedTableStaysWritableAndSorted) {
+    TestDir dir;
+    const auto db = dir / "KEYS.DB";
+    IndexDef pk;
+    pk.primary = true;
+    pk.fields = "K";
+    createParadoxTable(db, {field("K", FieldType::Integer), field("S", FieldType::String, 30)}, {pk}, 1252);
+    {
+        PxCursor c(db, OpenOptions{});
+        for (int i = 0; i < 500; i += 2) c.insert({int64_t(i), "value " + std::to_string(i)});
+    }
+    // Protect it as the format does: the checksum in the header, every block scrambled.
+    std::string b = bytesOf(db);
+    const size_t headerSize = uint8_t(b[2]) | uint8_t(b[3]) << 8, blockSize = uint8_t(b[5]) * 0x400u;
+    const uint32_t sum = passwordChecksum("k3y");
+    for (int i = 0; i < 4; ++i) b[0x5C + i] = char(sum >> (8 * i));
+    for (size_t at = headerSize, n = 1; at + blockSize <= b.size(); at += blockSize, ++n)
+        encryptDataBlock(reinterpret_cast<uint8_t*>(b.data() + at), blockSize, sum, uint16_t(n));
+    writeBytes(db, b);
+    ASSERT_EQ(pxpeer::read(db).rows.size(), 250u) << "the peer reads the protected table";
+
+    TableSettings s;
+    s.password = "k3y";
+    {
+        PxCursor c(db, OpenOptions{}, s);
+        EXPECT_EQ(c.readOnlyReason(), "");
+        for (int i = 1; i < 500; i += 2) c.insert({int64_t(i), "odd " + std::to_string(i)});
+        const auto rows = readAll(c);
+        ASSERT_EQ(rows.size(), 500u);
+        for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(std::get<int64_t>(rows[i][0]), int64_t(i));
+    }
+    const pxpeer::Table peer = pxpeer::read(db);
+    ASSERT_EQ(peer.rows.size(), 500u);
+    for (size_t i = 0; i < peer.rows.size(); ++i) EXPECT_EQ(peer.rows[i][0].l, long(i));
+    EXPECT_EQ(bytesOf(db).find("odd 1"), std::string::npos);
+    // Opened again, through its rebuilt primary index.
+    PxCursor again(db, OpenOptions{}, s);
+    EXPECT_EQ(again.readOnlyReason(), "");
+    EXPECT_EQ(again.count(), 500);
+}
