@@ -224,8 +224,18 @@ size_t cp932Width(std::string_view utf8) {
 std::string truncateEncoded(std::string_view bytes, size_t maxBytes, int codepage) {
     if (bytes.size() <= maxBytes)
         return std::string(bytes);
-    if (codepage != 932 && codepage != 936 && codepage != 949 && codepage != 950)
-        return std::string(bytes.substr(0, maxBytes));
+    if (codepage != 932 && codepage != 936 && codepage != 949 && codepage != 950) {
+        // Other code pages: a cut that leaves the last character incomplete drops it (a
+        // single-byte code page never has one).
+        std::string_view cut = bytes.substr(0, maxBytes);
+        for (int i = 0; i < 3 && !cut.empty() && codepageConvertible(codepage); ++i) {
+            const std::string text = decodeText(cut, codepage);
+            if (text.size() < 3 || text.compare(text.size() - 3, 3, "\xEF\xBF\xBD") != 0)
+                break;
+            cut.remove_suffix(1);
+        }
+        return std::string(cut);
+    }
     size_t i = 0;
     while (i < maxBytes) {
         unsigned char c = static_cast<unsigned char>(bytes[i]);

@@ -5,6 +5,7 @@
 #include "DbaseTestUtil.h"
 #include "engine/contract/EngineError.h"
 #include "engine/drivers/Drivers.h"
+#include "engine/values/Codepage.h"
 
 #include <gtest/gtest.h>
 
@@ -98,6 +99,18 @@ TEST_F(CodepageTest, ForcedLanguageDriverOverridesAWrongHeader) {
     EXPECT_NE(ourRows(*wrong->openTable("CP1251.DBF", {})), peer_["CP1251.DBF"]);
     auto forced = connect({{"LANGDRIVER", "1251"}, {"FORCE LANGDRIVER", "TRUE"}});
     EXPECT_EQ(ourRows(*forced->openTable("CP1251.DBF", {})), peer_["CP1251.DBF"]);
+}
+
+TEST_F(CodepageTest, DoubleByteCodePagesBeyondTheJapaneseOneDecodeWholeCharacters) {
+    // Korean Johab (1361): its trail bytes start lower than Shift-JIS's.
+    std::string b = dbtest::bytesOf(dir_ / "CP1251.DBF");
+    const size_t header = static_cast<unsigned char>(b[8]) | static_cast<unsigned char>(b[9]) << 8;
+    const std::string korean = encodeText("한국어 자료", 1361);
+    ASSERT_LE(korean.size(), 30u);
+    b.replace(header + 1, 30, korean + std::string(30 - korean.size(), ' '));
+    dbtest::writeBytes(dir_ / "CP1251.DBF", b);
+    auto c = connect({{"LANGDRIVER", "1361"}, {"FORCE LANGDRIVER", "TRUE"}})->openTable("CP1251.DBF", {});
+    EXPECT_EQ(text(dbtest::readAll(*c)[0][0]), "한국어 자료");
 }
 
 TEST_F(CodepageTest, BadLanguageDriverSettingsAreClearErrors) {

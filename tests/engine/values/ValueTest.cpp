@@ -137,6 +137,11 @@ TEST(Codepages, EveryCodePageIconvConvertsRoundTrips) {
         EXPECT_NE(bytes, c.text);
         EXPECT_EQ(decodeText(bytes, c.codepage), c.text);
     }
+    // A cut through a double-byte character drops it, in any such code page.
+    const std::string johab = encodeText("한국", 1361);
+    ASSERT_EQ(johab.size(), 4u);
+    EXPECT_EQ(truncateEncoded(johab, 3, 1361), johab.substr(0, 2));
+    EXPECT_EQ(truncateEncoded(encodeText("Ёжик", 1251), 3, 1251), encodeText("Ёжи", 1251));
     EXPECT_FALSE(codepageConvertible(895));
     EXPECT_FALSE(codepageConvertible(0));
     EXPECT_FALSE(codepageConvertible(-5));
