@@ -53,4 +53,10 @@ struct ParsedArgs {
 ParsedArgs parseArgs(const std::vector<std::string>& args, const std::vector<std::string>& flags,
                      const std::vector<std::string>& withValue);
 
+// "--langdriver CP" (the code page of tables whose header names none) and
+// "--force-langdriver" (of every table), for tables given as files (an empty ALIAS): hands
+// them to the session. With none of the tables given as a file they are usage errors: an
+// alias has its own LANGDRIVER.
+void applyFileTableOptions(ToolContext& context, const ParsedArgs& args, bool fileTableGiven);
+
 } // namespace vemo::tool

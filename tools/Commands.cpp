@@ -20,6 +20,22 @@ const std::vector<Command>& commands() {
     return table;
 }
 
+void applyFileTableOptions(ToolContext& c, const ParsedArgs& a, bool fileTableGiven) {
+    if (!a.has("langdriver") && !a.has("force-langdriver"))
+        return;
+    if (!fileTableGiven)
+        throw UsageError("--langdriver and --force-langdriver apply to a table given as a file (an empty ALIAS); "
+                         "an alias has its own LANGDRIVER");
+    if (a.has("force-langdriver") && !a.has("langdriver"))
+        throw UsageError("--force-langdriver needs --langdriver");
+    engine::Params params;
+    if (a.has("langdriver"))
+        params.emplace_back("LANGDRIVER", a.value("langdriver"));
+    if (a.has("force-langdriver"))
+        params.emplace_back("FORCE LANGDRIVER", "TRUE");
+    c.session.setFileTableParams(std::move(params));
+}
+
 bool ParsedArgs::has(const std::string& name) const {
     for (const auto& [n, v] : options)
         if (n == name)

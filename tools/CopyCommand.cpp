@@ -18,11 +18,13 @@ engine::BatchMode modeNamed(const std::string& name) {
 }
 
 int run(ToolContext& c, const std::vector<std::string>& args) {
-    const ParsedArgs a = parseArgs(args, {"abort-on-keyviol", "abort-on-problem"}, {"mode", "map", "problem-tables"});
+    const ParsedArgs a = parseArgs(args, {"abort-on-keyviol", "abort-on-problem", "force-langdriver"},
+                                   {"mode", "map", "problem-tables", "langdriver"});
     if (a.positional.size() != 4)
         throw UsageError("SRC_ALIAS, SRC_TABLE, DST_ALIAS and DST_TABLE expected");
     if (!a.has("mode"))
         throw UsageError("--mode is required");
+    applyFileTableOptions(c, a, a.positional[0].empty() || a.positional[2].empty());
     engine::BatchMoveSettings s;
     s.sourceAlias = a.positional[0];
     s.sourceTable = a.positional[1];
@@ -72,7 +74,7 @@ int run(ToolContext& c, const std::vector<std::string>& args) {
 Command copyCommand() {
     return {"copy",
             "SRC_ALIAS SRC_TABLE DST_ALIAS DST_TABLE --mode append|update|appendupdate|copy|delete [--map \"DEST = SRC\"]... "
-            "[--abort-on-keyviol] [--abort-on-problem] [--problem-tables DIR]",
+            "[--abort-on-keyviol] [--abort-on-problem] [--problem-tables DIR] [--langdriver CP] [--force-langdriver]",
             "Move the records of one table into another (a batch move), with a progress bar on a terminal.", run};
 }
 

@@ -25,9 +25,10 @@ engine::ExportProgress terminalProgress(std::ostream& err) {
 }
 
 int run(ToolContext& c, const std::vector<std::string>& args) {
-    const ParsedArgs a = parseArgs(args, {}, {"index", "filter"});
+    const ParsedArgs a = parseArgs(args, {"force-langdriver"}, {"index", "filter", "langdriver"});
     if (a.positional.size() < 2 || a.positional.size() > 3)
         throw UsageError("ALIAS, TABLE and an optional FILE expected");
+    applyFileTableOptions(c, a, a.positional[0].empty());
     engine::Table table(c.session);
     table.setDatabaseName(a.positional[0]);
     table.setTableName(a.positional[1]);
@@ -49,7 +50,7 @@ int run(ToolContext& c, const std::vector<std::string>& args) {
 } // namespace
 
 Command exportCommand() {
-    return {"export", "ALIAS TABLE [FILE] [--index NAME] [--filter EXPR]",
+    return {"export", "ALIAS TABLE [FILE] [--index NAME] [--filter EXPR] [--langdriver CP] [--force-langdriver]",
             "Write the records as CSV (to standard output without FILE), in index order and filtered.", run};
 }
 

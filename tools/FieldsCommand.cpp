@@ -15,9 +15,10 @@ void printRow(std::ostream& out, const engine::ListingRow& row) {
 }
 
 int run(ToolContext& c, const std::vector<std::string>& args) {
-    const ParsedArgs a = parseArgs(args, {}, {});
+    const ParsedArgs a = parseArgs(args, {"force-langdriver"}, {"langdriver"});
     if (a.positional.size() != 2)
         throw UsageError("ALIAS and TABLE expected");
+    applyFileTableOptions(c, a, a.positional[0].empty());
     engine::Table table(c.session);
     table.setDatabaseName(a.positional[0]);
     table.setTableName(a.positional[1]);
@@ -33,7 +34,7 @@ int run(ToolContext& c, const std::vector<std::string>& args) {
 } // namespace
 
 Command fieldsCommand() {
-    return {"fields", "ALIAS TABLE",
+    return {"fields", "ALIAS TABLE [--langdriver CP] [--force-langdriver]",
             "Field definitions: number, name, type, field class, size, SQL type (tab-separated).", run};
 }
 

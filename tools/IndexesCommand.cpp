@@ -7,9 +7,10 @@ namespace vemo::tool {
 
 namespace {
 int run(ToolContext& c, const std::vector<std::string>& args) {
-    const ParsedArgs a = parseArgs(args, {}, {});
+    const ParsedArgs a = parseArgs(args, {"force-langdriver"}, {"langdriver"});
     if (a.positional.size() != 2)
         throw UsageError("ALIAS and TABLE expected");
+    applyFileTableOptions(c, a, a.positional[0].empty());
     engine::Table table(c.session);
     table.setDatabaseName(a.positional[0]);
     table.setTableName(a.positional[1]);
@@ -23,7 +24,7 @@ int run(ToolContext& c, const std::vector<std::string>& args) {
 } // namespace
 
 Command indexesCommand() {
-    return {"indexes", "ALIAS TABLE", "Index definitions: name and fields joined by \";\" (tab-separated).", run};
+    return {"indexes", "ALIAS TABLE [--langdriver CP] [--force-langdriver]", "Index definitions: name and fields joined by \";\" (tab-separated).", run};
 }
 
 } // namespace vemo::tool

@@ -99,6 +99,7 @@ struct Session::Impl {
     std::filesystem::path configFile;
     std::vector<std::unique_ptr<Driver>> drivers;
     LoginCallback login;
+    Params fileParams;
     std::function<void(const std::filesystem::path&)> sampleWriter;
     bool open = false;
     std::vector<AliasConfig> aliases;  // as the session sees them
@@ -196,6 +197,19 @@ std::filesystem::path Session::defaultDataDir() { return xdgDir("XDG_DATA_HOME",
 
 void Session::registerDriver(std::unique_ptr<Driver> driver) { d->drivers.push_back(std::move(driver)); }
 void Session::setLoginCallback(LoginCallback callback) { d->login = std::move(callback); }
+
+void Session::setFileTableParams(Params params) {
+    d->fileParams = std::move(params);
+    for (auto it = d->connections.begin(); it != d->connections.end();) {
+        if (!it->first.empty() && it->first[0] == '\x01') {
+            d->retired.push_back(it->second);
+            it = d->connections.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
 void Session::setSampleWriter(std::function<void(const std::filesystem::path&)> writer) { d->sampleWriter = std::move(writer); }
 
 void Session::open() {
@@ -334,7 +348,9 @@ Database& Session::databaseFor(const std::string& alias, const std::string& tabl
     auto& slot = d->connections["\x01" + dir];
     if (!slot) {
         try {
-            slot = d->driver("STANDARD").connect("", Params{{"PATH", dir}}, d->login);
+            Params params{{"PATH", dir}};
+            params.insert(params.end(), d->fileParams.begin(), d->fileParams.end());
+            slot = d->driver("STANDARD").connect("", params, d->login);
         } catch (...) {
             d->connections.erase("\x01" + dir);
             throw;

@@ -26,6 +26,9 @@ public:
 
     void registerDriver(std::unique_ptr<Driver> driver);
     void setLoginCallback(LoginCallback callback);
+    // Parameters of the STANDARD driver for tables opened as files (an empty alias), beside
+    // the folder: LANGDRIVER, FORCE LANGDRIVER, PASSWORD. Drops the file connections made so far.
+    void setFileTableParams(Params params);
     // Writes the sample tables into a data folder; called when open() finds no configuration
     // file and creates the sample aliases. Errors it throws leave the aliases in place.
     void setSampleWriter(std::function<void(const std::filesystem::path& dataDir)> writer);

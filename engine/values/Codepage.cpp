@@ -17,14 +17,20 @@ namespace {
 
 std::string iconvName(int codepage) {
     switch (codepage) {
-    case 932: return "CP932";
-    case 936: return "CP936";
-    case 949: return "CP949";
-    case 950: return "CP950";
-    case 65001: return "UTF-8";
     case 0: return "CP1252";
-    default: return "CP" + std::to_string(codepage);
+    case 65001: return "UTF-8";
+    case 20127: return "ASCII";
+    case 10000: return "MACINTOSH";
+    case 10007: return "MAC-CYRILLIC";
+    case 10029: return "MAC-CENTRALEUROPE";
+    case 20866: return "KOI8-R";
+    case 21866: return "KOI8-U";
+    case 28605: return "ISO-8859-15";
+    default: break;
     }
+    if (codepage >= 28591 && codepage <= 28599)
+        return "ISO-8859-" + std::to_string(codepage - 28590);
+    return "CP" + std::to_string(codepage);
 }
 
 // iconv descriptors are not thread-safe; keep one per direction and code page per thread.
@@ -61,6 +67,11 @@ public:
                 iconv(cd_, nullptr, nullptr, nullptr, nullptr);
             }
         }
+        // Stateful code pages (1255, 1258 combine characters) hold the last one back.
+        char* dst = buf;
+        size_t room = sizeof buf;
+        if (iconv(cd_, nullptr, nullptr, &dst, &room) != static_cast<size_t>(-1))
+            out.append(buf, static_cast<size_t>(dst - buf));
     }
 
 private:
@@ -122,6 +133,76 @@ std::string encodeText(std::string_view utf8, int codepage) {
     return out;
 }
 
+bool codepageConvertible(int codepage) {
+    static std::mutex mutex;
+    static std::map<int, bool> known;
+    std::lock_guard lock(mutex);
+    auto it = known.find(codepage);
+    if (it != known.end())
+        return it->second;
+    bool ok = codepage > 0 && codepage < 100000;
+    if (ok) {
+        iconv_t a = iconv_open("UTF-8", iconvName(codepage).c_str());
+        iconv_t b = iconv_open(iconvName(codepage).c_str(), "UTF-8");
+        ok = a != reinterpret_cast<iconv_t>(-1) && b != reinterpret_cast<iconv_t>(-1);
+        if (a != reinterpret_cast<iconv_t>(-1))
+            iconv_close(a);
+        if (b != reinterpret_cast<iconv_t>(-1))
+            iconv_close(b);
+    }
+    known.emplace(codepage, ok);
+    return ok;
+}
+
+int languageDriverCodepage(std::string_view name) {
+    std::string up;
+    for (char c : name)
+        if (c != ' ')
+            up += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (up.empty())
+        return 0;
+    auto number = [](std::string_view digits) {
+        if (digits.empty() || digits.size() > 5 || !std::all_of(digits.begin(), digits.end(), ::isdigit))
+            return 0;
+        return std::stoi(std::string(digits));
+    };
+    if (int n = number(up))
+        return n;
+    for (const char* prefix : {"CP", "WINDOWS-", "IBM", "MS"})
+        if (up.rfind(prefix, 0) == 0)
+            if (int n = number(std::string_view(up).substr(std::strlen(prefix))))
+                return n;
+    static const std::pair<const char*, int> named[] = {
+        {"ASCII", 437}, {"INTL", 437}, {"SWEDFIN", 437}, {"NORDAN", 865}, {"NORDAN40", 865}, {"INTL850", 850},
+        {"JAPAN", 932}, {"CHINA", 936}, {"KOREA", 949}, {"TAIWAN", 950}, {"ANSIINTL", 1252}, {"ANSII850", 1252},
+        {"ANSISPAN", 1252}, {"ANSISWFN", 1252}, {"ANCYRR", 1251}, {"DBHEBREW", 1255}, {"UTF-8", 65001},
+        {"UTF8", 65001}, {"SHIFT_JIS", 932}, {"SJIS", 932}, {"WINDOWS-31J", 932}, {"KOI8-R", 20866},
+        {"KOI8-U", 21866}, {"MACINTOSH", 10000}, {"MAC-CYRILLIC", 10007}, {"MAC-CENTRALEUROPE", 10029},
+        {"ISO-8859-15", 28605},
+    };
+    for (const auto& [n, cp] : named)
+        if (up == n)
+            return cp;
+    if (up.rfind("ISO-8859-", 0) == 0)
+        if (int n = number(std::string_view(up).substr(9)); n >= 1 && n <= 9)
+            return 28590 + n;
+    if (up.rfind("DBWIN", 0) == 0)
+        return 1252;
+    // dBASE driver names carry the code page after "DB" (DB437US0, DB1251..); FoxPro ones
+    // after the three letters of "FOX" and two more.
+    const size_t start = up.rfind("DB", 0) == 0 ? 2 : (up.rfind("FOX", 0) == 0 ? 5 : std::string::npos);
+    if (start != std::string::npos && start < up.size()) {
+        size_t digits = 0;
+        while (start + digits < up.size() && digits < 4 && std::isdigit(static_cast<unsigned char>(up[start + digits])))
+            ++digits;
+        if (digits >= 3)
+            return std::stoi(up.substr(start, digits));
+        if (up.rfind("FOX", 0) == 0 && up.find("WIN") != std::string::npos)
+            return 1252;
+    }
+    return 0;
+}
+
 bool canEncode(std::string_view utf8, int codepage) {
     try {
         encodeText(utf8, codepage);
@@ -143,8 +224,18 @@ size_t cp932Width(std::string_view utf8) {
 std::string truncateEncoded(std::string_view bytes, size_t maxBytes, int codepage) {
     if (bytes.size() <= maxBytes)
         return std::string(bytes);
-    if (codepage != 932 && codepage != 936 && codepage != 949 && codepage != 950)
-        return std::string(bytes.substr(0, maxBytes));
+    if (codepage != 932 && codepage != 936 && codepage != 949 && codepage != 950) {
+        // Other code pages: a cut that leaves the last character incomplete drops it (a
+        // single-byte code page never has one).
+        std::string_view cut = bytes.substr(0, maxBytes);
+        for (int i = 0; i < 3 && !cut.empty() && codepageConvertible(codepage); ++i) {
+            const std::string text = decodeText(cut, codepage);
+            if (text.size() < 3 || text.compare(text.size() - 3, 3, "\xEF\xBF\xBD") != 0)
+                break;
+            cut.remove_suffix(1);
+        }
+        return std::string(cut);
+    }
     size_t i = 0;
     while (i < maxBytes) {
         unsigned char c = static_cast<unsigned char>(bytes[i]);

@@ -10,6 +10,20 @@ namespace vemo::engine {
 std::string decodeText(std::string_view bytes, int codepage);
 // Encoding fails with EngineError(ErrConvert) when a character has no form in the code page.
 std::string encodeText(std::string_view utf8, int codepage);
+// True when iconv converts the code page both ways on this system. Code page numbers follow
+// Windows: 437, 850, 866, 1250-1258, 932, 936, 949, 950, 10000 (Mac Roman), 20866 (KOI8-R),
+// 28591-28599 (ISO-8859-n) ...
+bool codepageConvertible(int codepage);
+// The code page whose bytes decode one for one (ISO-8859-1): a table in a code page that
+// cannot be converted is shown through it, so every byte stays what it is.
+constexpr int RawBytesCodepage = 28591;
+
+// The code page a language driver setting names: a number ("1251"), "CP1251", a dBASE
+// driver name ("DB437US0", "DBWINUS0"), a Paradox sort order name ("ascii", "intl850",
+// "japan", "ANSIINTL") or an iconv name this system knows ("KOI8-R", "WINDOWS-1250").
+// 0 when it names none.
+int languageDriverCodepage(std::string_view name);
+
 // True when every character of utf8 can be written in the code page.
 bool canEncode(std::string_view utf8, int codepage);
 

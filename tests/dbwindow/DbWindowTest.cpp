@@ -532,7 +532,7 @@ private slots:
         QCOMPARE(prompts_.errors(), 0);
         QVERIFY(nameLocked && driverLocked);
         QCOMPARE(driverShown, QString("STANDARD"));
-        QCOMPARE(lines, std::vector<std::string>{"PATH=" + data_.string()});
+        QCOMPARE(lines, (std::vector<std::string>{"PATH=" + data_.string(), "LANGDRIVER=932"}));
         QVERIFY(cfgText().contains(newPath));
         QCOMPARE(w->selectedAlias(), QString("NEWDB"));
         QVERIFY(items(w->LB1).contains("A.DBF"));
@@ -586,7 +586,7 @@ private slots:
         QCOMPARE(d.CBG1->Cells(1, 1), QString());
         QCOMPARE(d.CBG1->Cells(0, 0), QString("パラメータ"));
         QCOMPARE(d.CBG1->Cells(1, 0), QString("値"));
-        QCOMPARE(d.CBG1->RowCount(), 3); // heading and the driver's two parameters
+        QCOMPARE(d.CBG1->RowCount(), 4); // heading and the driver's three parameters
     }
 
     void fillsFiveThousandTables()

@@ -37,9 +37,10 @@ std::filesystem::path findFileNoCase(const std::filesystem::path& dir, const std
     return {};
 }
 
-StandardDatabase::StandardDatabase(std::filesystem::path directory, std::string defaultDriver, StandardSqlFactory sql)
+StandardDatabase::StandardDatabase(std::filesystem::path directory, std::string defaultDriver, StandardSqlFactory sql,
+                                   TableSettings settings)
     : dir_(std::move(directory)), defaultDbase_(strcasecmp(defaultDriver.c_str(), "DBASE") == 0),
-      sqlFactory_(std::move(sql)) {}
+      sqlFactory_(std::move(sql)), settings_(std::move(settings)) {}
 
 // The SQL engine holds cursors on this database's tables: it goes first.
 StandardDatabase::~StandardDatabase() { sql_.reset(); }
@@ -64,7 +65,7 @@ int64_t StandardDatabase::executeSql(const std::string& sql, const std::vector<Q
 TableFormat& StandardDatabase::format(bool dbase) {
     auto& slot = dbase ? dbase_ : paradox_;
     if (!slot)
-        slot = dbase ? makeDbaseFormat() : makeParadoxFormat();
+        slot = dbase ? makeDbaseFormat(settings_) : makeParadoxFormat(settings_);
     return *slot;
 }
 

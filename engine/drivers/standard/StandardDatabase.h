@@ -14,7 +14,9 @@ class StandardDatabase : public Database {
 public:
     // defaultDriver: "PARADOX" or "DBASE", the type of a table named without extension.
     // sql runs the statements of openQuery and executeSql; without it they are not supported.
-    StandardDatabase(std::filesystem::path directory, std::string defaultDriver, StandardSqlFactory sql = {});
+    // settings: the code page and password rules of the alias's table files.
+    StandardDatabase(std::filesystem::path directory, std::string defaultDriver, StandardSqlFactory sql = {},
+                     TableSettings settings = {});
     ~StandardDatabase() override;
 
     std::string driverName() const override { return "STANDARD"; }
@@ -45,6 +47,7 @@ private:
     bool defaultDbase_;
     std::unique_ptr<TableFormat> dbase_, paradox_;
     StandardSqlFactory sqlFactory_;
+    TableSettings settings_;
     std::unique_ptr<StandardSql> sql_; // made on the first statement
 };
 

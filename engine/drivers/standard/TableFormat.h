@@ -3,6 +3,7 @@
 // find the files of one table in a directory.
 #include "engine/contract/Cursor.h"
 #include "engine/contract/Definitions.h"
+#include "engine/drivers/standard/TableSettings.h"
 
 #include <filesystem>
 #include <memory>
@@ -25,7 +26,7 @@ public:
     virtual std::vector<std::filesystem::path> companionFiles(const std::filesystem::path& file) = 0;
 };
 
-std::unique_ptr<TableFormat> makeDbaseFormat();
-std::unique_ptr<TableFormat> makeParadoxFormat();
+std::unique_ptr<TableFormat> makeDbaseFormat(const TableSettings& settings = {});
+std::unique_ptr<TableFormat> makeParadoxFormat(const TableSettings& settings = {});
 
 } // namespace vemo::engine::standard

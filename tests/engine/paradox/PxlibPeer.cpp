@@ -78,7 +78,7 @@ Table read(const std::filesystem::path& db, const std::filesystem::path& mb) {
 }
 
 void write(const std::filesystem::path& db, const std::vector<Field>& fields, const std::vector<std::vector<Val>>& rows,
-           const std::filesystem::path& mb, int codepage) {
+           const std::filesystem::path& mb, int codepage, const std::string& password) {
     Doc doc;
     std::vector<pxfield_t> pf(fields.size());
     std::vector<std::vector<char>> names;
@@ -96,6 +96,8 @@ void write(const std::filesystem::path& db, const std::vector<Field>& fields, co
     if (PX_create_file(doc.px, fieldsCopy, int(fields.size()), db.c_str(), pxfFileTypNonIndexDB) < 0)
         throw std::runtime_error("pxlib cannot create: " + doc.error);
     PX_set_value(doc.px, "codepage", float(codepage));
+    if (!password.empty() && PX_set_parameter(doc.px, "password", password.c_str()) < 0)
+        throw std::runtime_error("pxlib password: " + doc.error);
     if (!mb.empty() && PX_set_blob_file(doc.px, mb.c_str()) < 0) throw std::runtime_error("pxlib blob: " + doc.error);
     const int rs = PX_get_recordsize(doc.px);
     std::vector<char> rec(static_cast<size_t>(rs));
@@ -125,6 +127,12 @@ void write(const std::filesystem::path& db, const std::vector<Field>& fields, co
         }
         if (PX_put_record(doc.px, rec.data()) < 0) throw std::runtime_error("pxlib put: " + doc.error);
     }
+}
+
+unsigned long checksumOf(const std::filesystem::path& db) {
+    Doc doc;
+    if (PX_open_file(doc.px, db.c_str()) < 0) throw std::runtime_error("pxlib cannot open: " + doc.error);
+    return doc.px->px_head->px_encryption;
 }
 
 } // namespace pxpeer

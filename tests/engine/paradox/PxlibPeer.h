@@ -33,7 +33,11 @@ Table read(const std::filesystem::path& db, const std::filesystem::path& mb = {}
 
 // Creates a table through pxlib and appends rows (values as pxlib's own encoders take them;
 // alpha values are raw code-page bytes).
+// password: protects the table (its blocks are scrambled) when not empty.
 void write(const std::filesystem::path& db, const std::vector<Field>& fields, const std::vector<std::vector<Val>>& rows,
-           const std::filesystem::path& mb = {}, int codepage = 932);
+           const std::filesystem::path& mb = {}, int codepage = 932, const std::string& password = {});
+
+// The password checksum pxlib reads from a table's header (0 when it is not protected).
+unsigned long checksumOf(const std::filesystem::path& db);
 
 } // namespace pxpeer

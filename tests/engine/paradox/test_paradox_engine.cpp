@@ -6,9 +6,11 @@
 #include "engine/drivers/SampleData.h"
 #include "engine/session/Session.h"
 #include "engine/dataset/Table.h"
+#include "engine/drivers/standard/paradox/PxCipher.h"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <set>
 
 using namespace vemo::engine;
@@ -156,4 +158,63 @@ TEST_F(ParadoxEngine, CachedDeletesAndEditsOfAnUnkeyedTableApplyToTheRightRecord
     for (int64_t i = 0; c->read(i, r, id); ++i)
         seen.push_back(std::get<std::string>(r[0]) + "=" + std::to_string(std::get<int64_t>(r[1])));
     EXPECT_EQ(seen, (std::vector<std::string>{"r0=0", "r2=2", "r3=3", "r4=40", "r5=5"}));
+}
+
+namespace {
+
+// Protects an unkeyed table without blobs as the format does: the password's checksum in
+// the header, every data block scrambled with it.
+void protectTable(const std::filesystem::path& db, const std::string& password) {
+    std::ifstream in(db, std::ios::binary);
+    std::string b((std::istreambuf_iterator<char>(in)), {});
+    in.close();
+    const size_t headerSize = static_cast<uint8_t>(b[2]) | static_cast<uint8_t>(b[3]) << 8;
+    const size_t blockSize = static_cast<uint8_t>(b[5]) * 0x400u;
+    const uint32_t sum = vemo::engine::paradox::passwordChecksum(password);
+    for (int i = 0; i < 4; ++i) b[0x5C + i] = char(sum >> (8 * i));
+    for (size_t at = headerSize, n = 1; at + blockSize <= b.size(); at += blockSize, ++n)
+        vemo::engine::paradox::encryptDataBlock(reinterpret_cast<uint8_t*>(b.data() + at), blockSize, sum, uint16_t(n));
+    std::ofstream(db, std::ios::binary | std::ios::trunc) << b;
+}
+
+} // namespace
+
+TEST_F(ParadoxEngine, ProtectedTableOpensWithTheAliasPasswordOrTheLoginPrompt) {
+    db_->createTable("LOCKED", {field("NAME", FieldType::String, 20), field("N", FieldType::Integer)}, {});
+    {
+        auto c = db_->openTable("LOCKED", {});
+        for (int i = 0; i < 200; ++i) c->insert({std::string("row ") + std::to_string(i), int64_t(i)});
+    }
+    protectTable(dir_ / "LOCKED.DB", "open sesame");
+
+    // The alias's PASSWORD, for scripts.
+    auto withPassword = makeStandardDriver()->connect(
+        "S", {{"PATH", dir_.path().string()}, {"PASSWORD", "open sesame"}}, {});
+    auto c = withPassword->openTable("LOCKED", {});
+    EXPECT_EQ(c->count(), 200);
+    c->insert({std::string("added"), int64_t(999)});
+    c.reset();
+
+    // Without it: the login prompt, asked with the alias and the table's file name.
+    std::vector<std::string> asked;
+    session_->setLoginCallback([&](const std::string& alias, std::string& user, std::string& password) {
+        asked.push_back(alias + "/" + user);
+        password = asked.size() == 1 ? "wrong" : "open sesame";
+        return true;
+    });
+    session_->addAlias("LOCKS", "STANDARD", {"PATH=" + dir_.path().string()});
+    Table t(*session_);
+    t.setDatabaseName("LOCKS");
+    t.setTableName("LOCKED");
+    t.open();
+    EXPECT_EQ(asked, (std::vector<std::string>{"LOCKS/LOCKED.DB", "LOCKS/LOCKED.DB"}));
+    EXPECT_EQ(t.recordCount(), 201);
+    t.close();
+    t.open(); // the answer is remembered by the connection
+    EXPECT_EQ(asked.size(), 2u);
+    t.close();
+
+    // A wrong password in the alias and nobody to ask: a clear error.
+    auto wrong = makeStandardDriver()->connect("S", {{"PATH", dir_.path().string()}, {"PASSWORD", "nope"}}, {});
+    EXPECT_EQ(errorCodeOf([&] { wrong->openTable("LOCKED", {}); }), ErrLogin);
 }

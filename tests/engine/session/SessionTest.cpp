@@ -71,7 +71,7 @@ TEST_F(SessionTest, UnsavedChangesLiveAcrossReopenSavedOnesAcrossSessions) {
     s->close();
     s->open();
     EXPECT_EQ(s->aliasNames(), (Lines{"BASE", "KEPT", "UNSAVED"}));
-    EXPECT_EQ(s->aliasParams("KEPT"), (Lines{"PATH=/data/moved", "DEFAULT DRIVER=PARADOX"}));
+    EXPECT_EQ(s->aliasParams("KEPT"), (Lines{"PATH=/data/moved", "DEFAULT DRIVER=PARADOX", "LANGDRIVER=932"}));
 
     auto fresh = make();
     EXPECT_EQ(fresh->aliasNames(), (Lines{"BASE", "KEPT", "TEMP"}));
@@ -118,7 +118,7 @@ TEST_F(SessionTest, AliasEditingErrors) {
     EXPECT_EQ(errorCodeOf([&] { s->deleteAlias("NONE"); }), ErrNoSuchAlias);
     EXPECT_EQ(errorCodeOf([&] { s->database("NONE"); }), ErrNoSuchAlias);
     EXPECT_EQ(s->aliasNames(), (Lines{"BASE"}));
-    EXPECT_EQ(s->driverDefaults("standard"), (Lines{"PATH=", "DEFAULT DRIVER=PARADOX"}));
+    EXPECT_EQ(s->driverDefaults("standard"), (Lines{"PATH=", "DEFAULT DRIVER=PARADOX", "LANGDRIVER=932"}));
 }
 
 TEST_F(SessionTest, SavedFileIsPrivateWhenItHoldsAPassword) {

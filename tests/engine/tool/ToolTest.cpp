@@ -149,7 +149,7 @@ TEST_F(ToolTest, AliasCommandsPersistUnlessNoSave) {
     EXPECT_EQ(run({"alias", "add", "GONE", "STANDARD", "PATH=/x", "--no-save"}).status, 0);
     EXPECT_EQ(run({"aliases"}).out, "VEMO32DEMO\nVEMO32SQLITE\nMINE\n");
     EXPECT_EQ(run({"alias", "show", "mine"}).out,
-              "DRIVER=STANDARD\nPATH=" + dir.path().string() + "\nDEFAULT DRIVER=DBASE\n");
+              "DRIVER=STANDARD\nPATH=" + dir.path().string() + "\nDEFAULT DRIVER=DBASE\nLANGDRIVER=932\n");
     EXPECT_EQ(run({"alias", "add", "MINE", "STANDARD"}).status, 1);
 
     EXPECT_EQ(run({"tables", "MINE"}).out, "ITEMS\n");
@@ -181,4 +181,38 @@ TEST_F(ToolTest, SampleWritesTablesTheToolCanRead) {
     const Result csv = run({"export", "S", first});
     EXPECT_EQ(csv.status, 0) << csv.err;
     EXPECT_NE(csv.out.find("\r\n"), std::string::npos);
+}
+
+TEST_F(ToolTest, LanguageDriverOptionReadsAFileTableWhoseHeaderNamesNone) {
+    const auto file = dir.path() / "CYR.DBF";
+    {
+        Session session(dir.path() / "unused.cfg");
+        registerBuiltinDrivers(session);
+        session.setFileTableParams({{"LANGDRIVER", "1251"}});
+        Table t(session);
+        t.setTableName(file.string());
+        t.createTable({def("NAME", FieldType::String, 20)}, {});
+        t.open();
+        t.append();
+        t.setFieldText(0, "Привет");
+        t.post();
+    }
+    std::string bytes = readFile(file);
+    ASSERT_EQ(static_cast<unsigned char>(bytes[29]), 0xC9u) << "the new table names its code page";
+    bytes[29] = 0;
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+
+    Result r = run({"export", "", file.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.find("Привет"), std::string::npos);
+    r = run({"export", "", file.string(), "--langdriver", "1251"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "\"Привет\"\r\n");
+    // The option belongs to tables given as files; an alias has its own parameter.
+    EXPECT_EQ(run({"export", "ALIAS", "T", "--langdriver", "1251"}).status, 2);
+    EXPECT_EQ(run({"fields", "", file.string(), "--force-langdriver"}).status, 2);
+    r = run({"fields", "", file.string(), "--langdriver", "KLINGON"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("LANGDRIVER"), std::string::npos) << r.err;
+    EXPECT_NE(run({"export", "--help"}).out.find("--langdriver CP"), std::string::npos);
 }

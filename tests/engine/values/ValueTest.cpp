@@ -1,3 +1,4 @@
+#include "engine/values/Codepage.h"
 #include "engine/values/DateText.h"
 #include "engine/contract/EngineError.h"
 #include "engine/values/FieldTypeNames.h"
@@ -101,4 +102,51 @@ TEST(FieldTypeListing, RowsFromTheOneTypeTable) {
     EXPECT_EQ(listingRow(2, "Y", 30, 12), (ListingRow{"002", "Y", "", "", " 12", ""}));
     EXPECT_EQ(listingRow(3, "Z", 1, 65537)[4], "  1"); // sizes are 16-bit in the listing
     EXPECT_EQ(listingHeadings()[4], "幅");
+}
+
+TEST(Codepages, LanguageDriverNamesAndNumbersNameTheirCodePage) {
+    using vemo::engine::languageDriverCodepage;
+    EXPECT_EQ(languageDriverCodepage("1251"), 1251);
+    EXPECT_EQ(languageDriverCodepage(" cp866 "), 866);
+    EXPECT_EQ(languageDriverCodepage("Windows-1250"), 1250);
+    EXPECT_EQ(languageDriverCodepage("IBM437"), 437);
+    EXPECT_EQ(languageDriverCodepage("DB437US0"), 437);
+    EXPECT_EQ(languageDriverCodepage("DB932JP1"), 932);
+    EXPECT_EQ(languageDriverCodepage("DBWINWE0"), 1252);
+    EXPECT_EQ(languageDriverCodepage("ancyrr"), 1251);
+    EXPECT_EQ(languageDriverCodepage("intl850"), 850);
+    EXPECT_EQ(languageDriverCodepage("japan"), 932);
+    EXPECT_EQ(languageDriverCodepage("KOI8-R"), 20866);
+    EXPECT_EQ(languageDriverCodepage("iso-8859-5"), 28595);
+    EXPECT_EQ(languageDriverCodepage(""), 0);
+    EXPECT_EQ(languageDriverCodepage("DBFRENCH"), 0);
+    EXPECT_EQ(languageDriverCodepage("123456"), 0);
+}
+
+TEST(Codepages, EveryCodePageIconvConvertsRoundTrips) {
+    using namespace vemo::engine;
+    const struct { int codepage; const char* text; } cases[] = {
+        {437, "Grüße ½"}, {850, "Ærø"}, {852, "Łódź"}, {866, "Привет"}, {1250, "Šťastný"}, {1251, "Ёж"},
+        {1252, "€ café"}, {1253, "Αθήνα"}, {1255, "שלום"}, {20866, "Мир"}, {28595, "Мир"}, {10007, "Мир"},
+        {10000, "café"}, {874, "ไทย"}, {936, "中文"}, {949, "한국"}, {950, "中文"}, {932, "ﾃｰﾌﾞﾙ"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.codepage);
+        ASSERT_TRUE(codepageConvertible(c.codepage));
+        const std::string bytes = encodeText(c.text, c.codepage);
+        EXPECT_NE(bytes, c.text);
+        EXPECT_EQ(decodeText(bytes, c.codepage), c.text);
+    }
+    // A cut through a double-byte character drops it, in any such code page.
+    const std::string johab = encodeText("한국", 1361);
+    ASSERT_EQ(johab.size(), 4u);
+    EXPECT_EQ(truncateEncoded(johab, 3, 1361), johab.substr(0, 2));
+    EXPECT_EQ(truncateEncoded(encodeText("Ёжик", 1251), 3, 1251), encodeText("Ёжи", 1251));
+    EXPECT_FALSE(codepageConvertible(895));
+    EXPECT_FALSE(codepageConvertible(0));
+    EXPECT_FALSE(codepageConvertible(-5));
+    // The stand-in for those: every byte stays one character.
+    std::string all;
+    for (int b = 1; b < 256; ++b) all += char(b);
+    EXPECT_EQ(encodeText(decodeText(all, RawBytesCodepage), RawBytesCodepage), all);
 }

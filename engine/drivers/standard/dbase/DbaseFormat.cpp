@@ -8,16 +8,17 @@ namespace {
 
 class DbaseFormat : public TableFormat {
 public:
+    explicit DbaseFormat(TableSettings settings) : settings_(std::move(settings)) {}
     std::string name() const override { return "DBASE"; }
     std::string extension() const override { return ".DBF"; }
 
     std::unique_ptr<Cursor> open(const std::filesystem::path& file, const OpenOptions& options) override {
-        return std::make_unique<dbase::DbfCursor>(file, options);
+        return std::make_unique<dbase::DbfCursor>(file, options, settings_);
     }
 
     void create(const std::filesystem::path& file, const std::vector<FieldDef>& fields,
                 const std::vector<IndexDef>& indexes) override {
-        dbase::createDbf(file, fields, indexes);
+        dbase::createDbf(file, fields, indexes, settings_.codepageForNew());
     }
 
     std::vector<std::filesystem::path> companionFiles(const std::filesystem::path& file) override {
@@ -32,10 +33,15 @@ public:
         }
         return out;
     }
+
+private:
+    TableSettings settings_;
 };
 
 } // namespace
 
-std::unique_ptr<TableFormat> makeDbaseFormat() { return std::make_unique<DbaseFormat>(); }
+std::unique_ptr<TableFormat> makeDbaseFormat(const TableSettings& settings) {
+    return std::make_unique<DbaseFormat>(settings);
+}
 
 } // namespace vemo::engine::standard

@@ -103,7 +103,7 @@ std::filesystem::path sibling(const std::filesystem::path& file, const char* upp
 } // namespace
 
 void createDbf(const std::filesystem::path& file, const std::vector<FieldDef>& fields,
-               const std::vector<IndexDef>& indexes) {
+               const std::vector<IndexDef>& indexes, int codepage) {
     if (fields.empty())
         invalid("フィールドがありません。");
     if (fields.size() > 255)
@@ -135,7 +135,7 @@ void createDbf(const std::filesystem::path& file, const std::vector<FieldDef>& f
     putLe16(h.data() + 8, static_cast<uint32_t>(headerLength));
     putLe16(h.data() + 10, static_cast<uint32_t>(recordLength));
     h[28] = indexes.empty() ? 0 : 1;
-    h[29] = DefaultLdid;
+    h[29] = ldidForCodepage(codepage);
     for (size_t i = 0; i < cols.size(); ++i) {
         uint8_t* d = h.data() + 32 + 32 * i;
         std::memcpy(d, cols[i].name.data(), cols[i].name.size());

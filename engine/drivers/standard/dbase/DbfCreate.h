@@ -13,8 +13,9 @@ FieldDef dbaseField(const char* name, const char* type, int size, int decimals =
 
 // Fails with ErrInvalidParam for definitions dBASE cannot hold, and when the file exists.
 // On failure no file of the table is left behind.
+// codepage: the code page the table's text is in, named by its language driver byte.
 void createDbf(const std::filesystem::path& file, const std::vector<FieldDef>& fields,
-               const std::vector<IndexDef>& indexes);
+               const std::vector<IndexDef>& indexes, int codepage = 932);
 
 // Gives an existing table without indexes a production .MDX with these tags, built from its
 // records (loading many records first and indexing once is much faster than indexing on

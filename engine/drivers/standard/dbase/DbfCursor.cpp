@@ -9,6 +9,7 @@ namespace {
 
 const char* variantName(Variant v) {
     switch (v) {
+    case Variant::Dbase2: return "dBASE II";
     case Variant::Dbase7: return "dBASE 7";
     case Variant::FoxPro: return "FoxPro";
     case Variant::VisualFoxPro: return "Visual FoxPro";
@@ -18,15 +19,15 @@ const char* variantName(Variant v) {
 
 } // namespace
 
-DbfCursor::DbfCursor(const std::filesystem::path& file, const OpenOptions& options) {
+DbfCursor::DbfCursor(const std::filesystem::path& file, const OpenOptions& options, const standard::TableSettings& settings) {
     bool writable = !options.readOnly;
     try {
-        table_ = std::make_unique<DbfTable>(file, writable);
+        table_ = std::make_unique<DbfTable>(file, writable, settings);
     } catch (const EngineError& e) {
         if (!writable || e.code() != ErrReadOnly)
             throw;
         writable = false;
-        table_ = std::make_unique<DbfTable>(file, false);
+        table_ = std::make_unique<DbfTable>(file, false, settings);
         readOnly_ = "ファイルに書き込む権限がありません";
     }
     const DbfHeader& h = table_->header();

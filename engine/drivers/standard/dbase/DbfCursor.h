@@ -13,7 +13,7 @@ namespace vemo::engine::dbase {
 
 class DbfCursor : public Cursor {
 public:
-    DbfCursor(const std::filesystem::path& file, const OpenOptions& options);
+    DbfCursor(const std::filesystem::path& file, const OpenOptions& options, const standard::TableSettings& settings = {});
 
     const std::vector<FieldDef>& fields() const override { return fields_; }
     std::vector<IndexDef> indexes() const override { return indexes_->definitions(); }

@@ -1,5 +1,6 @@
 #include "engine/drivers/standard/dbase/DbfHeader.h"
 #include "engine/contract/EngineError.h"
+#include "engine/values/Codepage.h"
 
 #include <algorithm>
 #include <cctype>
@@ -55,7 +56,10 @@ bool validType(char t, Variant v) {
 
 } // namespace
 
-size_t headerLengthOf(const uint8_t* first32) { return std::max<size_t>(32, le16(first32 + 8)); }
+size_t headerLengthOf(const uint8_t* first32) {
+    const size_t stored = std::max<size_t>(32, le16(first32 + 8));
+    return first32[0] == 0x02 ? std::max<size_t>(521, stored) : stored;
+}
 
 int codepageFromLdid(uint8_t ldid, int fallback) {
     switch (ldid) {
@@ -85,34 +89,132 @@ int codepageFromLdid(uint8_t ldid, int fallback) {
     case 0xCA: return 1254;
     case 0xCB: return 1253;
     case 0xCC: return 1257;
+    case 0x04: return 10000;
+    case 0x68: return 895;
+    case 0x69: return 620;
+    case 0x8E: return 868;
+    case 0x96: return 10007;
+    case 0x97: return 10029;
+    case 0x98: return 10006;
     default: return fallback;
     }
 }
 
 int codepageFromDriverName(const std::string& name, int fallback) {
-    std::string up;
-    for (char c : name)
-        up += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (up.rfind("DBWIN", 0) == 0)
-        return 1252;
-    if (up == "DBHEBREW")
-        return 1255;
-    size_t digits = 0;
-    size_t start = up.rfind("DB", 0) == 0 ? 2 : (up.rfind("FOX", 0) == 0 ? 5 : std::string::npos);
-    if (start == std::string::npos || start >= up.size())
-        return fallback;
-    while (start + digits < up.size() && digits < 4 && std::isdigit(static_cast<unsigned char>(up[start + digits])))
-        ++digits;
-    if (digits < 3)
-        return up.rfind("FOX", 0) == 0 && up.find("WIN") != std::string::npos ? 1252 : fallback;
-    return std::stoi(up.substr(start, digits));
+    const int cp = languageDriverCodepage(name);
+    return cp ? cp : fallback;
 }
+
+uint8_t ldidForCodepage(int codepage) {
+    switch (codepage) {
+    case 932: return DefaultLdid;
+    case 437: return 0x01;
+    case 850: return 0x02;
+    case 1252: return 0x03;
+    case 865: return 0x08;
+    case 863: return 0x1C;
+    case 852: return 0x64;
+    case 860: return 0x24;
+    case 866: return 0x26;
+    case 936: return 0x7A;
+    case 949: return 0x79;
+    case 950: return 0x78;
+    case 874: return 0x7C;
+    case 861: return 0x67;
+    case 737: return 0x6A;
+    case 857: return 0x6B;
+    case 1255: return 0x7D;
+    case 1256: return 0x7E;
+    case 862: return 0x85;
+    case 1250: return 0xC8;
+    case 1251: return 0xC9;
+    case 1254: return 0xCA;
+    case 1253: return 0xCB;
+    case 1257: return 0xCC;
+    default: return 0;
+    }
+}
+
+std::string driverNameForCodepage(int codepage) {
+    switch (codepage) {
+    case 932: return "DB932JP0";
+    case 437: return "DB437US0";
+    case 850: return "DB850US0";
+    case 1252: return "DBWINUS0";
+    case 865: return "DB865NO0";
+    case 852: return "DB852CZ0";
+    case 866: return "DB866RU0";
+    case 936: return "DB936CN0";
+    case 949: return "DB949KO0";
+    case 950: return "DB950TW0";
+    default: return {};
+    }
+}
+
+bool isMemoType(char type, Variant variant) {
+    switch (type) {
+    case 'M': case 'G': case 'P': case 'W': return true;
+    case 'B': return variant != Variant::VisualFoxPro;
+    default: return false;
+    }
+}
+
+namespace {
+
+// dBASE II: a fixed 521-byte header, 16-byte field descriptors (at most 32) from byte 8, the
+// record count a word at byte 1, the date as month, day, year at 3-5, the record length at 6.
+// Returns false when the bytes do not read as one (a FoxBASE table shares the version byte).
+bool parseDbase2(const uint8_t* data, size_t size, uint64_t fileSize, DbfHeader& h) {
+    constexpr size_t HeaderLength = 521;
+    if (size < HeaderLength || fileSize < HeaderLength)
+        return false;
+    std::vector<DbfField> fields;
+    int offset = 1;
+    for (size_t i = 0; i < 32; ++i) {
+        const uint8_t* d = data + 8 + 16 * i;
+        if (d[0] == 0x0D)
+            break;
+        DbfField f;
+        f.name = fieldName(d, 11);
+        f.type = static_cast<char>(d[11]);
+        f.length = d[12];
+        f.decimals = d[15];
+        if (f.name.empty() || std::strchr("CNL", f.type) == nullptr || f.type == 0 || f.length == 0)
+            return false;
+        for (unsigned char c : f.name)
+            if (c < 0x20 || c >= 0x7F)
+                return false;
+        f.offset = offset;
+        offset += f.length;
+        fields.push_back(std::move(f));
+    }
+    if (fields.empty())
+        return false;
+    // Writers disagree on whether the stored length counts the deletion flag.
+    const uint16_t stored = le16(data + 6);
+    if (stored != offset && stored != offset - 1)
+        return false;
+    h.variant = Variant::Dbase2;
+    h.memo = MemoKind::None;
+    h.recordCount = le16(data + 1);
+    h.month = data[3];
+    h.day = data[4];
+    h.year = 1900 + data[5];
+    h.headerLength = HeaderLength;
+    h.recordLength = static_cast<uint16_t>(offset);
+    h.fields = std::move(fields);
+    return true;
+}
+
+} // namespace
 
 DbfHeader parseHeader(const uint8_t* data, size_t size, uint64_t fileSize, const std::string& table) {
     if (size < 32 || fileSize < 32)
         corrupt(table, "ヘッダーが短すぎます");
     DbfHeader h;
     h.version = data[0];
+    if (h.version == 0x02 && parseDbase2(data, size, fileSize, h))
+        return h;
     h.ldid = data[29];
     VersionInfo info = classify(h.version, h.ldid);
     if (!info.known)
@@ -142,10 +244,11 @@ DbfHeader parseHeader(const uint8_t* data, size_t size, uint64_t fileSize, const
         corrupt(table, "レコード長が不正です");
     if (level7) {
         h.driverName = fieldName(data + 32, 32);
-        h.codepage = codepageFromDriverName(h.driverName, DefaultCodepage);
+        h.namedCodepage = codepageFromDriverName(h.driverName, 0);
     } else {
-        h.codepage = codepageFromLdid(h.ldid, DefaultCodepage);
+        h.namedCodepage = codepageFromLdid(h.ldid, 0);
     }
+    h.codepage = h.namedCodepage ? h.namedCodepage : DefaultCodepage;
 
     size_t pos = descStart;
     int offset = 1;

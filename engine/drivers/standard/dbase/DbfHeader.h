@@ -7,7 +7,7 @@
 
 namespace vemo::engine::dbase {
 
-enum class Variant { Dbase3, Dbase4, Dbase7, FoxPro, VisualFoxPro };
+enum class Variant { Dbase2, Dbase3, Dbase4, Dbase7, FoxPro, VisualFoxPro };
 enum class MemoKind { None, Dbt3, Dbt4, Fpt };
 
 struct DbfField {
@@ -33,7 +33,8 @@ struct DbfHeader {
     uint8_t tableFlags = 0;              // byte 28: production index / FoxPro table flags
     uint8_t ldid = 0;                    // byte 29
     std::string driverName;              // dBASE 7 language driver name
-    int codepage = 932;
+    int namedCodepage = 0;               // the code page the header names, 0 when none
+    int codepage = 932;                  // the one the text is read in
     bool encrypted = false;
     std::vector<DbfField> fields;        // every descriptor, hidden ones included
     int nullFlagsField = -1;             // index of the _NullFlags field, -1 when none
@@ -43,11 +44,20 @@ struct DbfHeader {
 // shorter). fileSize is the size of the .DBF. Throws EngineError(ErrCorruptFile).
 DbfHeader parseHeader(const uint8_t* data, size_t size, uint64_t fileSize, const std::string& tableName);
 
-// Bytes needed before parseHeader can run: the header length at bytes 8-9, at least 32.
+// Bytes needed before parseHeader can run: the header length at bytes 8-9, at least 32
+// (the fixed 521 bytes of a dBASE II header).
 size_t headerLengthOf(const uint8_t* first32);
+
+// Whether a field of this type keeps its value in the memo file (in that variant: a Visual
+// FoxPro 'B' is a number held in the record).
+bool isMemoType(char type, Variant variant);
 
 int codepageFromLdid(uint8_t ldid, int fallback);
 int codepageFromDriverName(const std::string& name, int fallback);
+// The language driver byte that names a code page in a new table (0 when none does).
+uint8_t ldidForCodepage(int codepage);
+// The dBASE 7 language driver name of a code page (empty when none is known).
+std::string driverNameForCodepage(int codepage);
 
 // The code page a table without a language driver byte is taken to be in.
 constexpr int DefaultCodepage = 932;

@@ -2,6 +2,7 @@
 #include "engine/contract/EngineError.h"
 #include "engine/drivers/standard/dbase/TextDecoder.h"
 #include "engine/drivers/standard/io/FileOps.h"
+#include "engine/values/Codepage.h"
 
 #include <algorithm>
 #include <cstring>
@@ -36,7 +37,8 @@ std::filesystem::path findCompanion(const std::filesystem::path& table, const st
     return {};
 }
 
-DbfTable::DbfTable(const std::filesystem::path& path, bool writable) : file_(path, writable) {
+DbfTable::DbfTable(const std::filesystem::path& path, bool writable, const standard::TableSettings& settings)
+    : file_(path, writable) {
     const uint64_t size = file_.size();
     uint8_t first[32] = {};
     const size_t got = file_.readAt(0, first, sizeof first);
@@ -52,29 +54,43 @@ DbfTable::DbfTable(const std::filesystem::path& path, bool writable) : file_(pat
     const uint64_t held = room / header_.recordLength;
     count_ = static_cast<uint32_t>(std::min<uint64_t>(header_.recordCount, held));
     if (held < header_.recordCount)
-        damage_ = "ヘッダーのレコード数 (" + std::to_string(header_.recordCount) + ") がファイルの大きさと合いません";
+        damage_ = "ファイルが途中で切れています: ヘッダーのレコード数 " + std::to_string(header_.recordCount) + " 件のうち " +
+                  std::to_string(header_.recordCount - held) + " 件を読めません";
 
-    if (header_.memo != MemoKind::None) {
-        const bool memoFields = std::any_of(header_.fields.begin(), header_.fields.end(), [](const DbfField& f) {
-            return f.type == 'M' || f.type == 'G' || f.type == 'P' || f.type == 'W' || f.type == 'B';
-        });
-        auto memoPath = findCompanion(path, header_.memo == MemoKind::Fpt ? ".FPT" : ".DBT");
-        if (!memoPath.empty())
+    const bool memoFields = std::any_of(header_.fields.begin(), header_.fields.end(),
+                                        [&](const DbfField& f) { return isMemoType(f.type, header_.variant); });
+    // The memo file belongs to the fields that keep their values in it: a table flagged as
+    // having one but without such fields (or with a version byte that implies one) needs none.
+    if (memoFields) {
+        if (header_.memo == MemoKind::None)
+            header_.memo = header_.variant == Variant::VisualFoxPro || header_.variant == Variant::FoxPro ? MemoKind::Fpt
+                           : header_.variant == Variant::Dbase3                                         ? MemoKind::Dbt3
+                                                                                                         : MemoKind::Dbt4;
+        const std::string ext = header_.memo == MemoKind::Fpt ? ".FPT" : ".DBT";
+        auto memoPath = findCompanion(path, ext);
+        if (memoPath.empty()) {
+            // Some writers set a version byte of the other family: the memo file that is
+            // there tells which one the table really uses.
+            const bool fpt = header_.memo != MemoKind::Fpt;
+            memoPath = findCompanion(path, fpt ? ".FPT" : ".DBT");
+            if (!memoPath.empty())
+                header_.memo = fpt ? MemoKind::Fpt : header_.variant == Variant::Dbase3 ? MemoKind::Dbt3 : MemoKind::Dbt4;
+        }
+        if (!memoPath.empty()) {
             memo_ = std::make_unique<MemoFile>(memoPath, header_.memo, writable && damage_.empty());
-        else if (memoFields)
-            throw EngineError(ErrNotFound, "メモファイルが見つかりません: " +
-                                               path.stem().string() + (header_.memo == MemoKind::Fpt ? ".FPT" : ".DBT"));
+        } else if (damage_.empty()) {
+            damage_ = "メモファイル " + path.stem().string() + ext + " が見つかりません (メモフィールドは空で表示されます)";
+        }
     }
-    try {
-        decoder_ = &TextDecoder::forCodepage(header_.codepage);
-    } catch (const EngineError&) {
-        // A language driver naming a code page this system cannot convert: read the text as
-        // the default code page rather than refuse the whole table, but never write it.
+    header_.codepage = settings.codepageFor(header_.namedCodepage);
+    if (!codepageConvertible(header_.codepage)) {
+        // A code page this system cannot convert: the text is shown byte for byte and the
+        // table is never written, so nothing of it changes.
         if (damage_.empty())
-            damage_ = "コードページ " + std::to_string(header_.codepage) + " のテキストは変換できません";
-        header_.codepage = DefaultCodepage;
-        decoder_ = &TextDecoder::forCodepage(header_.codepage);
+            damage_ = "コードページ " + std::to_string(header_.codepage) + " はこのシステムで変換できません (文字はバイトのまま表示されます)";
+        header_.codepage = RawBytesCodepage;
     }
+    decoder_ = &TextDecoder::forCodepage(header_.codepage);
     for (size_t i = 0; i < header_.fields.size(); ++i)
         if (!header_.fields[i].hidden)
             visible_.push_back(static_cast<int>(i));
@@ -126,7 +142,7 @@ void DbfTable::reload() {
         throw EngineError(ErrCorruptFile, "テーブル " + tableName() + " が壊れています: ヘッダーが短すぎます");
     const uint64_t size = file_.size();
     const uint64_t held = size > header_.headerLength ? (size - header_.headerLength) / header_.recordLength : 0;
-    header_.recordCount = le32(first + 4);
+    header_.recordCount = header_.variant == Variant::Dbase2 ? le16(first + 1) : le32(first + 4);
     count_ = static_cast<uint32_t>(std::min<uint64_t>(header_.recordCount, held));
 }
 

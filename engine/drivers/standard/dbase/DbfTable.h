@@ -7,6 +7,7 @@
 #include "engine/drivers/standard/dbase/FileIO.h"
 #include "engine/drivers/standard/dbase/MemoFile.h"
 #include "engine/drivers/standard/io/UndoJournal.h"
+#include "engine/drivers/standard/TableSettings.h"
 
 #include <filesystem>
 #include <memory>
@@ -20,7 +21,8 @@ class TextDecoder;
 
 class DbfTable {
 public:
-    DbfTable(const std::filesystem::path& path, bool writable);
+    // settings: the code page of a table whose header names none (or of every table).
+    DbfTable(const std::filesystem::path& path, bool writable, const standard::TableSettings& settings = {});
 
     const DbfHeader& header() const { return header_; }
     const std::filesystem::path& path() const { return file_.path(); }

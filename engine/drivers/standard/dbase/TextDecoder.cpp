@@ -29,8 +29,36 @@ const TextDecoder& TextDecoder::forCodepage(int codepage) {
     return *slot;
 }
 
+namespace {
+
+// Lead bytes of a double-byte code page this file does not list (Johab, say): a byte that is
+// no character alone but starts one with a following byte.
+bool probeLeadByte(int codepage, unsigned c) {
+    const char one = static_cast<char>(c);
+    if (decodeText(std::string_view(&one, 1), codepage) != "\xEF\xBF\xBD")
+        return false;
+    for (unsigned t : {0x41u, 0x61u, 0x81u, 0xA1u}) {
+        const char pair[2] = {one, static_cast<char>(t)};
+        const std::string s = decodeText(std::string_view(pair, 2), codepage);
+        if (s.find("\xEF\xBF\xBD") == std::string::npos && !s.empty())
+            return true;
+    }
+    return false;
+}
+
+bool knownCodepage(int codepage) { return codepage == 932 || codepage == 936 || codepage == 949 || codepage == 950; }
+
+} // namespace
+
 TextDecoder::TextDecoder(int codepage) : codepage_(codepage) {
-    doubleByte_ = isLeadByte(codepage, 0x81);
+    bool probed[256] = {};
+    if (!knownCodepage(codepage))
+        for (unsigned b = 0x80; b < 256; ++b)
+            probed[b] = probeLeadByte(codepage, b);
+    auto lead = [&](unsigned b) { return knownCodepage(codepage) ? isLeadByte(codepage, b) : probed[b]; };
+    doubleByte_ = false;
+    for (unsigned b = 0x80; b < 256; ++b)
+        doubleByte_ = doubleByte_ || lead(b);
     auto store = [](Entry& e, const std::string& s) {
         if (s.size() >= 1 && s.size() <= 3) {
             std::memcpy(e.utf8, s.data(), s.size());
@@ -38,7 +66,7 @@ TextDecoder::TextDecoder(int codepage) : codepage_(codepage) {
         }
     };
     for (unsigned b = 0; b < 256; ++b) {
-        lead_[b] = isLeadByte(codepage, b);
+        lead_[b] = lead(b);
         if (b < 0x80) {
             single_[b].utf8[0] = static_cast<char>(b);
             single_[b].len = 1;
@@ -54,7 +82,7 @@ TextDecoder::TextDecoder(int codepage) : codepage_(codepage) {
     for (unsigned l = 0; l < 256; ++l) {
         if (!lead_[l])
             continue;
-        for (unsigned t = 0x40; t < 256; ++t) {
+        for (unsigned t = knownCodepage(codepage) ? 0x40 : 0x21; t < 256; ++t) {
             char pair[2] = {static_cast<char>(l), static_cast<char>(t)};
             std::string s = decodeText(std::string_view(pair, 2), codepage);
             if (s != "\xEF\xBF\xBD" && s.find("\xEF\xBF\xBD") == std::string::npos)

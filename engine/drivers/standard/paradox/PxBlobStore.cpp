@@ -73,11 +73,23 @@ std::optional<std::string> PxBlobStore::read(const PxField& f, const uint8_t* fi
     return data;
 }
 
+void PxBlobStore::protect(uint32_t checksum) {
+    checksum_ = checksum;
+    if (file_.isOpen()) file_.setCipher(checksum_, 0, 256, true);
+}
+
 void PxBlobStore::openForWrite() {
     if (!writable_) throw EngineError(ErrReadOnly, path_.filename().string() + ": 読み取り専用です");
     if (!file_.isOpen()) {
         create(path_);
         file_ = PxFile(path_, PxFile::ReadWrite);
+        if (checksum_) {
+            // The header went down plain: write it again through the key.
+            std::vector<uint8_t> h(kUnit);
+            if (!file_.readAt(0, h.data(), h.size())) corrupt(path_, "ヘッダーが短すぎます");
+            protect(checksum_);
+            file_.writeAt(0, h.data(), h.size());
+        }
     }
 }
 

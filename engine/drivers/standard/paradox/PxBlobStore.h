@@ -28,6 +28,9 @@ public:
     // Releases the .MB space a field's bytes refer to (nothing for leader-only blobs).
     void release(const PxField& f, const uint8_t* field);
 
+    // The blob file of a password-protected table is scrambled with the table's key.
+    void protect(uint32_t checksum);
+
     // Writes an empty .MB (its header block) at path; fails when it exists.
     static void create(const std::filesystem::path& path);
 
@@ -40,6 +43,7 @@ private:
     std::filesystem::path path_;
     bool writable_;
     PxFile file_;
+    uint32_t checksum_ = 0;
     bool freeLoaded_ = false;
     std::vector<FreeRun> free_;
 };

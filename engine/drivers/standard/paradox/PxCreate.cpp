@@ -15,8 +15,6 @@
 namespace vemo::engine::paradox {
 namespace {
 
-constexpr int kCodepage = 932;
-constexpr uint8_t kSortOrder = 0x0A;
 
 std::string upper(std::string s) {
     for (auto& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
@@ -64,7 +62,7 @@ struct CreatedFiles {
 } // namespace
 
 void createParadoxTable(const std::filesystem::path& file, const std::vector<FieldDef>& defs,
-                        const std::vector<IndexDef>& indexes) {
+                        const std::vector<IndexDef>& indexes, int codepage) {
     std::error_code ec;
     if (std::filesystem::exists(file, ec))
         throw EngineError(ErrInvalidParam, file.filename().string() + " は既にあります");
@@ -75,7 +73,7 @@ void createParadoxTable(const std::filesystem::path& file, const std::vector<Fie
     for (const auto& d : defs) {
         if (d.name.empty() || utf8Length(d.name) > 25)
             throw EngineError(ErrInvalidParam, "フィールド名 \"" + d.name + "\" は使えません (1〜25 文字)");
-        if (!canEncode(d.name, kCodepage))
+        if (!canEncode(d.name, codepage))
             throw EngineError(ErrInvalidParam, "フィールド名 \"" + d.name + "\" にテーブルのコードページで書けない文字があります");
         for (const auto& f : h.fields)
             if (upper(f.name) == upper(d.name)) throw EngineError(ErrInvalidParam, "フィールド名 \"" + d.name + "\" が重複しています");
@@ -150,12 +148,11 @@ void createParadoxTable(const std::filesystem::path& file, const std::vector<Fie
     if (h.blockSizeK > 4) level = 7;
     h.fileType = primary ? FtKeyedDb : FtUnkeyedDb;
     h.version = versionForLevel(level);
-    h.codepage = kCodepage;
-    h.sortOrder = kSortOrder;
-    h.sortOrderName = "japan";
+    h.codepage = codepage;
+    h.sortOrder = sortOrderForCodepage(codepage, h.sortOrderName);
     h.tableName = file.filename().string();
-    if (!canEncode(h.tableName, kCodepage)) h.tableName = file.stem().string();
-    h.tableName = encodeText(canEncode(h.tableName, kCodepage) ? h.tableName : std::string("TABLE"), kCodepage);
+    if (!canEncode(h.tableName, codepage)) h.tableName = file.stem().string();
+    h.tableName = encodeText(canEncode(h.tableName, codepage) ? h.tableName : std::string("TABLE"), codepage);
 
     CreatedFiles created;
     {

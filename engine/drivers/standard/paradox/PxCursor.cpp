@@ -22,7 +22,8 @@ bool sameName(const std::string& a, const std::string& b) {
 
 } // namespace
 
-PxCursor::PxCursor(const std::filesystem::path& file, const OpenOptions& options) : path_(file), options_(options) {
+PxCursor::PxCursor(const std::filesystem::path& file, const OpenOptions& options, const standard::TableSettings& settings)
+    : path_(file), options_(options), settings_(settings) {
     openFiles();
 }
 
@@ -54,14 +55,14 @@ void PxCursor::openFiles() {
     bool writable = !options_.readOnly;
     if (writable) {
         try {
-            table_ = std::make_unique<PxTable>(path_, true);
+            table_ = std::make_unique<PxTable>(path_, true, false, settings_);
         } catch (const EngineError& e) {
             if (e.code() != ErrIO) throw;
             writable = false;
             problems_.push_back("ファイルに書き込めません");
         }
     }
-    if (!writable) table_ = std::make_unique<PxTable>(path_, false);
+    if (!writable) table_ = std::make_unique<PxTable>(path_, false, false, settings_);
     bool unfinished = false;
     if (writable && table_->hasJournal()) {
         // A write was cut off: put the table back as it was before it; the index files
@@ -75,6 +76,8 @@ void PxCursor::openFiles() {
     for (const auto& f : h.fields) fields_.push_back(toFieldDef(f));
     if (!table_->damage().empty()) problems_.push_back("テーブルが壊れています: " + table_->damage());
     if (h.writeProtected) problems_.push_back("テーブルは書き込み禁止に設定されています");
+    if (h.unconvertible)
+        problems_.push_back("コードページ " + std::to_string(h.unconvertible) + " はこのシステムで変換できません (文字はバイトのまま表示されます)");
     const bool hasBlobs = std::any_of(h.fields.begin(), h.fields.end(), [](const PxField& f) { return isBlobType(f.type); });
     blobs_.reset();
     if (hasBlobs) {
@@ -85,6 +88,7 @@ void PxCursor::openFiles() {
             blobs_ = std::make_unique<PxBlobStore>(companionPath(path_, ".MB"), false);
             problems_.push_back("ブロブファイル (.MB) に書き込めません");
         }
+        if (h.encrypted) blobs_->protect(h.checksum);
         if (!blobs_->exists()) problems_.push_back("ブロブファイル (.MB) がありません");
     }
     if (h.keyed() && writable) {
@@ -112,7 +116,7 @@ void PxCursor::findSecondaryIndexes() {
             PxFile f(p, PxFile::ReadOnly);
             std::vector<uint8_t> head(0x10000);
             head.resize(f.readSome(0, head.data(), head.size()));
-            PxHeader x = parseHeader(head.data(), head.size(), what);
+            PxHeader x = parseHeader(head.data(), head.size(), what, settings_);
             if (!hasFieldNames(x.fileType) || x.fileType == FtKeyedDb || x.fileType == FtUnkeyedDb)
                 throw EngineError(ErrCorruptFile, what + " は索引ファイルではありません");
             const int m = int(x.fields.size()) - 1 - t.keyFields;
@@ -187,7 +191,7 @@ void PxCursor::checkKeyOrder() {
     // rewritten in byte order; keep them as they are instead.
     for (const auto& ix : secondary_) {
         try {
-            PxTable x(ix.xPath, false, true);
+            PxTable x(ix.xPath, false, true, settings_);
             const int xlen = x.header().recordSize - 2;
             std::vector<uint8_t> last(static_cast<size_t>(std::max(xlen, 0)));
             bool sorted = xlen > 0 && x.damage().empty();

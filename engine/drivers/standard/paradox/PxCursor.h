@@ -16,7 +16,7 @@ namespace vemo::engine::paradox {
 
 class PxCursor : public Cursor {
 public:
-    PxCursor(const std::filesystem::path& file, const OpenOptions& options);
+    PxCursor(const std::filesystem::path& file, const OpenOptions& options, const standard::TableSettings& settings = {});
     ~PxCursor() override;
 
     // Bulk loading: while deferred, index files are brought up to date only by
@@ -64,6 +64,7 @@ private:
 
     std::filesystem::path path_;
     OpenOptions options_;
+    standard::TableSettings settings_;
     std::unique_ptr<PxTable> table_;
     std::unique_ptr<PxBlobStore> blobs_;
     std::vector<FieldDef> fields_;

@@ -1,4 +1,5 @@
 #include "PxFile.h"
+#include "PxCipher.h"
 
 #include "engine/contract/EngineError.h"
 #include "engine/drivers/standard/io/FileOps.h"
@@ -8,6 +9,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace vemo::engine::paradox {
 
@@ -29,15 +31,82 @@ PxFile::~PxFile() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-PxFile::PxFile(PxFile&& o) noexcept : fd_(o.fd_), writable_(o.writable_), path_(std::move(o.path_)) { o.fd_ = -1; }
+PxFile::PxFile(PxFile&& o) noexcept
+    : checksum_(o.checksum_), dataStart_(o.dataStart_), cipherBlock_(o.cipherBlock_), blobCipher_(o.blobCipher_),
+      fd_(o.fd_), writable_(o.writable_), path_(std::move(o.path_)) {
+    o.fd_ = -1;
+}
 
 PxFile& PxFile::operator=(PxFile&& o) noexcept {
     if (this != &o) {
         if (fd_ >= 0) ::close(fd_);
         fd_ = o.fd_; writable_ = o.writable_; path_ = std::move(o.path_);
+        checksum_ = o.checksum_; dataStart_ = o.dataStart_; cipherBlock_ = o.cipherBlock_; blobCipher_ = o.blobCipher_;
         o.fd_ = -1;
     }
     return *this;
+}
+
+void PxFile::setCipher(uint32_t checksum, uint64_t dataStart, size_t blockSize, bool blobFile) {
+    checksum_ = checksum;
+    dataStart_ = dataStart;
+    cipherBlock_ = blockSize;
+    blobCipher_ = blobFile;
+}
+
+void PxFile::unscramble(uint8_t* block, size_t n, uint64_t blockIndex) const {
+    if (blobCipher_) decryptBlobChunks(block, n, checksum_);
+    else decryptDataBlock(block, n, checksum_, uint16_t(blockIndex + 1));
+}
+
+void PxFile::scramble(uint8_t* block, size_t n, uint64_t blockIndex) const {
+    if (blobCipher_) encryptBlobChunks(block, n, checksum_);
+    else encryptDataBlock(block, n, checksum_, uint16_t(blockIndex + 1));
+}
+
+// Reads the plain bytes of [offset, offset + n) in the scrambled part: every block touched
+// is read whole and unscrambled (a block cut short by the end of the file keeps its whole
+// 256-byte chunks).
+size_t PxFile::readPlain(uint64_t offset, uint8_t* buf, size_t n) const {
+    std::vector<uint8_t> block(cipherBlock_);
+    size_t done = 0;
+    while (done < n) {
+        const uint64_t at = offset + done;
+        const uint64_t index = (at - dataStart_) / cipherBlock_;
+        const uint64_t start = dataStart_ + index * cipherBlock_;
+        size_t got = readRaw(start, block.data(), block.size());
+        got -= got % 256;
+        unscramble(block.data(), got, index);
+        const size_t inBlock = size_t(at - start);
+        if (inBlock >= got) break;
+        const size_t take = std::min(n - done, got - inBlock);
+        std::memcpy(buf + done, block.data() + inBlock, take);
+        done += take;
+        if (got < block.size()) break;
+    }
+    return done;
+}
+
+void PxFile::writePlain(uint64_t offset, const uint8_t* buf, size_t n) {
+    std::vector<uint8_t> block(cipherBlock_);
+    size_t done = 0;
+    while (done < n) {
+        const uint64_t at = offset + done;
+        const uint64_t index = (at - dataStart_) / cipherBlock_;
+        const uint64_t start = dataStart_ + index * cipherBlock_;
+        const size_t inBlock = size_t(at - start);
+        const size_t take = std::min(n - done, block.size() - inBlock);
+        if (take < block.size()) {
+            // Part of a block: the rest of it as it is now.
+            std::fill(block.begin(), block.end(), 0);
+            readPlain(start, block.data(), block.size());
+        }
+        std::memcpy(block.data() + inBlock, buf + done, take);
+        scramble(block.data(), block.size(), index);
+        if (int e = standard::writeFully(fd_, start, block.data(), block.size()))
+            throw EngineError(ErrIO, path_.string() + ": " + std::strerror(e));
+        done += take;
+    }
 }
 
 uint64_t PxFile::size() const {
@@ -47,6 +116,18 @@ uint64_t PxFile::size() const {
 }
 
 size_t PxFile::readSome(uint64_t offset, void* buf, size_t n) const {
+    if (cipherBlock_ && offset + n > dataStart_) {
+        const size_t head = offset < dataStart_ ? size_t(dataStart_ - offset) : 0;
+        if (head) { // the header part is stored as it is
+            const size_t got = readRaw(offset, buf, head);
+            if (got < head) return got;
+        }
+        return head + readPlain(offset + head, static_cast<uint8_t*>(buf) + head, n - head);
+    }
+    return readRaw(offset, buf, n);
+}
+
+size_t PxFile::readRaw(uint64_t offset, void* buf, size_t n) const {
     size_t done = 0;
     while (done < n) {
         ssize_t r = ::pread(fd_, static_cast<char*>(buf) + done, n - done, off_t(offset + done));
@@ -64,6 +145,13 @@ bool PxFile::readAt(uint64_t offset, void* buf, size_t n) const { return readSom
 
 void PxFile::writeAt(uint64_t offset, const void* buf, size_t n) {
     if (!writable_) throw EngineError(ErrReadOnly, path_.string() + ": 読み取り専用で開かれています");
+    if (cipherBlock_ && offset + n > dataStart_) {
+        const size_t head = offset < dataStart_ ? size_t(dataStart_ - offset) : 0;
+        if (head)
+            if (int e = standard::writeFully(fd_, offset, buf, head)) throw EngineError(ErrIO, path_.string() + ": " + std::strerror(e));
+        writePlain(offset + head, static_cast<const uint8_t*>(buf) + head, n - head);
+        return;
+    }
     if (int e = standard::writeFully(fd_, offset, buf, n)) throw EngineError(ErrIO, path_.string() + ": " + std::strerror(e));
 }
 

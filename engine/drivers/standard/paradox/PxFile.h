@@ -34,7 +34,23 @@ public:
     const std::filesystem::path& path() const { return path_; }
     int fd() const { return fd_; }
 
+    // A password-protected table keeps its blocks scrambled on disk; after this, reads and
+    // writes at or past dataStart see them plain (whole blocks of blockSize bytes, numbered
+    // from 1 at dataStart). Blob files (blobFile) use one key for every 256-byte chunk.
+    void setCipher(uint32_t checksum, uint64_t dataStart, size_t blockSize, bool blobFile = false);
+    bool ciphered() const { return cipherBlock_ != 0; }
+
 private:
+    size_t readRaw(uint64_t offset, void* buf, size_t n) const;
+    size_t readPlain(uint64_t offset, uint8_t* buf, size_t n) const;
+    void writePlain(uint64_t offset, const uint8_t* buf, size_t n);
+    void unscramble(uint8_t* block, size_t n, uint64_t blockIndex) const;
+    void scramble(uint8_t* block, size_t n, uint64_t blockIndex) const;
+
+    uint32_t checksum_ = 0;
+    uint64_t dataStart_ = 0;
+    size_t cipherBlock_ = 0;
+    bool blobCipher_ = false;
     int fd_ = -1;
     bool writable_ = false;
     std::filesystem::path path_;

@@ -24,7 +24,7 @@ bool hasFieldNames(uint8_t t) {
 
 int codepageFromSortOrder(uint8_t s) {
     switch (s) {
-    case 0x00: case 0xB7: case 0xF0: return 437;
+    case 0xB7: case 0xF0: return 437;
     case 0x82: case 0xE6: return 865;
     case 0x54: return 850;
     case 0x0A: return 932;
@@ -33,8 +33,23 @@ int codepageFromSortOrder(uint8_t s) {
     case 0x84: return 950;
     case 0x8F: return 1251;
     case 0x62: case 0x11: case 0x5D: case 0x69: case 0x4C: return 1252;
-    default: return 932;
+    default: return 0;
     }
+}
+
+uint8_t sortOrderForCodepage(int codepage, std::string& name) {
+    static const struct { int codepage; uint8_t code; const char* name; } orders[] = {
+        {932, 0x0A, "japan"}, {437, 0xB7, "intl"}, {850, 0x54, "intl850"}, {865, 0x82, "nordan"},
+        {936, 0x03, "china"}, {949, 0x12, "korea"}, {950, 0x84, "taiwan"}, {1251, 0x8F, "ancyrr"},
+        {1252, 0x62, "ANSIINTL"},
+    };
+    for (const auto& o : orders)
+        if (o.codepage == codepage) {
+            name = o.name;
+            return o.code;
+        }
+    name = "ascii";
+    return 0x00;
 }
 
 uint8_t versionForLevel(int level) {
@@ -46,7 +61,7 @@ uint8_t versionForLevel(int level) {
     }
 }
 
-PxHeader parseHeader(const uint8_t* d, size_t size, const std::string& what) {
+PxHeader parseHeader(const uint8_t* d, size_t size, const std::string& what, const standard::TableSettings& settings) {
     if (size < 0x58) corrupt(what, "ヘッダーが短すぎます");
     PxHeader h;
     h.recordSize = getLE16(d + 0x00);
@@ -77,9 +92,17 @@ PxHeader parseHeader(const uint8_t* d, size_t size, const std::string& what) {
     if (h.keyFields < 0 || h.keyFields > numFields) corrupt(what, "キーフィールド数が不正です");
 
     const uint32_t enc1 = getLE32(d + 0x25);
-    h.encrypted = hasDataHeader(h) ? getLE32(d + 0x5C) != 0 : (enc1 != 0 && enc1 != 0xFF00FF00u);
-    h.codepage = hasDataHeader(h) && h.headerSize >= 0x78 ? getLE16(d + 0x6A) : 0;
-    if (h.codepage == 0) h.codepage = codepageFromSortOrder(h.sortOrder);
+    h.checksum = hasDataHeader(h) && h.headerSize >= 0x78 ? getLE32(d + 0x5C) : (enc1 == 0xFF00FF00u ? 0 : enc1);
+    h.encrypted = h.checksum != 0;
+    // The code page field, where the header has one; a zero there names none, whatever the
+    // sort order (a collation) says. Older headers have only the sort order.
+    const bool codepageField = hasDataHeader(h) && h.headerSize >= 0x78;
+    h.namedCodepage = codepageField ? getLE16(d + 0x6A) : codepageFromSortOrder(h.sortOrder);
+    h.codepage = settings.codepageFor(h.namedCodepage);
+    if (!codepageConvertible(h.codepage)) {
+        h.unconvertible = h.codepage;
+        h.codepage = RawBytesCodepage;
+    }
 
     size_t pos = hasDataHeader(h) ? 0x78 : 0x58;
     const size_t end = h.headerSize;
@@ -119,7 +142,9 @@ PxHeader parseHeader(const uint8_t* d, size_t size, const std::string& what) {
         return h;
     }
     for (auto& f : h.fields) f.name = decodeText(readString(), h.codepage);
-    if (h.encrypted) return h; // the rest is not needed: such tables are refused
+    // A protected table has the fields' protection bytes here (256 of them with auxiliary
+    // passwords).
+    if (h.encrypted) pos += d[0x3D] ? 256 : size_t(numFields);
     if (pos + 2 * size_t(numFields) <= end) {
         for (int i = 0; i < numFields; ++i) h.fieldNumbers.push_back(int16_t(getLE16(d + pos + 2 * i)));
         pos += 2 * size_t(numFields);

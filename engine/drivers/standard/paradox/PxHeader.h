@@ -2,6 +2,7 @@
 // The header shared by .DB, .PX, .Xnn and .Ynn files: parsed into a struct, and built for
 // files this engine creates.
 #include "PxCodec.h"
+#include "engine/drivers/standard/TableSettings.h"
 
 #include <cstdint>
 #include <string>
@@ -42,7 +43,10 @@ struct PxHeader {
     uint32_t autoInc = 0;
     uint16_t firstFree = 0;
     bool encrypted = false;
-    int codepage = 0;
+    uint32_t checksum = 0;     // of the master password, when encrypted
+    int namedCodepage = 0;     // the code page the header names (code page field, sort order); 0: none
+    int codepage = 0;          // the one text is read and written in
+    int unconvertible = 0;     // the code page the text is really in, when this system cannot convert it
     std::vector<PxField> fields;
     std::vector<int> fieldNumbers;
     std::string tableName;
@@ -59,13 +63,19 @@ bool hasFieldNames(uint8_t fileType);
 
 // Parses a header from the first bytes of a file. Throws EngineError(ErrCorruptFile) naming
 // `what` for anything impossible; never reads past `size`.
-PxHeader parseHeader(const uint8_t* data, size_t size, const std::string& what);
+// settings: the code page of a table whose header names none (or of every table).
+PxHeader parseHeader(const uint8_t* data, size_t size, const std::string& what,
+                     const standard::TableSettings& settings = {});
 
 // Builds the complete header block (headerSize bytes) of a new file.
 std::vector<uint8_t> buildHeader(const PxHeader& h);
 
 // Table level → header version byte, and the code page / sort order pair written with it.
 uint8_t versionForLevel(int level);
+// 0 for a sort order that names no code page ("ascii", code 0, is also what an unset byte
+// reads as).
 int codepageFromSortOrder(uint8_t sortOrder);
+// The sort order byte and name written with a code page ("ascii" when none names it).
+uint8_t sortOrderForCodepage(int codepage, std::string& name);
 
 } // namespace vemo::engine::paradox

@@ -1,4 +1,5 @@
 #include "PxTable.h"
+#include "PxCipher.h"
 
 #include "engine/contract/EngineError.h"
 
@@ -7,8 +8,8 @@
 
 namespace vemo::engine::paradox {
 
-PxTable::PxTable(const std::filesystem::path& path, bool writable, bool indexFile)
-    : file_(path, writable ? PxFile::ReadWrite : PxFile::ReadOnly) {
+PxTable::PxTable(const std::filesystem::path& path, bool writable, bool indexFile, const standard::TableSettings& settings)
+    : file_(path, writable ? PxFile::ReadWrite : PxFile::ReadOnly), settings_(settings) {
     const std::string what = path.filename().string();
     std::vector<uint8_t> head(0x800);
     head.resize(file_.readSome(0, head.data(), head.size()));
@@ -18,10 +19,10 @@ PxTable::PxTable(const std::filesystem::path& path, bool writable, bool indexFil
         head.resize(headerSize);
         head.resize(file_.readSome(0, head.data(), head.size()));
     }
-    h_ = parseHeader(head.data(), head.size(), what);
+    h_ = parseHeader(head.data(), head.size(), what, settings_);
     if (!indexFile && h_.fileType != FtKeyedDb && h_.fileType != FtUnkeyedDb)
         throw EngineError(ErrCorruptFile, what + " はテーブルファイルではありません");
-    if (h_.encrypted) throw EngineError(ErrNotSupported, what + " はパスワードで保護されたテーブルです");
+    if (h_.encrypted) file_.setCipher(unlockTable(h_.checksum, h_.codepage, settings_, what), h_.headerSize, h_.blockSize());
     headerBytes_.assign(head.begin(), head.begin() + h_.headerSize);
     if (h_.keyed()) {
         if (h_.keyFields < 1) throw EngineError(ErrCorruptFile, what + " が壊れています: キーフィールド数が 0 です");
@@ -44,7 +45,7 @@ void PxTable::reloadUnderLock(bool& changed) {
     const auto oldCounts = counts_;
     if (!std::equal(now.begin(), now.end(), headerBytes_.begin())) {
         std::copy(now.begin(), now.end(), headerBytes_.begin());
-        PxHeader h = parseHeader(headerBytes_.data(), headerBytes_.size(), path().filename().string());
+        PxHeader h = parseHeader(headerBytes_.data(), headerBytes_.size(), path().filename().string(), settings_);
         h.fields = h_.fields; // the definition itself never changes under an open table
         h_ = h;
         changed = true;
@@ -120,7 +121,9 @@ void PxTable::loadChain() {
     cachedNo_ = 0;
     firstKeysValid_ = false;
     const uint64_t size = file_.size();
-    const uint64_t inFile = size > h_.headerSize ? (size - h_.headerSize) / h_.blockSize() : 0;
+    // A block cut short by the end of the file still counts: its whole records are read.
+    const uint64_t inFile = size > h_.headerSize ? (size - h_.headerSize + h_.blockSize() - 1) / h_.blockSize() : 0;
+    bool cut = false;
     const uint16_t maxBlock = uint16_t(std::min<uint64_t>(inFile, 0xFFFF));
     std::vector<bool> seen(size_t(maxBlock) + 1, false);
     const int perBlock = h_.recordsPerBlock();
@@ -131,18 +134,30 @@ void PxTable::loadChain() {
         if (seen[n]) { damage_ = "ブロックチェーンが循環しています"; break; }
         seen[n] = true;
         uint8_t bh[6];
-        if (!file_.readAt(blockOffset(n), bh, 6)) { damage_ = "ファイルが途中で切れています"; break; }
+        if (!file_.readAt(blockOffset(n), bh, 6)) { cut = true; break; }
         const int add = int16_t(getLE16(bh + 4));
         int count = add < 0 ? 0 : add / h_.recordSize + 1;
         if (add >= 0 && (add % h_.recordSize != 0 || count > perBlock)) {
             damage_ = "ブロックのレコード数が不正です";
             count = 0;
         }
+        uint64_t present = std::min<uint64_t>(h_.blockSize(), size - blockOffset(n));
+        if (file_.ciphered()) present -= present % 256; // a cut chunk cannot be unscrambled
+        if (present < 6 + uint64_t(count) * h_.recordSize) {
+            count = present > 6 ? int((present - 6) / h_.recordSize) : 0;
+            cut = true;
+        }
         blocks_.push_back(n);
         counts_.push_back(uint16_t(count));
         n = getLE16(bh);
     }
     rebuildStarts();
+    if (cut && damage_.empty()) {
+        const int64_t missing = int64_t(h_.numRecords) - count();
+        damage_ = "ファイルが途中で切れています";
+        if (missing > 0)
+            damage_ += ": ヘッダーのレコード数 " + std::to_string(h_.numRecords) + " 件のうち " + std::to_string(missing) + " 件を読めません";
+    }
     // New blocks are numbered after fileBlocks: a chain reaching past it would be overwritten.
     if (damage_.empty() && !blocks_.empty() && *std::max_element(blocks_.begin(), blocks_.end()) > h_.fileBlocks)
         damage_ = "ヘッダーのブロック数がデータと合いません";
@@ -195,7 +210,8 @@ const uint8_t* PxTable::record(int64_t pos) {
     const uint16_t n = blocks_[ci];
     if (cachedNo_ != n) {
         cachedNo_ = 0;
-        if (!file_.readAt(blockOffset(n), cache_.data(), cache_.size()))
+        const size_t need = 6 + size_t(counts_[ci]) * h_.recordSize; // the last block may be cut short
+        if (file_.readSome(blockOffset(n), cache_.data(), cache_.size()) < need)
             throw EngineError(ErrCorruptFile, path().filename().string() + " が壊れています: ファイルが途中で切れています");
         cachedNo_ = n;
     }

@@ -16,7 +16,9 @@ namespace vemo::engine::paradox {
 class PxTable {
 public:
     // indexFile: open a secondary index's .X file (itself a table) for reading.
-    PxTable(const std::filesystem::path& path, bool writable, bool indexFile = false);
+    // settings: the code page rules, and the password of a protected table.
+    PxTable(const std::filesystem::path& path, bool writable, bool indexFile = false,
+            const standard::TableSettings& settings = {});
 
     const PxHeader& header() const { return h_; }
     const std::filesystem::path& path() const { return file_.path(); }
@@ -100,6 +102,7 @@ private:
     void reloadUnderLock(bool& changed);
 
     PxFile file_;
+    standard::TableSettings settings_;
     std::unique_ptr<standard::UndoJournal> journal_; // while a write scope is open
     std::vector<uint8_t> headerBytes_;
     PxHeader h_;
