@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -18,6 +19,7 @@ std::atomic<long> counted{0};
 std::atomic<long> failAtOp{0};
 std::atomic<int> failErr{0};
 std::atomic<bool> failSticky{false};
+std::atomic<bool> failKills{false};
 
 // The errno value injected for the next operation, 0 when it is to run.
 int injected() {
@@ -25,6 +27,8 @@ int injected() {
         return 0;
     const long n = ++counted;
     const long k = failAtOp.load();
+    if (n == k && failKills.load())
+        ::raise(SIGKILL);
     if (n == k || (failSticky.load() && n > k))
         return failErr.load();
     return 0;
@@ -36,15 +40,27 @@ void FaultPlan::failAt(long k, int err, bool sticky) {
     counted = 0;
     failErr = err;
     failSticky = sticky;
+    failKills = false;
+    failAtOp = k;
+}
+
+void FaultPlan::killAt(long k) {
+    counted = 0;
+    failErr = EIO;
+    failSticky = false;
+    failKills = true;
     failAtOp = k;
 }
 
 void FaultPlan::clear() {
     failAtOp = 0;
+    failKills = false;
     counted = 0;
 }
 
 long FaultPlan::operations() { return counted.load(); }
+
+int faultPoint() { return injected(); }
 
 int writeFully(int fd, uint64_t offset, const void* buffer, size_t n) {
     if (int e = injected()) {

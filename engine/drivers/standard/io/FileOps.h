@@ -16,10 +16,17 @@ namespace vemo::engine::standard {
 class FaultPlan {
 public:
     static void failAt(long k, int err, bool sticky = false);
+    // The k-th operation from now on kills the process instead (SIGKILL), for tests that
+    // prove a kill at any step leaves whole tables only.
+    static void killAt(long k);
     static void clear();
     // Operations counted since the last failAt or clear.
     static long operations();
 };
+
+// One counted step of a file operation made elsewhere (a link, an unlink): the errno value
+// a FaultPlan injects for it, 0 when it is to run.
+int faultPoint();
 
 int writeFully(int fd, uint64_t offset, const void* buffer, size_t n);
 int truncateFile(int fd, uint64_t size);
