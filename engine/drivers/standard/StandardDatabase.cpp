@@ -134,9 +134,39 @@ StandardDatabase::Resolved StandardDatabase::resolveNew(const std::string& name)
 
 std::unique_ptr<Cursor> StandardDatabase::openTable(const std::string& name, const OpenOptions& options) {
     Resolved r = resolveExisting(name);
-    auto lock = std::make_unique<TableLock>(r.file, options.exclusive, r.file.filename().string());
+    const std::string table = r.file.filename().string();
+    auto lock = std::make_unique<TableLock>(r.file, options.exclusive, table);
     auto cursor = r.format->open(r.file, options);
+    if (!options.readOnly && !cursor->readOnlyReason().empty()) {
+        // Derived data left inconsistent by an older crash or another program (counts, a
+        // missing index file) is mended when the table is in no one else's hands.
+        RepairReport check;
+        try {
+            check = r.format->repair(r.file, RepairMode::Check);
+        } catch (const EngineError&) {
+        }
+        if (check.mendableOnOpen) {
+            cursor.reset();
+            lock.reset();
+            try {
+                TableLock alone(r.file, true, table);
+                r.format->repair(r.file, RepairMode::OnOpen);
+            } catch (const EngineError&) {
+                // In use elsewhere, or not mendable after all: it opens as it is.
+            }
+            lock = std::make_unique<TableLock>(r.file, options.exclusive, table);
+            cursor = r.format->open(r.file, options);
+        }
+    }
     return lockedCursor(std::move(lock), std::move(cursor));
+}
+
+RepairReport StandardDatabase::repairTable(const std::string& name, bool apply) {
+    Resolved r = resolveExisting(name);
+    if (!apply)
+        return r.format->repair(r.file, RepairMode::Check);
+    TableLock lock(r.file, true, r.file.filename().string());
+    return r.format->repair(r.file, RepairMode::Full);
 }
 
 void StandardDatabase::createTable(const std::string& name, const std::vector<FieldDef>& fields,

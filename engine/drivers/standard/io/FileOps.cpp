@@ -148,6 +148,20 @@ int renameNoReplace(const std::filesystem::path& from, const std::filesystem::pa
     return 0;
 }
 
+std::filesystem::path moveAside(const std::filesystem::path& file, bool apply) {
+    for (int n = 1;; ++n) {
+        std::filesystem::path to = file;
+        to += n == 1 ? std::string(".broken") : ".broken" + std::to_string(n);
+        std::error_code ec;
+        if (std::filesystem::exists(to, ec) || std::filesystem::is_symlink(to, ec))
+            continue;
+        if (apply)
+            if (int e = renameNoReplace(file, to))
+                throw EngineError(ErrIO, "ファイルを移せません: " + file.string() + " (" + std::strerror(e) + ")");
+        return to;
+    }
+}
+
 void replaceFile(const std::filesystem::path& target, const std::function<void(int fd)>& write, const char* what) {
     std::filesystem::path real = target;
     std::error_code ec;

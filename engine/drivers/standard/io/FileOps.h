@@ -53,4 +53,9 @@ void replaceFile(const std::filesystem::path& target, const std::function<void(i
 int renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
 int syncDirectoryOf(const std::filesystem::path& file);
 
+// Keeps a file that cannot be used under a free name beside it (NAME.broken, then
+// NAME.broken2 ...), never overwriting; with apply off only says which name. Returns the
+// name; throws EngineError(ErrIO) when the move fails.
+std::filesystem::path moveAside(const std::filesystem::path& file, bool apply);
+
 } // namespace vemo::engine::standard

@@ -2,6 +2,7 @@
 #include "PxCompanions.h"
 #include "PxCreate.h"
 #include "PxCursor.h"
+#include "PxRepair.h"
 #include "engine/drivers/standard/TableFormat.h"
 
 namespace vemo::engine::standard {
@@ -20,6 +21,9 @@ public:
     }
     std::vector<std::filesystem::path> companionFiles(const std::filesystem::path& file) override {
         return paradox::paradoxCompanions(file);
+    }
+    RepairReport repair(const std::filesystem::path& file, RepairMode mode) override {
+        return paradox::repairParadox(file, mode != RepairMode::Check, mode == RepairMode::OnOpen);
     }
 };
 
