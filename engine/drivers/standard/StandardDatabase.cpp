@@ -136,6 +136,15 @@ std::unique_ptr<Cursor> StandardDatabase::openTable(const std::string& name, con
     Resolved r = resolveExisting(name);
     const std::string table = r.file.filename().string();
     auto lock = std::make_unique<TableLock>(r.file, options.exclusive, table);
+    if (!options.readOnly) {
+        // Never written beside another desktop database program that holds the table.
+        const std::string held = otherProgramLock(r.file, r.format->extension() == ".DB");
+        if (!held.empty()) {
+            OpenOptions readOnly = options;
+            readOnly.readOnly = true;
+            return lockedCursor(std::move(lock), r.format->open(r.file, readOnly), held);
+        }
+    }
     auto cursor = r.format->open(r.file, options);
     if (!options.readOnly && !cursor->readOnlyReason().empty()) {
         // Derived data left inconsistent by an older crash or another program (counts, a
