@@ -116,14 +116,21 @@ bool readPlan(const std::filesystem::path& file, const std::string& folderName,
 }
 
 // Makes the moves in order, the folder synced before the last one (the table file) and
-// after it. errno value or 0.
-int makeMoves(const std::filesystem::path& dir, const std::vector<std::pair<std::string, std::string>>& moves) {
+// after it. errno value or 0; untouched is set when the failure came before any move.
+int makeMoves(const std::filesystem::path& dir, const std::vector<std::pair<std::string, std::string>>& moves,
+              bool& untouched) {
+    untouched = false;
     for (size_t i = 0; i < moves.size(); ++i) {
         if (i + 1 == moves.size() && moves.size() > 1)
             if (int e = syncDirectoryOf(dir / "."))
                 return e;
-        if (int e = moveOne(dir / moves[i].first, dir / moves[i].second))
+        struct stat st {};
+        const bool pending = ::lstat((dir / moves[i].first).c_str(), &st) == 0;
+        if (int e = moveOne(dir / moves[i].first, dir / moves[i].second)) {
+            // A name taken by someone else before the first move: nothing to finish.
+            untouched = i == 0 && pending && e == EEXIST;
             return e;
+        }
     }
     return syncDirectoryOf(dir / ".");
 }
@@ -213,8 +220,15 @@ void TableStaging::commit(const std::vector<Move>& moves) {
         ioError("作業ファイルに書き込めません: " + plan.string(), err);
     // From here on the moves are recorded: a kill or a failure is finished by mendFolder.
     planned_ = true;
-    if (int e = makeMoves(dir_, rel))
+    bool untouched = false;
+    if (int e = makeMoves(dir_, rel, untouched)) {
+        if (untouched) {
+            ::unlink(plan.c_str());
+            planned_ = false; // the staging folder goes with this object
+            throw EngineError(ErrInvalidParam, "同じ名前のファイルが既にあります: " + rel.front().second);
+        }
         ioError("テーブルのファイルを移動できません: " + dir_.string(), e);
+    }
     removeStaging(folder_);
 }
 
@@ -237,8 +251,9 @@ void mendFolder(const std::filesystem::path& given) {
             continue;
         }
         std::vector<std::pair<std::string, std::string>> moves;
+        bool untouched = false;
         if (readPlan(folder / kPlan, folder.filename().string(), moves)) {
-            if (makeMoves(dir, moves) != 0) {
+            if (makeMoves(dir, moves, untouched) != 0 && !untouched) {
                 ::close(fd); // left for a later call (a name taken since, a read-only folder)
                 continue;
             }

@@ -45,6 +45,11 @@ void copyPlainFiles(const std::filesystem::path& from, const std::filesystem::pa
             std::filesystem::copy_file(e.path(), to / e.path().filename());
 }
 
+std::string dbtestBytes(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 std::vector<std::string> entries(const std::filesystem::path& dir) {
     std::vector<std::string> out;
     for (const auto& e : std::filesystem::directory_iterator(dir))
@@ -219,7 +224,19 @@ TEST(TableStaging, MendingLeavesLiveWorkAloneAndFollowsNoForeignPlan) {
     }
     EXPECT_EQ(entries(dir.path()), std::vector<std::string>{});
 
+    // A name taken before the first move (another process made the same table meanwhile):
+    // nothing is moved, nothing is left, the other file stays.
     std::ofstream(dir / "KEEP.DBF") << "someone's table";
+    {
+        TableStaging late(dir.path());
+        std::ofstream(late.folder() / "KEEP.DBF") << "mine";
+        EXPECT_EQ(enginetest::errorCodeOf([&] { late.commit({{late.folder() / "KEEP.DBF", dir / "KEEP.DBF"}}); }),
+                  ErrInvalidParam);
+    }
+    mendFolder(dir.path());
+    EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"KEEP.DBF"});
+    EXPECT_EQ(dbtestBytes(dir / "KEEP.DBF"), "someone's table");
+
     const auto other = dir / ".vemo32-abc123";
     std::filesystem::create_directories(other);
     std::ofstream(other / "lock");
