@@ -1,4 +1,5 @@
 #include "tablewin/TMDIChild.h"
+#include "tablewin/TableRepair.h"
 
 #include "tablewin/ImageEditor.h"
 #include "tablewin/ImeHints.h"
@@ -209,6 +210,8 @@ void TMDIChild::buildLayout()
 void TMDIChild::wireTable()
 {
     table_->afterOpen = [this](engine::Table&) {
+        if (offerRepair())
+            return;
         model_->reset();
         currentField_ = 0;
         Table_Count();
@@ -226,6 +229,23 @@ void TMDIChild::wireTable()
             shell::showError(this, QString::fromUtf8(e.what()));
         return engine::UpdateAction::Abort;
     };
+}
+
+bool TMDIChild::offerRepair()
+{
+    if (repairOffered_)
+        return false;
+    repairOffered_ = true;
+    const std::string question = repairQuestion(session_, *table_);
+    if (question.empty() || !shell::confirm(this, QString::fromStdString(question)))
+        return false;
+    shell::runShowingError(this, [&] {
+        const std::string left = repairAndReopen(session_, *table_);
+        if (!left.empty())
+            shell::messageBox(this, QStringLiteral("修復できなかったものがあります:\n") + QString::fromStdString(left),
+                              QStringLiteral("確認"), QMessageBox::Warning);
+    });
+    return true; // reopened (or, after an error, closed): the nested open did the rest
 }
 
 QString TMDIChild::statusPanelText(int panel) const

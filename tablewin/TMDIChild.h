@@ -117,6 +117,9 @@ private:
     void buildLayout();
     void buildMenus();
     void wireTable();
+    // After an open read-only for something a repair mends: asks, and on yes repairs and
+    // reopens the table (true then: the reopening has done what follows an open).
+    bool offerRepair();
     bool postPending();      // posts an edit in progress; false (error shown) when it fails
     void afterWrite();       // grid rows, record count and cached updates after a post/delete
     void syncGrid();         // grid's current cell onto the dataset's current record
@@ -132,6 +135,7 @@ private:
     bool runGuarded(const std::function<void()>& action);
     void focusChanged(QWidget* old, QWidget* now);
     bool updateFailed_ = false;
+    bool repairOffered_ = false; // asked once a window
     QWidget* focusedEditor() const;
 
     engine::Session& session_;

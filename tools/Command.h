@@ -35,6 +35,7 @@ Command aliasesCommand();
 Command tablesCommand();
 Command fieldsCommand();
 Command indexesCommand();
+Command repairCommand();
 Command exportCommand();
 Command copyCommand();
 Command sqlCommand();

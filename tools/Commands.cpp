@@ -8,6 +8,7 @@ const std::vector<Command>& commands() {
         tablesCommand(),
         fieldsCommand(),
         indexesCommand(),
+        repairCommand(),
         exportCommand(),
         copyCommand(),
         sqlCommand(),

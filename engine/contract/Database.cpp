@@ -14,6 +14,10 @@ std::unique_ptr<Cursor> Database::openQuery(const std::string&, const std::vecto
     throw EngineError(ErrNotSupported, "このドライバは SQL を実行できません。");
 }
 
+RepairReport Database::repairTable(const std::string& name, bool) {
+    throw EngineError(ErrNotSupported, "このデータベースのテーブル " + name + " は修復の対象ではありません。");
+}
+
 int64_t Database::executeSql(const std::string&, const std::vector<QueryParam>&) {
     throw EngineError(ErrNotSupported, "このドライバは SQL を実行できません。");
 }

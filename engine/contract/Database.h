@@ -35,6 +35,13 @@ public:
     virtual void finish() = 0;
 };
 
+// What a repair of a table did (or, for a check, would do), and what it leaves as it is.
+struct RepairReport {
+    std::vector<std::string> mended;    // one line for each thing mended
+    std::vector<std::string> remaining; // problems a repair cannot mend
+    bool mendableOnOpen = false;        // a check found something an open for writing mends
+};
+
 class Database {
 public:
     virtual ~Database() = default;
@@ -77,6 +84,11 @@ public:
     // A stream writer for new records of a table, inside open work; nullptr when the driver
     // has nothing faster than its cursors' insert.
     virtual std::unique_ptr<RowAppender> openAppender(const std::string& name) { (void)name; return nullptr; }
+    // Mends a table file left inconsistent by an interrupted write or another program:
+    // what derives from the records (counts, index files) is rebuilt, no record is ever
+    // dropped. With apply off nothing is written and the report says what a repair would
+    // do. ErrNotSupported for databases whose tables need no such thing.
+    virtual RepairReport repairTable(const std::string& name, bool apply);
 };
 
 } // namespace vemo::engine

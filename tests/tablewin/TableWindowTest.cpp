@@ -586,6 +586,40 @@ private slots:
         QVERIFY(prompts.asked.isEmpty());
     }
 
+    // A table that opens read-only for a lost index: the window asks once whether to
+    // rebuild; no leaves it read-only and untouched, yes repairs it and reopens for writing.
+    void readOnlyForALostIndexOffersARepair()
+    {
+        makeTable("LOST.DBF", {fd("ID", FieldType::Integer), fd("NAME", FieldType::String, 20)},
+                  {ix("BYNAME", "NAME", false)}, {{"1", "alpha"}, {"2", "beta"}});
+        QVERIFY(QFile::remove(path("LOST.MDX")));
+        const QString question = QStringLiteral("インデックスを再構築");
+        {
+            Prompts prompts;
+            prompts.confirmAnswer = QMessageBox::No;
+            auto w = openWindow("LOST.DBF");
+            QVERIFY(!w->Table1().canModify());
+            QCOMPARE(prompts.asked.size(), 1);
+            QVERIFY(prompts.asked[0].text.contains(question));
+            QCOMPARE(w->statusPanelText(1), QString("2"));
+        }
+        QVERIFY(QFile::exists(path("LOST.DBF")));
+        {
+            Prompts prompts;
+            auto w = openWindow("LOST.DBF");
+            QCOMPARE(prompts.asked.size(), 1);
+            QVERIFY(prompts.asked[0].text.contains(question));
+            QVERIFY(w->Table1().canModify());
+            QCOMPARE(w->statusPanelText(1), QString("2"));
+        }
+        {
+            Prompts prompts; // writable now: nothing asked
+            auto w = openWindow("LOST.DBF");
+            QVERIFY(w->Table1().canModify());
+            QCOMPARE(prompts.asked.size(), 0);
+        }
+    }
+
     void closeRecordsAndForgetsTheWindow()
     {
         makeTable("CLOSE.DB", {fd("ID", FieldType::Integer), fd("NAME", FieldType::String, 10)}, {ix("", "ID", true)},

@@ -1,5 +1,6 @@
 #include "engine/drivers/standard/StandardDatabase.h"
 #include "engine/contract/EngineError.h"
+#include "engine/drivers/standard/TableFiles.h"
 #include "engine/drivers/standard/TableLock.h"
 
 #include <algorithm>
@@ -75,6 +76,7 @@ std::vector<std::string> StandardDatabase::tableNames(const std::string& pattern
     std::set<std::string> seen;
     std::error_code ec;
     std::vector<std::filesystem::path> files;
+    mendFolder(dir_);
     for (const auto& e : std::filesystem::directory_iterator(dir_, ec))
         if (e.is_regular_file(ec) && kindOfExtension(e.path().extension().string()) != Kind::None)
             files.push_back(e.path().filename());
@@ -101,6 +103,7 @@ StandardDatabase::Resolved StandardDatabase::resolveExisting(const std::string& 
     std::filesystem::path dir = given.has_parent_path() ? (given.is_absolute() ? given.parent_path() : dir_ / given.parent_path()) : dir_;
     const std::string base = given.filename().string();
     const Kind kind = kindOfExtension(given.extension().string());
+    mendFolder(dir);
     if (kind != Kind::None) {
         auto file = findFileNoCase(dir, base);
         if (!file.empty())
@@ -132,31 +135,84 @@ StandardDatabase::Resolved StandardDatabase::resolveNew(const std::string& name)
 
 std::unique_ptr<Cursor> StandardDatabase::openTable(const std::string& name, const OpenOptions& options) {
     Resolved r = resolveExisting(name);
-    auto lock = std::make_unique<TableLock>(r.file, options.exclusive, r.file.filename().string());
+    const std::string table = r.file.filename().string();
+    auto lock = std::make_unique<TableLock>(r.file, options.exclusive, table);
+    if (!options.readOnly) {
+        // Never written beside another desktop database program that holds the table.
+        const std::string held = otherProgramLock(r.file, r.format->extension() == ".DB");
+        if (!held.empty()) {
+            OpenOptions readOnly = options;
+            readOnly.readOnly = true;
+            return lockedCursor(std::move(lock), r.format->open(r.file, readOnly), held);
+        }
+    }
     auto cursor = r.format->open(r.file, options);
+    if (!options.readOnly && !cursor->readOnlyReason().empty()) {
+        // Derived data left inconsistent by an older crash or another program (counts, a
+        // missing index file) is mended when the table is in no one else's hands.
+        RepairReport check;
+        try {
+            check = r.format->repair(r.file, RepairMode::Check);
+        } catch (const EngineError&) {
+        }
+        if (check.mendableOnOpen) {
+            cursor.reset();
+            lock.reset();
+            try {
+                TableLock alone(r.file, true, table);
+                r.format->repair(r.file, RepairMode::OnOpen);
+            } catch (const EngineError&) {
+                // In use elsewhere, or not mendable after all: it opens as it is.
+            }
+            lock = std::make_unique<TableLock>(r.file, options.exclusive, table);
+            cursor = r.format->open(r.file, options);
+        }
+    }
     return lockedCursor(std::move(lock), std::move(cursor));
+}
+
+RepairReport StandardDatabase::repairTable(const std::string& name, bool apply) {
+    Resolved r = resolveExisting(name);
+    if (!apply)
+        return r.format->repair(r.file, RepairMode::Check);
+    TableLock lock(r.file, true, r.file.filename().string());
+    return r.format->repair(r.file, RepairMode::Full);
 }
 
 void StandardDatabase::createTable(const std::string& name, const std::vector<FieldDef>& fields,
                                    const std::vector<IndexDef>& indexes) {
     Resolved r = resolveNew(name);
-    if (!findFileNoCase(r.file.parent_path(), r.file.filename().string()).empty())
+    const std::filesystem::path dir = r.file.parent_path();
+    mendFolder(dir);
+    if (!findFileNoCase(dir, r.file.filename().string()).empty())
         throw EngineError(ErrInvalidParam, "テーブルは既にあります: " + r.file.filename().string());
-    r.format->create(r.file, fields, indexes);
+    // Built whole in a staging folder, then put in place, the table file last.
+    TableStaging staging(dir);
+    const auto staged = staging.folder() / r.file.filename();
+    r.format->create(staged, fields, indexes);
+    auto files = r.format->companionFiles(staged);
+    std::vector<TableStaging::Move> moves;
+    for (const auto& f : files) {
+        const auto to = dir / f.filename();
+        if (!findFileNoCase(dir, to.filename().string()).empty())
+            throw EngineError(ErrInvalidParam, "同じ名前のファイルが既にあります: " + to.filename().string());
+        moves.emplace_back(f, to);
+    }
+    std::rotate(moves.begin(), moves.begin() + 1, moves.end()); // the table file last
+    staging.commit(moves);
 }
 
 void StandardDatabase::deleteTable(const std::string& name) {
     Resolved r = resolveExisting(name);
     TableLock lock(r.file, true, r.file.filename().string());
-    auto files = r.format->companionFiles(r.file);
-    // Companions first: if anything fails the table file is still there to retry with.
-    std::reverse(files.begin(), files.end());
-    for (const auto& f : files) {
-        std::error_code ec;
-        std::filesystem::remove(f, ec);
-        if (ec)
-            throw EngineError(ErrIO, "ファイルを削除できません: " + f.string() + " (" + ec.message() + ")");
-    }
+    const auto files = r.format->companionFiles(r.file);
+    // The table file goes first, so the table is gone at once; its companions follow it
+    // into the staging folder, which is then removed.
+    TableStaging staging(r.file.parent_path());
+    std::vector<TableStaging::Move> moves;
+    for (const auto& f : files)
+        moves.emplace_back(f, staging.folder() / f.filename());
+    staging.commit(moves);
 }
 
 void StandardDatabase::renameTable(const std::string& oldName, const std::string& newName) {
@@ -175,7 +231,7 @@ void StandardDatabase::renameTable(const std::string& oldName, const std::string
     TableLock lock(from.file, true, from.file.filename().string());
     const auto files = from.format->companionFiles(from.file);
     const std::string oldStem = from.file.stem().string();
-    std::vector<std::pair<std::filesystem::path, std::filesystem::path>> moves;
+    std::vector<TableStaging::Move> moves;
     for (const auto& f : files) {
         // Keep what follows the table's base name (".DBT", ".X02", ".mdx") as it is.
         const std::string fname = f.filename().string();
@@ -184,21 +240,16 @@ void StandardDatabase::renameTable(const std::string& oldName, const std::string
         if (!findFileNoCase(dir, to.filename().string()).empty() &&
             strcasecmp(to.filename().c_str(), fname.c_str()) != 0)
             throw EngineError(ErrInvalidParam, "同じ名前のファイルが既にあります: " + to.filename().string());
-        moves.emplace_back(f, to);
+        if (to.filename() != f.filename())
+            moves.emplace_back(f, to);
     }
-    std::vector<std::pair<std::filesystem::path, std::filesystem::path>> done;
-    for (const auto& [f, to] : moves) {
-        std::error_code ec;
-        std::filesystem::rename(f, to, ec);
-        if (ec) {
-            for (auto it = done.rbegin(); it != done.rend(); ++it) {
-                std::error_code back;
-                std::filesystem::rename(it->second, it->first, back);
-            }
-            throw EngineError(ErrIO, "名前を変更できません: " + f.string() + " (" + ec.message() + ")");
-        }
-        done.emplace_back(f, to);
-    }
+    if (moves.empty())
+        return;
+    // The companions first, the table file last: until the table file has its new name the
+    // table is found under the old one, and the staging plan finishes the moves.
+    std::rotate(moves.begin(), moves.begin() + 1, moves.end());
+    TableStaging staging(dir);
+    staging.commit(moves);
 }
 
 } // namespace vemo::engine::standard

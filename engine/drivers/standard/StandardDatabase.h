@@ -28,6 +28,7 @@ public:
     void renameTable(const std::string& oldName, const std::string& newName) override;
     std::unique_ptr<Cursor> openQuery(const std::string& sql, const std::vector<QueryParam>& params) override;
     int64_t executeSql(const std::string& sql, const std::vector<QueryParam>& params) override;
+    RepairReport repairTable(const std::string& name, bool apply) override;
 
     const std::filesystem::path& directory() const { return dir_; }
 

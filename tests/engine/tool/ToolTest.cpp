@@ -216,3 +216,38 @@ TEST_F(ToolTest, LanguageDriverOptionReadsAFileTableWhoseHeaderNamesNone) {
     EXPECT_NE(r.err.find("LANGDRIVER"), std::string::npos) << r.err;
     EXPECT_NE(run({"export", "--help"}).out.find("--langdriver CP"), std::string::npos);
 }
+
+// repair --check says what it would mend and writes nothing; repair mends it, the table
+// opens for writing with its records; what cannot be mended exits 1 and says why.
+TEST_F(ToolTest, RepairMendsAMissingIndexAndReportsWhatItCannot) {
+    const std::string table = makeTable();
+    const auto mdx = dir.path() / "ITEMS.MDX";
+    std::filesystem::remove(mdx);
+    const std::string before = readFile(table);
+    auto reason = [&] {
+        auto db = makeStandardDriver()->connect("R", {{"PATH", dir.path().string()}}, {});
+        auto c = db->openTable("ITEMS.DBF", {});
+        EXPECT_EQ(c->count(), 3);
+        return c->readOnlyReason();
+    };
+    EXPECT_NE(reason(), "");
+
+    Result r = run({"repair", "", table, "--check"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("修復できます: "), std::string::npos) << r.out;
+    EXPECT_EQ(readFile(table), before);
+
+    r = run({"repair", "", table});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("修復しました: "), std::string::npos) << r.out;
+    EXPECT_EQ(reason(), "");
+    EXPECT_EQ(run({"repair", "", table}).out, "修復するものはありませんでした\n");
+
+    std::string bytes = readFile(table);
+    bytes[10] = 1; // a record length no field list fits
+    std::ofstream(table, std::ios::binary | std::ios::trunc) << bytes;
+    r = run({"repair", "", table});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("修復できません: "), std::string::npos) << r.out;
+    EXPECT_EQ(run({"repair", "", table, "extra"}).status, 2);
+}

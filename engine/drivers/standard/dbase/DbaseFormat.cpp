@@ -1,6 +1,7 @@
 #include "engine/drivers/standard/TableFormat.h"
 #include "engine/drivers/standard/dbase/DbfCreate.h"
 #include "engine/drivers/standard/dbase/DbfCursor.h"
+#include "engine/drivers/standard/dbase/DbfRepair.h"
 #include "engine/drivers/standard/dbase/DbfTable.h"
 
 namespace vemo::engine::standard {
@@ -32,6 +33,14 @@ public:
                 out.push_back(p);
         }
         return out;
+    }
+
+    // Nothing of a dBASE table is mended on open beyond the interrupted write the cursor
+    // undoes: a short file or a lost index definition is the user's to decide on.
+    RepairReport repair(const std::filesystem::path& file, RepairMode mode) override {
+        if (mode == RepairMode::OnOpen)
+            return {};
+        return dbase::repairDbf(file, mode == RepairMode::Full, settings_);
     }
 
 private:

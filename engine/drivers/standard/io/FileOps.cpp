@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -18,6 +19,7 @@ std::atomic<long> counted{0};
 std::atomic<long> failAtOp{0};
 std::atomic<int> failErr{0};
 std::atomic<bool> failSticky{false};
+std::atomic<bool> failKills{false};
 
 // The errno value injected for the next operation, 0 when it is to run.
 int injected() {
@@ -25,6 +27,8 @@ int injected() {
         return 0;
     const long n = ++counted;
     const long k = failAtOp.load();
+    if (n == k && failKills.load())
+        ::raise(SIGKILL);
     if (n == k || (failSticky.load() && n > k))
         return failErr.load();
     return 0;
@@ -36,15 +40,27 @@ void FaultPlan::failAt(long k, int err, bool sticky) {
     counted = 0;
     failErr = err;
     failSticky = sticky;
+    failKills = false;
+    failAtOp = k;
+}
+
+void FaultPlan::killAt(long k) {
+    counted = 0;
+    failErr = EIO;
+    failSticky = false;
+    failKills = true;
     failAtOp = k;
 }
 
 void FaultPlan::clear() {
     failAtOp = 0;
+    failKills = false;
     counted = 0;
 }
 
 long FaultPlan::operations() { return counted.load(); }
+
+int faultPoint() { return injected(); }
 
 int writeFully(int fd, uint64_t offset, const void* buffer, size_t n) {
     if (int e = injected()) {
@@ -130,6 +146,20 @@ int renameNoReplace(const std::filesystem::path& from, const std::filesystem::pa
     if (::unlink(from.c_str()) != 0)
         return errno;
     return 0;
+}
+
+std::filesystem::path moveAside(const std::filesystem::path& file, bool apply) {
+    for (int n = 1;; ++n) {
+        std::filesystem::path to = file;
+        to += n == 1 ? std::string(".broken") : ".broken" + std::to_string(n);
+        std::error_code ec;
+        if (std::filesystem::exists(to, ec) || std::filesystem::is_symlink(to, ec))
+            continue;
+        if (apply)
+            if (int e = renameNoReplace(file, to))
+                throw EngineError(ErrIO, "ファイルを移せません: " + file.string() + " (" + std::strerror(e) + ")");
+        return to;
+    }
 }
 
 void replaceFile(const std::filesystem::path& target, const std::function<void(int fd)>& write, const char* what) {

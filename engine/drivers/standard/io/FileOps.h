@@ -16,10 +16,17 @@ namespace vemo::engine::standard {
 class FaultPlan {
 public:
     static void failAt(long k, int err, bool sticky = false);
+    // The k-th operation from now on kills the process instead (SIGKILL), for tests that
+    // prove a kill at any step leaves whole tables only.
+    static void killAt(long k);
     static void clear();
     // Operations counted since the last failAt or clear.
     static long operations();
 };
+
+// One counted step of a file operation made elsewhere (a link, an unlink): the errno value
+// a FaultPlan injects for it, 0 when it is to run.
+int faultPoint();
 
 int writeFully(int fd, uint64_t offset, const void* buffer, size_t n);
 int truncateFile(int fd, uint64_t size);
@@ -45,5 +52,10 @@ void replaceFile(const std::filesystem::path& target, const std::function<void(i
 // Renames from to to; fails when to exists (never overwrites). errno value or 0.
 int renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
 int syncDirectoryOf(const std::filesystem::path& file);
+
+// Keeps a file that cannot be used under a free name beside it (NAME.broken, then
+// NAME.broken2 ...), never overwriting; with apply off only says which name. Returns the
+// name; throws EngineError(ErrIO) when the move fails.
+std::filesystem::path moveAside(const std::filesystem::path& file, bool apply);
 
 } // namespace vemo::engine::standard

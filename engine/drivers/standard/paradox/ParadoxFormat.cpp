@@ -2,6 +2,7 @@
 #include "PxCompanions.h"
 #include "PxCreate.h"
 #include "PxCursor.h"
+#include "PxRepair.h"
 #include "engine/drivers/standard/TableFormat.h"
 
 namespace vemo::engine::standard {
@@ -21,6 +22,9 @@ public:
     }
     std::vector<std::filesystem::path> companionFiles(const std::filesystem::path& file) override {
         return paradox::paradoxCompanions(file);
+    }
+    RepairReport repair(const std::filesystem::path& file, RepairMode mode) override {
+        return paradox::repairParadox(file, mode != RepairMode::Check, mode == RepairMode::OnOpen, settings_);
     }
 
 private:

@@ -24,6 +24,11 @@ public:
     void setDeferIndexWrites(bool defer);
     void flushIndexes();
 
+    // Repair (PxRepair.cpp): the secondary indexes this cursor understood, and every index
+    // file rewritten whole from the records under the writers' lock.
+    const std::vector<SecondaryIndexSpec>& secondaryIndexes() const { return secondary_; }
+    void rebuildIndexFiles();
+
     const std::vector<FieldDef>& fields() const override { return fields_; }
     std::vector<IndexDef> indexes() const override;
     std::string readOnlyReason() const override;
