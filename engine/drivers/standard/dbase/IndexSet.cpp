@@ -15,6 +15,7 @@ namespace vemo::engine::dbase {
 namespace {
 
 constexpr int MaxKeyLength = 100;
+constexpr int MdxMaxTagsWritten = 47; // what writeMdx lays out
 
 std::string upper(std::string s) {
     for (char& c : s)
@@ -68,6 +69,9 @@ IndexSet::IndexSet(DbfTable& table) : table_(table) {
     if (!mdx_.empty()) {
         try {
             defs = readMdxTags(mdx_);
+            if (defs.size() > static_cast<size_t>(MdxMaxTagsWritten))
+                problem_ = "インデックス " + mdx_.filename().string() + " のタグは " + std::to_string(defs.size()) +
+                           " 個あり、書き込めるのは " + std::to_string(MdxMaxTagsWritten) + " 個までです";
         } catch (const EngineError& e) {
             problem_ = e.what();
         }

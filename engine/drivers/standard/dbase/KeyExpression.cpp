@@ -370,7 +370,16 @@ KeyValue eval(const Node& n, const DbfHeader& h, const uint8_t* rec, uint32_t re
             static const KeyValue none;
             return i < a.size() ? a[i] : none;
         };
-        auto intArg = [&](size_t i, int def) { return i < a.size() ? static_cast<int>(a[i].number) : def; };
+        // A number argument (a length, a position) as an int: NaN counts as 0 and anything
+        // beyond what a key could use is held at a bound, never cast out of range.
+        auto intArg = [&](size_t i, int def) {
+            if (i >= a.size())
+                return def;
+            const double v = a[i].number;
+            if (!(v == v))
+                return 0;
+            return static_cast<int>(std::clamp(v, -1e6, 1e6));
+        };
         const std::string& f = n.op;
         if (f == "UPPER" || f == "LOWER")
             return str(changeCase(arg(0).text, h.codepage, f == "UPPER"));
