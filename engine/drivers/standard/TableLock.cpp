@@ -51,6 +51,11 @@ public:
     RowId insert(const Row& values) override { return inner_->insert(values); }
     void update(const RowId& id, const Row& before, const Row& after) override { inner_->update(id, before, after); }
     void remove(const RowId& id, const Row& before) override { inner_->remove(id, before); }
+    int64_t seek(const Row& key) override { return inner_->seek(key); }
+    void setWantedFields(const std::vector<int>& which) override { inner_->setWantedFields(which); }
+    void beginBatch() override { inner_->beginBatch(); }
+    void commitBatch() override { inner_->commitBatch(); }
+    void rollbackBatch() noexcept override { inner_->rollbackBatch(); }
 
 private:
     std::unique_ptr<TableLock> lock_; // released after the cursor has closed its files
