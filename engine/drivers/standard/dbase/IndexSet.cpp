@@ -242,13 +242,11 @@ void IndexSet::beginWrite() {
         try {
             File f(t.def.file, false);
             IndexTree tree(f, t.def, [](uint64_t, size_t) {});
-            uint64_t entries = 0;
-            tree.scanAll([&](const std::string&, uint32_t r1) {
-                ++entries;
-                stale = r1 < 1 || r1 > table_.recordCount();
-                return !stale;
-            });
-            stale = stale || entries != table_.recordCount();
+            std::vector<uint32_t> recnos;
+            recnos.reserve(table_.recordCount());
+            tree.recordNumbers(recnos);
+            stale = recnos.size() != table_.recordCount() ||
+                    std::any_of(recnos.begin(), recnos.end(), [&](uint32_t r1) { return r1 < 1 || r1 > table_.recordCount(); });
         } catch (const EngineError& e) {
             if (e.code() != ErrCorruptFile)
                 throw;
@@ -487,19 +485,21 @@ std::vector<uint32_t> IndexSet::orderFromIndex(const std::string& name, const st
     IndexTree tree(f, tag.def, [](uint64_t, size_t) {
         throw EngineError(ErrGeneral, "読み取り中のインデックスへの書き込み");
     });
-    std::vector<uint32_t> out;
+    std::vector<uint32_t> all;
     const uint32_t n = table_.recordCount();
-    out.reserve(n);
+    all.reserve(n);
+    tree.recordNumbers(all);
+    std::vector<uint32_t> out;
+    out.reserve(all.size());
     bool bad = false;
-    tree.scanAll([&](const std::string&, uint32_t r1) {
+    for (uint32_t r1 : all) {
         if (r1 < 1 || r1 > n) {
             bad = true;
-            return false;
+            break;
         }
         if (isLive(r1 - 1))
             out.push_back(r1 - 1);
-        return true;
-    });
+    }
     if (bad)
         throw EngineError(ErrCorruptFile, "インデックス " + tag.def.file.filename().string() + " がテーブルと合いません");
     return out;

@@ -451,6 +451,21 @@ bool IndexTree::removeAt(uint32_t page, const std::string& key, uint32_t recno, 
     return true;
 }
 
+void IndexTree::recordNumbers(std::vector<uint32_t>& out) const { collect(root(), 0, out); }
+
+void IndexTree::collect(uint32_t page, int depth, std::vector<uint32_t>& out) const {
+    if (depth > MaxDepth)
+        corrupt("木が深すぎます (ページの参照が循環しています)");
+    const Node node = load(page);
+    if (!node.branch) {
+        for (uint32_t i = 0; i < node.n; ++i)
+            out.push_back(ptrAt(node, i));
+        return;
+    }
+    for (uint32_t c = 0; c <= node.n; ++c)
+        collect(childAt(node, c), depth + 1, out);
+}
+
 void IndexTree::scanFrom(const std::string& key, uint32_t recno, const Visit& visit) const {
     scan(root(), key, recno, key.empty(), 0, visit);
 }

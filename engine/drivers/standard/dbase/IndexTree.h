@@ -34,6 +34,8 @@ public:
     // Entries from the first one not less than (key, recno); from the start when key is empty.
     void scanFrom(const std::string& key, uint32_t recno, const Visit& visit) const;
     void scanAll(const Visit& visit) const { scanFrom({}, 0, visit); }
+    // Record numbers of every entry in order, without their keys (a whole order quickly).
+    void recordNumbers(std::vector<uint32_t>& out) const;
 
     size_t keyLength() const { return keyLength_; }
 
@@ -69,6 +71,7 @@ private:
     // Returns whether found; emptied tells that the page has no entries left.
     bool removeAt(uint32_t page, const std::string& key, uint32_t recno, int depth, bool& emptied);
     bool scan(uint32_t page, const std::string& key, uint32_t recno, bool fromStart, int depth, const Visit& visit) const;
+    void collect(uint32_t page, int depth, std::vector<uint32_t>& out) const;
     uint32_t root() const;
     void setRoot(uint32_t page);
     [[noreturn]] void corrupt(const std::string& why) const;
