@@ -61,6 +61,14 @@ public:
         refuseHeld();
         inner_->remove(id, before);
     }
+    int64_t seek(const Row& key) override { return inner_->seek(key); }
+    void setWantedFields(const std::vector<int>& which) override { inner_->setWantedFields(which); }
+    void beginBatch() override {
+        refuseHeld();
+        inner_->beginBatch();
+    }
+    void commitBatch() override { inner_->commitBatch(); }
+    void rollbackBatch() noexcept override { inner_->rollbackBatch(); }
 
 private:
     std::unique_ptr<TableLock> lock_; // released after the cursor has closed its files

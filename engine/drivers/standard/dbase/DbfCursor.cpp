@@ -3,6 +3,8 @@
 #include "engine/filter/Filter.h"
 
 #include <algorithm>
+#include <cstring>
+#include <strings.h>
 
 namespace vemo::engine::dbase {
 namespace {
@@ -59,25 +61,128 @@ DbfCursor::DbfCursor(const std::filesystem::path& file, const OpenOptions& optio
 }
 
 void DbfCursor::writing(const std::function<void()>& body) {
+    if (batchBroken_)
+        throw EngineError(ErrIO, "書き込みに失敗したため、一括書き込みは取り消されました: " + table_->tableName());
+    if (batch_) {
+        const uint64_t before = table_->writesMade();
+        try {
+            body();
+        } catch (...) {
+            if (table_->writesMade() != before) {
+                // Part of this write may be in the file: the whole batch goes back, as a
+                // kill would have left it.
+                rollbackBatch();
+                batchBroken_ = true;
+            }
+            throw;
+        }
+        return;
+    }
     DbfTable::WriteScope scope(*table_);
-    const bool rebuild = scope.recovered() && !indexes_->empty();
+    const bool recovered = scope.recovered() && !indexes_->empty();
     try {
-        if (rebuild)
+        if (recovered)
             indexes_->rebuild();
+        indexes_->beginWrite();
         body();
-        scope.finish();
+        indexes_->syncWrite();
+        scope.finish(); // the commit: the table's journal goes
+        indexes_->endWrite();
     } catch (...) {
-        // Put the records back as they were, then the index files that may have followed them.
+        // Put the records back as they were, then the index pages that followed them.
         try {
             scope.rollBack();
-            if (!indexes_->empty())
+            if (recovered)
                 indexes_->rebuild();
+            else
+                indexes_->rollBackWrite();
             scope.finish();
         } catch (const EngineError&) {
             // The journal stays; the next write or open finishes the repair.
         }
+        indexes_->endWrite();
         live_.reset(table_->recordCount());
+        if (!order_.empty()) {
+            ordered_.reset();
+            orderPending_ = true;
+        }
+        filtered_.reset();
         throw;
+    }
+}
+
+void DbfCursor::beginBatch() {
+    requireWritable();
+    if (batch_)
+        throw EngineError(ErrInvalidParam, "一括書き込みは入れ子にできません: " + table_->tableName());
+    batchBroken_ = false;
+    if (table_->hasJournal())
+        writing([] {}); // finish the repair of a cut-off write first
+    auto scope = std::make_unique<DbfTable::WriteScope>(*table_);
+    table_->setDeferSync(true);
+    indexes_->beginBatch();
+    indexes_->beginWrite(); // for key checks through the trees
+    batchStart_ = table_->writesMade();
+    batch_ = std::move(scope);
+    afterWrite(); // another writer may have added records before the lock was ours
+}
+
+void DbfCursor::endBatchScope() noexcept {
+    table_->setDeferSync(false);
+    indexes_->endWrite();
+    if (indexes_->inBatch())
+        indexes_->endBatch(false);
+    batch_.reset(); // releases the writers' lock (putting the table back unless finished)
+}
+
+void DbfCursor::commitBatch() {
+    if (batchBroken_) {
+        batchBroken_ = false;
+        throw EngineError(ErrIO, "書き込みに失敗したため、一括書き込みは取り消されました: " + table_->tableName());
+    }
+    if (!batch_)
+        return;
+    const bool wrote = table_->writesMade() != batchStart_;
+    try {
+        indexes_->endWrite();
+        table_->syncAll();
+        // Each index file is built once from the records, then the table commits.
+        indexes_->endBatch(wrote);
+        batch_->finish();
+    } catch (...) {
+        try {
+            batch_->rollBack();
+            if (wrote && !indexes_->empty())
+                indexes_->rebuild();
+            batch_->finish();
+        } catch (const EngineError&) {
+            // The journal stays; the next write or open finishes the repair.
+        }
+        endBatchScope();
+        live_.reset(table_->recordCount());
+        refresh();
+        throw;
+    }
+    endBatchScope();
+}
+
+void DbfCursor::rollbackBatch() noexcept {
+    if (!batch_) {
+        batchBroken_ = false;
+        return;
+    }
+    try {
+        indexes_->endWrite();
+        // The index files were not touched inside the batch: the table going back is all.
+        batch_->rollBack();
+        batch_->finish();
+    } catch (...) {
+        // The journal stays; the next write or open puts the table back.
+    }
+    endBatchScope();
+    try {
+        refresh();
+    } catch (...) {
     }
 }
 
@@ -87,15 +192,110 @@ void DbfCursor::requireWritable() const {
 }
 
 void DbfCursor::setOrder(const std::string& indexName) {
+    ordered_.reset();
+    filtered_.reset();
+    orderPending_ = false;
     if (indexName.empty()) {
-        ordered_.reset();
         order_.clear();
-        filtered_.reset();
         return;
     }
-    ordered_ = indexes_->order(indexName);
+    indexes_->requireUsable(indexName);
     order_ = indexName;
+    orderPending_ = true; // built on first use: a search may not need it sorted
+}
+
+std::vector<uint32_t>* DbfCursor::order() {
+    if (orderPending_) {
+        ordered_ = indexes_->order(order_);
+        orderPending_ = false;
+    }
+    return ordered_ ? &*ordered_ : nullptr;
+}
+
+size_t DbfCursor::lowerBound(const std::string& key, uint32_t recno, size_t prefix) {
+    const std::vector<uint32_t>& list = *ordered_;
+    const bool down = indexes_->descending(order_);
+    const size_t width = key.size();
+    std::vector<uint8_t> rec(table_->header().recordLength);
+    size_t lo = 0, hi = list.size();
+    while (lo < hi) {
+        const size_t mid = (lo + hi) / 2;
+        const uint32_t r = list[mid];
+        table_->readRecordInto(r, rec.data());
+        const std::string k = indexes_->sortKey(order_, rec.data(), r);
+        int c = std::memcmp(k.data(), key.data(), std::min({prefix, width, k.size()}));
+        if (down)
+            c = -c;
+        if (c == 0 && prefix >= width)
+            c = r < recno ? -1 : r > recno ? 1 : 0;
+        if (c >= 0)
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    return lo;
+}
+
+void DbfCursor::reorder(uint32_t recno, const std::vector<uint8_t>* before, const std::vector<uint8_t>& after) {
     filtered_.reset();
+    if (!ordered_ || orderPending_)
+        return;
+    std::vector<uint32_t>& list = *ordered_;
+    if (before) {
+        const std::string was = indexes_->sortKey(order_, before->data(), recno);
+        const size_t at = lowerBound(was, recno, was.size());
+        if (at < list.size() && list[at] == recno)
+            list.erase(list.begin() + static_cast<std::ptrdiff_t>(at));
+        else
+            list.erase(std::remove(list.begin(), list.end(), recno), list.end());
+    }
+    if (after[0] == '*')
+        return;
+    const std::string now = indexes_->sortKey(order_, after.data(), recno);
+    list.insert(list.begin() + static_cast<std::ptrdiff_t>(lowerBound(now, recno, now.size())), recno);
+}
+
+int64_t DbfCursor::seek(const Row& key) {
+    if (order_.empty() || key.empty() || filter_)
+        return -1;
+    const std::vector<std::string> plain = indexes_->plainFields(order_);
+    if (plain.empty() || key.size() > plain.size())
+        return -1;
+    // A record holding the key's values in the leading fields gives the key as the index
+    // forms it (field widths, number layout, UPPER and the like).
+    std::vector<uint8_t> probe = table_->blankRecord();
+    const DbfHeader& h = table_->header();
+    for (size_t i = 0; i < key.size(); ++i) {
+        auto it = std::find_if(h.fields.begin(), h.fields.end(),
+                               [&](const DbfField& f) { return strcasecmp(f.name.c_str(), plain[i].c_str()) == 0; });
+        if (it == h.fields.end())
+            return -1;
+        try {
+            encodeField(*it, key[i], probe.data(), table_->codepage(), nullptr);
+        } catch (const EngineError&) {
+            return -1; // a value this field cannot hold: leave the search to the caller
+        }
+    }
+    size_t prefix;
+    const std::string want = indexes_->sortKey(order_, probe.data(), 0);
+    if (key.size() == plain.size())
+        prefix = want.size();
+    else if (!(prefix = indexes_->leadingWidth(order_, key.size())))
+        return -1;
+    if (orderPending_) {
+        // The index tree gives the order without evaluating and sorting every key; a tree
+        // that disagrees with the table's count is not trusted.
+        try {
+            auto list = indexes_->orderFromIndex(order_, [this](uint32_t r) { return live_.isLive(r, flags_); });
+            if (static_cast<int64_t>(list.size()) == live_.liveCount(flags_)) {
+                ordered_ = std::move(list);
+                orderPending_ = false;
+            }
+        } catch (const EngineError&) {
+        }
+    }
+    order();
+    return static_cast<int64_t>(lowerBound(want, 0, prefix));
 }
 
 bool DbfCursor::setFilter(const Filter* filter) {
@@ -157,8 +357,8 @@ const std::vector<uint32_t>& DbfCursor::filtered() {
             if (filter_->matches(lazy))
                 out.push_back(r);
         };
-        if (ordered_)
-            for (uint32_t r : *ordered_)
+        if (auto* list = order())
+            for (uint32_t r : *list)
                 test(r);
         else
             for (uint32_t r = 0; r < table_->recordCount(); ++r)
@@ -171,8 +371,8 @@ const std::vector<uint32_t>& DbfCursor::filtered() {
 int64_t DbfCursor::count() {
     if (filter_)
         return static_cast<int64_t>(filtered().size());
-    if (ordered_)
-        return static_cast<int64_t>(ordered_->size());
+    if (auto* list = order())
+        return static_cast<int64_t>(list->size());
     return live_.liveCount(flags_);
 }
 
@@ -183,8 +383,8 @@ int64_t DbfCursor::recnoAt(int64_t pos) {
         const auto& f = filtered();
         return pos < static_cast<int64_t>(f.size()) ? static_cast<int64_t>(f[static_cast<size_t>(pos)]) : -1;
     }
-    if (ordered_)
-        return pos < static_cast<int64_t>(ordered_->size()) ? static_cast<int64_t>((*ordered_)[static_cast<size_t>(pos)]) : -1;
+    if (auto* list = order())
+        return pos < static_cast<int64_t>(list->size()) ? static_cast<int64_t>((*list)[static_cast<size_t>(pos)]) : -1;
     return live_.recnoAt(pos, flags_);
 }
 
@@ -202,7 +402,18 @@ int64_t DbfCursor::positionOf(const RowId& id) {
     if (id.recno < 1 || id.recno > table_->recordCount())
         return -1;
     const auto recno = static_cast<uint32_t>(id.recno - 1);
-    const std::vector<uint32_t>* list = filter_ ? &filtered() : ordered_ ? &*ordered_ : nullptr;
+    if (!filter_ && order()) {
+        // Found by its key rather than by a pass over the whole order.
+        std::vector<uint8_t> rec(table_->header().recordLength);
+        table_->readRecordInto(recno, rec.data());
+        if (rec[0] == '*')
+            return -1;
+        const std::string k = indexes_->sortKey(order_, rec.data(), recno);
+        const size_t at = lowerBound(k, recno, k.size());
+        if (at < ordered_->size() && (*ordered_)[at] == recno)
+            return static_cast<int64_t>(at);
+    }
+    const std::vector<uint32_t>* list = filter_ ? &filtered() : order();
     if (list) {
         auto it = std::find(list->begin(), list->end(), recno);
         return it == list->end() ? -1 : it - list->begin();
@@ -213,8 +424,10 @@ int64_t DbfCursor::positionOf(const RowId& id) {
 void DbfCursor::refresh() {
     table_->reload();
     live_.reset(table_->recordCount());
-    if (!order_.empty())
-        ordered_ = indexes_->order(order_);
+    if (!order_.empty()) {
+        ordered_.reset();
+        orderPending_ = true;
+    }
     filtered_.reset();
 }
 
@@ -233,11 +446,15 @@ std::vector<uint8_t> DbfCursor::checkedRecord(const RowId& id, const Row& before
     return rec;
 }
 
-void DbfCursor::afterWrite(bool reorder) {
-    if (table_->recordCount() != live_.records())
+void DbfCursor::afterWrite() {
+    if (table_->recordCount() != live_.records()) {
+        // Another writer's records came in too: the order is built again when needed.
         live_.reset(table_->recordCount());
-    if (reorder && !order_.empty())
-        ordered_ = indexes_->order(order_);
+        if (!order_.empty()) {
+            ordered_.reset();
+            orderPending_ = true;
+        }
+    }
     filtered_.reset();
 }
 
@@ -245,24 +462,26 @@ RowId DbfCursor::insert(const Row& values) {
     requireWritable();
     if (values.size() > fields_.size())
         throw EngineError(ErrInvalidParam, "値の数がフィールドの数より多くなっています。");
-    RowId out;
-    writing([&] {
     std::vector<uint8_t> rec = table_->blankRecord();
-    const DbfHeader& h = table_->header();
-    const auto& vis = table_->visibleFields();
-    for (size_t i = 0; i < values.size(); ++i)
-        encodeField(h.fields[static_cast<size_t>(vis[i])], values[i], rec.data(), table_->codepage(), table_->memo());
-    indexes_->checkUnique(rec.data(), 0xFFFFFFFFu);
-    const bool caughtUp = live_.records() == table_->recordCount();
-    const uint32_t recno = table_->appendRecord(rec.data());
-    if (caughtUp && recno == live_.records())
-        live_.appended(recno);
-    if (!indexes_->empty())
-        indexes_->rebuild();
-    out = RowId{static_cast<int64_t>(recno) + 1, {}};
+    uint32_t recno = 0;
+    bool caughtUp = false;
+    writing([&] {
+        rec = table_->blankRecord();
+        const DbfHeader& h = table_->header();
+        const auto& vis = table_->visibleFields();
+        for (size_t i = 0; i < values.size(); ++i)
+            encodeField(h.fields[static_cast<size_t>(vis[i])], values[i], rec.data(), table_->codepage(), table_->memo());
+        indexes_->checkUnique(rec.data(), 0xFFFFFFFFu);
+        caughtUp = live_.records() == table_->recordCount();
+        recno = table_->appendRecord(rec.data());
+        indexes_->inserted(rec.data(), recno);
     });
-    afterWrite(true);
-    return out;
+    if (caughtUp && recno == live_.records()) {
+        live_.appended(recno);
+        reorder(recno, nullptr, rec);
+    }
+    afterWrite();
+    return RowId{static_cast<int64_t>(recno) + 1, {}};
 }
 
 void DbfCursor::update(const RowId& id, const Row& before, const Row& after) {
@@ -270,48 +489,54 @@ void DbfCursor::update(const RowId& id, const Row& before, const Row& after) {
     if (after.size() != fields_.size())
         throw EngineError(ErrInvalidParam, "値の数がフィールドの数と合いません。");
     bool keysChanged = false;
-    writing([&] {
-    std::vector<uint8_t> rec = checkedRecord(id, before);
-    const std::vector<uint8_t> old = rec;
-    const DbfHeader& h = table_->header();
-    const auto& vis = table_->visibleFields();
-    bool changed = false;
-    for (size_t i = 0; i < after.size(); ++i) {
-        if (i < before.size() && after[i] == before[i])
-            continue;
-        encodeField(h.fields[static_cast<size_t>(vis[i])], after[i], rec.data(), table_->codepage(), table_->memo());
-        changed = true;
-    }
-    if (!changed)
-        return;
+    std::vector<uint8_t> old, rec;
     const auto recno = static_cast<uint32_t>(id.recno - 1);
-    keysChanged = !indexes_->empty() && indexes_->keysDiffer(old.data(), rec.data(), recno);
-    if (keysChanged)
-        indexes_->checkUnique(rec.data(), recno);
-    table_->writeRecord(recno, rec.data());
-    // Index files hold keys and record numbers only: an edit that leaves every key alone
-    // leaves them valid as they are.
-    if (keysChanged)
-        indexes_->rebuild();
+    writing([&] {
+        rec = checkedRecord(id, before);
+        old = rec;
+        const DbfHeader& h = table_->header();
+        const auto& vis = table_->visibleFields();
+        bool changed = false;
+        for (size_t i = 0; i < after.size(); ++i) {
+            if (i < before.size() && after[i] == before[i])
+                continue;
+            encodeField(h.fields[static_cast<size_t>(vis[i])], after[i], rec.data(), table_->codepage(), table_->memo());
+            changed = true;
+        }
+        if (!changed)
+            return;
+        // Index files hold keys and record numbers only: an edit that leaves every key alone
+        // leaves them as they are.
+        keysChanged = !indexes_->empty() && indexes_->keysDiffer(old.data(), rec.data(), recno);
+        if (keysChanged)
+            indexes_->checkUnique(rec.data(), recno);
+        table_->writeRecord(recno, rec.data());
+        if (keysChanged)
+            indexes_->changed(old.data(), rec.data(), recno);
     });
-    afterWrite(keysChanged);
+    if (keysChanged && !order_.empty())
+        reorder(recno, &old, rec);
+    afterWrite();
 }
 
 void DbfCursor::remove(const RowId& id, const Row& before) {
     requireWritable();
     uint32_t recno = 0;
+    std::vector<uint8_t> was;
     writing([&] {
         std::vector<uint8_t> rec = checkedRecord(id, before);
+        was = rec;
         rec[0] = '*';
         recno = static_cast<uint32_t>(id.recno - 1);
         table_->writeRecord(recno, rec.data());
     });
     live_.markDeleted(recno);
     // Deleted records keep their keys in dBASE indexes until the table is packed, so the
-    // index files stay as they are.
-    if (ordered_)
-        ordered_->erase(std::remove(ordered_->begin(), ordered_->end(), recno), ordered_->end());
-    afterWrite(false);
+    // index files stay as they are; only the order forgets the record.
+    std::vector<uint8_t> gone = was;
+    gone[0] = '*';
+    reorder(recno, &was, gone);
+    afterWrite();
 }
 
 } // namespace vemo::engine::dbase

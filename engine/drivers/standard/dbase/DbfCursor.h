@@ -27,6 +27,10 @@ public:
     RowId insert(const Row& values) override;
     void update(const RowId& id, const Row& before, const Row& after) override;
     void remove(const RowId& id, const Row& before) override;
+    int64_t seek(const Row& key) override;
+    void beginBatch() override;
+    void commitBatch() override;
+    void rollbackBatch() noexcept override;
 
 private:
     void requireWritable() const;
@@ -35,7 +39,14 @@ private:
     const std::vector<uint32_t>& filtered();
     // The record as it is on disk now, after checking that it still holds `before`.
     std::vector<uint8_t> checkedRecord(const RowId& id, const Row& before);
-    void afterWrite(bool reorder);
+    void afterWrite();
+    // The current order's record numbers, built on first use.
+    std::vector<uint32_t>* order();
+    // Keeps the built order right after one record got a new key (or was added: had == false).
+    void reorder(uint32_t recno, const std::vector<uint8_t>* before, const std::vector<uint8_t>& after);
+    // Position in the order of the first record not less than the sortable key (with recno).
+    size_t lowerBound(const std::string& key, uint32_t recno, size_t prefix);
+    void endBatchScope() noexcept;
     // Runs one logical write under the table's write scope; a failure at any step puts the
     // table and its index files back as they were.
     void writing(const std::function<void()>& body);
@@ -48,6 +59,10 @@ private:
     LiveIndex::FlagReader flags_;
     std::string order_;
     std::optional<std::vector<uint32_t>> ordered_; // record numbers in index order
+    bool orderPending_ = false;                    // ordered_ not built yet for order_
+    std::unique_ptr<DbfTable::WriteScope> batch_;  // the scope of a running batch
+    bool batchBroken_ = false;                     // a write failed and the batch was undone
+    uint64_t batchStart_ = 0;                      // table writes when the batch began
     const Filter* filter_ = nullptr;
     std::optional<std::vector<uint32_t>> filtered_;  // computed on first use
 };

@@ -114,6 +114,14 @@ const uint8_t* DbfTable::record(uint32_t recno) {
     return buffer_.data() + static_cast<size_t>(recno - bufferFirst_) * header_.recordLength;
 }
 
+void DbfTable::readRecordInto(uint32_t recno, uint8_t* out) const {
+    if (recno >= count_)
+        throw EngineError(ErrNotFound, "レコード " + std::to_string(recno + 1) + " はありません: " + tableName());
+    if (file_.readAt(header_.headerLength + static_cast<uint64_t>(recno) * header_.recordLength, out,
+                     header_.recordLength) < header_.recordLength)
+        throw EngineError(ErrCorruptFile, "テーブル " + tableName() + " が途中で切れています");
+}
+
 Value DbfTable::value(const DbfField& f, const uint8_t* rec) const {
     RecordContext ctx{&header_, memo_.get(), decoder_};
     return decodeField(f, rec, ctx);
@@ -193,14 +201,21 @@ DbfTable::WriteScope::~WriteScope() {
 }
 
 void DbfTable::writeBytes(uint64_t offset, const void* data, size_t n) {
+    ++writes_;
     if (journal_)
         journal_->save(offset, n);
     file_.writeAt(offset, data, n);
 }
 
 void DbfTable::syncMemo() {
+    if (memo_ && !deferSync_)
+        memo_->sync();
+}
+
+void DbfTable::syncAll() {
     if (memo_)
         memo_->sync();
+    file_.sync();
 }
 
 void DbfTable::writeRecord(uint32_t recno, const uint8_t* bytes) {
@@ -210,7 +225,8 @@ void DbfTable::writeRecord(uint32_t recno, const uint8_t* bytes) {
     bufferCount_ = 0;
     writeBytes(header_.headerLength + static_cast<uint64_t>(recno) * header_.recordLength, bytes, header_.recordLength);
     touchHeader(count_); // the count as re-read under the writers' lock
-    file_.sync();
+    if (!deferSync_)
+        file_.sync();
 }
 
 uint32_t DbfTable::appendRecord(const uint8_t* bytes) {
@@ -224,10 +240,12 @@ uint32_t DbfTable::appendRecord(const uint8_t* bytes) {
     syncMemo();
     bufferCount_ = 0;
     writeBytes(header_.headerLength + static_cast<uint64_t>(recno) * header_.recordLength, out.data(), out.size());
-    file_.sync();
+    if (!deferSync_)
+        file_.sync();
     touchHeader(recno + 1);
     count_ = recno + 1;
-    file_.sync();
+    if (!deferSync_)
+        file_.sync();
     return recno;
 }
 

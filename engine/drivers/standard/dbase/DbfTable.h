@@ -45,6 +45,9 @@ public:
         const uint8_t* r = record(recno);
         return std::vector<uint8_t>(r, r + header_.recordLength);
     }
+    // One record read straight from the file into out (recordLength bytes), for the few
+    // scattered reads of an index search, which the read-ahead buffer would only slow down.
+    void readRecordInto(uint32_t recno, uint8_t* out) const;
     Value value(const DbfField& f, const uint8_t* record) const;
     // Visible (not hidden) fields decoded into row.
     void decode(const uint8_t* record, Row& row) const;
@@ -84,6 +87,13 @@ public:
     void writeRecord(uint32_t recno, const uint8_t* bytes);
     uint32_t appendRecord(const uint8_t* bytes);
     std::vector<uint8_t> blankRecord() const;
+
+    // Inside a batch the per-write syncs are left out; syncAll() makes everything durable.
+    void setDeferSync(bool defer) { deferSync_ = defer; }
+    void syncAll();
+    // Table writes so far (a failed write that wrote nothing leaves it unchanged).
+    uint64_t writesMade() const { return writes_; }
+    File& file() { return file_; }
     const std::vector<int>& visibleFields() const { return visible_; }
 
 private:
@@ -103,6 +113,8 @@ private:
     std::vector<uint8_t> buffer_;
     uint32_t bufferFirst_ = 0, bufferCount_ = 0;
     uint32_t chunkRecords_ = 1;
+    bool deferSync_ = false;
+    uint64_t writes_ = 0;
 };
 
 // Finds a companion file (".DBT", ".MDX" ...) of a table case-insensitively; empty when none.

@@ -58,7 +58,10 @@ struct TreeShape {
 // Builds the tree bottom-up; returns the root's page number. Pages get numbers from next.
 uint32_t buildTree(const TreeShape& s, const std::vector<IndexEntry>& entries, size_t keyLength, uint32_t& next,
                    std::vector<Page>& out) {
-    const size_t maxKeys = (s.pageBytes - s.head - (s.ndx ? s.entryLen : 4)) / s.entryLen;
+    const size_t room = s.pageBytes - std::min(s.pageBytes, s.head + (s.ndx ? s.entryLen : 4));
+    const size_t maxKeys = room / s.entryLen;
+    if (maxKeys < 2) // no tree of pages that hold fewer keys ever ends
+        throw EngineError(ErrInvalidParam, "キー長 " + std::to_string(keyLength) + " のキーはインデックスのページに収まりません");
     struct Child {
         uint32_t page;
         std::string highKey;
@@ -229,6 +232,12 @@ std::vector<IndexTag> readMdxTags(const std::filesystem::path& file) {
         t.unique = (th[8] & 0x40) != 0 || th[23] != 0;
         t.keyLength = le16(th + 12);
         t.expression = cString(th + 24, 220);
+        // A key that leaves room for fewer than two entries a page cannot be kept in a tree.
+        const size_t block = le16(h.data() + 22) ? le16(h.data() + 22) : MdxBlock;
+        if (t.keyLength <= 0 || block < 512 || static_cast<size_t>(t.keyLength) + 4 > (block - 12) / 2)
+            corrupt(file, "タグ " + t.name + " のキー長 (" + std::to_string(t.keyLength) + ") がページに収まりません");
+        if ((t.keyType == 'N' || t.keyType == 'D') && t.keyLength < 12)
+            corrupt(file, "タグ " + t.name + " の数値キーの長さ (" + std::to_string(t.keyLength) + ") が不正です");
         if (t.name.empty() || t.expression.empty())
             corrupt(file, "タグ " + std::to_string(i + 1) + " の定義が読めません");
         tags.push_back(std::move(t));

@@ -1,6 +1,9 @@
 #include "engine/drivers/standard/dbase/IndexSet.h"
 #include "engine/contract/EngineError.h"
 #include "engine/drivers/standard/dbase/DbfTable.h"
+#include "engine/drivers/standard/dbase/FileIO.h"
+#include "engine/drivers/standard/dbase/IndexTree.h"
+#include "engine/drivers/standard/io/UndoJournal.h"
 
 #include <algorithm>
 #include <cctype>
@@ -12,6 +15,7 @@ namespace vemo::engine::dbase {
 namespace {
 
 constexpr int MaxKeyLength = 100;
+constexpr int MdxMaxTagsWritten = 47; // what writeMdx lays out
 
 std::string upper(std::string s) {
     for (char& c : s)
@@ -65,6 +69,9 @@ IndexSet::IndexSet(DbfTable& table) : table_(table) {
     if (!mdx_.empty()) {
         try {
             defs = readMdxTags(mdx_);
+            if (defs.size() > static_cast<size_t>(MdxMaxTagsWritten))
+                problem_ = "インデックス " + mdx_.filename().string() + " のタグは " + std::to_string(defs.size()) +
+                           " 個あり、書き込めるのは " + std::to_string(MdxMaxTagsWritten) + " 個までです";
         } catch (const EngineError& e) {
             problem_ = e.what();
         }
@@ -170,21 +177,332 @@ IndexSet::SortedKeys IndexSet::sortedKeys(const Tag& tag, bool liveOnly) {
     return out;
 }
 
-void IndexSet::checkUnique(const uint8_t* record, uint32_t recno) {
+struct IndexSet::OpenFile {
+    File file;
+    std::unique_ptr<standard::UndoJournal> journal;
+    std::map<std::string, std::unique_ptr<IndexTree>> trees; // by tag name
+    bool touched = false;
+};
+
+std::string IndexSet::storedKey(const Tag& tag, const uint8_t* record, uint32_t recno) const {
+    const KeyValue k = tag.expr->evaluate(record, recno);
+    const size_t w = keyWidth(tag.def);
+    if (tag.def.keyType == 'C') {
+        std::string key = k.kind == KeyValue::Kind::String ? k.text : sortable(k, w);
+        key.resize(w, ' ');
+        return key;
+    }
+    double v = k.kind == KeyValue::Kind::Bool ? (k.flag ? 1 : 0) : k.number;
+    if (tag.def.keyType == 'D')
+        v = julian(v);
+    return tag.def.ndx ? ndxNumberKey(v) : mdxNumberKey(v);
+}
+
+IndexTree& IndexSet::treeOf(const Tag& tag) {
+    if (!writing_)
+        throw EngineError(ErrGeneral, "インデックスの変更が書き込みの外で行われました");
+    auto& slot = open_[tag.def.file];
+    if (!slot) {
+        slot = std::make_unique<OpenFile>();
+        slot->file = File(tag.def.file, table_.writable());
+        if (table_.writable())
+            slot->journal = std::make_unique<standard::UndoJournal>(standard::UndoJournal::pathFor(tag.def.file),
+                                                                    slot->file.fd(), tag.def.file);
+    }
+    auto& tree = slot->trees[tag.def.name];
+    if (!tree) {
+        OpenFile* of = slot.get();
+        tree = std::make_unique<IndexTree>(of->file, tag.def, [of](uint64_t at, size_t n) {
+            of->touched = true;
+            if (of->journal)
+                of->journal->save(at, n);
+        });
+    }
+    return *tree;
+}
+
+void IndexSet::beginWrite() {
+    open_.clear();
+    writing_ = true;
+    rebuiltInWrite_ = false;
+    // A journal left beside an index file belongs to a write that either committed (the
+    // table's journal is gone, the pages are the new ones) or is being undone, and then the
+    // files are rebuilt from the records: it is never played back.
     for (const Tag& t : tags_) {
-        if (!t.def.unique || !t.expr)
-            continue;
-        const size_t width = static_cast<size_t>(std::max(0, t.def.keyLength));
-        const std::string mine = sortable(t.expr->evaluate(record, recno), width);
-        for (uint32_t r = 0; r < table_.recordCount(); ++r) {
-            if (r == recno)
-                continue;
-            const uint8_t* rec = table_.record(r);
-            if (rec[0] != '*' && sortable(t.expr->evaluate(rec, r), width) == mine)
-                throw EngineError(ErrKeyViolation, "キーが重複しています (インデックス " + t.def.name + "): " +
-                                                       table_.tableName());
+        const auto j = standard::UndoJournal::pathFor(t.def.file);
+        if (standard::UndoJournal::exists(j))
+            standard::UndoJournal::removeJournal(j);
+    }
+    // Once a session, before the first change in place: a file that does not hold one entry
+    // a record (written by a program that did not keep it, or damaged) is rebuilt first.
+    if (verified_ || batch_ || tags_.empty() || !problem_.empty())
+        return;
+    bool stale = false;
+    for (const Tag& t : tags_) {
+        try {
+            File f(t.def.file, false);
+            IndexTree tree(f, t.def, [](uint64_t, size_t) {});
+            std::vector<uint32_t> recnos;
+            recnos.reserve(table_.recordCount());
+            tree.recordNumbers(recnos);
+            stale = recnos.size() != table_.recordCount() ||
+                    std::any_of(recnos.begin(), recnos.end(), [&](uint32_t r1) { return r1 < 1 || r1 > table_.recordCount(); });
+        } catch (const EngineError& e) {
+            if (e.code() != ErrCorruptFile)
+                throw;
+            stale = true;
+        }
+        if (stale)
+            break;
+    }
+    if (stale)
+        rebuild();
+    verified_ = true;
+}
+
+void IndexSet::syncWrite() {
+    for (auto& [path, of] : open_)
+        if (of->touched)
+            of->file.sync();
+}
+
+void IndexSet::endWrite() noexcept {
+    for (auto& [path, of] : open_) {
+        of->trees.clear();
+        if (of->journal && of->journal->started()) {
+            of->journal.reset();
+            try {
+                standard::UndoJournal::removeJournal(standard::UndoJournal::pathFor(path));
+            } catch (const EngineError&) {
+                // Left for the next write, which drops it.
+            }
         }
     }
+    open_.clear();
+    writing_ = false;
+}
+
+void IndexSet::rollBackWrite() {
+    bool rebuild = rebuiltInWrite_;
+    for (auto& [path, of] : open_) {
+        of->trees.clear();
+        const bool started = of->journal && of->journal->started();
+        of->journal.reset();
+        if (!started || rebuild)
+            continue;
+        try {
+            standard::UndoJournal::playBack(standard::UndoJournal::pathFor(path), of->file.fd(), path);
+            of->file.sync();
+            standard::UndoJournal::removeJournal(standard::UndoJournal::pathFor(path));
+        } catch (const EngineError&) {
+            rebuild = true;
+        }
+    }
+    open_.clear();
+    if (rebuild)
+        IndexSet::rebuild();
+}
+
+void IndexSet::rebuildDuringWrite() {
+    // The journals of pages already patched are of no use once the files are replaced.
+    for (auto& [path, of] : open_) {
+        of->trees.clear();
+        if (of->journal && of->journal->started()) {
+            of->journal.reset();
+            standard::UndoJournal::removeJournal(standard::UndoJournal::pathFor(path));
+        }
+    }
+    open_.clear();
+    rebuild();
+    rebuiltInWrite_ = true;
+}
+
+void IndexSet::inserted(const uint8_t* record, uint32_t recno) {
+    if (tags_.empty())
+        return;
+    if (batch_) {
+        for (size_t i = 0; i < tags_.size(); ++i)
+            if (tags_[i].def.unique)
+                batchKeys_[i].emplace(storedKey(tags_[i], record, recno), recno);
+        return;
+    }
+    if (rebuiltInWrite_)
+        return;
+    try {
+        for (const Tag& t : tags_)
+            treeOf(t).insert(storedKey(t, record, recno), recno + 1);
+    } catch (const EngineError& e) {
+        if (e.code() != ErrCorruptFile)
+            throw;
+        rebuildDuringWrite();
+    }
+}
+
+void IndexSet::changed(const uint8_t* before, const uint8_t* after, uint32_t recno) {
+    if (tags_.empty())
+        return;
+    if (batch_) {
+        for (size_t i = 0; i < tags_.size(); ++i)
+            if (tags_[i].def.unique)
+                batchKeys_[i].emplace(storedKey(tags_[i], after, recno), recno);
+        return;
+    }
+    if (rebuiltInWrite_)
+        return;
+    try {
+        for (const Tag& t : tags_) {
+            const std::string was = storedKey(t, before, recno);
+            const std::string now = storedKey(t, after, recno);
+            if (was == now)
+                continue;
+            IndexTree& tree = treeOf(t);
+            // The new entry goes in before the old one leaves.
+            tree.insert(now, recno + 1);
+            if (!tree.remove(was, recno + 1)) {
+                rebuildDuringWrite(); // the file did not hold the old key: it was stale
+                return;
+            }
+        }
+    } catch (const EngineError& e) {
+        if (e.code() != ErrCorruptFile)
+            throw;
+        rebuildDuringWrite();
+    }
+}
+
+void IndexSet::beginBatch() {
+    batch_ = true;
+    batchKeys_.clear();
+}
+
+void IndexSet::endBatch(bool rebuildFiles) {
+    batch_ = false;
+    batchKeys_.clear();
+    if (rebuildFiles && !tags_.empty())
+        rebuild();
+}
+
+void IndexSet::checkUniqueByScan(const Tag& t, const std::string& mine, uint32_t recno) {
+    for (uint32_t r = 0; r < table_.recordCount(); ++r) {
+        if (r == recno)
+            continue;
+        const uint8_t* rec = table_.record(r);
+        if (rec[0] != '*' && storedKey(t, rec, r) == mine)
+            throw EngineError(ErrKeyViolation, "キーが重複しています (インデックス " + t.def.name + "): " + table_.tableName());
+    }
+}
+
+void IndexSet::checkUnique(const uint8_t* record, uint32_t recno) {
+    std::vector<uint8_t> other(table_.header().recordLength);
+    for (size_t i = 0; i < tags_.size(); ++i) {
+        const Tag& t = tags_[i];
+        if (!t.def.unique || !t.expr)
+            continue;
+        const std::string mine = storedKey(t, record, recno);
+        // A candidate counts only when the record is live and still has that key (inside a
+        // batch the tree lags behind the records).
+        auto clash = [&](uint32_t r) {
+            if (r == recno || r >= table_.recordCount())
+                return false;
+            table_.readRecordInto(r, other.data());
+            return other[0] != '*' && storedKey(t, other.data(), r) == mine;
+        };
+        auto fail = [&] {
+            throw EngineError(ErrKeyViolation, "キーが重複しています (インデックス " + t.def.name + "): " + table_.tableName());
+        };
+        if (batch_) {
+            auto range = batchKeys_[i].equal_range(mine);
+            for (auto it = range.first; it != range.second; ++it)
+                if (clash(it->second))
+                    fail();
+        }
+        if (rebuiltInWrite_ || !writing_) {
+            checkUniqueByScan(t, mine, recno);
+            continue;
+        }
+        try {
+            IndexTree& tree = treeOf(t);
+            bool found = false;
+            tree.scanFrom(mine, 0, [&](const std::string& key, uint32_t r1) {
+                if (tree.compare(key, mine) != 0)
+                    return false;
+                found = r1 >= 1 && clash(r1 - 1);
+                return !found;
+            });
+            if (found)
+                fail();
+        } catch (const EngineError& e) {
+            if (e.code() != ErrCorruptFile)
+                throw;
+            checkUniqueByScan(t, mine, recno);
+        }
+    }
+}
+
+std::string IndexSet::sortKey(const std::string& name, const uint8_t* record, uint32_t recno) const {
+    const Tag& tag = find(name);
+    if (!tag.expr)
+        throw EngineError(ErrNotSupported, tag.error);
+    std::string k = sortable(tag.expr->evaluate(record, recno), keyWidth(tag.def));
+    k.resize(keyWidth(tag.def), ' ');
+    return k;
+}
+
+bool IndexSet::descending(const std::string& name) const { return find(name).def.descending; }
+
+void IndexSet::requireUsable(const std::string& name) const {
+    const Tag& tag = find(name);
+    if (!tag.expr)
+        throw EngineError(ErrNotSupported, tag.error);
+}
+
+std::vector<std::string> IndexSet::plainFields(const std::string& name) const {
+    const Tag& tag = find(name);
+    return tag.expr ? tag.expr->plainFields() : std::vector<std::string>{};
+}
+
+size_t IndexSet::leadingWidth(const std::string& name, size_t fields) const {
+    const Tag& tag = find(name);
+    if (!tag.expr || tag.def.keyType != 'C' || tag.expr->plainFields().size() < fields)
+        return 0;
+    size_t w = 0;
+    const auto& plain = tag.expr->plainFields();
+    for (size_t i = 0; i < fields; ++i) {
+        auto it = std::find_if(table_.header().fields.begin(), table_.header().fields.end(),
+                               [&](const DbfField& f) { return strcasecmp(f.name.c_str(), plain[i].c_str()) == 0; });
+        if (it == table_.header().fields.end() || it->type != 'C')
+            return 0;
+        w += static_cast<size_t>(it->length);
+    }
+    return std::min(w, keyWidth(tag.def));
+}
+
+std::vector<uint32_t> IndexSet::orderFromIndex(const std::string& name, const std::function<bool(uint32_t)>& isLive) {
+    const Tag& tag = find(name);
+    if (!tag.expr)
+        throw EngineError(ErrNotSupported, tag.error);
+    File f(tag.def.file, false);
+    IndexTree tree(f, tag.def, [](uint64_t, size_t) {
+        throw EngineError(ErrGeneral, "読み取り中のインデックスへの書き込み");
+    });
+    std::vector<uint32_t> all;
+    const uint32_t n = table_.recordCount();
+    all.reserve(n);
+    tree.recordNumbers(all);
+    std::vector<uint32_t> out;
+    out.reserve(all.size());
+    bool bad = false;
+    for (uint32_t r1 : all) {
+        if (r1 < 1 || r1 > n) {
+            bad = true;
+            break;
+        }
+        if (isLive(r1 - 1))
+            out.push_back(r1 - 1);
+    }
+    if (bad)
+        throw EngineError(ErrCorruptFile, "インデックス " + tag.def.file.filename().string() + " がテーブルと合いません");
+    return out;
 }
 
 bool IndexSet::keysDiffer(const uint8_t* before, const uint8_t* after, uint32_t recno) const {
@@ -219,6 +537,7 @@ std::vector<IndexEntry> IndexSet::entriesOf(const Tag& tag) {
 void IndexSet::rebuild() {
     if (!problem_.empty())
         throw EngineError(ErrReadOnly, problem_);
+    verified_ = true;
     std::vector<IndexTag> mdxTags;
     std::vector<std::vector<IndexEntry>> mdxEntries;
     for (const Tag& t : tags_) {

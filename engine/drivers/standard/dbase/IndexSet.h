@@ -1,12 +1,15 @@
 #pragma once
 // The indexes of one table: the production .MDX (its tags) and a .NDX of the same name.
-// Orders are built by evaluating each tag's key expression over the table and sorting, so
-// browsing never depends on the state of the file; after a write the files are rewritten
-// from the table, so they always match it.
+// Orders for browsing are built by evaluating each tag's key expression over the table and
+// sorting; a search reads the index tree. A write changes the trees in place (each file's
+// old page bytes saved to its own undo journal first); a batch leaves the files alone and
+// rebuilds each once at its end.
 #include "engine/contract/Definitions.h"
 #include "engine/drivers/standard/dbase/IndexFiles.h"
 #include "engine/drivers/standard/dbase/KeyExpression.h"
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,8 +41,39 @@ public:
     // True when some tag's key differs between the two versions of a record.
     bool keysDiffer(const uint8_t* before, const uint8_t* after, uint32_t recno) const;
 
-    // Rewrites every index file from the table.
+    // Rewrites every index file from the table (also the repair of a stale index).
     void rebuild();
+
+    // Sortable form of a record's key in the named order: memcmp order is the key order
+    // (reversed for a descending tag, see descending()).
+    std::string sortKey(const std::string& name, const uint8_t* record, uint32_t recno) const;
+    bool descending(const std::string& name) const;
+    // Throws as order() does for a name that cannot give an order.
+    void requireUsable(const std::string& name) const;
+    // Field names of the tag's key when it is plain fields joined by "+"; else empty.
+    std::vector<std::string> plainFields(const std::string& name) const;
+    // Width of the sortable form of the leading `fields` plain fields of the named tag, 0 when
+    // the tag is not made of plain character fields joined by "+".
+    size_t leadingWidth(const std::string& name, size_t fields) const;
+    // Visible record numbers of the named tag, read from its index tree (no sort).
+    // isLive tells a visible record.
+    std::vector<uint32_t> orderFromIndex(const std::string& name, const std::function<bool(uint32_t)>& isLive);
+
+    // One logical write, inside the table's write scope: beginWrite opens the files for
+    // in-place changes; inserted/changed keep every tree right (or, in a batch, remember the
+    // new keys of unique tags); syncWrite makes the changed pages durable before the table
+    // commits; endWrite drops the journals afterwards. rollBackWrite puts the files back.
+    void beginWrite();
+    void inserted(const uint8_t* record, uint32_t recno);
+    void changed(const uint8_t* before, const uint8_t* after, uint32_t recno);
+    void syncWrite();
+    void endWrite() noexcept;
+    void rollBackWrite();
+
+    // Batch: the files are left as they are until endBatch, which rebuilds each one once.
+    void beginBatch();
+    void endBatch(bool rebuildFiles);
+    bool inBatch() const { return batch_; }
 
     // Creates the production index of a new table.
     static void create(DbfTable& table, const std::vector<IndexDef>& indexes);
@@ -58,11 +92,26 @@ private:
     };
     SortedKeys sortedKeys(const Tag& tag, bool liveOnly);
     std::vector<IndexEntry> entriesOf(const Tag& tag);
+    std::string storedKey(const Tag& tag, const uint8_t* record, uint32_t recno) const;
+    // The tree of a tag in its file opened for this write (opened on first use).
+    class IndexTree& treeOf(const Tag& tag);
+    void checkUniqueByScan(const Tag& tag, const std::string& mine, uint32_t recno);
+    // A stored index did not match the table: write every file anew from the records.
+    void rebuildDuringWrite();
 
     DbfTable& table_;
     std::vector<Tag> tags_;
     std::filesystem::path mdx_;
     std::string problem_;
+
+    struct OpenFile;
+    std::map<std::filesystem::path, std::unique_ptr<OpenFile>> open_; // during a write
+    bool writing_ = false;
+    bool rebuiltInWrite_ = false;
+    bool verified_ = false; // the files were found to hold one entry a record
+    bool batch_ = false;
+    // Keys that records got inside the batch, per unique tag: stored key -> record numbers.
+    std::map<size_t, std::multimap<std::string, uint32_t>> batchKeys_;
 };
 
 } // namespace vemo::engine::dbase

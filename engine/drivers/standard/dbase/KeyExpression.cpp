@@ -245,10 +245,13 @@ KeyValue boolean(bool b) {
     return v;
 }
 
+// A date's day number within 0001-01-01 .. 9999-12-31, whatever arithmetic made it.
+int64_t dayOf(double n) { return static_cast<int64_t>(std::clamp(n, 0.0, 3652058.0)); }
+
 std::string dtos(const KeyValue& v) {
-    if (v.kind != Kind::Date || v.number < 0)
+    if (v.kind != Kind::Date || !(v.number >= 0))
         return std::string(8, ' ');
-    Date d = dateFromDayNumber(static_cast<int64_t>(v.number));
+    Date d = dateFromDayNumber(dayOf(v.number));
     char buf[16];
     std::snprintf(buf, sizeof buf, "%04d%02d%02d", d.year, d.month, d.day);
     return buf;
@@ -370,7 +373,16 @@ KeyValue eval(const Node& n, const DbfHeader& h, const uint8_t* rec, uint32_t re
             static const KeyValue none;
             return i < a.size() ? a[i] : none;
         };
-        auto intArg = [&](size_t i, int def) { return i < a.size() ? static_cast<int>(a[i].number) : def; };
+        // A number argument (a length, a position) as an int: NaN counts as 0 and anything
+        // beyond what a key could use is held at a bound, never cast out of range.
+        auto intArg = [&](size_t i, int def) {
+            if (i >= a.size())
+                return def;
+            const double v = a[i].number;
+            if (!(v == v))
+                return 0;
+            return static_cast<int>(std::clamp(v, -1e6, 1e6));
+        };
         const std::string& f = n.op;
         if (f == "UPPER" || f == "LOWER")
             return str(changeCase(arg(0).text, h.codepage, f == "UPPER"));
@@ -417,9 +429,9 @@ KeyValue eval(const Node& n, const DbfHeader& h, const uint8_t* rec, uint32_t re
         if (f == "RECNO")
             return num(recno + 1.0);
         if (f == "YEAR" || f == "MONTH" || f == "DAY") {
-            if (arg(0).kind != Kind::Date || arg(0).number < 0)
+            if (arg(0).kind != Kind::Date || !(arg(0).number >= 0))
                 return num(0);
-            Date d = dateFromDayNumber(static_cast<int64_t>(arg(0).number));
+            Date d = dateFromDayNumber(dayOf(arg(0).number));
             return num(f == "YEAR" ? d.year : f == "MONTH" ? d.month : d.day);
         }
         if (f == "ABS")

@@ -85,6 +85,14 @@ int64_t LiveIndex::liveCount(const FlagReader& isDeleted) {
     return liveBefore_.back();
 }
 
+bool LiveIndex::isLive(uint32_t recno, const FlagReader& isDeleted) {
+    if (recno >= records_)
+        return false;
+    while (scanned_ <= recno)
+        scanNext(isDeleted);
+    return !deleted(recno);
+}
+
 void LiveIndex::markDeleted(uint32_t recno) {
     if (recno >= scanned_ || deleted(recno))
         return; // not scanned yet: the scan will read the new flag from the file

@@ -22,6 +22,8 @@ public:
     // Position of a record among the visible ones; -1 when deleted or missing.
     int64_t positionOf(uint32_t recno, const FlagReader& isDeleted);
     int64_t liveCount(const FlagReader& isDeleted);
+    // Whether a record is visible (scanning as far as it when needed).
+    bool isLive(uint32_t recno, const FlagReader& isDeleted);
 
     // Keeps the map right after this program's own writes.
     void markDeleted(uint32_t recno);

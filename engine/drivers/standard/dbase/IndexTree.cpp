@@ -1,0 +1,491 @@
+#include "engine/drivers/standard/dbase/IndexTree.h"
+#include "engine/contract/EngineError.h"
+#include "engine/drivers/standard/dbase/DbfHeader.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace vemo::engine::dbase {
+namespace {
+
+constexpr size_t MdxTagTable = 544;
+constexpr int MaxDepth = 32;
+
+
+std::string trimmed(const uint8_t* p, size_t max) {
+    size_t n = 0;
+    while (n < max && p[n] != 0)
+        ++n;
+    std::string s(reinterpret_cast<const char*>(p), n);
+    while (!s.empty() && s.back() == ' ')
+        s.pop_back();
+    return s;
+}
+
+double ndxNumberValue(const std::string& key) {
+    double d = 0;
+    std::memcpy(&d, key.data(), std::min<size_t>(8, key.size()));
+    return d;
+}
+
+} // namespace
+
+double mdxNumberValue(const std::string& key) {
+    if (key.size() < 12)
+        return 0;
+    const auto* k = reinterpret_cast<const uint8_t*>(key.data());
+    const int sig = static_cast<int>(k[0]) - 52;
+    const size_t count = std::min<size_t>((k[1] >> 2) & 0x1F, 20);
+    std::string digits;
+    for (size_t i = 0; i < count; ++i) {
+        const int d = i % 2 == 0 ? k[2 + i / 2] >> 4 : k[2 + i / 2] & 0x0F;
+        digits.push_back(static_cast<char>('0' + std::min(d, 9)));
+    }
+    if (digits.empty())
+        return 0;
+    const std::string text = "0." + digits + "e" + std::to_string(sig);
+    const double v = std::strtod(text.c_str(), nullptr);
+    return (k[1] & 0x80) ? -v : v;
+}
+
+IndexTree::IndexTree(File& file, const IndexTag& tag, BeforeWrite beforeWrite)
+    : file_(file), beforeWrite_(std::move(beforeWrite)), ndx_(tag.ndx), numeric_(tag.keyType != 'C'),
+      descending_(tag.descending) {
+    if (ndx_) {
+        uint8_t h[24] = {};
+        if (file_.readAt(0, h, sizeof h) < sizeof h)
+            corrupt("ヘッダーが短すぎます");
+        pageBytes_ = 512;
+        pageUnits_ = 1;
+        head_ = 4;
+        keyOffset_ = 8;
+        keyLength_ = le16(h + 12);
+        entryLen_ = le16(h + 18);
+        tagHeader_ = 0;
+    } else {
+        uint8_t h[32] = {};
+        if (file_.readAt(0, h, sizeof h) < sizeof h)
+            corrupt("ヘッダーが短すぎます");
+        pageBytes_ = le16(h + 22) ? le16(h + 22) : 1024;
+        if (pageBytes_ % 512 != 0 || pageBytes_ < 512 || pageBytes_ > 32768)
+            corrupt("ブロックの大きさが不正です");
+        pageUnits_ = pageBytes_ / 512;
+        head_ = 8;
+        keyOffset_ = 4;
+        const int tags = le16(h + 28);
+        tagHeader_ = 0;
+        for (int i = 0; i < tags && i < 48; ++i) {
+            uint8_t e[32] = {};
+            file_.readAt(MdxTagTable + static_cast<uint64_t>(i) * 32, e, sizeof e);
+            if (trimmed(e + 4, 11) == tag.name) {
+                tagHeader_ = static_cast<uint64_t>(le32(e)) * 512;
+                break;
+            }
+        }
+        if (tagHeader_ == 0)
+            corrupt("タグ " + tag.name + " がありません");
+        uint8_t th[24] = {};
+        if (file_.readAt(tagHeader_, th, sizeof th) < sizeof th)
+            corrupt("タグ " + tag.name + " のヘッダーがファイルの外にあります");
+        keyLength_ = le16(th + 12);
+        entryLen_ = le16(th + 18);
+    }
+    if (keyLength_ == 0 || entryLen_ < keyOffset_ + keyLength_ || (numeric_ && keyLength_ < (ndx_ ? 8u : 12u)))
+        corrupt("キーの長さが不正です");
+    // A page must hold at least two entries and the trailing pointer, or no split can
+    // ever make room.
+    const size_t room = pageBytes_ - head_ - (ndx_ ? entryLen_ : 4);
+    if (pageBytes_ < head_ + entryLen_ + (ndx_ ? entryLen_ : 4) || room / entryLen_ < 2)
+        corrupt("キー長 " + std::to_string(keyLength_) + " のキーはページに収まりません");
+    maxKeys_ = static_cast<uint32_t>(room / entryLen_);
+}
+
+void IndexTree::corrupt(const std::string& why) const {
+    throw EngineError(ErrCorruptFile, "インデックス " + file_.path().filename().string() + " が壊れています: " + why);
+}
+
+int IndexTree::compare(const std::string& a, const std::string& b) const {
+    int c;
+    if (numeric_) {
+        const double x = ndx_ ? ndxNumberValue(a) : mdxNumberValue(a);
+        const double y = ndx_ ? ndxNumberValue(b) : mdxNumberValue(b);
+        c = x < y ? -1 : x > y ? 1 : 0;
+    } else {
+        c = std::memcmp(a.data(), b.data(), std::min({a.size(), b.size(), keyLength_}));
+        c = c < 0 ? -1 : c > 0 ? 1 : 0;
+    }
+    return descending_ ? -c : c;
+}
+
+int IndexTree::compareEntry(const std::string& ka, uint32_t ra, const std::string& kb, uint32_t rb) const {
+    if (int c = compare(ka, kb))
+        return c;
+    return ra < rb ? -1 : ra > rb ? 1 : 0;
+}
+
+uint32_t IndexTree::root() const {
+    uint8_t b[4] = {};
+    file_.readAt(tagHeader_, b, 4);
+    return le32(b);
+}
+
+void IndexTree::setRoot(uint32_t page) {
+    uint8_t b[4];
+    putLe32(b, page);
+    beforeWrite_(tagHeader_, 4);
+    file_.writeAt(tagHeader_, b, 4);
+}
+
+IndexTree::Node IndexTree::load(uint32_t page) const {
+    Node node;
+    node.page = page;
+    node.b.assign(pageBytes_, 0);
+    const uint64_t at = static_cast<uint64_t>(page) * 512;
+    if (page == 0 || file_.readAt(at, node.b.data(), pageBytes_) < head_ + 4)
+        corrupt("ページ " + std::to_string(page) + " がファイルの外にあります");
+    node.n = le32(node.b.data());
+    if (node.n > maxKeys_)
+        corrupt("ページ " + std::to_string(page) + " のキー数が不正です");
+    const size_t tailAt = head_ + node.n * entryLen_;
+    node.branch = tailAt + 4 <= pageBytes_ && le32(node.b.data() + tailAt) != 0;
+    return node;
+}
+
+void IndexTree::store(Node& node) {
+    putLe32(node.b.data(), node.n);
+    // Nothing after the entries (and a branch's trailing pointer) but zeros.
+    const size_t keep = head_ + node.n * entryLen_ + (node.branch ? 4 : 0);
+    if (keep < pageBytes_)
+        std::memset(node.b.data() + keep, 0, pageBytes_ - keep);
+    const uint64_t at = static_cast<uint64_t>(node.page) * 512;
+    beforeWrite_(at, pageBytes_);
+    file_.writeAt(at, node.b.data(), pageBytes_);
+}
+
+uint32_t IndexTree::allocate() {
+    uint8_t h[44] = {};
+    file_.readAt(0, h, sizeof h);
+    uint32_t page;
+    if (ndx_) {
+        page = le32(h + 4);
+        beforeWrite_(4, 4);
+        putLe32(h + 4, page + 1);
+        file_.writeAt(4, h + 4, 4);
+    } else if (le32(h + 36) != 0) {
+        // A page freed earlier: the free list is threaded through the pages' first words.
+        page = le32(h + 36);
+        uint8_t next[4] = {};
+        file_.readAt(static_cast<uint64_t>(page) * 512, next, 4);
+        putLe32(h + 36, le32(next));
+        const uint32_t freeUnits = le32(h + 40);
+        putLe32(h + 40, freeUnits >= pageUnits_ ? freeUnits - static_cast<uint32_t>(pageUnits_) : 0);
+        beforeWrite_(36, 8);
+        file_.writeAt(36, h + 36, 8);
+    } else {
+        page = le32(h + 32);
+        putLe32(h + 32, page + static_cast<uint32_t>(pageUnits_));
+        beforeWrite_(32, 4);
+        file_.writeAt(32, h + 32, 4);
+    }
+    if (page == 0)
+        corrupt("ページ数が不正です");
+    if (!ndx_) {
+        uint8_t th[8] = {};
+        file_.readAt(tagHeader_, th, 8);
+        putLe32(th + 4, le32(th + 4) + static_cast<uint32_t>(pageUnits_));
+        beforeWrite_(tagHeader_ + 4, 4);
+        file_.writeAt(tagHeader_ + 4, th + 4, 4);
+    }
+    return page;
+}
+
+void IndexTree::release(uint32_t page) {
+    if (ndx_)
+        return; // the NDX format keeps no free list: the page stays unreferenced
+    uint8_t h[44] = {};
+    file_.readAt(0, h, sizeof h);
+    std::vector<uint8_t> b(pageBytes_, 0);
+    putLe32(b.data(), le32(h + 36));
+    const uint64_t at = static_cast<uint64_t>(page) * 512;
+    beforeWrite_(at, pageBytes_);
+    file_.writeAt(at, b.data(), pageBytes_);
+    putLe32(h + 36, page);
+    putLe32(h + 40, le32(h + 40) + static_cast<uint32_t>(pageUnits_));
+    beforeWrite_(36, 8);
+    file_.writeAt(36, h + 36, 8);
+    uint8_t th[8] = {};
+    file_.readAt(tagHeader_, th, 8);
+    const uint32_t units = le32(th + 4);
+    putLe32(th + 4, units >= pageUnits_ ? units - static_cast<uint32_t>(pageUnits_) : 0);
+    beforeWrite_(tagHeader_ + 4, 4);
+    file_.writeAt(tagHeader_ + 4, th + 4, 4);
+}
+
+uint8_t* IndexTree::entry(Node& node, uint32_t i) const { return node.b.data() + head_ + i * entryLen_; }
+const uint8_t* IndexTree::entry(const Node& node, uint32_t i) const { return node.b.data() + head_ + i * entryLen_; }
+
+std::string IndexTree::keyAt(const Node& node, uint32_t i) const {
+    return std::string(reinterpret_cast<const char*>(entry(node, i) + keyOffset_), keyLength_);
+}
+
+uint32_t IndexTree::ptrAt(const Node& node, uint32_t i) const {
+    const uint8_t* e = entry(node, i);
+    return ndx_ && !node.branch ? le32(e + 4) : le32(e);
+}
+
+uint32_t IndexTree::childAt(const Node& node, uint32_t i) const { return le32(entry(node, i)); }
+
+void IndexTree::setChild(Node& node, uint32_t i, uint32_t child) { putLe32(entry(node, i), child); }
+
+void IndexTree::setEntry(Node& node, uint32_t i, uint32_t ptr, const std::string& key) {
+    writeEntry(entry(node, i), node.branch, ptr, key);
+}
+
+void IndexTree::writeEntry(uint8_t* e, bool branch, uint32_t ptr, const std::string& key) const {
+    std::memset(e, 0, entryLen_);
+    if (ndx_ && !branch)
+        putLe32(e + 4, ptr);
+    else
+        putLe32(e, ptr);
+    std::memcpy(e + keyOffset_, key.data(), std::min(key.size(), keyLength_));
+    if (key.size() < keyLength_ && !numeric_)
+        std::memset(e + keyOffset_ + key.size(), ' ', keyLength_ - key.size());
+}
+
+std::optional<std::pair<std::string, uint32_t>> IndexTree::lastEntry(uint32_t page, int depth) const {
+    if (depth > MaxDepth)
+        corrupt("木が深すぎます (ページの参照が循環しています)");
+    const Node node = load(page);
+    if (node.branch)
+        return lastEntry(childAt(node, node.n), depth + 1);
+    if (node.n == 0)
+        return std::nullopt;
+    return std::make_pair(keyAt(node, node.n - 1), ptrAt(node, node.n - 1));
+}
+
+uint32_t IndexTree::chooseChild(const Node& node, const std::string& key, uint32_t recno, int depth) const {
+    // The first child whose last entry is not less than (key, recno); the stored keys are
+    // upper bounds of their children, so only equal keys need a look inside.
+    uint32_t lo = 0, hi = node.n;
+    while (lo < hi) {
+        const uint32_t mid = (lo + hi) / 2;
+        const int c = compare(keyAt(node, mid), key);
+        bool atOrAfter = c > 0;
+        if (c == 0) {
+            const auto last = lastEntry(childAt(node, mid), depth + 1);
+            atOrAfter = last && compareEntry(last->first, last->second, key, recno) >= 0;
+        }
+        if (atOrAfter)
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    return lo;
+}
+
+uint32_t IndexTree::leafPosition(const Node& node, const std::string& key, uint32_t recno) const {
+    uint32_t lo = 0, hi = node.n;
+    while (lo < hi) {
+        const uint32_t mid = (lo + hi) / 2;
+        if (compareEntry(keyAt(node, mid), ptrAt(node, mid), key, recno) >= 0)
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    return lo;
+}
+
+void IndexTree::insert(const std::string& key, uint32_t recno) {
+    const uint32_t top = root();
+    auto split = insertAt(top, key, recno, 0);
+    if (!split)
+        return;
+    Node fresh;
+    fresh.page = allocate();
+    fresh.b.assign(pageBytes_, 0);
+    fresh.branch = true;
+    fresh.n = 1;
+    setEntry(fresh, 0, split->left, split->key);
+    setChild(fresh, 1, top);
+    store(fresh);
+    setRoot(fresh.page);
+}
+
+std::optional<IndexTree::Split> IndexTree::insertAt(uint32_t page, const std::string& key, uint32_t recno, int depth) {
+    if (depth > MaxDepth)
+        corrupt("木が深すぎます (ページの参照が循環しています)");
+    Node node = load(page);
+    // Entries of the page as (pointer, key), the trailing child of a branch aside.
+    uint32_t at;
+    uint32_t ptr;
+    std::string k;
+    if (node.branch) {
+        at = chooseChild(node, key, recno, depth);
+        auto below = insertAt(childAt(node, at), key, recno, depth + 1);
+        if (!below)
+            return std::nullopt;
+        ptr = below->left;
+        k = below->key;
+    } else {
+        at = leafPosition(node, key, recno);
+        ptr = recno;
+        k = key;
+    }
+    // The n + 1 entries (and a branch's trailing pointer) in one scratch buffer.
+    const uint32_t n = node.n;
+    const size_t tailBytes = node.branch ? 4 : 0; // the trailing pointer moves with the entries
+    std::vector<uint8_t> wide((n + 2) * entryLen_ + 4, 0);
+    uint8_t* base = wide.data();
+    std::memcpy(base, node.b.data() + head_, n * entryLen_ + tailBytes);
+    std::memmove(base + (at + 1) * entryLen_, base + at * entryLen_, (n - at) * entryLen_ + tailBytes);
+    writeEntry(base + at * entryLen_, node.branch, ptr, k);
+    const uint32_t total = n + 1;
+    if (total <= maxKeys_) {
+        std::memcpy(node.b.data() + head_, base, total * entryLen_ + tailBytes);
+        node.n = total;
+        store(node);
+        return std::nullopt;
+    }
+    // Split: the lower half moves to a new page, so only the parent needs to learn of it
+    // (a leaf's back link is taken over by the new page, which now comes before it).
+    Node left;
+    left.page = allocate();
+    left.b.assign(pageBytes_, 0);
+    left.branch = node.branch;
+    Split out;
+    out.left = left.page;
+    if (node.branch) {
+        const uint32_t mid = total / 2; // entries [0, mid) go left, mid goes up, (mid, total] stay
+        std::memcpy(left.b.data() + head_, base, mid * entryLen_);
+        left.n = mid;
+        putLe32(left.b.data() + head_ + mid * entryLen_, le32(base + mid * entryLen_));
+        out.key.assign(reinterpret_cast<const char*>(base + mid * entryLen_ + keyOffset_), keyLength_);
+        const uint32_t rest = total - mid - 1;
+        std::memcpy(node.b.data() + head_, base + (mid + 1) * entryLen_, rest * entryLen_ + tailBytes);
+        node.n = rest;
+    } else {
+        const uint32_t mid = total / 2;
+        std::memcpy(left.b.data() + head_, base, mid * entryLen_);
+        left.n = mid;
+        out.key.assign(reinterpret_cast<const char*>(base + (mid - 1) * entryLen_ + keyOffset_), keyLength_);
+        const uint32_t rest = total - mid;
+        std::memset(node.b.data() + head_, 0, pageBytes_ - head_);
+        std::memcpy(node.b.data() + head_, base + mid * entryLen_, rest * entryLen_);
+        node.n = rest;
+        if (!ndx_) {
+            putLe32(left.b.data() + 4, le32(node.b.data() + 4));
+            putLe32(node.b.data() + 4, left.page);
+        }
+    }
+    store(left);
+    store(node);
+    return out;
+}
+
+bool IndexTree::remove(const std::string& key, uint32_t recno) {
+    const uint32_t top = root();
+    bool emptied = false;
+    if (!removeAt(top, key, recno, 0, emptied))
+        return false;
+    // A root branch left with its trailing child only hands the root down.
+    Node node = load(top);
+    while (node.branch && node.n == 0) {
+        const uint32_t child = childAt(node, 0);
+        setRoot(child);
+        release(node.page);
+        node = load(child);
+    }
+    return true;
+}
+
+bool IndexTree::removeAt(uint32_t page, const std::string& key, uint32_t recno, int depth, bool& emptied) {
+    if (depth > MaxDepth)
+        corrupt("木が深すぎます (ページの参照が循環しています)");
+    Node node = load(page);
+    emptied = false;
+    if (!node.branch) {
+        const uint32_t at = leafPosition(node, key, recno);
+        if (at >= node.n || ptrAt(node, at) != recno || compare(keyAt(node, at), key) != 0)
+            return false;
+        uint8_t* base = node.b.data() + head_;
+        std::memmove(base + at * entryLen_, base + (at + 1) * entryLen_, (node.n - at - 1) * entryLen_);
+        --node.n;
+        emptied = node.n == 0;
+        if (!emptied || depth == 0)
+            store(node);
+        return true;
+    }
+    const uint32_t at = chooseChild(node, key, recno, depth);
+    bool childEmptied = false;
+    if (!removeAt(childAt(node, at), key, recno, depth + 1, childEmptied))
+        return false;
+    if (!childEmptied)
+        return true;
+    // The child is gone: drop its entry (or, for the trailing child, let the last entry's
+    // child take its place).
+    release(childAt(node, at));
+    uint8_t* base = node.b.data() + head_;
+    if (node.n == 0) {
+        emptied = true; // a branch whose only child emptied is empty itself
+        if (depth == 0) {
+            // An empty tree: the root becomes an empty leaf.
+            node.branch = false;
+            node.n = 0;
+            std::memset(node.b.data() + 4, 0, pageBytes_ - 4);
+            store(node);
+            emptied = false;
+        }
+        return true;
+    }
+    if (at < node.n) {
+        std::memmove(base + at * entryLen_, base + (at + 1) * entryLen_, (node.n - at - 1) * entryLen_ + 4);
+    } else {
+        // The trailing child: the last entry's child becomes the trailing one.
+        const uint32_t last = childAt(node, node.n - 1);
+        std::memset(base + (node.n - 1) * entryLen_, 0, entryLen_ + 4);
+        putLe32(base + (node.n - 1) * entryLen_, last);
+    }
+    --node.n;
+    store(node);
+    return true;
+}
+
+void IndexTree::recordNumbers(std::vector<uint32_t>& out) const { collect(root(), 0, out); }
+
+void IndexTree::collect(uint32_t page, int depth, std::vector<uint32_t>& out) const {
+    if (depth > MaxDepth)
+        corrupt("木が深すぎます (ページの参照が循環しています)");
+    const Node node = load(page);
+    if (!node.branch) {
+        for (uint32_t i = 0; i < node.n; ++i)
+            out.push_back(ptrAt(node, i));
+        return;
+    }
+    for (uint32_t c = 0; c <= node.n; ++c)
+        collect(childAt(node, c), depth + 1, out);
+}
+
+void IndexTree::scanFrom(const std::string& key, uint32_t recno, const Visit& visit) const {
+    scan(root(), key, recno, key.empty(), 0, visit);
+}
+
+bool IndexTree::scan(uint32_t page, const std::string& key, uint32_t recno, bool fromStart, int depth,
+                     const Visit& visit) const {
+    if (depth > MaxDepth)
+        corrupt("木が深すぎます (ページの参照が循環しています)");
+    const Node node = load(page);
+    if (!node.branch) {
+        for (uint32_t i = fromStart ? 0 : leafPosition(node, key, recno); i < node.n; ++i)
+            if (!visit(keyAt(node, i), ptrAt(node, i)))
+                return false;
+        return true;
+    }
+    const uint32_t first = fromStart ? 0 : chooseChild(node, key, recno, depth);
+    for (uint32_t c = first; c <= node.n; ++c)
+        if (!scan(childAt(node, c), key, recno, fromStart || c > first, depth + 1, visit))
+            return false;
+    return true;
+}
+
+} // namespace vemo::engine::dbase

@@ -1,0 +1,92 @@
+#pragma once
+// The B-tree of one MDX tag or one NDX file, changed in place: an entry is inserted or
+// removed by descending to its leaf, and pages split (or, emptied, leave their parent)
+// upwards. Entries are ordered by key in the tag's order, then by record number, so equal
+// keys keep the order of their records. Every page write goes through beforeWrite first
+// (the caller journals the old bytes there).
+#include "engine/drivers/standard/dbase/FileIO.h"
+#include "engine/drivers/standard/dbase/IndexFiles.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vemo::engine::dbase {
+
+class IndexTree {
+public:
+    using BeforeWrite = std::function<void(uint64_t offset, size_t n)>;
+    // visit(key, recno) for entries in order; returning false stops the walk.
+    using Visit = std::function<bool(const std::string& key, uint32_t recno)>;
+
+    // Reads the tree's shape from the file's headers. Throws ErrCorruptFile for a tag whose
+    // shape cannot be maintained (an entry that does not fit a page, a missing tag).
+    IndexTree(File& file, const IndexTag& tag, BeforeWrite beforeWrite);
+
+    // Orders two stored keys as the tag orders them (descending tags reversed).
+    int compare(const std::string& a, const std::string& b) const;
+
+    void insert(const std::string& key, uint32_t recno);
+    // False when the entry is not in the tree (the file does not match the table).
+    bool remove(const std::string& key, uint32_t recno);
+    // Entries from the first one not less than (key, recno); from the start when key is empty.
+    void scanFrom(const std::string& key, uint32_t recno, const Visit& visit) const;
+    void scanAll(const Visit& visit) const { scanFrom({}, 0, visit); }
+    // Record numbers of every entry in order, without their keys (a whole order quickly).
+    void recordNumbers(std::vector<uint32_t>& out) const;
+
+    size_t keyLength() const { return keyLength_; }
+
+private:
+    struct Node {
+        uint32_t page = 0;
+        std::vector<uint8_t> b;
+        uint32_t n = 0;
+        bool branch = false;
+    };
+    struct Split {
+        uint32_t left;   // new page holding the lower half
+        std::string key; // highest key of that half
+    };
+    Node load(uint32_t page) const;
+    void store(Node& node);
+    uint32_t allocate();
+    void release(uint32_t page);
+    uint8_t* entry(Node& node, uint32_t i) const;
+    const uint8_t* entry(const Node& node, uint32_t i) const;
+    std::string keyAt(const Node& node, uint32_t i) const;
+    uint32_t ptrAt(const Node& node, uint32_t i) const;   // child (branch) or record (leaf)
+    uint32_t childAt(const Node& node, uint32_t i) const; // i == n: the trailing child
+    void setChild(Node& node, uint32_t i, uint32_t child);
+    void setEntry(Node& node, uint32_t i, uint32_t ptr, const std::string& key);
+    void writeEntry(uint8_t* e, bool branch, uint32_t ptr, const std::string& key) const;
+    // Compound order of (key, recno) pairs.
+    int compareEntry(const std::string& ka, uint32_t ra, const std::string& kb, uint32_t rb) const;
+    std::optional<std::pair<std::string, uint32_t>> lastEntry(uint32_t page, int depth) const;
+    uint32_t chooseChild(const Node& node, const std::string& key, uint32_t recno, int depth) const;
+    uint32_t leafPosition(const Node& node, const std::string& key, uint32_t recno) const;
+    std::optional<Split> insertAt(uint32_t page, const std::string& key, uint32_t recno, int depth);
+    // Returns whether found; emptied tells that the page has no entries left.
+    bool removeAt(uint32_t page, const std::string& key, uint32_t recno, int depth, bool& emptied);
+    bool scan(uint32_t page, const std::string& key, uint32_t recno, bool fromStart, int depth, const Visit& visit) const;
+    void collect(uint32_t page, int depth, std::vector<uint32_t>& out) const;
+    uint32_t root() const;
+    void setRoot(uint32_t page);
+    [[noreturn]] void corrupt(const std::string& why) const;
+
+    File& file_;
+    BeforeWrite beforeWrite_;
+    bool ndx_;
+    bool numeric_;
+    bool descending_;
+    size_t pageBytes_, pageUnits_, head_, entryLen_, keyOffset_, keyLength_;
+    uint32_t maxKeys_;
+    uint64_t tagHeader_; // where the root page number is
+};
+
+// The number behind an MDX packed-decimal key.
+double mdxNumberValue(const std::string& key);
+
+} // namespace vemo::engine::dbase
