@@ -190,7 +190,13 @@ template <class Body> auto PxCursor::writing(Body&& body) {
 
 void PxCursor::recoverUnfinishedWrite() {
     if (!table_->writable() || !table_->hasJournal()) return;
-    writing([] { return 0; });
+    // The index files were written by the write cut off, in place: whatever they hold is
+    // replaced, so their order is not checked first (it is, at the first write, after).
+    PxTable::WriteScope scope(*table_);
+    forgetIndexImages();
+    rebuildIndexFiles();
+    scope.finish(true);
+    keyOrderChecked_ = false;
 }
 
 void PxCursor::forgetIndexImages() {
@@ -302,7 +308,8 @@ void PxCursor::applyIndexChanges() {
             const uint16_t block = table_->blockOf(tp);
             secondaryRecord(ix, h, klen, table_->record(tp), block, xb.data());
             const int64_t p = x.findKey(xb.data(), found);
-            if (found && std::memcmp(x.record(p) + xrs - 2, xb.data() + xrs - 2, 2) != 0) x.overwrite(p, xb.data());
+            if (found && std::memcmp(x.record(p) + xrs - 2, xb.data() + xrs - 2, 2) != 0)
+                x.patch(p, xrs - 2, xb.data() + xrs - 2, 2);
         }
         treeImages_[i].update(buildTreeOver(x, ix.composite ? FtCompositeY : FtSecondaryY));
     }

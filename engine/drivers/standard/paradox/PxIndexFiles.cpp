@@ -78,28 +78,40 @@ void IndexFileImage::update(std::vector<uint8_t> bytes) {
             return;
         }
     }
-    if (bytes.size() != bytes_.size() || fd_ < 0) {
+    if (fd_ < 0) {
         replace(std::move(bytes));
         return;
     }
-    // Runs of changed bytes, neighbours closer than a few bytes written together.
-    const size_t n = bytes.size();
-    size_t i = 0;
-    while (i < n) {
-        if (bytes[i] == bytes_[i]) { ++i; continue; }
-        size_t end = i + 1, same = 0;
-        for (size_t k = end; k < n && same < 16; ++k) {
-            if (bytes[k] != bytes_[k]) { end = k + 1; same = 0; }
-            else ++same;
-        }
-        if (int e = standard::writeFully(fd_, i, bytes.data() + i, end - i)) {
+    // Runs of changed bytes, neighbours closer than a few bytes written together; a longer
+    // file is extended, a shorter one cut.
+    const size_t n = bytes.size(), common = std::min(n, bytes_.size());
+    auto put = [&](size_t at, size_t len) {
+        if (int e = standard::writeFully(fd_, at, bytes.data() + at, len)) {
             forget();
             throw EngineError(ErrIO, path_.string() + ": 索引を書き込めません: " + std::strerror(e));
         }
-        std::memcpy(bytes_.data() + i, bytes.data() + i, end - i);
         unsynced_ = true;
+    };
+    size_t i = 0;
+    while (i < common) {
+        if (bytes[i] == bytes_[i]) { ++i; continue; }
+        size_t end = i + 1, same = 0;
+        for (size_t k = end; k < common && same < 16; ++k) {
+            if (bytes[k] != bytes_[k]) { end = k + 1; same = 0; }
+            else ++same;
+        }
+        put(i, end - i);
         i = end;
     }
+    if (n > common) put(common, n - common);
+    if (n < bytes_.size()) {
+        if (int e = standard::truncateFile(fd_, n)) {
+            forget();
+            throw EngineError(ErrIO, path_.string() + ": 索引を書き込めません: " + std::strerror(e));
+        }
+        unsynced_ = true;
+    }
+    bytes_ = std::move(bytes);
 }
 
 void IndexFileImage::sync() {
@@ -109,7 +121,7 @@ void IndexFileImage::sync() {
 }
 
 std::vector<uint8_t> buildIndexTree(const PxHeader& owner, const std::vector<PxField>& keyFields, uint8_t fileType,
-                                    const IndexEntries& entries) {
+                                    IndexEntries entries) {
     PxHeader h;
     h.fileType = fileType;
     h.blockSizeK = owner.blockSizeK;
@@ -127,7 +139,7 @@ std::vector<uint8_t> buildIndexTree(const PxHeader& owner, const std::vector<PxF
 
 
     std::vector<std::vector<uint8_t>> blocks; // index blocks in file order, numbered from 1
-    IndexEntries level = entries;
+    IndexEntries level = std::move(entries);
     int levels = 0;
     uint32_t totalEntries = 0;
     while (true) {
@@ -192,7 +204,7 @@ std::vector<uint8_t> buildTreeOver(PxTable& table, uint8_t fileType) {
     // A table's key fields lead its records; an .X file is keyed by all but its hint.
     const size_t nkeys = h.keyed() ? size_t(h.keyFields) : h.fields.size() - 1;
     std::vector<PxField> keyFields(h.fields.begin(), h.fields.begin() + long(nkeys));
-    return buildIndexTree(h, keyFields, fileType, e);
+    return buildIndexTree(h, keyFields, fileType, std::move(e));
 }
 
 std::vector<uint8_t> buildPrimaryIndex(PxTable& table) { return buildTreeOver(table, FtPrimaryIndex); }
@@ -297,7 +309,7 @@ std::pair<std::vector<uint8_t>, std::vector<uint8_t>> buildSecondaryIndex(const 
     std::vector<uint8_t> out = buildHeader(x);
     out.insert(out.end(), body.begin(), body.end());
     std::vector<PxField> keys(x.fields.begin(), x.fields.end() - 1);
-    return {std::move(out), buildIndexTree(x, keys, ix.composite ? FtCompositeY : FtSecondaryY, e)};
+    return {std::move(out), buildIndexTree(x, keys, ix.composite ? FtCompositeY : FtSecondaryY, std::move(e))};
 }
 
 } // namespace vemo::engine::paradox

@@ -30,7 +30,7 @@ struct IndexEntries {
 
 // The bytes of an index tree file (.PX or .Y) over entries; keyFields are the indexed fields.
 std::vector<uint8_t> buildIndexTree(const PxHeader& owner, const std::vector<PxField>& keyFields, uint8_t fileType,
-                                    const IndexEntries& entries);
+                                    IndexEntries entries);
 
 // The bytes of the .PX of a keyed table from its current blocks.
 std::vector<uint8_t> buildPrimaryIndex(PxTable& table);

@@ -460,6 +460,15 @@ void PxTable::overwrite(int64_t pos, const uint8_t* rec) {
     writeBlock(blocks_[ci], b);
 }
 
+void PxTable::patch(int64_t pos, int offset, const uint8_t* bytes, int n) {
+    requireWritable();
+    if (pos < 0 || pos >= count() || offset < 0 || offset + n > h_.recordSize)
+        throw EngineError(ErrNotFound, "レコードがありません");
+    const size_t ci = chainIndexOf(pos);
+    if (cachedNo_ == blocks_[ci]) cachedNo_ = 0;
+    writeBytes(blockOffset(blocks_[ci]) + 6 + uint64_t(pos - starts_[ci]) * h_.recordSize + uint64_t(offset), bytes, size_t(n));
+}
+
 void PxTable::remove(int64_t pos) {
     requireWritable();
     if (pos < 0 || pos >= count()) throw EngineError(ErrNotFound, "レコードがありません");

@@ -80,6 +80,8 @@ public:
     // Writes; each leaves the file consistent when it returns. insert returns the position.
     int64_t insert(const uint8_t* rec);
     void overwrite(int64_t pos, const uint8_t* rec);
+    // Overwrites n bytes at `offset` within the record at pos, nothing else of its block.
+    void patch(int64_t pos, int offset, const uint8_t* bytes, int n);
     void remove(int64_t pos);
     void setAutoInc(uint32_t value);
     // Writes made through this object so far (a failed step tells by it whether it wrote).
