@@ -116,6 +116,9 @@ void PxCursor::noteChange(const uint8_t* oldRec, const uint8_t* newRec) {
 }
 
 template <class Body> auto PxCursor::writing(Body&& body) {
+    // After a batch was undone, nothing is written until its caller has heard of it (by
+    // commitBatch or rollbackBatch): the rest of the batch would land on its own.
+    if (batchUndone_) throw EngineError(ErrIO, "一括書き込みは途中の書き込みに失敗したため取り消されました");
     requireWritable();
     const uint64_t wroteBefore = table_->writeCount();
     const size_t pendingBefore = pending_.size(), movedBefore = moved_.size();
@@ -365,6 +368,7 @@ void PxCursor::commitBatch() {
         batch_->finish(!indexesDirty_);
     } catch (...) {
         undoBatch();
+        batchUndone_ = true; // until rollbackBatch()
         throw;
     }
     batch_.reset();
