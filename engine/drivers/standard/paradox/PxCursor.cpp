@@ -255,7 +255,8 @@ bool PxCursor::orderThroughIndexFile() {
     if (ix.descending || indexesDirty_ || rebuildNeeded_) return false;
     try {
         PxTable& x = xTable(size_t(orderIndex_));
-        if (x.damage().empty() && x.count() == table_->count()) return true;
+        const int expected = secondaryFieldsLength(ix, table_->header()) + table_->keyLength() + 2;
+        if (x.damage().empty() && x.count() == table_->count() && x.header().recordSize == expected) return true;
     } catch (const EngineError&) {
     }
     memoryOrder_ = true; // read-only or stale: the order is sorted in memory instead

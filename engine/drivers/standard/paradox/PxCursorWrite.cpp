@@ -269,7 +269,7 @@ void PxCursor::applyIndexChanges() {
         // An .X that does not hold one entry for every record (another program wrote the
         // table, say) is rebuilt from the records.
         if (!xp || !xp->damage().empty() || xp->keyLength() != xp->header().recordSize - 2
-            || xp->count() + net != table_->count()) {
+            || xp->header().recordSize != secondaryFieldsLength(ix, h) + klen + 2 || xp->count() + net != table_->count()) {
             rebuildIndexFiles();
             return;
         }
