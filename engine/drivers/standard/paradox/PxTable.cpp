@@ -63,6 +63,9 @@ void PxTable::reloadUnderLock(bool& changed) {
     // chain in memory is still the file's.
     Stamp s = stampNow(now);
     if (stampValid_ && s == stamp_) return;
+    // Someone else wrote since: what this process holds of the table and its index files
+    // (their chains, cached blocks) is taken as stale, even where the chain reads the same.
+    if (stampValid_) changed = true;
     const auto oldBlocks = blocks_;
     const auto oldCounts = counts_;
     if (!std::equal(now.begin(), now.end(), headerBytes_.begin())) {
@@ -458,6 +461,7 @@ void PxTable::overwrite(int64_t pos, const uint8_t* rec) {
     b.count = counts_[ci];
     std::memcpy(b.data.data() + 6 + (pos - starts_[ci]) * h_.recordSize, rec, h_.recordSize);
     writeBlock(blocks_[ci], b);
+    if (journal_ && !counterBumped_) writeHeader(); // other writers must see the write counter move
 }
 
 void PxTable::patch(int64_t pos, int offset, const uint8_t* bytes, int n) {
