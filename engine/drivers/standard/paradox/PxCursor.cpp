@@ -223,8 +223,10 @@ void PxCursor::checkKeyOrder() {
     }
 }
 
-void PxCursor::requireWritable() {
-    if (!keyOrderChecked_ && readOnlyReason().empty()) checkKeyOrder();
+void PxCursor::requireWritable(bool locked) {
+    // The order is read under the writers' lock: another writer's half-done write would
+    // look like records out of order.
+    if (locked && !keyOrderChecked_ && readOnlyReason().empty()) checkKeyOrder();
     const std::string r = readOnlyReason();
     if (!r.empty()) throw EngineError(ErrReadOnly, path_.filename().string() + " は変更できません: " + r);
 }

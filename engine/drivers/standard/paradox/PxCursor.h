@@ -81,7 +81,8 @@ private:
     // Whether reads in a secondary order can go through its .X file.
     bool orderThroughIndexFile();
     std::vector<uint8_t> encodeLeading(const std::vector<int>& fields, const Row& key, bool fold, int& len);
-    void requireWritable();
+    // locked: under the writers' lock, where the key order is checked once.
+    void requireWritable(bool locked = false);
     void checkKeyOrder();
 
     std::filesystem::path path_;

@@ -150,6 +150,7 @@ template <class Body> auto PxCursor::writing(Body&& body) {
         indexesDirty_ = true;
         rebuildNeeded_ = true;
     }
+    requireWritable(true);
     if (blobs_) blobs_->forgetFreeList();
     try {
         auto result = body();
@@ -237,6 +238,7 @@ void PxCursor::rebuildIndexes() {
     if (batch_) throw EngineError(ErrInvalidParam, "一括書き込みの途中では索引を作り直せません");
     requireWritable();
     PxTable::WriteScope scope(*table_);
+    requireWritable(true);
     forgetIndexImages();
     rebuildIndexFiles();
     scope.finish(true);
@@ -254,7 +256,7 @@ void PxCursor::applyIndexChanges() {
         indexesDirty_ = false;
         return;
     }
-    primaryImage_->update(buildPrimaryIndex(*table_));
+    primaryImage_->updateTree(treeEntriesOf(*table_), [&] { return buildPrimaryIndex(*table_); });
     const int klen = table_->keyLength();
     // Records noted as added or removed since the index files matched the table.
     int64_t net = 0;
@@ -314,7 +316,8 @@ void PxCursor::applyIndexChanges() {
             if (found && std::memcmp(x.record(p) + xrs - 2, xb.data() + xrs - 2, 2) != 0)
                 x.patch(p, xrs - 2, xb.data() + xrs - 2, 2);
         }
-        treeImages_[i].update(buildTreeOver(x, ix.composite ? FtCompositeY : FtSecondaryY));
+        const uint8_t yType = ix.composite ? FtCompositeY : FtSecondaryY;
+        treeImages_[i].updateTree(treeEntriesOf(x), [&] { return buildTreeOver(x, yType); });
     }
     pending_.clear();
     moved_.clear();
@@ -340,6 +343,7 @@ void PxCursor::beginBatch() {
         indexesDirty_ = true;
         rebuildNeeded_ = true;
     }
+    requireWritable(true);
     if (blobs_) blobs_->forgetFreeList();
     if (indexesDirty_) {
         // Index work left over from before (deferred writes, a recovery) is done first, so

@@ -43,41 +43,69 @@ void IndexFileImage::forget() {
     close();
     bytes_.clear();
     known_ = false;
+    treeLoaded_ = false;
     unsynced_ = false;
 }
 
 void IndexFileImage::replace(std::vector<uint8_t> bytes) {
     close();
     known_ = false;
+    treeLoaded_ = false;
     replaceFile(path_, bytes);
     bytes_ = std::move(bytes);
     known_ = true;
     unsynced_ = false;
+    fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC); // for the next changes in place
+}
+
+bool IndexFileImage::readExisting() {
+    close();
+    bytes_.clear();
+    known_ = false;
+    fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd_ < 0) return false;
+    struct stat st{};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (off_t(1) << 31)) return false;
+    bytes_.resize(size_t(st.st_size));
+    size_t got = 0;
+    while (got < bytes_.size()) {
+        const ssize_t r = ::pread(fd_, bytes_.data() + got, bytes_.size() - got, off_t(got));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
+        got += size_t(r);
+    }
+    known_ = got == bytes_.size();
+    return known_;
 }
 
 void IndexFileImage::update(std::vector<uint8_t> bytes) {
-    if (!known_) {
-        close();
-        fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
-        if (fd_ >= 0) {
-            struct stat st{};
-            if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && uint64_t(st.st_size) == bytes.size()) {
-                bytes_.resize(bytes.size());
-                size_t got = 0;
-                while (got < bytes_.size()) {
-                    const ssize_t r = ::pread(fd_, bytes_.data() + got, bytes_.size() - got, off_t(got));
-                    if (r < 0 && errno == EINTR) continue;
-                    if (r <= 0) break;
-                    got += size_t(r);
-                }
-                known_ = got == bytes_.size();
-            }
-        }
-        if (!known_) {
-            replace(std::move(bytes));
+    if (!known_ && !readExisting()) {
+        replace(std::move(bytes));
+        return;
+    }
+    writeChanges(std::move(bytes));
+}
+
+void IndexFileImage::updateTree(const IndexEntries& wanted, const std::function<std::vector<uint8_t>()>& build) {
+    if (!treeLoaded_) {
+        if (!known_) readExisting();
+        treeLoaded_ = known_ && tree_.load(bytes_);
+        if (!treeLoaded_) {
+            replace(build());
+            treeLoaded_ = tree_.load(bytes_);
+            if (!treeLoaded_) throw EngineError(ErrCorruptFile, path_.string() + ": 索引を読み直せません");
             return;
         }
     }
+    try {
+        writeChanges(tree_.update(bytes_, wanted));
+    } catch (...) {
+        treeLoaded_ = false; // the tree in memory may be ahead of the file
+        throw;
+    }
+}
+
+void IndexFileImage::writeChanges(std::vector<uint8_t> bytes) {
     if (fd_ < 0) {
         replace(std::move(bytes));
         return;
@@ -188,8 +216,7 @@ std::vector<uint8_t> buildIndexTree(const PxHeader& owner, const std::vector<PxF
     return out;
 }
 
-std::vector<uint8_t> buildTreeOver(PxTable& table, uint8_t fileType) {
-    const PxHeader& h = table.header();
+IndexEntries treeEntriesOf(PxTable& table) {
     IndexEntries e;
     e.keyLength = table.keyLength();
     const auto& blocks = table.blocks();
@@ -201,6 +228,12 @@ std::vector<uint8_t> buildTreeOver(PxTable& table, uint8_t fileType) {
         if (table.counts()[i] == 0) continue;
         e.add(keys.data() + i * size_t(e.keyLength), blocks[i], table.counts()[i]);
     }
+    return e;
+}
+
+std::vector<uint8_t> buildTreeOver(PxTable& table, uint8_t fileType) {
+    const PxHeader& h = table.header();
+    IndexEntries e = treeEntriesOf(table);
     // A table's key fields lead its records; an .X file is keyed by all but its hint.
     const size_t nkeys = h.keyed() ? size_t(h.keyFields) : h.fields.size() - 1;
     std::vector<PxField> keyFields(h.fields.begin(), h.fields.begin() + long(nkeys));

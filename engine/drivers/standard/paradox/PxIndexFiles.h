@@ -8,9 +8,11 @@
 // table's undo journal behind, and the next writer puts the table back and rebuilds every
 // index from the records (the journal doubles as the mark that they may not match).
 #include "PxHeader.h"
+#include "PxIndexTree.h"
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -38,6 +40,8 @@ void writePrimaryIndex(const std::filesystem::path& path, PxTable& table);
 // The bytes of the tree over any keyed file's blocks: the .PX of a table (fileType
 // FtPrimaryIndex) or the .Y of an .X file (FtSecondaryY, FtCompositeY).
 std::vector<uint8_t> buildTreeOver(PxTable& keyed, uint8_t fileType);
+// The level-1 entries of that tree: one a block of the keyed file.
+IndexEntries treeEntriesOf(PxTable& keyed);
 
 // The bytes of an index file as last written or read. A new version of the same size is
 // written in place, only the runs of bytes that differ; one of another size replaces the
@@ -49,6 +53,9 @@ public:
     IndexFileImage& operator=(IndexFileImage&&) noexcept = default;
     ~IndexFileImage();
     void update(std::vector<uint8_t> bytes);
+    // For a tree file: gives its level-1 blocks `wanted`, writing only the blocks that
+    // change; `build` makes the whole file when the one there cannot be followed.
+    void updateTree(const IndexEntries& wanted, const std::function<std::vector<uint8_t>()>& build);
     // Replaces the file whatever it holds now.
     void replace(std::vector<uint8_t> bytes);
     void sync();
@@ -58,7 +65,11 @@ public:
 
 private:
     void close();
+    bool readExisting();
+    void writeChanges(std::vector<uint8_t> bytes);
     std::filesystem::path path_;
+    PxIndexTree tree_;
+    bool treeLoaded_ = false;
     std::vector<uint8_t> bytes_;
     bool known_ = false;
     int fd_ = -1;         // open for in-place writes
