@@ -425,6 +425,7 @@ int64_t PxCursor::seek(const Row& key) {
     if (ix.descending) return -1;
     int len = 0;
     const auto bytes = encodeLeading(ix.fields, key, ix.caseInsensitive, len);
+    if (len == 0) return 0; // no value: every record is not below it
     if (orderThroughIndexFile()) return xTable(size_t(orderIndex_)).lowerBound(bytes.data(), len);
     // Sorted in memory: a binary search over the order, comparing the indexed bytes.
     if (orderStale_ || int64_t(order_.size()) != table_->count()) buildOrder();
