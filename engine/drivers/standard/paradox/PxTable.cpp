@@ -469,6 +469,14 @@ void PxTable::patch(int64_t pos, int offset, const uint8_t* bytes, int n) {
     if (pos < 0 || pos >= count() || offset < 0 || offset + n > h_.recordSize)
         throw EngineError(ErrNotFound, "レコードがありません");
     const size_t ci = chainIndexOf(pos);
+    if (file_.ciphered()) {
+        // Scrambled blocks are written whole.
+        Block b = readBlock(blocks_[ci]);
+        b.count = counts_[ci];
+        std::memcpy(b.data.data() + 6 + (pos - starts_[ci]) * h_.recordSize + offset, bytes, size_t(n));
+        writeBlock(blocks_[ci], b);
+        return;
+    }
     if (cachedNo_ == blocks_[ci]) cachedNo_ = 0;
     writeBytes(blockOffset(blocks_[ci]) + 6 + uint64_t(pos - starts_[ci]) * h_.recordSize + uint64_t(offset), bytes, size_t(n));
 }
