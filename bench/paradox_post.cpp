@@ -83,7 +83,7 @@ int make(const std::filesystem::path& file, int64_t n, bool plain) {
 int rebuild(const std::filesystem::path& file) {
     paradox::PxCursor c(file, OpenOptions{});
     const auto t = Clock::now();
-    c.rebuildIndexes();
+    c.rebuildIndexFiles();
     std::printf("rebuild_ms %.1f\n", msSince(t));
     return 0;
 }

@@ -169,7 +169,7 @@ TEST(ParadoxIndexes, TenThousandRandomWritesKeepEveryIndexInStepWithTheRecords) 
     EXPECT_EQ(pxpeer::read(dir / "C.X02").rows.size(), m.size());
     EXPECT_EQ(pxpeer::read(dir / "C.XG0").rows.size(), m.size());
     // A rebuild from the records (the repair entry point) agrees.
-    c->rebuildIndexes();
+    c->rebuildIndexFiles();
     EXPECT_EQ(indexProblems(dir), "");
     EXPECT_EQ(orderProblems(*c, m), "");
 }

@@ -87,6 +87,7 @@ void PxCursor::openFiles() {
         scope.finish(false);
         unfinished = true;
     }
+    if (writable && !table_->damage().empty()) table_->reloadLocked(); // read again, alone
     const PxHeader& h = table_->header();
     fields_.clear();
     for (const auto& f : h.fields) fields_.push_back(toFieldDef(f));

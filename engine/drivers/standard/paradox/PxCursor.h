@@ -23,9 +23,6 @@ public:
     // flushIndexes() (or when the cursor closes) instead of after every write.
     void setDeferIndexWrites(bool defer);
     void flushIndexes();
-    // Rebuilds every index file of the table from its records (the .PX, each .X/.Y pair),
-    // whatever they hold now, under the table's write scope.
-    void rebuildIndexes();
 
     // Repair (PxRepair.cpp): the secondary indexes this cursor understood, and every index
     // file rewritten whole from the records under the writers' lock.
@@ -72,7 +69,7 @@ private:
     // Brings every index file up to date with the table: the changes noted since the last
     // time one by one, or a rebuild of them all when there are too many or they are unknown.
     void writeIndexes();
-    void rebuildIndexFiles();
+    void replaceIndexFiles(); // every index file written whole from the records
     void applyIndexChanges();
     void syncIndexFiles();
     void forgetIndexImages();

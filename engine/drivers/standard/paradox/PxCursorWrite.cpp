@@ -176,7 +176,7 @@ template <class Body> auto PxCursor::writing(Body&& body) {
                 if (indexTouched_) {
                     // Some index files may hold the change: rebuilt from the table as it is.
                     forgetIndexImages();
-                    rebuildIndexFiles();
+                    replaceIndexFiles();
                     syncIndexFiles();
                 }
                 scope.finish(!indexesDirty_);
@@ -198,7 +198,7 @@ void PxCursor::recoverUnfinishedWrite() {
     // replaced, so their order is not checked first (it is, at the first write, after).
     PxTable::WriteScope scope(*table_);
     forgetIndexImages();
-    rebuildIndexFiles();
+    replaceIndexFiles();
     scope.finish(true);
     keyOrderChecked_ = false;
 }
@@ -215,11 +215,11 @@ void PxCursor::forgetIndexImages() {
 
 void PxCursor::writeIndexes() {
     indexTouched_ = true;
-    if (rebuildNeeded_) rebuildIndexFiles();
+    if (rebuildNeeded_) replaceIndexFiles();
     else applyIndexChanges();
 }
 
-void PxCursor::rebuildIndexFiles() {
+void PxCursor::replaceIndexFiles() {
     indexTouched_ = true;
     xTables_.clear();
     pending_.clear();
@@ -234,13 +234,13 @@ void PxCursor::rebuildIndexFiles() {
     indexesDirty_ = false;
 }
 
-void PxCursor::rebuildIndexes() {
+void PxCursor::rebuildIndexFiles() {
     if (batch_) throw EngineError(ErrInvalidParam, "一括書き込みの途中では索引を作り直せません");
-    requireWritable();
+    // No check of the cursor's reasons to refuse writes: a missing or stale index file, one
+    // of them, is what this mends. The scope refuses a table that cannot be written.
     PxTable::WriteScope scope(*table_);
-    requireWritable(true);
     forgetIndexImages();
-    rebuildIndexFiles();
+    replaceIndexFiles();
     scope.finish(true);
 }
 
@@ -272,7 +272,7 @@ void PxCursor::applyIndexChanges() {
         // table, say) is rebuilt from the records.
         if (!xp || !xp->damage().empty() || xp->keyLength() != xp->header().recordSize - 2
             || xp->header().recordSize != secondaryFieldsLength(ix, h) + klen + 2 || xp->count() + net != table_->count()) {
-            rebuildIndexFiles();
+            replaceIndexFiles();
             return;
         }
         PxTable& x = *xp;
@@ -302,7 +302,7 @@ void PxCursor::applyIndexChanges() {
             }
         }
         if (lost) {
-            rebuildIndexFiles();
+            replaceIndexFiles();
             return;
         }
         // Records that moved to another block keep their entries, with the new block as hint.
@@ -391,7 +391,7 @@ void PxCursor::undoBatch() noexcept {
         indexesDirty_ = false;
         if (indexTouched_) {
             forgetIndexImages();
-            rebuildIndexFiles();
+            replaceIndexFiles();
             syncIndexFiles();
         }
         batch_->finish(true);

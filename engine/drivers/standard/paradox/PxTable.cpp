@@ -83,6 +83,19 @@ void PxTable::reloadUnderLock(bool& changed) {
     stampValid_ = true;
 }
 
+void PxTable::reloadLocked() {
+    file_.lockWriters();
+    try {
+        stampValid_ = false;
+        bool changed = false;
+        reloadUnderLock(changed);
+    } catch (...) {
+        file_.unlockWriters();
+        throw;
+    }
+    file_.unlockWriters();
+}
+
 PxTable::WriteScope::WriteScope(PxTable& t) : t_(t) {
     if (!t_.file_.writable()) t_.requireWritable();
     t_.file_.lockWriters();

@@ -73,6 +73,9 @@ public:
         bool recovered_ = false;
         bool done_ = false;
     };
+    // Reads the header and chain again under the writers' lock: what was read without it
+    // may have caught another writer half way (the counts then seem not to match).
+    void reloadLocked();
     std::filesystem::path journalPath() const;
     // Whether a journal or mark of an unfinished write is there.
     bool hasJournal() const;
