@@ -28,6 +28,7 @@ PxCursor::PxCursor(const std::filesystem::path& file, const OpenOptions& options
 }
 
 PxCursor::~PxCursor() {
+    undoBatch(); // a batch never committed is undone, as a kill would leave it
     try {
         flushIndexes();
     } catch (const EngineError&) {
@@ -41,10 +42,15 @@ void PxCursor::setDeferIndexWrites(bool defer) {
 }
 
 void PxCursor::flushIndexes() {
-    if (!indexesDirty_ || !table_->writable()) return;
+    if (!indexesDirty_ || !table_->writable() || batch_) return;
     PxTable::WriteScope scope(*table_);
-    if (scope.changed()) forgetIndexImages();
+    indexTouched_ = false;
+    if (scope.changed()) {
+        forgetIndexImages();
+        rebuildNeeded_ = true; // the changes noted are lost with what another writer did
+    }
     writeIndexes();
+    syncIndexFiles();
     scope.finish(true);
 }
 
@@ -52,6 +58,12 @@ void PxCursor::openFiles() {
     problems_.clear();
     keyOrderChecked_ = false;
     indexesDirty_ = false;
+    rebuildNeeded_ = false;
+    pending_.clear();
+    moved_.clear();
+    xTables_.clear();
+    orderStale_ = true;
+    memoryOrder_ = false;
     bool writable = !options_.readOnly;
     if (writable) {
         try {
@@ -63,6 +75,10 @@ void PxCursor::openFiles() {
         }
     }
     if (!writable) table_ = std::make_unique<PxTable>(path_, false, false, settings_);
+    table_->setMoveObserver([this](const uint8_t* rec) {
+        if (secondary_.empty() || rebuildNeeded_) return;
+        moved_.emplace_back(rec, rec + table_->header().recordSize);
+    });
     bool unfinished = false;
     if (writable && table_->hasJournal()) {
         // A write was cut off: put the table back as it was before it; the index files
@@ -71,6 +87,7 @@ void PxCursor::openFiles() {
         scope.finish(false);
         unfinished = true;
     }
+    if (writable && !table_->damage().empty()) table_->reloadLocked(); // read again, alone
     const PxHeader& h = table_->header();
     fields_.clear();
     for (const auto& f : h.fields) fields_.push_back(toFieldDef(f));
@@ -103,7 +120,7 @@ void PxCursor::openFiles() {
 
 void PxCursor::findSecondaryIndexes() {
     secondary_.clear();
-    secondaryImages_.clear();
+    treeImages_.clear();
     const PxHeader& t = table_->header();
     for (const auto& p : paradoxCompanions(path_)) {
         const std::string ext = p.extension().string();
@@ -137,7 +154,7 @@ void PxCursor::findSecondaryIndexes() {
             s.yPath = y;
             std::error_code ec;
             if (!std::filesystem::exists(y, ec)) problems_.push_back(y.filename().string() + " がありません");
-            secondaryImages_.emplace_back(IndexFileImage(s.xPath), IndexFileImage(s.yPath));
+            treeImages_.emplace_back(s.yPath);
             secondary_.push_back(std::move(s));
         } catch (const EngineError& e) {
             problems_.push_back(std::string("索引を維持できません: ") + e.what());
@@ -207,8 +224,10 @@ void PxCursor::checkKeyOrder() {
     }
 }
 
-void PxCursor::requireWritable() {
-    if (!keyOrderChecked_ && readOnlyReason().empty()) checkKeyOrder();
+void PxCursor::requireWritable(bool locked) {
+    // The order is read under the writers' lock: another writer's half-done write would
+    // look like records out of order.
+    if (locked && !keyOrderChecked_ && readOnlyReason().empty()) checkKeyOrder();
     const std::string r = readOnlyReason();
     if (!r.empty()) throw EngineError(ErrReadOnly, path_.filename().string() + " は変更できません: " + r);
 }
@@ -224,15 +243,32 @@ void PxCursor::setOrder(const std::string& name) {
         if (sameName(secondary_[i].name, name)) {
             orderName_ = secondary_[i].name;
             orderIndex_ = int(i);
-            buildOrder();
+            memoryOrder_ = false;
+            order_.clear();
+            orderStale_ = true;
             return;
         }
     }
     throw EngineError(ErrNotFound, "索引 \"" + name + "\" がありません");
 }
 
+bool PxCursor::orderThroughIndexFile() {
+    if (orderIndex_ < 0 || memoryOrder_) return false;
+    const auto& ix = secondary_[size_t(orderIndex_)];
+    if (ix.descending || indexesDirty_ || rebuildNeeded_) return false;
+    try {
+        PxTable& x = xTable(size_t(orderIndex_));
+        const int expected = secondaryFieldsLength(ix, table_->header()) + table_->keyLength() + 2;
+        if (x.damage().empty() && x.count() == table_->count() && x.header().recordSize == expected) return true;
+    } catch (const EngineError&) {
+    }
+    memoryOrder_ = true; // read-only or stale: the order is sorted in memory instead
+    return false;
+}
+
 void PxCursor::buildOrder() {
     order_.clear();
+    orderStale_ = false;
     if (orderIndex_ < 0) return;
     const auto& ix = secondary_[size_t(orderIndex_)];
     const PxHeader& h = table_->header();
@@ -299,7 +335,22 @@ RowId PxCursor::idOf(const uint8_t* rec, int64_t physical) {
 
 bool PxCursor::read(int64_t pos, Row& row, RowId& id) {
     if (pos < 0 || pos >= table_->count()) return false;
-    const int64_t physical = order_.empty() ? pos : int64_t(order_[size_t(pos)]);
+    int64_t physical = pos;
+    if (orderIndex_ >= 0) {
+        physical = -1;
+        if (orderThroughIndexFile()) {
+            // The .X holds the order: its record names the table's key.
+            const auto& ix = secondary_[size_t(orderIndex_)];
+            bool found = false;
+            const int64_t p = table_->findKey(xTable(size_t(orderIndex_)).record(pos) + secondaryFieldsLength(ix, table_->header()), found);
+            if (found) physical = p;
+            else memoryOrder_ = true;
+        }
+        if (physical < 0) {
+            if (orderStale_ || int64_t(order_.size()) != table_->count()) buildOrder();
+            physical = int64_t(order_[size_t(pos)]);
+        }
+    }
     const uint8_t* rec = table_->record(physical);
     std::vector<uint8_t> copy(rec, rec + table_->header().recordSize); // blob reads may not disturb it, but be safe
     row = decodeRow(copy.data());
@@ -326,12 +377,69 @@ int64_t PxCursor::locate(const RowId& id) {
 
 int64_t PxCursor::positionOf(const RowId& id) {
     const int64_t p = locate(id);
-    if (p < 0 || order_.empty()) return p;
+    if (p < 0 || orderIndex_ < 0) return p;
+    if (orderThroughIndexFile()) {
+        const auto& ix = secondary_[size_t(orderIndex_)];
+        PxTable& x = xTable(size_t(orderIndex_));
+        std::vector<uint8_t> xr(x.header().recordSize);
+        secondaryRecord(ix, table_->header(), table_->keyLength(), table_->record(p), 0, xr.data());
+        bool found = false;
+        const int64_t xp = x.findKey(xr.data(), found);
+        if (found) return xp;
+        memoryOrder_ = true;
+    }
+    if (orderStale_ || int64_t(order_.size()) != table_->count()) buildOrder();
     auto it = std::find(order_.begin(), order_.end(), uint32_t(p));
     return it == order_.end() ? -1 : int64_t(it - order_.begin());
 }
 
+std::vector<uint8_t> PxCursor::encodeLeading(const std::vector<int>& fields, const Row& key, bool fold, int& len) {
+    const PxHeader& h = table_->header();
+    if (key.size() > fields.size())
+        throw EngineError(ErrInvalidParam, "検索する値の数が索引のフィールドの数より多くなっています");
+    len = 0;
+    for (size_t i = 0; i < key.size(); ++i) len += h.fields[fields[i]].length;
+    std::vector<uint8_t> out(size_t(len), 0);
+    int at = 0;
+    for (size_t i = 0; i < key.size(); ++i) {
+        const PxField& f = h.fields[fields[i]];
+        if (isBlobType(f.type)) throw EngineError(ErrInvalidParam, "フィールド \"" + f.name + "\" では検索できません");
+        encodeField(f, key[i], out.data() + at, h.codepage);
+        if (fold && f.type == PxAlpha)
+            for (int k = 0; k < f.length; ++k) out[size_t(at + k)] = uint8_t(std::toupper(out[size_t(at + k)]) & 0xFF);
+        at += f.length;
+    }
+    return out;
+}
+
+int64_t PxCursor::seek(const Row& key) {
+    const PxHeader& h = table_->header();
+    if (!h.keyed()) return -1;
+    if (orderIndex_ < 0) {
+        std::vector<int> keyFields;
+        for (int i = 0; i < h.keyFields; ++i) keyFields.push_back(i);
+        int len = 0;
+        const auto bytes = encodeLeading(keyFields, key, false, len);
+        return table_->lowerBound(bytes.data(), len);
+    }
+    const auto& ix = secondary_[size_t(orderIndex_)];
+    if (ix.descending) return -1;
+    int len = 0;
+    const auto bytes = encodeLeading(ix.fields, key, ix.caseInsensitive, len);
+    if (len == 0) return 0; // no value: every record is not below it
+    if (orderThroughIndexFile()) return xTable(size_t(orderIndex_)).lowerBound(bytes.data(), len);
+    // Sorted in memory: a binary search over the order, comparing the indexed bytes.
+    if (orderStale_ || int64_t(order_.size()) != table_->count()) buildOrder();
+    std::vector<uint8_t> xr(size_t(secondaryFieldsLength(ix, h) + table_->keyLength() + 2));
+    auto it = std::partition_point(order_.begin(), order_.end(), [&](uint32_t p) {
+        secondaryRecord(ix, h, table_->keyLength(), table_->record(p), 0, xr.data());
+        return std::memcmp(xr.data(), bytes.data(), size_t(len)) < 0;
+    });
+    return int64_t(it - order_.begin());
+}
+
 void PxCursor::refresh() {
+    if (batch_) return; // the batch holds the writers' lock: nobody else has written
     flushIndexes();
     openFiles();
     if (!orderName_.empty()) {

@@ -36,10 +36,14 @@ public:
     int64_t count() override { return table_->count(); }
     bool read(int64_t pos, Row& row, RowId& id) override;
     int64_t positionOf(const RowId& id) override;
+    int64_t seek(const Row& key) override;
     void refresh() override;
     RowId insert(const Row& values) override;
     void update(const RowId& id, const Row& before, const Row& after) override;
     void remove(const RowId& id, const Row& before) override;
+    void beginBatch() override;
+    void commitBatch() override;
+    void rollbackBatch() noexcept override;
 
 private:
     void openFiles();
@@ -62,9 +66,20 @@ private:
     // taken in first, and a failure at any step puts the table (and its index files) back.
     template <class Body> auto writing(Body&& body);
     void recoverUnfinishedWrite();
+    // Brings every index file up to date with the table: the changes noted since the last
+    // time one by one, or a rebuild of them all when there are too many or they are unknown.
     void writeIndexes();
+    void replaceIndexFiles(); // every index file written whole from the records
+    void applyIndexChanges();
+    void syncIndexFiles();
     void forgetIndexImages();
-    void requireWritable();
+    void noteChange(const uint8_t* oldRec, const uint8_t* newRec);
+    PxTable& xTable(size_t i);
+    // Whether reads in a secondary order can go through its .X file.
+    bool orderThroughIndexFile();
+    std::vector<uint8_t> encodeLeading(const std::vector<int>& fields, const Row& key, bool fold, int& len);
+    // locked: under the writers' lock, where the key order is checked once.
+    void requireWritable(bool locked = false);
     void checkKeyOrder();
 
     std::filesystem::path path_;
@@ -75,7 +90,18 @@ private:
     std::vector<FieldDef> fields_;
     std::vector<SecondaryIndexSpec> secondary_;
     std::unique_ptr<IndexFileImage> primaryImage_;
-    std::vector<std::pair<IndexFileImage, IndexFileImage>> secondaryImages_; // .X, .Y
+    std::vector<IndexFileImage> treeImages_; // the .Y of each secondary index
+    std::vector<std::unique_ptr<PxTable>> xTables_; // each .X opened for writing, when needed
+    // Changes not yet in the index files: a record's bytes before and after (either empty).
+    std::vector<std::pair<std::vector<uint8_t>, std::vector<uint8_t>>> pending_;
+    std::vector<std::vector<uint8_t>> moved_; // records moved to another block since
+    bool rebuildNeeded_ = false;                // the index files must be rebuilt whole
+    std::unique_ptr<PxTable::WriteScope> batch_;
+    bool batchUndone_ = false;
+    bool orderStale_ = false; // the in-memory secondary order lags behind the table
+    bool indexTouched_ = false; // index files written in the current write scope
+    bool memoryOrder_ = false;  // the .X of the current order cannot be trusted: sort instead
+    void undoBatch() noexcept;
     bool keyOrderChecked_ = false;
     bool deferIndexes_ = false;
     std::vector<std::pair<std::vector<uint8_t>, std::vector<int>>> releaseAfterCommit_; // record, blob fields

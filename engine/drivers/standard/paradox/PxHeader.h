@@ -19,7 +19,7 @@ enum PxFileType : uint8_t {
 enum PxHeaderOffset {
     HoRecordSize = 0x00, HoHeaderSize = 0x02, HoFileType = 0x04, HoBlockSizeK = 0x05,
     HoNumRecords = 0x06, HoUsedBlocks = 0x0A, HoFileBlocks = 0x0C, HoFirstBlock = 0x0E,
-    HoLastBlock = 0x10, HoIndexRoot = 0x1E, HoIndexLevels = 0x20, HoMaxBlocks = 0x3A,
+    HoLastBlock = 0x10, HoWriteCounter = 0x12, HoIndexRoot = 0x1E, HoIndexLevels = 0x20, HoMaxBlocks = 0x3A,
     HoAutoInc = 0x49, HoFirstFree = 0x4D,
 };
 

@@ -9,6 +9,10 @@
 #include <cctype>
 #include <cstring>
 #include <numeric>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vemo::engine::paradox {
 
@@ -28,14 +32,124 @@ void replaceFile(const std::filesystem::path& path, const std::vector<uint8_t>& 
         "索引を書き込めません");
 }
 
+IndexFileImage::~IndexFileImage() { close(); }
+
+void IndexFileImage::close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+void IndexFileImage::forget() {
+    close();
+    bytes_.clear();
+    known_ = false;
+    treeLoaded_ = false;
+    unsynced_ = false;
+}
+
+void IndexFileImage::replace(std::vector<uint8_t> bytes) {
+    close();
+    known_ = false;
+    treeLoaded_ = false;
+    replaceFile(path_, bytes);
+    bytes_ = std::move(bytes);
+    known_ = true;
+    unsynced_ = false;
+    fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC); // for the next changes in place
+}
+
+bool IndexFileImage::readExisting() {
+    close();
+    bytes_.clear();
+    known_ = false;
+    fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd_ < 0) return false;
+    struct stat st{};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (off_t(1) << 31)) return false;
+    bytes_.resize(size_t(st.st_size));
+    size_t got = 0;
+    while (got < bytes_.size()) {
+        const ssize_t r = ::pread(fd_, bytes_.data() + got, bytes_.size() - got, off_t(got));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
+        got += size_t(r);
+    }
+    known_ = got == bytes_.size();
+    return known_;
+}
+
 void IndexFileImage::update(std::vector<uint8_t> bytes) {
-    // Never patched in place: a torn write would leave an index that disagrees with the table.
-    if (bytes != bytes_) replaceFile(path_, bytes);
+    if (!known_ && !readExisting()) {
+        replace(std::move(bytes));
+        return;
+    }
+    writeChanges(std::move(bytes));
+}
+
+void IndexFileImage::updateTree(const IndexEntries& wanted, const std::function<std::vector<uint8_t>()>& build) {
+    if (!treeLoaded_) {
+        if (!known_) readExisting();
+        treeLoaded_ = known_ && tree_.load(bytes_);
+        if (!treeLoaded_) {
+            replace(build());
+            treeLoaded_ = tree_.load(bytes_);
+            if (!treeLoaded_) throw EngineError(ErrCorruptFile, path_.string() + ": 索引を読み直せません");
+            return;
+        }
+    }
+    try {
+        writeChanges(tree_.update(bytes_, wanted));
+    } catch (...) {
+        treeLoaded_ = false; // the tree in memory may be ahead of the file
+        throw;
+    }
+}
+
+void IndexFileImage::writeChanges(std::vector<uint8_t> bytes) {
+    if (fd_ < 0) {
+        replace(std::move(bytes));
+        return;
+    }
+    // Runs of changed bytes, neighbours closer than a few bytes written together; a longer
+    // file is extended, a shorter one cut.
+    const size_t n = bytes.size(), common = std::min(n, bytes_.size());
+    auto put = [&](size_t at, size_t len) {
+        if (int e = standard::writeFully(fd_, at, bytes.data() + at, len)) {
+            forget();
+            throw EngineError(ErrIO, path_.string() + ": 索引を書き込めません: " + std::strerror(e));
+        }
+        unsynced_ = true;
+    };
+    size_t i = 0;
+    while (i < common) {
+        if (bytes[i] == bytes_[i]) { ++i; continue; }
+        size_t end = i + 1, same = 0;
+        for (size_t k = end; k < common && same < 16; ++k) {
+            if (bytes[k] != bytes_[k]) { end = k + 1; same = 0; }
+            else ++same;
+        }
+        put(i, end - i);
+        i = end;
+    }
+    if (n > common) put(common, n - common);
+    if (n < bytes_.size()) {
+        if (int e = standard::truncateFile(fd_, n)) {
+            forget();
+            throw EngineError(ErrIO, path_.string() + ": 索引を書き込めません: " + std::strerror(e));
+        }
+        unsynced_ = true;
+    }
     bytes_ = std::move(bytes);
 }
 
+void IndexFileImage::sync() {
+    if (!unsynced_ || fd_ < 0) return;
+    if (int e = standard::syncData(fd_)) throw EngineError(ErrIO, path_.string() + ": " + std::strerror(e));
+    unsynced_ = false;
+}
+
 std::vector<uint8_t> buildIndexTree(const PxHeader& owner, const std::vector<PxField>& keyFields, uint8_t fileType,
-                                    const IndexEntries& entries) {
+                                    IndexEntries entries) {
     PxHeader h;
     h.fileType = fileType;
     h.blockSizeK = owner.blockSizeK;
@@ -53,7 +167,7 @@ std::vector<uint8_t> buildIndexTree(const PxHeader& owner, const std::vector<PxF
 
 
     std::vector<std::vector<uint8_t>> blocks; // index blocks in file order, numbered from 1
-    IndexEntries level = entries;
+    IndexEntries level = std::move(entries);
     int levels = 0;
     uint32_t totalEntries = 0;
     while (true) {
@@ -102,18 +216,50 @@ std::vector<uint8_t> buildIndexTree(const PxHeader& owner, const std::vector<PxF
     return out;
 }
 
-std::vector<uint8_t> buildPrimaryIndex(PxTable& table) {
-    const PxHeader& h = table.header();
+IndexEntries treeEntriesOf(PxTable& table) {
     IndexEntries e;
     e.keyLength = table.keyLength();
     const auto& blocks = table.blocks();
     const auto& keys = table.firstKeys();
+    e.keys.reserve(keys.size());
+    e.blocks.reserve(blocks.size());
+    e.counts.reserve(blocks.size());
     for (size_t i = 0; i < blocks.size(); ++i) {
         if (table.counts()[i] == 0) continue;
         e.add(keys.data() + i * size_t(e.keyLength), blocks[i], table.counts()[i]);
     }
-    std::vector<PxField> keyFields(h.fields.begin(), h.fields.begin() + h.keyFields);
-    return buildIndexTree(h, keyFields, FtPrimaryIndex, e);
+    return e;
+}
+
+std::vector<uint8_t> buildTreeOver(PxTable& table, uint8_t fileType) {
+    const PxHeader& h = table.header();
+    IndexEntries e = treeEntriesOf(table);
+    // A table's key fields lead its records; an .X file is keyed by all but its hint.
+    const size_t nkeys = h.keyed() ? size_t(h.keyFields) : h.fields.size() - 1;
+    std::vector<PxField> keyFields(h.fields.begin(), h.fields.begin() + long(nkeys));
+    return buildIndexTree(h, keyFields, fileType, std::move(e));
+}
+
+std::vector<uint8_t> buildPrimaryIndex(PxTable& table) { return buildTreeOver(table, FtPrimaryIndex); }
+
+int secondaryFieldsLength(const SecondaryIndexSpec& ix, const PxHeader& t) {
+    int len = 0;
+    for (int fi : ix.fields) len += t.fields[fi].length;
+    return len;
+}
+
+void secondaryRecord(const SecondaryIndexSpec& ix, const PxHeader& t, int tableKeyLength, const uint8_t* r,
+                     uint16_t block, uint8_t* o) {
+    int at = 0;
+    for (int fi : ix.fields) {
+        const PxField& f = t.fields[fi];
+        std::memcpy(o + at, r + f.offset, f.length);
+        if (ix.caseInsensitive && f.type == PxAlpha)
+            for (int k = 0; k < f.length; ++k) o[at + k] = uint8_t(std::toupper(o[at + k]) & 0xFF);
+        at += f.length;
+    }
+    std::memcpy(o + at, r, tableKeyLength);
+    putShortBE(o + at + tableKeyLength, block);
 }
 
 void writePrimaryIndex(const std::filesystem::path& path, PxTable& table) { replaceFile(path, buildPrimaryIndex(table)); }
@@ -163,19 +309,9 @@ std::pair<std::vector<uint8_t>, std::vector<uint8_t>> buildSecondaryIndex(const 
 
     const int64_t n = table.count();
     std::vector<uint8_t> recs(size_t(n) * rs);
-    for (int64_t p = 0; p < n; ++p) {
-        const uint8_t* r = table.record(p);
-        uint8_t* o = recs.data() + size_t(p) * rs;
-        int at = 0;
-        for (int fi : ix.fields) {
-            const PxField& f = t.fields[fi];
-            std::memcpy(o + at, r + f.offset, f.length);
-            if (ix.caseInsensitive && f.type == PxAlpha)
-                for (int k = 0; k < f.length; ++k) o[at + k] = uint8_t(std::toupper(o[at + k]) & 0xFF);
-            at += f.length;
-        }
-        std::memcpy(o + at, r, table.keyLength());
-        putShortBE(o + keyLen, table.blockOf(p));
+    for (size_t ci = 0; ci < table.blocks().size(); ++ci) {
+        for (int64_t p = table.blockStart(ci); p < table.blockStart(ci + 1); ++p)
+            secondaryRecord(ix, t, table.keyLength(), table.record(p), table.blocks()[ci], recs.data() + size_t(p) * rs);
     }
     std::vector<uint32_t> order(static_cast<size_t>(n));
     std::iota(order.begin(), order.end(), 0u);
@@ -206,7 +342,7 @@ std::pair<std::vector<uint8_t>, std::vector<uint8_t>> buildSecondaryIndex(const 
     std::vector<uint8_t> out = buildHeader(x);
     out.insert(out.end(), body.begin(), body.end());
     std::vector<PxField> keys(x.fields.begin(), x.fields.end() - 1);
-    return {std::move(out), buildIndexTree(x, keys, ix.composite ? FtCompositeY : FtSecondaryY, e)};
+    return {std::move(out), buildIndexTree(x, keys, ix.composite ? FtCompositeY : FtSecondaryY, std::move(e))};
 }
 
 } // namespace vemo::engine::paradox

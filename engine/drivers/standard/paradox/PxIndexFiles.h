@@ -1,11 +1,18 @@
 #pragma once
 // Writers of the index files: the primary index (.PX) of a keyed table and the
-// secondary index pairs (.Xnn/.Ynn, .XGn/.YGn). Each file is written whole to a temporary
-// name and renamed over the old one, so a failure never leaves a half-written index.
+// secondary index pairs (.Xnn/.Ynn, .XGn/.YGn). A tree file (.PX, .Y) is rebuilt in memory
+// from the first keys of its table's blocks, which costs a pass over the blocks, never
+// over the records, and only the bytes that changed are written to the file in place; an
+// .X file is a keyed table of its own and is changed record by record through PxTable.
+// In-place writes happen only inside a table's write scope: a write cut off leaves the
+// table's undo journal behind, and the next writer puts the table back and rebuilds every
+// index from the records (the journal doubles as the mark that they may not match).
 #include "PxHeader.h"
+#include "PxIndexTree.h"
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -25,23 +32,48 @@ struct IndexEntries {
 
 // The bytes of an index tree file (.PX or .Y) over entries; keyFields are the indexed fields.
 std::vector<uint8_t> buildIndexTree(const PxHeader& owner, const std::vector<PxField>& keyFields, uint8_t fileType,
-                                    const IndexEntries& entries);
+                                    IndexEntries entries);
 
 // The bytes of the .PX of a keyed table from its current blocks.
 std::vector<uint8_t> buildPrimaryIndex(PxTable& table);
 void writePrimaryIndex(const std::filesystem::path& path, PxTable& table);
+// The bytes of the tree over any keyed file's blocks: the .PX of a table (fileType
+// FtPrimaryIndex) or the .Y of an .X file (FtSecondaryY, FtCompositeY).
+std::vector<uint8_t> buildTreeOver(PxTable& keyed, uint8_t fileType);
+// The level-1 entries of that tree: one a block of the keyed file.
+IndexEntries treeEntriesOf(PxTable& keyed);
 
-// An index file this process wrote: each new version replaces the file (a temporary file
-// and a rename), and a version equal to the last one written is not written again.
+// The bytes of an index file as last written or read. A new version of the same size is
+// written in place, only the runs of bytes that differ; one of another size replaces the
+// file (a temporary file and a rename). sync() makes in-place writes durable.
 class IndexFileImage {
 public:
     explicit IndexFileImage(std::filesystem::path path) : path_(std::move(path)) {}
+    IndexFileImage(IndexFileImage&&) noexcept = default;
+    IndexFileImage& operator=(IndexFileImage&&) noexcept = default;
+    ~IndexFileImage();
     void update(std::vector<uint8_t> bytes);
+    // For a tree file: gives its level-1 blocks `wanted`, writing only the blocks that
+    // change; `build` makes the whole file when the one there cannot be followed.
+    void updateTree(const IndexEntries& wanted, const std::function<std::vector<uint8_t>()>& build);
+    // Replaces the file whatever it holds now.
+    void replace(std::vector<uint8_t> bytes);
+    void sync();
+    // Forgets the bytes known, so that the next update reads the file again.
+    void forget();
     const std::filesystem::path& path() const { return path_; }
 
 private:
+    void close();
+    bool readExisting();
+    void writeChanges(std::vector<uint8_t> bytes);
     std::filesystem::path path_;
+    PxIndexTree tree_;
+    bool treeLoaded_ = false;
     std::vector<uint8_t> bytes_;
+    bool known_ = false;
+    int fd_ = -1;         // open for in-place writes
+    bool unsynced_ = false;
 };
 
 struct SecondaryIndexSpec {
@@ -52,6 +84,14 @@ struct SecondaryIndexSpec {
     bool descending = false; // read only: such files are not rewritten here
     std::filesystem::path xPath, yPath;
 };
+
+// The .X record of a table record: the indexed fields (upper-cased for a case-insensitive
+// index), the table's key and the hint (the number of the table block holding it). `out`
+// holds the .X file's record size.
+void secondaryRecord(const SecondaryIndexSpec& ix, const PxHeader& table, int tableKeyLength, const uint8_t* rec,
+                     uint16_t block, uint8_t* out);
+// Bytes of the indexed fields alone (the leading part of secondaryRecord).
+int secondaryFieldsLength(const SecondaryIndexSpec& ix, const PxHeader& table);
 
 // The bytes of a secondary index pair (.X, .Y) from every record of the table.
 std::pair<std::vector<uint8_t>, std::vector<uint8_t>> buildSecondaryIndex(const SecondaryIndexSpec& ix, PxTable& table);

@@ -15,11 +15,6 @@
 
 namespace vemo::engine::paradox {
 
-void PxCursor::rebuildIndexFiles() {
-    indexesDirty_ = true;
-    flushIndexes();
-}
-
 namespace {
 
 bool fileExists(const std::filesystem::path& p) {

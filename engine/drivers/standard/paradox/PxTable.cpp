@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace vemo::engine::paradox {
 
@@ -27,6 +28,10 @@ PxTable::PxTable(const std::filesystem::path& path, bool writable, bool indexFil
     if (h_.keyed()) {
         if (h_.keyFields < 1) throw EngineError(ErrCorruptFile, what + " が壊れています: キーフィールド数が 0 です");
         for (int i = 0; i < h_.keyFields; ++i) keyLength_ += h_.fields[i].length;
+    } else if (indexFile && h_.fields.size() >= 2) {
+        // An .X file is keyed by every field but the trailing hint.
+        for (size_t i = 0; i + 1 < h_.fields.size(); ++i) keyLength_ += h_.fields[i].length;
+        if (keyLength_ + 2 != h_.recordSize) throw EngineError(ErrCorruptFile, what + " が壊れています: レコード長が不正です");
     }
     cache_.resize(h_.blockSize());
     loadChain();
@@ -36,11 +41,31 @@ std::filesystem::path PxTable::journalPath() const { return standard::UndoJourna
 
 bool PxTable::hasJournal() const { return standard::UndoJournal::exists(journalPath()); }
 
+PxTable::Stamp PxTable::stampNow(const std::vector<uint8_t>& head) const {
+    Stamp s;
+    s.head = head;
+    struct stat st{};
+    if (::fstat(file_.fd(), &st) == 0) {
+        s.size = uint64_t(st.st_size);
+        s.inode = uint64_t(st.st_ino);
+        s.mtimeNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    }
+    return s;
+}
+
 void PxTable::reloadUnderLock(bool& changed) {
     std::vector<uint8_t> now(0x58);
     if (!file_.readAt(0, now.data(), now.size()))
         throw EngineError(ErrCorruptFile, path().filename().string() + " が壊れています: ファイルが短すぎます");
     cachedNo_ = 0;
+    // Every write scope of this program advances the counter in the header, and any write
+    // at all moves the file's mtime: when neither moved since this table last looked, the
+    // chain in memory is still the file's.
+    Stamp s = stampNow(now);
+    if (stampValid_ && s == stamp_) return;
+    // Someone else wrote since: what this process holds of the table and its index files
+    // (their chains, cached blocks) is taken as stale, even where the chain reads the same.
+    if (stampValid_) changed = true;
     const auto oldBlocks = blocks_;
     const auto oldCounts = counts_;
     if (!std::equal(now.begin(), now.end(), headerBytes_.begin())) {
@@ -51,9 +76,24 @@ void PxTable::reloadUnderLock(bool& changed) {
         changed = true;
     }
     // Another writer's delete and insert can leave the header as it was while moving records
-    // between blocks: the chain is re-read every time.
+    // between blocks: the chain is re-read.
     loadChain();
     if (blocks_ != oldBlocks || counts_ != oldCounts) changed = true;
+    stamp_ = std::move(s);
+    stampValid_ = true;
+}
+
+void PxTable::reloadLocked() {
+    file_.lockWriters();
+    try {
+        stampValid_ = false;
+        bool changed = false;
+        reloadUnderLock(changed);
+    } catch (...) {
+        file_.unlockWriters();
+        throw;
+    }
+    file_.unlockWriters();
 }
 
 PxTable::WriteScope::WriteScope(PxTable& t) : t_(t) {
@@ -61,6 +101,8 @@ PxTable::WriteScope::WriteScope(PxTable& t) : t_(t) {
     t_.file_.lockWriters();
     try {
         recovered_ = standard::UndoJournal::playBack(t_.journalPath(), t_.file_.fd(), t_.path());
+        if (recovered_) t_.stampValid_ = false;
+        t_.counterBumped_ = false;
         t_.reloadUnderLock(changed_);
         if (recovered_) changed_ = true;
         t_.requireWritable();
@@ -85,6 +127,8 @@ void PxTable::WriteScope::finish(bool indexesCurrent) {
         }
     }
     t_.journal_.reset();
+    t_.stamp_ = t_.stampNow(std::vector<uint8_t>(t_.headerBytes_.begin(), t_.headerBytes_.begin() + 0x58));
+    t_.stampValid_ = true;
     done_ = true;
 }
 
@@ -93,6 +137,8 @@ void PxTable::WriteScope::rollBack() {
     standard::UndoJournal::playBack(t_.journalPath(), t_.file_.fd(), t_.path());
     bool ignored = false;
     std::fill(t_.headerBytes_.begin(), t_.headerBytes_.begin() + 0x58, 0); // parse the header again
+    t_.stampValid_ = false;
+    t_.counterBumped_ = false;
     t_.reloadUnderLock(ignored);
     t_.journal_ = std::make_unique<standard::UndoJournal>(t_.journalPath(), t_.file_.fd(), t_.path());
 }
@@ -110,6 +156,7 @@ PxTable::WriteScope::~WriteScope() {
 }
 
 void PxTable::writeBytes(uint64_t offset, const void* data, size_t n) {
+    ++writeCount_;
     if (journal_) journal_->save(offset, n);
     file_.writeAt(offset, data, n);
 }
@@ -288,6 +335,11 @@ void PxTable::writeHeader() {
     putLE16(d + HoMaxBlocks, h_.fileBlocks);
     putLE32(d + HoAutoInc, h_.autoInc);
     putLE16(d + HoFirstFree, h_.firstFree);
+    if (journal_ && !counterBumped_) {
+        // The write counter other writers compare (see reloadUnderLock), once a write scope.
+        putLE16(d + HoWriteCounter, uint16_t(getLE16(d + HoWriteCounter) + 1));
+        counterBumped_ = true;
+    }
     writeBytes(0, d, 0x58);
 }
 
@@ -297,29 +349,38 @@ void PxTable::setAutoInc(uint32_t value) {
     writeHeader();
 }
 
-int64_t PxTable::findKey(const uint8_t* key, bool& found) {
-    found = false;
-    // Last block whose first key is <= key.
+int64_t PxTable::lowerBound(const uint8_t* key, int len) {
+    len = std::min(len, keyLength_);
+    if (blocks_.empty() || len <= 0) return 0;
+    // Last block whose first key is below key: the lower bound lies in it or at the start of
+    // the next one. The first keys are held in memory.
+    const auto& fk = firstKeys();
     size_t lo = 0, hi = blocks_.size();
     while (hi - lo > 1) {
         const size_t mid = (lo + hi) / 2;
-        const uint8_t* first = counts_[mid] ? record(starts_[mid]) : nullptr;
-        if (first && compareKey(first, key) <= 0) lo = mid;
+        if (counts_[mid] && std::memcmp(fk.data() + mid * size_t(keyLength_), key, len) < 0) lo = mid;
         else hi = mid;
     }
-    if (blocks_.empty()) return 0;
     int64_t a = starts_[lo], b = starts_[lo + 1];
     while (a < b) {
         const int64_t mid = (a + b) / 2;
-        if (compareKey(record(mid), key) < 0) a = mid + 1;
+        if (std::memcmp(record(mid), key, len) < 0) a = mid + 1;
         else b = mid;
     }
+    return a;
+}
+
+int64_t PxTable::findKey(const uint8_t* key, bool& found) {
+    found = false;
+    if (blocks_.empty()) return 0;
+    const int64_t a = lowerBound(key, keyLength_);
     if (a < count()) found = compareKey(record(a), key) == 0;
     return a;
 }
 
 int64_t PxTable::insert(const uint8_t* rec) {
     requireWritable();
+    const bool keyedFile = keyed();
     const int rs = h_.recordSize;
     const int perBlock = h_.recordsPerBlock();
     if (blocks_.empty()) {
@@ -338,7 +399,7 @@ int64_t PxTable::insert(const uint8_t* rec) {
     }
     size_t ci;
     int idx;
-    if (h_.keyed()) {
+    if (keyedFile) {
         bool found = false;
         const int64_t pos = findKey(rec, found);
         if (found) throw EngineError(ErrKeyViolation, "キー違反です: 同じキーのレコードが既にあります");
@@ -383,6 +444,9 @@ int64_t PxTable::insert(const uint8_t* rec) {
     nb.next = b.next;
     std::memcpy(nb.data.data() + 6, all.data() + size_t(keep) * rs, size_t(nb.count) * rs);
     writeBlock(nn, nb);
+    if (onMoved_)
+        for (int k = keep; k < total; ++k)
+            if (k != idx) onMoved_(all.data() + size_t(k) * rs);
     if (b.next != 0) {
         Block after = readBlock(b.next);
         after.prev = nn;
@@ -410,6 +474,24 @@ void PxTable::overwrite(int64_t pos, const uint8_t* rec) {
     b.count = counts_[ci];
     std::memcpy(b.data.data() + 6 + (pos - starts_[ci]) * h_.recordSize, rec, h_.recordSize);
     writeBlock(blocks_[ci], b);
+    if (journal_ && !counterBumped_) writeHeader(); // other writers must see the write counter move
+}
+
+void PxTable::patch(int64_t pos, int offset, const uint8_t* bytes, int n) {
+    requireWritable();
+    if (pos < 0 || pos >= count() || offset < 0 || offset + n > h_.recordSize)
+        throw EngineError(ErrNotFound, "レコードがありません");
+    const size_t ci = chainIndexOf(pos);
+    if (file_.ciphered()) {
+        // Scrambled blocks are written whole.
+        Block b = readBlock(blocks_[ci]);
+        b.count = counts_[ci];
+        std::memcpy(b.data.data() + 6 + (pos - starts_[ci]) * h_.recordSize + offset, bytes, size_t(n));
+        writeBlock(blocks_[ci], b);
+        return;
+    }
+    if (cachedNo_ == blocks_[ci]) cachedNo_ = 0;
+    writeBytes(blockOffset(blocks_[ci]) + 6 + uint64_t(pos - starts_[ci]) * h_.recordSize + uint64_t(offset), bytes, size_t(n));
 }
 
 void PxTable::remove(int64_t pos) {
@@ -443,6 +525,8 @@ void PxTable::remove(int64_t pos) {
         }
         writeBlock(n, b);
         freeBlock(sn);
+        if (onMoved_)
+            for (int k = 0; k < s.count; ++k) onMoved_(base + size_t(k) * rs);
         counts_[0] = uint16_t(s.count);
         setFirstKey(0, base);
         eraseFirstKey(1);

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,13 +28,22 @@ public:
     const std::string& damage() const { return damage_; }
 
     int64_t count() const { return starts_.back(); }
+    // Bytes of the key at the start of each record: the key fields of a keyed table, every
+    // field but the hint of a secondary index's .X file (0 for unkeyed tables).
     int keyLength() const { return keyLength_; }
+    bool keyed() const { return keyLength_ > 0; }
     // The record at a position in chain order; the pointer lives until the next call.
     const uint8_t* record(int64_t pos);
     uint16_t blockOf(int64_t pos) const;
 
     // Lower bound of a key (first keyLength() bytes) in a keyed table; found when equal.
     int64_t findKey(const uint8_t* key, bool& found);
+    // First position whose first `len` key bytes are not less than `key` (count() when none).
+    int64_t lowerBound(const uint8_t* key, int len);
+
+    // Called for every record that a write moves to another block (a split, a merge), with
+    // the record's bytes; the secondary indexes keep their block hints by it.
+    void setMoveObserver(std::function<void(const uint8_t* rec)> onMoved) { onMoved_ = std::move(onMoved); }
 
     // Holds the writers' lock for one logical write and brings the in-memory chain up to
     // date with what other writers did (header and every block's links and count, re-read
@@ -63,6 +73,9 @@ public:
         bool recovered_ = false;
         bool done_ = false;
     };
+    // Reads the header and chain again under the writers' lock: what was read without it
+    // may have caught another writer half way (the counts then seem not to match).
+    void reloadLocked();
     std::filesystem::path journalPath() const;
     // Whether a journal or mark of an unfinished write is there.
     bool hasJournal() const;
@@ -70,8 +83,13 @@ public:
     // Writes; each leaves the file consistent when it returns. insert returns the position.
     int64_t insert(const uint8_t* rec);
     void overwrite(int64_t pos, const uint8_t* rec);
+    // Overwrites n bytes at `offset` within the record at pos, nothing else of its block.
+    void patch(int64_t pos, int offset, const uint8_t* bytes, int n);
     void remove(int64_t pos);
     void setAutoInc(uint32_t value);
+    // Writes made through this object so far (a failed step tells by it whether it wrote).
+    uint64_t writeCount() const { return writeCount_; }
+    void sync() { file_.sync(); }
 
     // Chain order view for index building.
     const std::vector<uint16_t>& blocks() const { return blocks_; }
@@ -100,6 +118,20 @@ private:
 
     void writeBytes(uint64_t offset, const void* data, size_t n);
     void reloadUnderLock(bool& changed);
+    // What tells this table's state from another writer's: the header's first bytes (with
+    // the write counter every write scope advances) and the file's size, inode and mtime.
+    struct Stamp {
+        std::vector<uint8_t> head;
+        uint64_t size = 0, inode = 0;
+        int64_t mtimeNs = 0;
+        bool operator==(const Stamp&) const = default;
+    };
+    Stamp stampNow(const std::vector<uint8_t>& head) const;
+    Stamp stamp_;
+    bool stampValid_ = false;
+    bool counterBumped_ = false;
+    std::function<void(const uint8_t* rec)> onMoved_;
+    uint64_t writeCount_ = 0;
 
     PxFile file_;
     standard::TableSettings settings_;

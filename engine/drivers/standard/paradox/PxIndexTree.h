@@ -1,0 +1,41 @@
+#pragma once
+// The tree of an index file (.PX, .Y) held as its blocks: the level-1 blocks (one entry a
+// block of the file indexed: its first key, its number, its count) keep their numbers
+// across changes, so that a change of a few entries rewrites only the level-1 blocks that
+// hold them, plus the few blocks above. A full level-1 block splits into two, an emptied
+// one goes back to a list of free blocks that the next split takes first.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace vemo::engine::paradox {
+
+struct IndexEntries;
+
+class PxIndexTree {
+public:
+    // Takes the tree of a file image (header and blocks); false when the image is not a
+    // tree it can follow (then the file is built anew and loaded from that).
+    bool load(const std::vector<uint8_t>& image);
+    // Gives the level-1 blocks `wanted` (the entries in key order) and returns the image of
+    // the file, `image` (the one loaded or last returned) with only the blocks that change.
+    std::vector<uint8_t> update(const std::vector<uint8_t>& image, const IndexEntries& wanted);
+
+private:
+    struct Leaf {
+        uint16_t no = 0;
+        std::vector<uint8_t> entries; // raw entries, rs bytes each
+    };
+    size_t entriesIn(const Leaf& l) const { return l.entries.size() / size_t(rs_); }
+    uint16_t allocate();
+    void putBlock(std::vector<uint8_t>& image, uint16_t no, const uint8_t* entries, size_t n, uint16_t next,
+                  uint16_t prev) const;
+
+    int rs_ = 0, keyLen_ = 0, headerSize_ = 0, blockSize_ = 0, perBlock_ = 0;
+    uint16_t fileBlocks_ = 0;
+    std::vector<Leaf> leaves_;
+    std::vector<uint16_t> upper_; // numbers of the blocks above level 1
+    std::vector<uint16_t> free_;
+};
+
+} // namespace vemo::engine::paradox

@@ -1,0 +1,517 @@
+// Index maintenance of keyed Paradox tables against models: long random write sequences with
+// every index file walked independently, batches (commit, rollback, a writer killed inside
+// one, a failed step inside one), seeks through the index, two processes writing at once.
+#include "IndexWalk.h"
+#include "PxlibPeer.h"
+#include "TestDir.h"
+#include "engine/contract/EngineError.h"
+#include "engine/drivers/standard/io/FileOps.h"
+#include "engine/drivers/standard/io/UndoJournal.h"
+#include "engine/drivers/standard/paradox/PxCreate.h"
+#include "engine/drivers/standard/paradox/PxCursor.h"
+#include "engine/drivers/standard/paradox/PxHeader.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <sys/wait.h>
+#include <tuple>
+#include <unistd.h>
+
+using namespace vemo::engine;
+using namespace enginetest;
+using namespace vemo::engine::paradox;
+
+namespace {
+
+using Model = std::map<int64_t, Row>; // K → (K, NAME, CITY, N)
+
+IndexDef index(const std::string& name, const std::string& fields, bool primary = false) {
+    IndexDef i;
+    i.name = name;
+    i.fields = fields;
+    i.primary = primary;
+    return i;
+}
+
+// K integer key; NAME (a single-field index, .X03/.Y03... by field number) and CITY;NAME (a
+// composite one). NAME is wide so that blocks of every file split often.
+void createCustomers(const std::filesystem::path& db) {
+    createParadoxTable(db, {field("K", FieldType::Integer), field("NAME", FieldType::String, 30),
+                            field("CITY", FieldType::String, 10), field("N", FieldType::Float)},
+                       {index("", "K", true), index("NAME", "NAME"), index("BYCITY", "CITY;NAME")});
+}
+
+const std::string& text(const Row& r, size_t i) { return std::get<std::string>(r[i]); }
+
+// Every index file of the table walked independently of the engine.
+std::string indexProblems(const TestDir& dir) {
+    std::string out = indexwalk::primaryProblems(dir / "C.DB", dir / "C.PX", 4);
+    out += indexwalk::secondaryProblems(dir / "C.DB", dir / "C.X02", dir / "C.Y02", 30, 4);
+    out += indexwalk::secondaryProblems(dir / "C.DB", dir / "C.XG0", dir / "C.YG0", 10 + 30, 4);
+    return out;
+}
+
+std::vector<Row> readOrder(Cursor& c, const std::string& order) {
+    c.setOrder(order);
+    std::vector<Row> out;
+    Row r;
+    RowId id;
+    for (int64_t i = 0; c.read(i, r, id); ++i) out.push_back(r);
+    c.setOrder("");
+    return out;
+}
+
+// The model's records in each order the table offers.
+std::vector<Row> sortedBy(const Model& m, const std::string& order) {
+    std::vector<Row> rows;
+    for (const auto& [k, r] : m) rows.push_back(r);
+    std::stable_sort(rows.begin(), rows.end(), [&](const Row& a, const Row& b) {
+        const auto ka = std::get<int64_t>(a[0]), kb = std::get<int64_t>(b[0]);
+        if (order == "NAME") return std::tie(text(a, 1), ka) < std::tie(text(b, 1), kb);
+        if (order == "BYCITY") return std::tie(text(a, 2), text(a, 1), ka) < std::tie(text(b, 2), text(b, 1), kb);
+        return ka < kb;
+    });
+    return rows;
+}
+
+// What differs between the table, read in every order, and the model.
+std::string orderProblems(Cursor& c, const Model& m) {
+    std::string out;
+    for (const std::string order : {"", "NAME", "BYCITY"})
+        if (readOrder(c, order) != sortedBy(m, order)) out += "order \"" + order + "\" differs from the model; ";
+    return out;
+}
+
+Model readModel(Cursor& c) {
+    Model m;
+    for (const Row& r : readOrder(c, "")) m[std::get<int64_t>(r[0])] = r;
+    return m;
+}
+
+Row customer(int64_t k, std::mt19937& rng) {
+    static const char* cities[] = {"Tokyo", "Osaka", "Kyoto", "Nara", "Kobe"};
+    return {k, "n" + std::to_string(rng() % 400), std::string(cities[rng() % 5]), double(rng() % 1000) / 4};
+}
+
+RowId idOf(int64_t k) {
+    RowId id;
+    id.key = {k};
+    return id;
+}
+
+// One random write applied to the cursor and, once it returned, to the model. Keys come
+// from [lo, hi) and step by `stride` (two processes take one residue each).
+void randomWrite(Cursor& c, Model& m, std::mt19937& rng, int64_t keys, int64_t stride = 1, int64_t residue = 0) {
+    const int64_t k = int64_t(rng() % uint64_t(keys)) * stride + residue;
+    const int kind = int(rng() % 100);
+    auto it = m.find(k);
+    if (it == m.end() || kind < 35) {
+        if (it != m.end()) {
+            EXPECT_EQ(errorCodeOf([&] { c.insert(customer(k, rng)); }), ErrKeyViolation);
+            return;
+        }
+        Row r = customer(k, rng);
+        c.insert(r);
+        m[k] = r;
+    } else if (kind < 55) { // another value of an indexed field
+        Row after = it->second;
+        after[rng() % 2 ? 1 : 2] = customer(k, rng)[rng() % 2 ? 1 : 2];
+        c.update(idOf(k), it->second, after);
+        it->second = after;
+    } else if (kind < 65) { // a field no index holds
+        Row after = it->second;
+        after[3] = double(rng() % 1000);
+        c.update(idOf(k), it->second, after);
+        it->second = after;
+    } else if (kind < 80) { // a key change, to a free key
+        const int64_t nk = int64_t(rng() % uint64_t(keys)) * stride + residue;
+        Row after = it->second;
+        after[0] = nk;
+        if (m.count(nk)) {
+            EXPECT_EQ(errorCodeOf([&] { c.update(idOf(k), it->second, after); }), nk == k ? 0 : ErrKeyViolation);
+            return;
+        }
+        c.update(idOf(k), it->second, after);
+        m.erase(it);
+        m[nk] = after;
+    } else {
+        c.remove(idOf(k), it->second);
+        m.erase(it);
+    }
+}
+
+} // namespace
+
+TEST(ParadoxIndexes, TenThousandRandomWritesKeepEveryIndexInStepWithTheRecords) {
+    TestDir dir;
+    createCustomers(dir / "C.DB");
+    Model m;
+    std::mt19937 rng(2024);
+    auto c = std::make_unique<PxCursor>(dir / "C.DB", OpenOptions{});
+    for (int step = 1; step <= 10000; ++step) {
+        randomWrite(*c, m, rng, 1500);
+        if (step % 1000 == 0) {
+            ASSERT_EQ(indexProblems(dir), "") << "step " << step;
+            ASSERT_EQ(orderProblems(*c, m), "") << "step " << step;
+        }
+        if (step % 2500 == 0) c = std::make_unique<PxCursor>(dir / "C.DB", OpenOptions{}); // from the files
+    }
+    EXPECT_GT(m.size(), 300u);
+    ASSERT_TRUE(c->readOnlyReason().empty()) << c->readOnlyReason();
+    // The independent reader takes the table and both .X files as the tables they are.
+    EXPECT_EQ(pxpeer::read(dir / "C.DB").rows.size(), m.size());
+    EXPECT_EQ(pxpeer::read(dir / "C.X02").rows.size(), m.size());
+    EXPECT_EQ(pxpeer::read(dir / "C.XG0").rows.size(), m.size());
+    // A rebuild from the records (the repair entry point) agrees.
+    c->rebuildIndexFiles();
+    EXPECT_EQ(indexProblems(dir), "");
+    EXPECT_EQ(orderProblems(*c, m), "");
+}
+
+TEST(ParadoxIndexes, TwoCursorsTakingTurnsSeeEachOthersIndexChanges) {
+    // Each cursor holds the .X files it maintains open between writes; every write of the
+    // other one (an edit of an indexed field included, which leaves the table's chain as it
+    // was) must make it read them again.
+    TestDir dir;
+    createCustomers(dir / "C.DB");
+    Model m;
+    std::mt19937 rng(31);
+    PxCursor a(dir / "C.DB", OpenOptions{}), b(dir / "C.DB", OpenOptions{});
+    for (int step = 1; step <= 3000; ++step) {
+        randomWrite(step % 3 ? a : b, m, rng, 500);
+        if (step % 500 == 0) {
+            ASSERT_EQ(indexProblems(dir), "") << "step " << step;
+        }
+    }
+    a.refresh();
+    EXPECT_EQ(orderProblems(a, m), "");
+}
+
+TEST(ParadoxIndexes, ABatchCommitsAtOnceAndARollbackLeavesTheTableAsItWas) {
+    TestDir dir;
+    createCustomers(dir / "C.DB");
+    Model base;
+    std::mt19937 rng(5);
+    PxCursor c(dir / "C.DB", OpenOptions{});
+    for (int i = 0; i < 200; ++i) randomWrite(c, base, rng, 400);
+    const auto journal = standard::UndoJournal::pathFor(dir / "C.DB");
+    for (const bool commit : {false, true}) {
+        Model m = base;
+        std::mt19937 batchRng(99);
+        c.beginBatch();
+        EXPECT_EQ(errorCodeOf([&] { c.beginBatch(); }), ErrInvalidParam);
+        for (int i = 0; i < 600; ++i) randomWrite(c, m, batchRng, 400); // violations included
+        // Refused writes leave the batch going: a conflict, a key taken.
+        const auto& [k, r] = *m.begin();
+        Row stale = r;
+        stale[3] = -1.0;
+        EXPECT_EQ(errorCodeOf([&] { c.remove(idOf(k), stale); }), ErrUpdateConflict);
+        EXPECT_EQ(errorCodeOf([&] { c.insert(r); }), ErrKeyViolation);
+        // Inside the batch the cursor shows it, in every order, and seeks in it.
+        EXPECT_EQ(c.count(), int64_t(m.size()));
+        EXPECT_EQ(orderProblems(c, m), "");
+        c.setOrder("NAME");
+        const auto rows = sortedBy(m, "NAME");
+        EXPECT_EQ(c.seek({text(rows[rows.size() / 2], 1)}), int64_t(std::lower_bound(rows.begin(), rows.end(), rows[rows.size() / 2], [](const Row& a, const Row& b) { return text(a, 1) < text(b, 1); }) - rows.begin()));
+        c.setOrder("");
+        if (commit) c.commitBatch();
+        else c.rollbackBatch();
+        const Model& want = commit ? m : base;
+        EXPECT_FALSE(std::filesystem::exists(journal));
+        EXPECT_EQ(readModel(c), want);
+        EXPECT_EQ(indexProblems(dir), "");
+        PxCursor again(dir / "C.DB", OpenOptions{});
+        EXPECT_TRUE(again.readOnlyReason().empty()) << again.readOnlyReason();
+        EXPECT_EQ(orderProblems(again, want), "");
+    }
+    // A batch never committed is undone when its cursor closes.
+    Model m = readModel(c);
+    {
+        PxCursor other(dir / "C.DB", OpenOptions{});
+        other.beginBatch();
+        Model scratch = m;
+        for (int i = 0; i < 50; ++i) randomWrite(other, scratch, rng, 400);
+    }
+    c.refresh();
+    EXPECT_EQ(readModel(c), m);
+    EXPECT_EQ(indexProblems(dir), "");
+}
+
+TEST(ParadoxIndexes, AWriterKilledInsideABatchLeavesTheTableAsAtItsStart) {
+    TestDir dir;
+    createCustomers(dir / "C.DB");
+    Model m;
+    {
+        PxCursor c(dir / "C.DB", OpenOptions{});
+        std::mt19937 rng(1);
+        for (int i = 0; i < 300; ++i) randomWrite(c, m, rng, 800);
+    }
+    std::mt19937 pick(77);
+    int killedInside = 0, committed = 0;
+    for (int round = 0; round < 15; ++round) {
+        const unsigned seed = 1000 + unsigned(round);
+        const int writes = 50 + int(pick() % 400);
+        // What the batch makes of the table: the child applies the same writes in order.
+        Model after = m;
+        {
+            TestDir scratch;
+            std::filesystem::copy(dir.path(), scratch.path(), std::filesystem::copy_options::recursive);
+            PxCursor s(scratch / "C.DB", OpenOptions{});
+            std::mt19937 rng(seed);
+            for (int i = 0; i < writes; ++i) randomWrite(s, after, rng, 800);
+        }
+        // The child reports each write, then waits for a word from the parent before it
+        // commits: the parent kills it among the writes, during the commit or after it.
+        int up[2], down[2];
+        ASSERT_EQ(::pipe(up), 0);
+        ASSERT_EQ(::pipe(down), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::close(up[0]);
+            ::close(down[1]);
+            try {
+                PxCursor c(dir / "C.DB", OpenOptions{});
+                Model own = m;
+                std::mt19937 rng(seed);
+                c.beginBatch();
+                for (int i = 0; i < writes; ++i) {
+                    randomWrite(c, own, rng, 800);
+                    if (::write(up[1], "w", 1) != 1) ::_exit(3);
+                }
+                char go;
+                if (::write(up[1], "E", 1) != 1 || ::read(down[0], &go, 1) != 1) ::_exit(3);
+                c.commitBatch();
+                if (::write(up[1], "C", 1) != 1) ::_exit(3);
+                ::pause();
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "writer: %s\n", e.what());
+                ::_exit(2);
+            }
+            ::_exit(0);
+        }
+        ::close(up[1]);
+        ::close(down[0]);
+        const int mode = int(pick() % 3); // 0 among the writes, 1 committing, 2 committed
+        const int killAfter = mode == 0 ? int(pick() % uint32_t(writes)) : writes + 1;
+        int seen = 0;
+        char ch = 0;
+        while (seen < killAfter && ::read(up[0], &ch, 1) == 1) ++seen;
+        if (mode > 0) {
+            EXPECT_EQ(ch, 'E');
+            EXPECT_EQ(::write(down[1], "g", 1), 1);
+            if (mode == 1) ::usleep(useconds_t(pick() % 4000));
+            else EXPECT_EQ(::read(up[0], &ch, 1), 1);
+        }
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ::close(up[0]);
+        ::close(down[1]);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the writer failed on its own, round " << round;
+        PxCursor c(dir / "C.DB", OpenOptions{});
+        ASSERT_TRUE(c.readOnlyReason().empty()) << c.readOnlyReason();
+        const Model now = readModel(c);
+        // (Compared by truth value: a failure prints the round, not two whole tables.)
+        const bool expected = mode == 0 ? now == m : mode == 1 ? (now == m || now == after) : now == after;
+        EXPECT_TRUE(expected) << "killed " << (mode == 0 ? "among the writes" : mode == 1 ? "committing" : "after the commit")
+                              << ", round " << round;
+        EXPECT_EQ(indexProblems(dir), "") << "round " << round;
+        EXPECT_EQ(orderProblems(c, now), "") << "round " << round;
+        killedInside += mode == 0 && killAfter > 0;
+        committed += mode == 2;
+        m = now;
+    }
+    EXPECT_GT(killedInside, 1);
+    EXPECT_GT(committed, 1);
+}
+
+TEST(ParadoxIndexes, AFailedStepInsideABatchUndoesTheWholeBatch) {
+    TestDir base;
+    createCustomers(base / "C.DB");
+    Model before;
+    {
+        PxCursor c(base / "C.DB", OpenOptions{});
+        std::mt19937 rng(3);
+        for (int i = 0; i < 150; ++i) randomWrite(c, before, rng, 300);
+    }
+    long failures = 0;
+    for (long k = 1;; ++k) {
+        ASSERT_LT(k, 3000);
+        TestDir work;
+        std::filesystem::copy(base.path(), work.path(), std::filesystem::copy_options::recursive);
+        Model after = before;
+        bool failed = false;
+        {
+            PxCursor c(work / "C.DB", OpenOptions{});
+            std::mt19937 rng(8);
+            standard::FaultPlan::failAt(k, k % 2 ? EIO : ENOSPC);
+            try {
+                c.beginBatch();
+                for (int i = 0; i < 25; ++i) randomWrite(c, after, rng, 300);
+                c.commitBatch();
+            } catch (const EngineError& e) {
+                failed = true;
+                // Whatever comes after a step failed inside the batch is refused, not
+                // written on its own.
+                if (e.code() == ErrIO || e.code() == ErrLocked) {
+                    Row r = customer(100000, rng);
+                    EXPECT_NE(errorCodeOf([&] { c.insert(r); }), 0);
+                }
+                c.rollbackBatch();
+            }
+            standard::FaultPlan::clear();
+        }
+        PxCursor fresh(work / "C.DB", OpenOptions{});
+        ASSERT_TRUE(fresh.readOnlyReason().empty()) << fresh.readOnlyReason() << " step " << k;
+        const Model now = readModel(fresh);
+        if (failed) {
+            ++failures;
+            EXPECT_EQ(now, before) << "step " << k;
+        } else {
+            EXPECT_EQ(now, after);
+        }
+        EXPECT_EQ(indexProblems(work), "") << "step " << k;
+        if (!failed) break;
+    }
+    EXPECT_GT(failures, 5);
+}
+
+TEST(ParadoxIndexes, SeekFindsTheFirstRecordNotBelowTheKeyInEveryOrder) {
+    TestDir dir;
+    createParadoxTable(dir / "S.DB", {field("A", FieldType::Integer), field("B", FieldType::String, 6), field("NAME", FieldType::String, 12)},
+                       {index("", "A;B", true), index("NAME", "NAME")});
+    PxCursor c(dir / "S.DB", OpenOptions{});
+    std::mt19937 rng(11);
+    std::vector<Row> rows;
+    for (int i = 0; i < 1500; ++i) {
+        Row r = {int64_t(rng() % 300) * 2, "b" + std::to_string(rng() % 20), "n" + std::to_string(rng() % 500)};
+        if (errorCodeOf([&] { c.insert(r); }) == 0) rows.push_back(r);
+    }
+    auto byKey = [](const Row& a, const Row& b) { return std::tie(std::get<int64_t>(a[0]), text(a, 1)) < std::tie(std::get<int64_t>(b[0]), text(b, 1)); };
+    std::sort(rows.begin(), rows.end(), byKey);
+    for (int64_t a : {int64_t(-5), int64_t(0), int64_t(3), int64_t(300), int64_t(598), int64_t(599), int64_t(10000)}) {
+        // One leading field: the first record with A >= a.
+        const auto want = std::partition_point(rows.begin(), rows.end(), [&](const Row& r) { return std::get<int64_t>(r[0]) < a; });
+        EXPECT_EQ(c.seek({a}), int64_t(want - rows.begin())) << a;
+        // Both fields.
+        const Row probe = {a, std::string("b5"), std::string()};
+        const auto want2 = std::lower_bound(rows.begin(), rows.end(), probe, byKey);
+        EXPECT_EQ(c.seek({a, std::string("b5")}), int64_t(want2 - rows.begin())) << a;
+    }
+    Row found;
+    RowId id;
+    ASSERT_TRUE(c.read(c.seek({rows[700][0], rows[700][1]}), found, id));
+    EXPECT_EQ(found, rows[700]);
+    // In the order of a secondary index, through its .X, and after writes have moved things.
+    for (int i = 0; i < 300; ++i) c.insert({int64_t(1000 + i), std::string("z"), "n" + std::to_string(rng() % 500)});
+    c.setOrder("NAME");
+    std::vector<Row> byName;
+    Row r;
+    for (int64_t i = 0; c.read(i, r, id); ++i) byName.push_back(r);
+    for (const std::string name : {"", "n1", "n250", "n499", "n5", "zzz"}) {
+        const auto want = std::partition_point(byName.begin(), byName.end(), [&](const Row& x) { return text(x, 2) < name; });
+        EXPECT_EQ(c.seek({name}), int64_t(want - byName.begin())) << name;
+    }
+    // No value at all: the first record, whether the order comes from the .X or, inside a
+    // batch, from a sort in memory.
+    EXPECT_EQ(c.seek({}), 0);
+    c.beginBatch();
+    c.insert({int64_t(5000), std::string("b"), std::string("a")});
+    EXPECT_EQ(c.seek({}), 0);
+    EXPECT_EQ(c.seek({std::string("a")}), 0);
+    c.rollbackBatch();
+    // Bad input is refused; an unkeyed table has nothing to search through.
+    EXPECT_EQ(errorCodeOf([&] { c.seek({std::string("a"), std::string("b")}); }), ErrInvalidParam);
+    c.setOrder("");
+    EXPECT_EQ(errorCodeOf([&] { c.seek({int64_t(1), std::string("b"), std::string("c")}); }), ErrInvalidParam);
+    createParadoxTable(dir / "U.DB", {field("A", FieldType::Integer)}, {});
+    PxCursor u(dir / "U.DB", OpenOptions{});
+    EXPECT_EQ(u.seek({int64_t(1)}), -1);
+}
+
+TEST(ParadoxIndexes, TwoProcessesWritingAtRandomLeaveTheModelMergedFromBothLogs) {
+    TestDir dir;
+    createCustomers(dir / "C.DB");
+    // Each writer takes keys of one parity, logs every write once it returned (the record as
+    // it now is, or its removal), and stops after a bounded number of writes.
+    pid_t children[2];
+    for (int w = 0; w < 2; ++w) {
+        children[w] = ::fork();
+        ASSERT_GE(children[w], 0);
+        if (children[w] == 0) {
+            ::alarm(120);
+            try {
+                PxCursor c(dir / "C.DB", OpenOptions{});
+                std::ofstream log(dir / ("w" + std::to_string(w) + ".log"));
+                Model own;
+                std::mt19937 rng(500 + unsigned(w));
+                for (int i = 0; i < 600; ++i) {
+                    Model before = own;
+                    randomWrite(c, own, rng, 300, 2, w);
+                    for (const auto& [k, r] : before)
+                        if (!own.count(k)) log << "D " << k << "\n";
+                    for (const auto& [k, r] : own)
+                        if (!before.count(k) || before[k] != r)
+                            log << "S " << k << " " << text(r, 1) << " " << text(r, 2) << " " << std::get<double>(r[3]) << "\n";
+                    log.flush();
+                }
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "writer: %s\n", e.what());
+                ::_exit(2);
+            }
+            ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a writer failed";
+    }
+    Model merged;
+    for (int w = 0; w < 2; ++w) {
+        std::ifstream log(dir / ("w" + std::to_string(w) + ".log"));
+        std::string line;
+        while (std::getline(log, line)) {
+            std::istringstream in(line);
+            std::string op, name, city;
+            int64_t k = 0;
+            double n = 0;
+            in >> op >> k;
+            if (op == "D") {
+                merged.erase(k);
+            } else {
+                in >> name >> city >> n;
+                merged[k] = Row{k, name, city, n};
+            }
+        }
+    }
+    PxCursor c(dir / "C.DB", OpenOptions{});
+    ASSERT_TRUE(c.readOnlyReason().empty()) << c.readOnlyReason();
+    EXPECT_EQ(readModel(c), merged);
+    EXPECT_EQ(orderProblems(c, merged), ""); // the key order ascends strictly: no key twice
+    EXPECT_EQ(indexProblems(dir), "");
+    EXPECT_EQ(pxpeer::read(dir / "C.DB").rows.size(), merged.size());
+}
+
+TEST(ParadoxIndexes, AHeaderTooShortForItsLevelIsRefusedWithoutReadingPastIt) {
+    // A level-7 header claiming 0x58 bytes: the part from 0x58 on (the checksum at 0x5C)
+    // is not there, in the buffer or the file.
+    std::vector<uint8_t> h(0x58, 0);
+    putLE16(h.data() + 0x00, 4);    // record size
+    putLE16(h.data() + 0x02, 0x58); // header size
+    h[0x04] = FtKeyedDb;
+    h[0x05] = 2;
+    putLE16(h.data() + 0x21, 1); // one field
+    putLE16(h.data() + 0x23, 1);
+    h[0x39] = 0x0C;
+    EXPECT_EQ(errorCodeOf([&] { parseHeader(h.data(), h.size(), "T.DB"); }), ErrCorruptFile);
+    h[0x39] = 0x03; // level 3 has no such part: the header then ends in its field list
+    EXPECT_EQ(errorCodeOf([&] { parseHeader(h.data(), h.size(), "T.DB"); }), ErrCorruptFile);
+}
