@@ -43,6 +43,7 @@ public:
     bool inTransaction() const override;
     Value toTyped(const Value& raw, const FieldDef& field) const override;
     std::vector<FieldDef> describe(const std::string& sql, const std::vector<Value>& params) override;
+    std::vector<ColumnSource> columnSources(const std::string& sql, const std::vector<Value>& params) override;
 
     // COPY ... FROM STDIN: starts it, sends text-format lines, ends it (throwing what the
     // server reports), or abandons it so that nothing of it is kept.

@@ -48,7 +48,24 @@ public:
 
     // The result columns a query would give, without fetching its rows.
     virtual std::vector<FieldDef> describe(const std::string& sql, const std::vector<Value>& params) = 0;
+
+    // For each result column of a query, the table and column it shows unchanged, as
+    // names a database's tableInfo accepts; empty names for a computed column. An empty
+    // list when the connection cannot tell.
+    struct ColumnSource {
+        std::string table;
+        std::string column;
+    };
+    virtual std::vector<ColumnSource> columnSources(const std::string& sql, const std::vector<Value>& params) {
+        (void)sql;
+        (void)params;
+        return {};
+    }
 };
+
+// A value read back for comparison in a WHERE clause, in the form the database stores it:
+// numbers, booleans and bytes as they are, anything else as its text.
+Value storedForm(const Value& typed);
 
 // Stores the value of a column delivered as text into slot, as toTyped would convert it;
 // a slot holding text already keeps its storage.

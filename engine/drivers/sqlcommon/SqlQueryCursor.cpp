@@ -46,7 +46,7 @@ int64_t SqlQueryCursor::count() {
     return *count_;
 }
 
-bool SqlQueryCursor::read(int64_t pos, Row& row, RowId& id) {
+bool SqlQueryCursor::readRaw(int64_t pos, Row& raw) {
     if (pos < 0)
         return false;
     const int64_t end = windowStart_ + static_cast<int64_t>(window_.size());
@@ -61,18 +61,23 @@ bool SqlQueryCursor::read(int64_t pos, Row& row, RowId& id) {
         window_.clear();
         conn_.query("SELECT * FROM (" + sql_ + "\n) vemo_q LIMIT " + conn_.placeholder(n - 1) + " OFFSET " +
                         conn_.placeholder(n),
-                    params, [&](Row&& raw) {
-                        Row typed;
-                        typed.reserve(fields_.size());
-                        for (size_t i = 0; i < fields_.size() && i < raw.size(); ++i)
-                            typed.push_back(conn_.toTyped(raw[i], fields_[i]));
-                        window_.push_back(std::move(typed));
-                    });
+                    params, [&](Row&& raw) { window_.push_back(std::move(raw)); });
         windowStart_ = start;
     }
     if (pos >= windowStart_ + static_cast<int64_t>(window_.size()))
         return false;
-    row = window_[static_cast<size_t>(pos - windowStart_)];
+    raw = window_[static_cast<size_t>(pos - windowStart_)];
+    return true;
+}
+
+bool SqlQueryCursor::read(int64_t pos, Row& row, RowId& id) {
+    Row raw;
+    if (!readRaw(pos, raw))
+        return false;
+    row.clear();
+    row.reserve(fields_.size());
+    for (size_t i = 0; i < fields_.size() && i < raw.size(); ++i)
+        row.push_back(conn_.toTyped(raw[i], fields_[i]));
     id = RowId{pos, {}};
     return true;
 }

@@ -60,6 +60,22 @@ struct QueryTest : ::testing::TestWithParam<const char*> {
         q->setSql(sql);
         return q;
     }
+    // The items table as the server's own client reads it, one "id|name|price" line a row.
+    std::string peer(const std::string& select) {
+        std::string cmd = std::string(GetParam()) == "LITE"
+                              ? "sqlite3 '" + (dir.path() / "q.sqlite").string() + "' \"" + select + "\""
+                              : "psql -X -A -t -h '" + env("PGHOST") + "' -p " + env("PGPORT") +
+                                    " -U postgres postgres -c 'SET search_path = \"q ds\"' -c \"" + select + "\"";
+        std::string out;
+        FILE* p = popen((cmd + " 2>&1").c_str(), "r");
+        char buf[4096];
+        for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
+            out.append(buf, n);
+        pclose(p);
+        if (std::string(GetParam()) != "LITE" && out.rfind("SET\n", 0) == 0)
+            out.erase(0, 4);
+        return out;
+    }
     std::vector<std::string> column(Query& q, int field) {
         std::vector<std::string> out;
         for (q.first(); !q.eof(); q.next())
@@ -168,6 +184,101 @@ TEST_P(QueryTest, LargeResultsOpenWithoutReadingEverything) {
     EXPECT_EQ(q->recordCount(), 100000);
     q->last();
     EXPECT_EQ(q->fieldText(0), "100000");
+}
+
+TEST_P(QueryTest, LiveResultOfOneKeyedTableWritesThroughWithTheConflictCheck) {
+    auto q = query("SELECT name AS label, price FROM items it WHERE id >= :LO ORDER BY id");
+    q->setParamInteger("LO", 2);
+    q->setRequestLive(true);
+    q->open();
+    ASSERT_TRUE(q->isLive()) << q->readOnlyReason();
+    ASSERT_EQ(q->fieldCount(), 2); // the key travels in hidden columns
+    EXPECT_EQ(q->fieldDefs()[0].name, "label");
+    EXPECT_EQ(q->fieldText(0), "みかん");
+
+    // An edit, read back by the server's own client.
+    q->edit();
+    q->setFieldText(1, "99.5");
+    q->post();
+    EXPECT_EQ(peer("SELECT id, name FROM items WHERE id = 2 AND price = 99.5"), "2|みかん\n");
+    EXPECT_EQ(q->fieldText(1), "99.5");
+
+    // Another writer changes the next record: the edit is refused and nothing is written.
+    q->next();
+    EXPECT_EQ(q->fieldText(0), "a:b");
+    peer("UPDATE items SET price = 1 WHERE id = 3");
+    q->edit();
+    q->setFieldText(0, "mine");
+    EXPECT_EQ(errorCodeOf([&] { q->post(); }), ErrUpdateConflict);
+    q->cancel();
+    EXPECT_EQ(peer("SELECT name FROM items WHERE id = 3 AND price = 1"), "a:b\n");
+
+    // Deleting needs the record unchanged too; once it is read again it goes.
+    q->refresh();
+    q->moveTo(1);
+    EXPECT_EQ(q->fieldText(1), "1");
+    peer("UPDATE items SET price = 2 WHERE id = 3");
+    EXPECT_EQ(errorCodeOf([&] { q->remove(); }), ErrUpdateConflict);
+    EXPECT_EQ(peer("SELECT count(*) FROM items WHERE id = 3"), "1\n");
+    q->refresh();
+    q->moveTo(1);
+    q->remove();
+    EXPECT_EQ(peer("SELECT count(*) FROM items WHERE id = 3"), "0\n");
+    EXPECT_EQ(q->recordCount(), 2);
+
+    // A record whose key the result does not show: SQLite numbers it itself (the key is
+    // its row number); PostgreSQL refuses the missing key and the table stays as it was.
+    q->append();
+    q->setFieldText(0, "なし");
+    if (std::string(GetParam()) == "LITE") {
+        q->post();
+        EXPECT_EQ(peer("SELECT id, name FROM items WHERE name = 'なし'"), "5|なし\n");
+        EXPECT_EQ(q->fieldText(0), "なし");
+        peer("DELETE FROM items WHERE id = 5");
+    } else {
+        EXPECT_NE(errorCodeOf([&] { q->post(); }), 0);
+        q->cancel();
+    }
+    EXPECT_EQ(peer("SELECT count(*) FROM items"), "3\n");
+    q->close();
+
+    // With the key shown, a new record is inserted and found again in the result.
+    auto k = query("SELECT id, name FROM items ORDER BY id");
+    k->setRequestLive(true);
+    k->open();
+    ASSERT_TRUE(k->isLive());
+    k->append();
+    k->setFieldText(0, "10");
+    k->setFieldText(1, "新しい");
+    k->post();
+    EXPECT_EQ(k->fieldText(1), "新しい");
+    EXPECT_EQ(peer("SELECT id, name FROM items WHERE id = 10"), "10|新しい\n");
+    k->edit();
+    k->setFieldText(1, "二度目");
+    k->post();
+    EXPECT_EQ(peer("SELECT name FROM items WHERE id = 10"), "二度目\n");
+}
+
+TEST_P(QueryTest, OnlyResultsThatIdentifyTheirRowsOpenLive) {
+    for (const char* sql : {"SELECT count(*) FROM items", "SELECT DISTINCT name FROM items",
+                            "SELECT a.name FROM items a JOIN items b ON a.id = b.id", "SELECT a.name FROM items a, items b",
+                            "SELECT name FROM items GROUP BY name", "SELECT id, id FROM items",
+                            "SELECT name FROM items UNION SELECT name FROM items", "SELECT id + 1 FROM items",
+                            "WITH x AS (SELECT * FROM items) SELECT * FROM x", "SELECT name, upper(name) FROM items",
+                            "SELECT (SELECT max(name) FROM items) FROM items"}) {
+        auto q = query(sql);
+        q->setRequestLive(true);
+        q->open();
+        EXPECT_FALSE(q->isLive()) << sql;
+        EXPECT_GT(q->recordCount(), 0) << sql;
+    }
+    for (const char* sql : {"SELECT * FROM items", "select name from \"items\" where id in (select id from items) limit 2",
+                            "SELECT name FROM items AS x ORDER BY name;"}) {
+        auto q = query(sql);
+        q->setRequestLive(true);
+        q->open();
+        EXPECT_TRUE(q->isLive()) << sql;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, QueryTest, ::testing::Values("LITE", "PGX"));
