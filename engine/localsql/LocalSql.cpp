@@ -190,9 +190,9 @@ std::unique_ptr<Cursor> LocalSql::openLive(const std::string& sql, const std::ve
     }
     if (references != 1)
         return nullptr;
-    // Only record numbers stay valid while records change: dBASE tables.
     const auto file = fileOf(tables_, table);
-    if (file.empty() || upper(file.extension().string()) != ".DBF")
+    const std::string ext = file.empty() ? std::string() : upper(file.extension().string());
+    if (ext != ".DBF" && ext != ".DB")
         return nullptr;
     sqlite3_stmt* st = nullptr;
     if (sqlite3_prepare_v2(conn_->handle(), text.c_str(), static_cast<int>(text.size()), &st, nullptr) != SQLITE_OK || !st) {
@@ -216,9 +216,24 @@ std::unique_ptr<Cursor> LocalSql::openLive(const std::string& sql, const std::ve
     sqlite3_finalize(st);
     if (!plain || fieldOf.empty() || !cursor->readOnlyReason().empty())
         return nullptr;
-    text.insert(start + 6, " rowid AS vemo_recno,");
+    // A dBASE record keeps its number while others change; a keyed Paradox record moves
+    // with its key, so the key fields find it again.
+    std::vector<int> keyFields;
+    if (ext == ".DB")
+        for (const auto& index : cursor->indexes()) {
+            if (!index.primary)
+                continue;
+            for (const auto& name : sql::splitFieldList(index.fields))
+                for (size_t k = 0; k < fields.size(); ++k)
+                    if (strcasecmp(fields[k].name.c_str(), name.c_str()) == 0)
+                        keyFields.push_back(static_cast<int>(k));
+        }
+    std::string hidden;
+    for (size_t k = 0; k < keyFields.size(); ++k)
+        hidden += " " + sql::quoteIdent(fields[static_cast<size_t>(keyFields[k])].name) + " AS vemo_key" + std::to_string(k) + ",";
+    text.insert(start + 6, hidden.empty() ? std::string(" rowid AS vemo_recno,") : hidden);
     auto rows = std::make_unique<sql::SqlQueryCursor>(*conn_, std::move(text), std::move(values));
-    return std::make_unique<LiveQueryCursor>(std::move(rows), tables_, table, std::move(fieldOf));
+    return std::make_unique<LiveQueryCursor>(std::move(rows), tables_, table, std::move(fieldOf), std::move(keyFields));
 }
 
 std::unique_ptr<Cursor> LocalSql::openQuery(const std::string& sql, const std::vector<QueryParam>& params) {
