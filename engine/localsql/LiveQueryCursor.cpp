@@ -112,7 +112,9 @@ void LiveQueryCursor::assign(Row& record, const Row& shown) {
 RowId LiveQueryCursor::insert(const Row& values) {
     Row record(table().fields().size());
     assign(record, values);
-    return table().insert(record);
+    RowId id = table().insert(record);
+    rows_->refresh(); // the result's count and rows are read again
+    return id;
 }
 
 void LiveQueryCursor::update(const RowId& id, const Row& before, const Row& after) {
@@ -121,12 +123,14 @@ void LiveQueryCursor::update(const RowId& id, const Row& before, const Row& afte
     Row record = stored;
     assign(record, after);
     table().update(at, stored, record);
+    rows_->refresh();
 }
 
 void LiveQueryCursor::remove(const RowId& id, const Row& before) {
     RowId at;
     Row stored = checked(id, before, at);
     table().remove(at, stored);
+    rows_->refresh();
 }
 
 } // namespace vemo::engine::localsql
