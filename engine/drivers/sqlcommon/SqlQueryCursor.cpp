@@ -36,8 +36,24 @@ void SqlQueryCursor::setOrder(const std::string& indexName) {
         throw EngineError(ErrNotFound, "インデックス " + indexName + " が見つかりません。");
 }
 
+// Rows on the server are only for results outside a transaction of the caller's, whose
+// uncommitted changes another connection would not see.
+RowCursor* SqlQueryCursor::server() {
+    if (!serverTried_ && !conn_.inTransaction()) {
+        serverTried_ = true;
+        try {
+            server_ = conn_.openRowCursor(sql_, params_);
+        } catch (const EngineError&) {
+            server_.reset(); // paged on this connection instead
+        }
+    }
+    return server_.get();
+}
+
 int64_t SqlQueryCursor::count() {
-    if (!count_) {
+    if (!count_ && server()) {
+        count_ = server_->count();
+    } else if (!count_) {
         int64_t n = 0;
         conn_.query("SELECT count(*) FROM (" + sql_ + "\n) vemo_q", params_,
                     [&](Row&& r) { n = parseInt(paramText(r.at(0)).value_or("0")).value_or(0); });
@@ -59,9 +75,12 @@ bool SqlQueryCursor::readRaw(int64_t pos, Row& raw) {
         params.push_back(start);
         const int n = static_cast<int>(params.size());
         window_.clear();
-        conn_.query("SELECT * FROM (" + sql_ + "\n) vemo_q LIMIT " + conn_.placeholder(n - 1) + " OFFSET " +
-                        conn_.placeholder(n),
-                    params, [&](Row&& raw) { window_.push_back(std::move(raw)); });
+        if (server())
+            server_->fetch(start, page_, [&](Row&& r) { window_.push_back(std::move(r)); });
+        else
+            conn_.query("SELECT * FROM (" + sql_ + "\n) vemo_q LIMIT " + conn_.placeholder(n - 1) + " OFFSET " +
+                            conn_.placeholder(n),
+                        params, [&](Row&& r) { window_.push_back(std::move(r)); });
         windowStart_ = start;
     }
     if (pos >= windowStart_ + static_cast<int64_t>(window_.size()))
@@ -85,6 +104,9 @@ bool SqlQueryCursor::read(int64_t pos, Row& row, RowId& id) {
 int64_t SqlQueryCursor::positionOf(const RowId& id) { return id.recno >= 0 && id.recno < count() ? id.recno : -1; }
 
 void SqlQueryCursor::refresh() {
+    if (server_)
+        server_->reset();
+    serverTried_ = server_ != nullptr;
     count_.reset();
     window_.clear();
     windowStart_ = 0;

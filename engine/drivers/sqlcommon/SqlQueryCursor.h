@@ -29,11 +29,15 @@ public:
     void remove(const RowId&, const Row&) override;
 
 private:
+    RowCursor* server();
+
     SqlConnection& conn_;
     std::string sql_;
     std::vector<Value> params_;
     std::vector<FieldDef> fields_;
     std::optional<int64_t> count_;
+    std::unique_ptr<RowCursor> server_; // the rows held on the server, when the connection can
+    bool serverTried_ = false;
     std::vector<Row> window_; // raw rows
     int64_t windowStart_ = 0;
     int64_t page_ = 0;

@@ -281,4 +281,49 @@ TEST_P(QueryTest, OnlyResultsThatIdentifyTheirRowsOpenLive) {
     }
 }
 
+TEST_P(QueryTest, PagesOfOneResultComeFromOneStateOfTheTableUntilRefreshed) {
+    peer("CREATE TABLE seq (i integer PRIMARY KEY)");
+    peer(std::string(GetParam()) == "LITE" ? "WITH RECURSIVE k(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM k WHERE i < 3000) "
+                                             "INSERT INTO seq SELECT i FROM k"
+                                           : "INSERT INTO seq SELECT generate_series(1, 3000)");
+    auto q = query("SELECT i FROM seq ORDER BY i");
+    q->open();
+    EXPECT_EQ(q->fieldText(0), "1");
+    // Another program deletes rows ahead of the page read so far.
+    peer("DELETE FROM seq WHERE i <= 100");
+    Row row;
+    if (std::string(GetParam()) == "PGX") {
+        // The server holds the result as it was when opened: no row is skipped.
+        ASSERT_TRUE(q->rowAt(2500, row));
+        EXPECT_EQ(valueToText(row[0], FieldType::Integer), "2501");
+        EXPECT_EQ(q->recordCount(), 3000);
+    }
+    q->refresh();
+    ASSERT_TRUE(q->rowAt(2500, row));
+    EXPECT_EQ(valueToText(row[0], FieldType::Integer), "2601");
+    EXPECT_EQ(q->recordCount(), 2900);
+    q->last();
+    EXPECT_EQ(q->fieldText(0), "3000");
+}
+
+TEST_P(QueryTest, AResultReadsOnBesideTheAliasesOpenWork) {
+    auto q = query("SELECT id, name FROM items ORDER BY id");
+    q->open();
+    auto& db = s->database(GetParam());
+    ASSERT_TRUE(db.beginWork());
+    db.executeSql("UPDATE items SET name = 'work' WHERE id = 1", {});
+    Row row;
+    ASSERT_TRUE(q->rowAt(3, row));
+    EXPECT_EQ(valueToText(row[1], FieldType::String), "ぶどう");
+    // A result opened inside the work sees its changes.
+    auto inside = query("SELECT name FROM items WHERE id = 1");
+    inside->open();
+    EXPECT_EQ(inside->fieldText(0), "work");
+    inside->close();
+    db.rollbackWork();
+    q->refresh();
+    q->first();
+    EXPECT_EQ(q->fieldText(1), "りんご");
+}
+
 INSTANTIATE_TEST_SUITE_P(Drivers, QueryTest, ::testing::Values("LITE", "PGX"));
