@@ -36,12 +36,14 @@ public:
     int64_t count() override { return table_->count(); }
     bool read(int64_t pos, Row& row, RowId& id) override;
     int64_t positionOf(const RowId& id) override;
+    void setWantedFields(const std::vector<int>& which) override;
     void refresh() override;
     RowId insert(const Row& values) override;
     void update(const RowId& id, const Row& before, const Row& after) override;
     void remove(const RowId& id, const Row& before) override;
 
 private:
+    std::vector<int> wanted_; // fields read decodes; empty for all
     void openFiles();
     void findSecondaryIndexes();
     void buildOrder();
