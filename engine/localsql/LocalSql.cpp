@@ -106,9 +106,10 @@ std::vector<std::string> tableNameCandidates(const std::string& sql) {
     return out;
 }
 
-LocalSql::LocalSql(Database& tables)
+LocalSql::LocalSql(Database& tables, OtherTables other)
     : tables_(tables),
-      module_(std::make_unique<TableModule>(tables, [&tables](const std::string& name) { return fileOf(tables, name); })),
+      module_(std::make_unique<TableModule>(tables, [&tables](const std::string& name) { return fileOf(tables, name); },
+                                            std::move(other))),
       conn_(std::make_unique<sql::SqliteConnection>(sql::SqliteConnection::InMemory{})) {
     module_->registerOn(conn_->handle());
     sqlite3_set_authorizer(conn_->handle(), authorize, &auth_);
@@ -119,8 +120,10 @@ LocalSql::~LocalSql() {
     conn_.reset();
 }
 
-standard::StandardSqlFactory LocalSql::factory() {
-    return [](Database& tables) -> std::unique_ptr<standard::StandardSql> { return std::make_unique<LocalSql>(tables); };
+standard::StandardSqlFactory LocalSql::factory(OtherTables other) {
+    return [other](Database& tables) -> std::unique_ptr<standard::StandardSql> {
+        return std::make_unique<LocalSql>(tables, other);
+    };
 }
 
 void LocalSql::attachTables(const std::string& sql) {
@@ -130,6 +133,13 @@ void LocalSql::attachTables(const std::string& sql) {
         const std::string key = upper(name);
         if (attached_.count(key))
             continue;
+        std::string alias, table;
+        if (splitAliasTable(name, alias, table)) {
+            // A table of another alias is made whatever it is; opening it says if it is not there.
+            makeTable(name);
+            attached_.insert(key);
+            continue;
+        }
         if (!listed) {
             files = tables_.tableNames("*", true, false);
             listed = true;
@@ -141,17 +151,21 @@ void LocalSql::attachTables(const std::string& sql) {
         });
         if (!known)
             continue;
-        auth_.first = true;
-        try {
-            conn_->exec("CREATE VIRTUAL TABLE temp." + sql::quoteIdent(name) + " USING vemo_table(" +
-                        sql::quoteLiteral(name) + ")");
-        } catch (...) {
-            auth_.first = false;
-            throw;
-        }
-        auth_.first = false;
+        makeTable(name);
         attached_.insert(key);
     }
+}
+
+void LocalSql::makeTable(const std::string& name) {
+    auth_.first = true;
+    try {
+        conn_->exec("CREATE VIRTUAL TABLE temp." + sql::quoteIdent(name) + " USING vemo_table(" + sql::quoteLiteral(name) +
+                    ")");
+    } catch (...) {
+        auth_.first = false;
+        throw;
+    }
+    auth_.first = false;
 }
 
 void LocalSql::failed() {

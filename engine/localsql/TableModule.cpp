@@ -177,7 +177,7 @@ struct Table : sqlite3_vtab {
 
     std::filesystem::path file; // the table file, watched for other writers' changes
 
-    std::unique_ptr<Cursor> open() { return module->tables().openTable(name, OpenOptions{}); }
+    std::unique_ptr<Cursor> open() { return module->open(name); }
 };
 
 struct Scan : sqlite3_vtab_cursor {
@@ -352,7 +352,8 @@ int xBestIndex(sqlite3_vtab* v, sqlite3_index_info* info) {
 int xOpen(sqlite3_vtab* v, sqlite3_vtab_cursor** out) {
     Table* t = table(v);
     // Another writer changed the file since it was last read: every cursor reads it again.
-    if (const FileStamp now = stampOf(t->file); !(now == t->stamp)) {
+    // A table of another alias has no file here and is read again at every statement.
+    if (const FileStamp now = stampOf(t->file); t->file.empty() || !(now == t->stamp)) {
         t->stamp = now;
         for (auto& p : t->pool)
             p->stale = true;
@@ -784,6 +785,26 @@ sqlite3_module makeModule() {
 }
 
 } // namespace
+
+bool splitAliasTable(const std::string& name, std::string& alias, std::string& table) {
+    if (name.size() < 4 || name[0] != ':')
+        return false;
+    const size_t second = name.find(':', 1);
+    if (second == std::string::npos || second == 1 || second + 1 >= name.size())
+        return false;
+    alias = name.substr(1, second - 1);
+    table = name.substr(second + 1);
+    return true;
+}
+
+std::unique_ptr<Cursor> TableModule::open(const std::string& name) {
+    std::string alias, table;
+    if (!splitAliasTable(name, alias, table))
+        return tables_.openTable(name, OpenOptions{});
+    if (!other_)
+        throw EngineError(ErrNotSupported, "ここでは他の別名のテーブル " + name + " を使えません。");
+    return other_(alias, table);
+}
 
 void TableModule::registerOn(sqlite3* db) {
     static const sqlite3_module module = makeModule();

@@ -327,3 +327,87 @@ TEST_P(QueryTest, AResultReadsOnBesideTheAliasesOpenWork) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, QueryTest, ::testing::Values("LITE", "PGX"));
+
+// Local SQL over a folder of dBASE files reaches the tables of the session's other aliases,
+// written ":ALIAS:TABLE" in double quotes: joined with, read into and written.
+TEST(LocalSqlOtherAliases, ADbaseTableJoinsAndFillsTablesOfSqliteAndPostgresql) {
+    TempDir dir;
+    const auto cfg = dir.path() / "engine.cfg";
+    std::ofstream(cfg) << "# aliases\n";
+    Session s(cfg);
+    registerBuiltinDrivers(s);
+    s.open();
+    std::filesystem::create_directories(dir.path() / "dbf");
+    s.addAlias("FILES", "STANDARD", {"PATH=" + (dir.path() / "dbf").string(), "DEFAULT DRIVER=DBASE"});
+    std::ofstream(dir.path() / "o.sqlite");
+    s.addAlias("LITE", "SQLITE", {"DATABASE=" + (dir.path() / "o.sqlite").string()});
+    rawExec("DROP SCHEMA IF EXISTS other CASCADE; CREATE SCHEMA other; "
+            "CREATE TABLE other.prices (code integer PRIMARY KEY, price numeric(10,2)); "
+            "INSERT INTO other.prices VALUES (1, 10.50), (2, 20), (3, 30)");
+    s.addAlias("PGX", "POSTGRESQL",
+               {"SERVER NAME=" + env("PGHOST"), "PORT=" + env("PGPORT"), "DATABASE NAME=postgres", "USER NAME=postgres",
+                "SCHEMA=other", "SSLMODE=disable"});
+    s.database("LITE").executeSql("CREATE TABLE names (code INTEGER PRIMARY KEY, name TEXT)", {});
+    s.database("LITE").executeSql("INSERT INTO names VALUES (1, 'りんご'), (2, 'みかん'), (4, 'なし')", {});
+    FieldDef code;
+    code.name = "CODE";
+    code.type = FieldType::Integer;
+    code.nativeType = "N";
+    code.precision = 6;
+    FieldDef qty = code;
+    qty.name = "QTY";
+    s.database("FILES").createTable("SALES.DBF", {code, qty}, {});
+    {
+        auto c = s.database("FILES").openTable("SALES.DBF", {});
+        for (int64_t i = 1; i <= 4; ++i)
+            c->insert({i, i * 10});
+    }
+
+    auto q = std::make_unique<Query>(s);
+    q->setDatabaseName("FILES");
+    q->setSql("SELECT s.CODE, n.name, p.price * s.QTY FROM SALES s JOIN \":LITE:names\" n ON n.code = s.CODE "
+              "LEFT JOIN \":pgx:prices\" p ON p.code = s.CODE WHERE s.QTY >= :MIN ORDER BY s.CODE");
+    ASSERT_EQ(q->paramCount(), 1);
+    q->setParamInteger("MIN", 10);
+    q->open();
+    std::vector<std::string> rows;
+    for (q->first(); !q->eof(); q->next())
+        rows.push_back(q->fieldText(0) + "|" + q->fieldText(1) + "|" + q->fieldText(2));
+    EXPECT_EQ(rows, (std::vector<std::string>{"1|りんご|105", "2|みかん|400", "4|なし|"}));
+    q->close();
+
+    // Writes reach the other databases, read back by their own tools.
+    q->setSql("INSERT INTO \":PGX:prices\" (code, price) SELECT CODE, QTY / 4.0 FROM SALES WHERE CODE = 4");
+    EXPECT_EQ(q->execSql(), 1);
+    q->setSql("UPDATE \":LITE:names\" SET name = name || '*' WHERE code IN (SELECT CODE FROM SALES WHERE QTY > 15)");
+    EXPECT_EQ(q->execSql(), 2);
+    auto tool = [](const std::string& cmd) {
+        std::string out;
+        FILE* p = popen(cmd.c_str(), "r");
+        char buf[512];
+        for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
+            out.append(buf, n);
+        pclose(p);
+        return out;
+    };
+    EXPECT_EQ(tool("psql -X -A -t -h '" + env("PGHOST") + "' -p " + env("PGPORT") +
+                   " -U postgres postgres -c 'SELECT code, price FROM other.prices WHERE code = 4'"),
+              "4|10.00\n");
+    EXPECT_EQ(tool("sqlite3 '" + (dir.path() / "o.sqlite").string() + "' 'SELECT name FROM names ORDER BY code'"),
+              "りんご\nみかん*\nなし*\n");
+
+    // A statement failing part way (the last record takes a key already there) changes
+    // nothing in the other database either.
+    q->setSql("UPDATE \":LITE:names\" SET name = 'x', code = CASE WHEN code = 4 THEN 1 ELSE code END");
+    EXPECT_NE(errorCodeOf([&] { q->execSql(); }), 0);
+    EXPECT_EQ(tool("sqlite3 '" + (dir.path() / "o.sqlite").string() + "' 'SELECT code, name FROM names ORDER BY code'"),
+              "1|りんご\n2|みかん*\n4|なし*\n");
+    // An alias that does not exist is named in the error.
+    q->setSql("SELECT * FROM \":NOPE:names\"");
+    try {
+        q->open();
+        ADD_FAILURE() << "opened";
+    } catch (const EngineError& e) {
+        EXPECT_NE(std::string(e.what()).find("NOPE"), std::string::npos) << e.what();
+    }
+}
