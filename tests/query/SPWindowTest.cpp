@@ -137,6 +137,8 @@ private slots:
                        "CREATE TABLE sp_a.log (n integer);\n"
                        "CREATE PROCEDURE sp_a.noargs() LANGUAGE sql AS 'INSERT INTO sp_a.log VALUES (1)';\n"
                        "CREATE PROCEDURE sp_a.same() LANGUAGE sql AS 'SELECT 1';\n"
+                       "CREATE FUNCTION sp_a.above(lim integer, OUT n integer, OUT label text) RETURNS SETOF record "
+                       "LANGUAGE sql AS 'SELECT g, ''#'' || g FROM generate_series(lim + 1, 5) g';\n"
                        "CREATE PROCEDURE sp_b.same() LANGUAGE sql AS 'SELECT 1';");
         dbwindow::installWindowHooks();
         shell::setPromptHandler([this](const shell::PromptRequest& r) {
@@ -239,6 +241,28 @@ private slots:
         QCOMPARE(count("エラー"), 2);
         QCOMPARE(value(s, "whole"), QString("abc"));
         QCOMPARE(value(s, "note"), QString("keep"));
+    }
+
+    void setReturningFunctionWithAndWithoutRows()
+    {
+        TSPChild* w = open("PGA", "above");
+        QVERIFY(w);
+        type(w, "lim", "3");
+        w->TOB1->trigger();
+        // The first row comes back.
+        QCOMPARE(prompts_.back().text, QString("ｽﾄｱﾄﾞﾌﾟﾛｼｰｼﾞｬの実行が完了しました。"));
+        QCOMPARE(value(w, "n"), QString("4"));
+        QCOMPARE(value(w, "label"), QString("#4"));
+        // No row: a message says so instead of the completion message, and the outputs
+        // are empty rather than the last run's.
+        type(w, "lim", "9");
+        w->TOB1->trigger();
+        QCOMPARE(prompts_.back().caption, QString("終了"));
+        QCOMPARE(prompts_.back().text, QString("ｽﾄｱﾄﾞﾌﾟﾛｼｰｼﾞｬは行を返しませんでした。出力パラメータに値はありません。"));
+        QCOMPARE(value(w, "n"), QString());
+        QCOMPARE(value(w, "label"), QString());
+        QCOMPARE(value(w, "lim"), QString("9"));
+        QCOMPARE(count("エラー"), 0);
     }
 
     void procedureWithoutParameters()

@@ -18,7 +18,8 @@ public:
     std::vector<std::string> tableNames(const std::string& pattern, bool extensions, bool systemTables) override;
     std::vector<std::string> procedureNames() override;
     std::vector<ProcParam> procedureParams(const std::string& name) override;
-    std::vector<QueryParam> executeProcedure(const std::string& name, const std::vector<QueryParam>& inputs) override;
+    std::vector<QueryParam> executeProcedure(const std::string& name, const std::vector<QueryParam>& inputs,
+                                             bool* emptySet = nullptr) override;
     std::unique_ptr<Cursor> openTable(const std::string& name, const OpenOptions& options) override;
     void createTable(const std::string& name, const std::vector<FieldDef>& fields,
                      const std::vector<IndexDef>& indexes) override;
