@@ -265,6 +265,25 @@ private slots:
         QCOMPARE(count("エラー"), 0);
     }
 
+    void procedureMenuPrintItem()
+    {
+        // Enabled with the other three once a procedure is selected; the item has no command
+        // of its own, so choosing it opens nothing and asks nothing.
+        TAlias_Open* db = databaseWindow("PGA");
+        db->LB2->clearSelection();
+        db->PM3Popup();
+        QVERIFY(!db->Print2->isEnabled());
+        QVERIFY(db->LB2->count() > 0);
+        db->LB2->item(0)->setSelected(true);
+        db->PM3Popup();
+        for (QAction* a : {db->Open2, db->SapCpy, db->Print2, db->Refresh2})
+            QVERIFY2(a->isEnabled(), qPrintable(a->objectName()));
+        const int windows = static_cast<int>(frame_->mdiArea()->subWindowList().size());
+        db->Print2->trigger();
+        QCOMPARE(static_cast<int>(frame_->mdiArea()->subWindowList().size()), windows);
+        QVERIFY(prompts_.empty());
+    }
+
     void procedureWithoutParameters()
     {
         TSPChild* w = open("PGA", "noargs");
