@@ -3,12 +3,15 @@
 // raises, one without parameters, and restore records of two aliases across a restart.
 #include "dbwindow/Hooks.h"
 #include "dbwindow/TAlias_Open.h"
+#include "engine/dataset/Query.h"
 #include "engine/dataset/StoredProc.h"
 #include "engine/dataset/Table.h"
 #include "engine/session/Session.h"
 #include "query/SPTexts.h"
 #include "query/TComboGrid.h"
+#include "query/Hooks.h"
 #include "query/TSPChild.h"
+#include "query/TSQLChild.h"
 #include "shell/AppState.h"
 #include "shell/Prompt.h"
 #include "shell/Registry.h"
@@ -20,6 +23,7 @@
 #include <QListWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QTest>
 
@@ -304,6 +308,54 @@ private slots:
         shell::settings().rsmSp = true;
         QVERIFY_THROWS_EXCEPTION(std::exception, query::openStoredProcWindow(session(), "PGA", "missing"));
         QVERIFY(spRecords().isEmpty());
+    }
+
+    void sqlWindowComesBackAfterARestart()
+    {
+        // The program's own opener, as main installs it; the setting as the store holds it.
+        query::installWindowHooks();
+        shell::settings().rsmSql = true;
+        shell::writeSetting(shell::kRootKey, "RSM_SQL", "True");
+        auto sqlTitles = [this] {
+            QStringList titles;
+            for (QMdiSubWindow* sub : frame_->mdiArea()->subWindowList(QMdiArea::CreationOrder))
+                if (auto* w = qobject_cast<query::TSQLChild*>(sub->widget()))
+                    titles << w->windowTitle();
+            return titles;
+        };
+        auto records = [] { return shell::listSubkeys(shell::restoreKindKey(shell::RestoreKind::Sql)); };
+        databaseWindow("PGB")->Open_SQLClick();
+        databaseWindow("PGA")->Open_SQLClick();
+        QCOMPARE(sqlTitles(), (QStringList{"SQL Window - [PGB]", "SQL Window - [PGA]"}));
+        QVERIFY(frame_->close());
+        frame_.reset();
+        QCOMPARE(records(), (QStringList{"PGA", "PGB"}));
+
+        // The next run: the database window's first paint opens them again, a working
+        // window on its alias, and their records go until their next close query.
+        newFrame();
+        TAlias_Open* db = databaseWindow("PGA");
+        QTRY_VERIFY(!db->restorePending());
+        QTRY_COMPARE(sqlTitles().size(), 2);
+        QStringList restored = sqlTitles();
+        restored.sort();
+        QCOMPARE(restored, (QStringList{"SQL Window - [PGA]", "SQL Window - [PGB]"}));
+        QVERIFY(records().isEmpty());
+        query::TSQLChild* w = nullptr;
+        for (QMdiSubWindow* sub : frame_->mdiArea()->subWindowList())
+            if (auto* c = qobject_cast<query::TSQLChild*>(sub->widget()); c && c->windowTitle().endsWith("[PGA]"))
+                w = c;
+        QVERIFY(w);
+        QTRY_VERIFY(w->firstPaintDone());
+        w->Memo1()->setPlainText("SELECT count(*) FROM sp_a.log");
+        w->TOB1Click();
+        QVERIFY(w->QRY1().isOpen());
+        QVERIFY(frame_->close());
+        QCOMPARE(records(), (QStringList{"PGA", "PGB"}));
+        frame_.reset();
+        newFrame();
+        shell::settings().rsmSql = false;
+        shell::writeSetting(shell::kRootKey, "RSM_SQL", "False");
     }
 
     void sameNameInTwoAliasesAcrossARestart()
