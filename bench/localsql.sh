@@ -16,7 +16,7 @@ if [ ! -f "$src/BENCH.DBF" ] || [ "$(cat "$src/records" 2>/dev/null)" != "$recor
   "$build/bench/bench_dbase_gen" "$src" "$records"
   echo "$records" > "$src/records"
 fi
-ops="$build/bench/bench_localsql"
+ops="${LOCALSQL_BENCH_OPS:-$build/bench/bench_localsql}" # another build of it, to compare
 if [ ! -f "$work/base/SMALL.DBF" ] || [ "$(cat "$work/records" 2>/dev/null)" != "$records" ]; then
   rm -rf "$work"; mkdir -p "$work/base"
   cp "$src/BENCH.DBF" "$work/base/"

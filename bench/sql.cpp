@@ -57,6 +57,33 @@ int main(int argc, char** argv) {
         std::unique_ptr<Cursor> cursor;
         Row row;
         RowId id;
+        // A result of the SQL window: SELECT * over the whole table, first rows, count, last row.
+        {
+            db = driver->connect("BENCH", params, {});
+            std::unique_ptr<Cursor> q;
+            int64_t n = 0;
+            timed("query_open_first50", [&] {
+                q = db->openQuery("SELECT * FROM " + table, {});
+                for (int i = 0; i < 50; ++i)
+                    q->read(i, row, id);
+            });
+            timed("query_count", [&] { n = q->count(); });
+            timed("query_jump_last", [&] { q->read(n - 1, row, id); });
+            q.reset();
+            rusage usage{};
+            getrusage(RUSAGE_SELF, &usage);
+            std::printf("query_max_rss_kb %ld\n", usage.ru_maxrss);
+            // The same inside open work, where results are paged with LIMIT and OFFSET.
+            if (db->beginWork()) {
+                timed("query_paged_jump_last", [&] {
+                    q = db->openQuery("SELECT * FROM " + table, {});
+                    q->read(n - 1, row, id);
+                });
+                q.reset();
+                db->rollbackWork();
+            }
+            db.reset();
+        }
         timed("open_first50", [&] {
             db = driver->connect("BENCH", params, {});
             cursor = db->openTable(table, {});

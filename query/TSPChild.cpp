@@ -198,6 +198,13 @@ void TSPChild::TOB1Click()
         shell::showError(this, QString::fromUtf8(e.what()));
         return;
     }
+    if (SP1_->lastRunGaveNoRow()) {
+        // A set-returning function that found nothing: said so, rather than empty values
+        // that look like nulls.
+        shell::messageBox(this, QStringLiteral("ｽﾄｱﾄﾞﾌﾟﾛｼｰｼﾞｬは行を返しませんでした。出力パラメータに値はありません。"),
+                          QStringLiteral("終了"), QMessageBox::Warning);
+        return;
+    }
     shell::messageBox(this, QStringLiteral("ｽﾄｱﾄﾞﾌﾟﾛｼｰｼﾞｬの実行が完了しました。"), QStringLiteral("終了"),
                       QMessageBox::Warning);
 }

@@ -22,7 +22,7 @@ int64_t Database::executeSql(const std::string&, const std::vector<QueryParam>&)
     throw EngineError(ErrNotSupported, "このドライバは SQL を実行できません。");
 }
 
-std::vector<QueryParam> Database::executeProcedure(const std::string& name, const std::vector<QueryParam>&) {
+std::vector<QueryParam> Database::executeProcedure(const std::string& name, const std::vector<QueryParam>&, bool*) {
     throw EngineError(ErrNotFound, "ストアドプロシージャ " + name + " が見つかりません。");
 }
 

@@ -66,11 +66,18 @@ public:
 
     // SQL. A result set is a read-only cursor unless the driver can make it live.
     virtual std::unique_ptr<Cursor> openQuery(const std::string& sql, const std::vector<QueryParam>& params);
+    // A result set that the driver makes editable when it can identify its rows (a SELECT
+    // over one table with a key); any other statement opens as openQuery opens it.
+    virtual std::unique_ptr<Cursor> openLiveQuery(const std::string& sql, const std::vector<QueryParam>& params) {
+        return openQuery(sql, params);
+    }
     // Runs a statement that returns no rows; the number of rows it changed.
     virtual int64_t executeSql(const std::string& sql, const std::vector<QueryParam>& params);
-    // Runs a stored procedure; the values of its output/result parameters by name.
-    virtual std::vector<QueryParam> executeProcedure(const std::string& name,
-                                                     const std::vector<QueryParam>& inputs);
+    // Runs a stored procedure; the values of its output/result parameters by name. When
+    // emptySet is given it tells whether the routine returns a set of rows and gave none
+    // (its outputs then come back null).
+    virtual std::vector<QueryParam> executeProcedure(const std::string& name, const std::vector<QueryParam>& inputs,
+                                                     bool* emptySet = nullptr);
 
     // Whole-or-nothing work for databases that hold transactions. beginWork returns false
     // when the database has none (table files); commitWork and rollbackWork then do nothing.

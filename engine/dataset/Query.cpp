@@ -120,7 +120,7 @@ void Query::open() {
     if (isOpen())
         return;
     Database& db = session_.database(databaseName());
-    auto cursor = db.openQuery(driverSql(), driverParams());
+    auto cursor = requestLive_ ? db.openLiveQuery(driverSql(), driverParams()) : db.openQuery(driverSql(), driverParams());
     std::string reason = cursor->readOnlyReason();
     if (reason.empty() && !requestLive_)
         reason = kNotLive;

@@ -77,7 +77,9 @@ void StoredProc::execute()
     for (const Slot& s : params_)
         if (s.def.direction == ProcParam::Direction::Input || s.def.direction == ProcParam::Direction::InputOutput)
             inputs.push_back({s.def.name, s.def.type, s.value});
-    const std::vector<QueryParam> results = session_.database(alias_).executeProcedure(name_, inputs);
+    bool noRow = false;
+    const std::vector<QueryParam> results = session_.database(alias_).executeProcedure(name_, inputs, &noRow);
+    noRow_ = noRow;
     // Only after the run succeeded: a failure leaves every value as it was.
     std::vector<Value> next;
     for (const Slot& s : params_)

@@ -43,6 +43,9 @@ public:
     // Runs the procedure with the input and input-output values; the output, input-output
     // and result parameters then hold what it returned. On an error the values stay as they were.
     void execute();
+    // The last run was of a function returning a set of rows, and it gave none: the
+    // outputs are empty because there was no row, not because the values were null.
+    bool lastRunGaveNoRow() const { return noRow_; }
 
 private:
     struct Slot {
@@ -53,6 +56,7 @@ private:
     std::string alias_, name_;
     std::vector<Slot> params_;
     bool prepared_ = false;
+    bool noRow_ = false;
 };
 
 } // namespace vemo::engine

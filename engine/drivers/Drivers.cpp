@@ -7,7 +7,11 @@
 namespace vemo::engine {
 
 void registerBuiltinDrivers(Session& session) {
-    session.registerDriver(makeStandardDriver(localsql::LocalSql::factory()));
+    // Local SQL reaches the tables of the session's other aliases as ":ALIAS:TABLE".
+    session.registerDriver(makeStandardDriver(localsql::LocalSql::factory(
+        [&session](const std::string& alias, const std::string& table) {
+            return session.database(alias).openTable(table, OpenOptions{});
+        })));
     session.registerDriver(makeSqliteDriver());
     session.registerDriver(makePostgresDriver());
     session.setSampleWriter([](const std::filesystem::path& dataDir) {

@@ -4,6 +4,8 @@
 #include "engine/drivers/sqlcommon/SqlConnection.h"
 #include "engine/drivers/sqlcommon/SqlText.h"
 
+#include <algorithm>
+
 namespace vemo::engine::localsql {
 
 namespace {
@@ -20,10 +22,12 @@ bool same(const Value& a, const Value& b) { return sql::paramText(a) == sql::par
 
 } // namespace
 
-LiveQueryCursor::LiveQueryCursor(std::unique_ptr<Cursor> rows, Database& tables, std::string table, std::vector<int> fieldOf)
-    : rows_(std::move(rows)), tables_(tables), name_(std::move(table)), fieldOf_(std::move(fieldOf)) {
+LiveQueryCursor::LiveQueryCursor(std::unique_ptr<Cursor> rows, Database& tables, std::string table, std::vector<int> fieldOf,
+                                 std::vector<int> keyFields)
+    : rows_(std::move(rows)), tables_(tables), name_(std::move(table)), fieldOf_(std::move(fieldOf)),
+      keyFields_(std::move(keyFields)) {
     const auto& all = rows_->fields();
-    fields_.assign(all.begin() + 1, all.end());
+    fields_.assign(all.begin() + static_cast<std::ptrdiff_t>(std::min(hidden(), all.size())), all.end());
     const auto& defs = this->table().fields();
     for (size_t i = 0; i < fields_.size() && i < fieldOf_.size(); ++i) {
         // The table's own definition, under the name the statement gave the column.
@@ -39,11 +43,25 @@ Cursor& LiveQueryCursor::table() {
     return *table_;
 }
 
+RowId LiveQueryCursor::identity(const Row& hiddenValues) {
+    if (keyFields_.empty())
+        return RowId{recnoOf(hiddenValues.at(0)), {}};
+    const auto& defs = table().fields();
+    RowId id;
+    for (size_t k = 0; k < keyFields_.size(); ++k) {
+        Value typed;
+        if (!isNull(hiddenValues.at(k)))
+            sql::assignFromText(typed, sql::paramText(hiddenValues[k]).value_or(""), defs[static_cast<size_t>(keyFields_[k])]);
+        id.key.push_back(std::move(typed));
+    }
+    return id;
+}
+
 bool LiveQueryCursor::read(int64_t pos, Row& row, RowId& id) {
-    if (!rows_->read(pos, row, id))
+    if (!rows_->read(pos, row, id) || row.size() < hidden())
         return false;
-    id = RowId{recnoOf(row.front()), {}};
-    row.erase(row.begin());
+    id = identity(Row(row.begin(), row.begin() + static_cast<std::ptrdiff_t>(hidden())));
+    row.erase(row.begin(), row.begin() + static_cast<std::ptrdiff_t>(hidden()));
     for (size_t i = 0; i < row.size() && i < fields_.size(); ++i) {
         if (isNull(row[i]))
             continue;
@@ -57,24 +75,27 @@ bool LiveQueryCursor::read(int64_t pos, Row& row, RowId& id) {
 int64_t LiveQueryCursor::positionOf(const RowId& id) {
     Row row;
     RowId at;
-    for (int64_t pos = 0; read(pos, row, at); ++pos)
-        if (at.recno == id.recno)
+    for (int64_t pos = 0; read(pos, row, at); ++pos) {
+        if (keyFields_.empty() ? at.recno == id.recno : at.key.size() == id.key.size() &&
+                                     std::equal(at.key.begin(), at.key.end(), id.key.begin(), same))
             return pos;
+    }
     return -1;
 }
 
-Row LiveQueryCursor::checked(const RowId& id, const Row& before) {
+// The record as stored now, with the identity the table's cursor gives it, after checking
+// that it still shows `before`.
+Row LiveQueryCursor::checked(const RowId& id, const Row& before, RowId& stored) {
     Cursor& t = table();
     t.refresh();
-    Row stored;
-    RowId at;
-    const int64_t pos = t.positionOf(RowId{id.recno, {}});
-    bool ok = pos >= 0 && t.read(pos, stored, at);
+    Row record;
+    const int64_t pos = t.positionOf(id);
+    bool ok = pos >= 0 && t.read(pos, record, stored);
     for (size_t i = 0; ok && i < before.size() && i < fieldOf_.size(); ++i)
-        ok = same(stored[static_cast<size_t>(fieldOf_[i])], before[i]);
+        ok = same(record[static_cast<size_t>(fieldOf_[i])], before[i]);
     if (!ok)
         throw EngineError(ErrUpdateConflict, "レコードは他のユーザーによって変更または削除されています。");
-    return stored;
+    return record;
 }
 
 void LiveQueryCursor::assign(Row& record, const Row& shown) {
@@ -91,18 +112,25 @@ void LiveQueryCursor::assign(Row& record, const Row& shown) {
 RowId LiveQueryCursor::insert(const Row& values) {
     Row record(table().fields().size());
     assign(record, values);
-    return table().insert(record);
+    RowId id = table().insert(record);
+    rows_->refresh(); // the result's count and rows are read again
+    return id;
 }
 
 void LiveQueryCursor::update(const RowId& id, const Row& before, const Row& after) {
-    Row stored = checked(id, before);
+    RowId at;
+    Row stored = checked(id, before, at);
     Row record = stored;
     assign(record, after);
-    table().update(RowId{id.recno, {}}, stored, record);
+    table().update(at, stored, record);
+    rows_->refresh();
 }
 
 void LiveQueryCursor::remove(const RowId& id, const Row& before) {
-    table().remove(RowId{id.recno, {}}, checked(id, before));
+    RowId at;
+    Row stored = checked(id, before, at);
+    table().remove(at, stored);
+    rows_->refresh();
 }
 
 } // namespace vemo::engine::localsql

@@ -1,7 +1,8 @@
 #pragma once
-// The rows of a SELECT over one dBASE table, editable: each row carries its record number
-// (a hidden first column of the statement), and edits go to the table's own cursor, with the
-// same conflict check as the table window (the record must still hold the values shown).
+// The rows of a SELECT over one table of the folder, editable: each row carries what finds
+// its record again (the record number, or a keyed Paradox table's key fields, in hidden
+// first columns of the statement), and edits go to the table's own cursor, with the same
+// conflict check as the table window (the record must still hold the values shown).
 #include "engine/contract/Cursor.h"
 #include "engine/contract/Database.h"
 
@@ -13,9 +14,11 @@ namespace vemo::engine::localsql {
 
 class LiveQueryCursor final : public Cursor {
 public:
-    // rows: the statement's cursor, whose first column is the record number; fieldOf[i]: the
-    // table field that result column i (after the hidden one) shows.
-    LiveQueryCursor(std::unique_ptr<Cursor> rows, Database& tables, std::string table, std::vector<int> fieldOf);
+    // rows: the statement's cursor, whose first columns are the record number (keyFields
+    // empty) or the key fields keyFields names; fieldOf[i]: the table field that result
+    // column i (after the hidden ones) shows.
+    LiveQueryCursor(std::unique_ptr<Cursor> rows, Database& tables, std::string table, std::vector<int> fieldOf,
+                    std::vector<int> keyFields = {});
 
     const std::vector<FieldDef>& fields() const override { return fields_; }
     std::vector<IndexDef> indexes() const override { return {}; }
@@ -30,14 +33,17 @@ public:
 
 private:
     Cursor& table();
-    // The record as stored now, after checking that it still shows `before`.
-    Row checked(const RowId& id, const Row& before);
+    Row checked(const RowId& id, const Row& before, RowId& stored);
     void assign(Row& record, const Row& shown);
+    size_t hidden() const { return keyFields_.empty() ? 1 : keyFields_.size(); }
+    // The record's identity from the hidden columns of a result row.
+    RowId identity(const Row& hiddenValues);
 
     std::unique_ptr<Cursor> rows_;
     Database& tables_;
     std::string name_;
     std::vector<int> fieldOf_;
+    std::vector<int> keyFields_;
     std::vector<FieldDef> fields_;
     std::unique_ptr<Cursor> table_;
 };

@@ -106,9 +106,10 @@ std::vector<std::string> tableNameCandidates(const std::string& sql) {
     return out;
 }
 
-LocalSql::LocalSql(Database& tables)
+LocalSql::LocalSql(Database& tables, OtherTables other)
     : tables_(tables),
-      module_(std::make_unique<TableModule>(tables, [&tables](const std::string& name) { return fileOf(tables, name); })),
+      module_(std::make_unique<TableModule>(tables, [&tables](const std::string& name) { return fileOf(tables, name); },
+                                            std::move(other))),
       conn_(std::make_unique<sql::SqliteConnection>(sql::SqliteConnection::InMemory{})) {
     module_->registerOn(conn_->handle());
     sqlite3_set_authorizer(conn_->handle(), authorize, &auth_);
@@ -119,8 +120,10 @@ LocalSql::~LocalSql() {
     conn_.reset();
 }
 
-standard::StandardSqlFactory LocalSql::factory() {
-    return [](Database& tables) -> std::unique_ptr<standard::StandardSql> { return std::make_unique<LocalSql>(tables); };
+standard::StandardSqlFactory LocalSql::factory(OtherTables other) {
+    return [other](Database& tables) -> std::unique_ptr<standard::StandardSql> {
+        return std::make_unique<LocalSql>(tables, other);
+    };
 }
 
 void LocalSql::attachTables(const std::string& sql) {
@@ -130,6 +133,13 @@ void LocalSql::attachTables(const std::string& sql) {
         const std::string key = upper(name);
         if (attached_.count(key))
             continue;
+        std::string alias, table;
+        if (splitAliasTable(name, alias, table)) {
+            // A table of another alias is made whatever it is; opening it says if it is not there.
+            makeTable(name);
+            attached_.insert(key);
+            continue;
+        }
         if (!listed) {
             files = tables_.tableNames("*", true, false);
             listed = true;
@@ -141,17 +151,21 @@ void LocalSql::attachTables(const std::string& sql) {
         });
         if (!known)
             continue;
-        auth_.first = true;
-        try {
-            conn_->exec("CREATE VIRTUAL TABLE temp." + sql::quoteIdent(name) + " USING vemo_table(" +
-                        sql::quoteLiteral(name) + ")");
-        } catch (...) {
-            auth_.first = false;
-            throw;
-        }
-        auth_.first = false;
+        makeTable(name);
         attached_.insert(key);
     }
+}
+
+void LocalSql::makeTable(const std::string& name) {
+    auth_.first = true;
+    try {
+        conn_->exec("CREATE VIRTUAL TABLE temp." + sql::quoteIdent(name) + " USING vemo_table(" + sql::quoteLiteral(name) +
+                    ")");
+    } catch (...) {
+        auth_.first = false;
+        throw;
+    }
+    auth_.first = false;
 }
 
 void LocalSql::failed() {
@@ -190,9 +204,9 @@ std::unique_ptr<Cursor> LocalSql::openLive(const std::string& sql, const std::ve
     }
     if (references != 1)
         return nullptr;
-    // Only record numbers stay valid while records change: dBASE tables.
     const auto file = fileOf(tables_, table);
-    if (file.empty() || upper(file.extension().string()) != ".DBF")
+    const std::string ext = file.empty() ? std::string() : upper(file.extension().string());
+    if (ext != ".DBF" && ext != ".DB")
         return nullptr;
     sqlite3_stmt* st = nullptr;
     if (sqlite3_prepare_v2(conn_->handle(), text.c_str(), static_cast<int>(text.size()), &st, nullptr) != SQLITE_OK || !st) {
@@ -216,9 +230,24 @@ std::unique_ptr<Cursor> LocalSql::openLive(const std::string& sql, const std::ve
     sqlite3_finalize(st);
     if (!plain || fieldOf.empty() || !cursor->readOnlyReason().empty())
         return nullptr;
-    text.insert(start + 6, " rowid AS vemo_recno,");
+    // A dBASE record keeps its number while others change; a keyed Paradox record moves
+    // with its key, so the key fields find it again.
+    std::vector<int> keyFields;
+    if (ext == ".DB")
+        for (const auto& index : cursor->indexes()) {
+            if (!index.primary)
+                continue;
+            for (const auto& name : sql::splitFieldList(index.fields))
+                for (size_t k = 0; k < fields.size(); ++k)
+                    if (strcasecmp(fields[k].name.c_str(), name.c_str()) == 0)
+                        keyFields.push_back(static_cast<int>(k));
+        }
+    std::string hidden;
+    for (size_t k = 0; k < keyFields.size(); ++k)
+        hidden += " " + sql::quoteIdent(fields[static_cast<size_t>(keyFields[k])].name) + " AS vemo_key" + std::to_string(k) + ",";
+    text.insert(start + 6, hidden.empty() ? std::string(" rowid AS vemo_recno,") : hidden);
     auto rows = std::make_unique<sql::SqlQueryCursor>(*conn_, std::move(text), std::move(values));
-    return std::make_unique<LiveQueryCursor>(std::move(rows), tables_, table, std::move(fieldOf));
+    return std::make_unique<LiveQueryCursor>(std::move(rows), tables_, table, std::move(fieldOf), std::move(keyFields));
 }
 
 std::unique_ptr<Cursor> LocalSql::openQuery(const std::string& sql, const std::vector<QueryParam>& params) {

@@ -4,6 +4,7 @@
 // aggregates and INSERT/UPDATE/DELETE read and write the files themselves.
 #include "engine/contract/Database.h"
 #include "engine/drivers/standard/StandardSql.h"
+#include "engine/localsql/TableModule.h"
 
 #include <memory>
 #include <set>
@@ -17,21 +18,21 @@ class SqliteConnection;
 
 namespace vemo::engine::localsql {
 
-class TableModule;
-
 class LocalSql final : public standard::StandardSql {
 public:
-    explicit LocalSql(Database& tables);
+    // other opens the tables a statement names as ":ALIAS:TABLE" (none without it).
+    explicit LocalSql(Database& tables, OtherTables other = {});
     ~LocalSql() override;
 
     std::unique_ptr<Cursor> openQuery(const std::string& sql, const std::vector<QueryParam>& params) override;
     int64_t executeSql(const std::string& sql, const std::vector<QueryParam>& params) override;
 
-    static standard::StandardSqlFactory factory();
+    static standard::StandardSqlFactory factory(OtherTables other = {});
 
 private:
     // Makes a virtual table for every name in the text that names a table of the folder.
     void attachTables(const std::string& sql);
+    void makeTable(const std::string& name);
     // The editable rows of a SELECT that shows fields of one dBASE table, each at most once;
     // null for any other statement, which opens read-only.
     std::unique_ptr<Cursor> openLive(const std::string& sql, const std::vector<QueryParam>& params);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <sqlite3.h>
 #include <strings.h>
@@ -172,10 +173,11 @@ struct Table : sqlite3_vtab {
     std::vector<size_t> savepoints;
     bool wrote = false;
     bool inTransaction = false;
+    bool batching = false; // the writer's batch is open: its writes become durable at xSync
 
     std::filesystem::path file; // the table file, watched for other writers' changes
 
-    std::unique_ptr<Cursor> open() { return module->tables().openTable(name, OpenOptions{}); }
+    std::unique_ptr<Cursor> open() { return module->open(name); }
 };
 
 struct Scan : sqlite3_vtab_cursor {
@@ -185,6 +187,10 @@ struct Scan : sqlite3_vtab_cursor {
     RowId id;
     bool have = false;
     int64_t rowid = -1; // given to the current record, -1 until asked
+    // When the index was searched by seek: the scan ends at the first record whose field
+    // `upperField` is greater than `upper`.
+    int upperField = -1;
+    Value upper;
 };
 
 Table* table(sqlite3_vtab* v) { return static_cast<Table*>(v); }
@@ -335,6 +341,9 @@ int xBestIndex(sqlite3_vtab* v, sqlite3_index_info* info) {
         if (c >= 0)
             info->aConstraintUsage[c].argvIndex = arg++;
     info->idxNum = bestSlot << 3 | bestFlags;
+    // The columns the statement reads, so that a scan decodes only those.
+    info->idxStr = sqlite3_mprintf("%llx", static_cast<unsigned long long>(info->colUsed));
+    info->needToFreeIdxStr = 1;
     info->estimatedCost = bestCost;
     info->estimatedRows = static_cast<sqlite3_int64>(bestFlags & UseEq ? 4 : bestFlags ? rows / 4 : rows);
     return SQLITE_OK;
@@ -343,7 +352,8 @@ int xBestIndex(sqlite3_vtab* v, sqlite3_index_info* info) {
 int xOpen(sqlite3_vtab* v, sqlite3_vtab_cursor** out) {
     Table* t = table(v);
     // Another writer changed the file since it was last read: every cursor reads it again.
-    if (const FileStamp now = stampOf(t->file); !(now == t->stamp)) {
+    // A table of another alias has no file here and is read again at every statement.
+    if (const FileStamp now = stampOf(t->file); t->file.empty() || !(now == t->stamp)) {
         t->stamp = now;
         for (auto& p : t->pool)
             p->stale = true;
@@ -399,10 +409,27 @@ Pooled& acquire(Table& t, Scan& s, const std::string& order) {
 bool load(Scan& s) {
     s.rowid = -1;
     s.have = s.pos < s.end && s.held->cursor->read(s.pos, s.row, s.id);
+    if (s.have && s.upperField >= 0 && compareValues(s.row[static_cast<size_t>(s.upperField)], s.upper) > 0)
+        s.have = false;
     return s.have;
 }
 
-int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char*, int argc, sqlite3_value** argv) {
+// The fields a scan decodes: those the statement reads and the searched one. A writing
+// statement keeps whole records, which its updates and deletes are checked against.
+std::vector<int> wantedFields(const Table& t, const char* idxStr, int searched) {
+    if (t.inTransaction || !idxStr)
+        return {};
+    const unsigned long long used = std::strtoull(idxStr, nullptr, 16);
+    std::vector<int> which;
+    for (size_t i = 0; i < t.fields.size(); ++i)
+        if (used & (1ULL << std::min<size_t>(i, 63)) || static_cast<int>(i) == searched)
+            which.push_back(static_cast<int>(i));
+    if (which.empty())
+        which.push_back(0); // count(*): one field, the cheapest to skip past
+    return which;
+}
+
+int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char* idxStr, int argc, sqlite3_value** argv) {
     auto* s = static_cast<Scan*>(c);
     Table* t = table(c->pVtab);
     try {
@@ -411,6 +438,9 @@ int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char*, int argc, sqlite3_v
         const SearchIndex* ix = slot > 0 && slot <= static_cast<int>(t->searchable.size()) ? &t->searchable[slot - 1] : nullptr;
         Pooled& p = acquire(*t, *s, ix ? ix->order : std::string());
         Cursor& cur = *p.cursor;
+        cur.setWantedFields(wantedFields(*t, idxStr, ix ? ix->field : -1));
+        s->upperField = -1;
+        s->upper = Value{};
         int64_t lo = 0, hi = cur.count();
         if (ix) {
             const FieldDef& field = t->fields[static_cast<size_t>(ix->field)];
@@ -426,7 +456,19 @@ int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char*, int argc, sqlite3_v
             }
             // A probe the index cannot answer exactly (text outside ASCII, a value of another
             // kind) reads every record in that order and leaves the test to SQLite.
-            if (usable) {
+            // The index's own search: the first record not below the lower bound, and the
+            // scan stops after the last one not above the upper bound.
+            const int64_t first = usable && (flags & (UseEq | UseLower)) ? cur.seek(Row{probes[0]}) : -1;
+            if (first >= 0) {
+                lo = first;
+                if (flags & (UseEq | UseUpper)) {
+                    s->upperField = ix->field;
+                    s->upper = probes[flags & UseEq ? 0 : probes.size() - 1];
+                }
+            } else if (usable && (flags & UseUpper) && cur.seek(Row{probes.back()}) >= 0) {
+                s->upperField = ix->field;
+                s->upper = probes.back();
+            } else if (usable) {
                 Row row;
                 RowId id;
                 auto keyAt = [&](int64_t pos) -> const Value& {
@@ -510,6 +552,11 @@ Cursor& writer(Table& t) {
         t.writer = t.open();
     if (const std::string why = t.writer->readOnlyReason(); !why.empty())
         throw EngineError(ErrReadOnly, t.name + ": " + why);
+    // The statement's writes go to disk together when it ends (xSync), not one by one.
+    if (t.inTransaction && !t.batching) {
+        t.writer->beginBatch();
+        t.batching = true;
+    }
     return *t.writer;
 }
 
@@ -621,6 +668,16 @@ void undoTo(Table& t, size_t mark) {
     changed(t);
 }
 
+// Whether the table still holds the effect of a change.
+bool stillShows(Cursor& w, const Change& c) {
+    const int64_t pos = w.positionOf(c.id);
+    if (c.kind == Change::Removed)
+        return pos < 0;
+    Row stored;
+    RowId id;
+    return pos >= 0 && w.read(pos, stored, id) && stored == c.after && (c.kind == Change::Inserted || c.after != c.before);
+}
+
 int xBegin(sqlite3_vtab* v) {
     Table* t = table(v);
     t->inTransaction = true;
@@ -630,21 +687,49 @@ int xBegin(sqlite3_vtab* v) {
     return SQLITE_OK;
 }
 
-int xSync(sqlite3_vtab*) { return SQLITE_OK; }
+// The first phase of the commit: the writer's batch is made durable. When this fails (or
+// another table's sync does), SQLite rolls back every table.
+int xSync(sqlite3_vtab* v) {
+    Table* t = table(v);
+    if (!t->batching)
+        return SQLITE_OK;
+    try {
+        t->writer->commitBatch();
+        t->batching = false;
+    } catch (const std::exception& e) {
+        return fail(v, e);
+    }
+    return SQLITE_OK;
+}
 
 int xCommit(sqlite3_vtab* v) {
     Table* t = table(v);
+    const int rc = xSync(v);
     t->inTransaction = false;
     t->log.clear();
     t->savepoints.clear();
     t->byRowid.clear();
-    return SQLITE_OK;
+    return rc;
 }
 
 int xRollback(sqlite3_vtab* v) {
     Table* t = table(v);
     t->inTransaction = false;
-    undoTo(*t, 0);
+    if (t->batching) {
+        // A driver that batches leaves the table as it was at the statement's start; one
+        // whose batch does nothing still shows the changes, and they are reversed.
+        t->writer->rollbackBatch();
+        t->batching = false;
+        t->writer->refresh();
+        if (!t->log.empty() && stillShows(*t->writer, t->log.back()))
+            undoTo(*t, 0);
+        t->log.clear();
+        changed(*t);
+    } else {
+        // Written already (no batch, or another table failed after this one's sync):
+        // the changes are reversed one by one.
+        undoTo(*t, 0);
+    }
     t->savepoints.clear();
     t->byRowid.clear();
     return SQLITE_OK;
@@ -700,6 +785,26 @@ sqlite3_module makeModule() {
 }
 
 } // namespace
+
+bool splitAliasTable(const std::string& name, std::string& alias, std::string& table) {
+    if (name.size() < 4 || name[0] != ':')
+        return false;
+    const size_t second = name.find(':', 1);
+    if (second == std::string::npos || second == 1 || second + 1 >= name.size())
+        return false;
+    alias = name.substr(1, second - 1);
+    table = name.substr(second + 1);
+    return true;
+}
+
+std::unique_ptr<Cursor> TableModule::open(const std::string& name) {
+    std::string alias, table;
+    if (!splitAliasTable(name, alias, table))
+        return tables_.openTable(name, OpenOptions{});
+    if (!other_)
+        throw EngineError(ErrNotSupported, "ここでは他の別名のテーブル " + name + " を使えません。");
+    return other_(alias, table);
+}
 
 void TableModule::registerOn(sqlite3* db) {
     static const sqlite3_module module = makeModule();

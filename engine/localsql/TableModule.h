@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -15,14 +16,23 @@ struct sqlite3;
 
 namespace vemo::engine::localsql {
 
+// Opens a table of another alias: (alias, table).
+using OtherTables = std::function<std::unique_ptr<Cursor>(const std::string&, const std::string&)>;
+
+// ":ALIAS:TABLE", split; false for any other name.
+bool splitAliasTable(const std::string& name, std::string& alias, std::string& table);
+
 class TableModule {
 public:
-    // fileOf names the file of a table, so that changes by other writers are noticed.
-    TableModule(Database& tables, std::function<std::filesystem::path(const std::string&)> fileOf)
-        : tables_(tables), fileOf_(std::move(fileOf)) {}
+    // fileOf names the file of a table, so that changes by other writers are noticed; other
+    // opens the tables named ":ALIAS:TABLE".
+    TableModule(Database& tables, std::function<std::filesystem::path(const std::string&)> fileOf, OtherTables other = {})
+        : tables_(tables), fileOf_(std::move(fileOf)), other_(std::move(other)) {}
     // Registers the module as "vemo_table" on db.
     void registerOn(sqlite3* db);
     Database& tables() { return tables_; }
+    // A cursor on a table of the folder, or of another alias for ":ALIAS:TABLE".
+    std::unique_ptr<Cursor> open(const std::string& name);
     std::filesystem::path fileOf(const std::string& table) const { return fileOf_ ? fileOf_(table) : std::filesystem::path(); }
 
     // Failures while undoing a failed statement, collected until taken.
@@ -32,6 +42,7 @@ public:
 private:
     Database& tables_;
     std::function<std::filesystem::path(const std::string&)> fileOf_;
+    OtherTables other_;
     std::string undoFailures_;
 };
 

@@ -1,8 +1,9 @@
 // SQL text typed by a user and column text sent by a server: the ":NAME" parameter scan
 // finds every name it later binds, the rewritten statement either prepares or raises the
-// engine's error, and server text converts to a value of any field type without faulting.
+// engine's error, the live-result shape test holds, and server text converts to a value of any field type without faulting.
 #include "engine/contract/EngineError.h"
 #include "engine/drivers/sqlcommon/SqlParams.h"
+#include "engine/drivers/sqlcommon/SqlShape.h"
 #include "engine/drivers/sqlite/SqliteConnection.h"
 
 #include <cstddef>
@@ -70,6 +71,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         connection().describe(bound, values);
     } catch (const EngineError&) {
+    }
+    // The shape test of live results: the select list starts inside the text, a table is
+    // named, and the sources of the columns are asked without faulting.
+    if (const auto shape = oneTableSelect(bound)) {
+        if (shape->listStart > bound.size() || shape->table.empty() || shape->table.size() > 2)
+            __builtin_trap();
+        try {
+            for (const auto& source : connection().columnSources(bound, values))
+                if (source.table.empty() != source.column.empty())
+                    __builtin_trap();
+        } catch (const EngineError&) {
+        }
     }
     return 0;
 }

@@ -3,12 +3,15 @@
 // raises, one without parameters, and restore records of two aliases across a restart.
 #include "dbwindow/Hooks.h"
 #include "dbwindow/TAlias_Open.h"
+#include "engine/dataset/Query.h"
 #include "engine/dataset/StoredProc.h"
 #include "engine/dataset/Table.h"
 #include "engine/session/Session.h"
 #include "query/SPTexts.h"
 #include "query/TComboGrid.h"
+#include "query/Hooks.h"
 #include "query/TSPChild.h"
+#include "query/TSQLChild.h"
 #include "shell/AppState.h"
 #include "shell/Prompt.h"
 #include "shell/Registry.h"
@@ -20,6 +23,7 @@
 #include <QListWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QTest>
 
@@ -137,6 +141,8 @@ private slots:
                        "CREATE TABLE sp_a.log (n integer);\n"
                        "CREATE PROCEDURE sp_a.noargs() LANGUAGE sql AS 'INSERT INTO sp_a.log VALUES (1)';\n"
                        "CREATE PROCEDURE sp_a.same() LANGUAGE sql AS 'SELECT 1';\n"
+                       "CREATE FUNCTION sp_a.above(lim integer, OUT n integer, OUT label text) RETURNS SETOF record "
+                       "LANGUAGE sql AS 'SELECT g, ''#'' || g FROM generate_series(lim + 1, 5) g';\n"
                        "CREATE PROCEDURE sp_b.same() LANGUAGE sql AS 'SELECT 1';");
         dbwindow::installWindowHooks();
         shell::setPromptHandler([this](const shell::PromptRequest& r) {
@@ -241,6 +247,47 @@ private slots:
         QCOMPARE(value(s, "note"), QString("keep"));
     }
 
+    void setReturningFunctionWithAndWithoutRows()
+    {
+        TSPChild* w = open("PGA", "above");
+        QVERIFY(w);
+        type(w, "lim", "3");
+        w->TOB1->trigger();
+        // The first row comes back.
+        QCOMPARE(prompts_.back().text, QString("ｽﾄｱﾄﾞﾌﾟﾛｼｰｼﾞｬの実行が完了しました。"));
+        QCOMPARE(value(w, "n"), QString("4"));
+        QCOMPARE(value(w, "label"), QString("#4"));
+        // No row: a message says so instead of the completion message, and the outputs
+        // are empty rather than the last run's.
+        type(w, "lim", "9");
+        w->TOB1->trigger();
+        QCOMPARE(prompts_.back().caption, QString("終了"));
+        QCOMPARE(prompts_.back().text, QString("ｽﾄｱﾄﾞﾌﾟﾛｼｰｼﾞｬは行を返しませんでした。出力パラメータに値はありません。"));
+        QCOMPARE(value(w, "n"), QString());
+        QCOMPARE(value(w, "label"), QString());
+        QCOMPARE(value(w, "lim"), QString("9"));
+        QCOMPARE(count("エラー"), 0);
+    }
+
+    void procedureMenuPrintItem()
+    {
+        // Enabled with the other three once a procedure is selected; the item has no command
+        // of its own, so choosing it opens nothing and asks nothing.
+        TAlias_Open* db = databaseWindow("PGA");
+        db->LB2->clearSelection();
+        db->PM3Popup();
+        QVERIFY(!db->Print2->isEnabled());
+        QVERIFY(db->LB2->count() > 0);
+        db->LB2->item(0)->setSelected(true);
+        db->PM3Popup();
+        for (QAction* a : {db->Open2, db->SapCpy, db->Print2, db->Refresh2})
+            QVERIFY2(a->isEnabled(), qPrintable(a->objectName()));
+        const int windows = static_cast<int>(frame_->mdiArea()->subWindowList().size());
+        db->Print2->trigger();
+        QCOMPARE(static_cast<int>(frame_->mdiArea()->subWindowList().size()), windows);
+        QVERIFY(prompts_.empty());
+    }
+
     void procedureWithoutParameters()
     {
         TSPChild* w = open("PGA", "noargs");
@@ -261,6 +308,54 @@ private slots:
         shell::settings().rsmSp = true;
         QVERIFY_THROWS_EXCEPTION(std::exception, query::openStoredProcWindow(session(), "PGA", "missing"));
         QVERIFY(spRecords().isEmpty());
+    }
+
+    void sqlWindowComesBackAfterARestart()
+    {
+        // The program's own opener, as main installs it; the setting as the store holds it.
+        query::installWindowHooks();
+        shell::settings().rsmSql = true;
+        shell::writeSetting(shell::kRootKey, "RSM_SQL", "True");
+        auto sqlTitles = [this] {
+            QStringList titles;
+            for (QMdiSubWindow* sub : frame_->mdiArea()->subWindowList(QMdiArea::CreationOrder))
+                if (auto* w = qobject_cast<query::TSQLChild*>(sub->widget()))
+                    titles << w->windowTitle();
+            return titles;
+        };
+        auto records = [] { return shell::listSubkeys(shell::restoreKindKey(shell::RestoreKind::Sql)); };
+        databaseWindow("PGB")->Open_SQLClick();
+        databaseWindow("PGA")->Open_SQLClick();
+        QCOMPARE(sqlTitles(), (QStringList{"SQL Window - [PGB]", "SQL Window - [PGA]"}));
+        QVERIFY(frame_->close());
+        frame_.reset();
+        QCOMPARE(records(), (QStringList{"PGA", "PGB"}));
+
+        // The next run: the database window's first paint opens them again, a working
+        // window on its alias, and their records go until their next close query.
+        newFrame();
+        TAlias_Open* db = databaseWindow("PGA");
+        QTRY_VERIFY(!db->restorePending());
+        QTRY_COMPARE(sqlTitles().size(), 2);
+        QStringList restored = sqlTitles();
+        restored.sort();
+        QCOMPARE(restored, (QStringList{"SQL Window - [PGA]", "SQL Window - [PGB]"}));
+        QVERIFY(records().isEmpty());
+        query::TSQLChild* w = nullptr;
+        for (QMdiSubWindow* sub : frame_->mdiArea()->subWindowList())
+            if (auto* c = qobject_cast<query::TSQLChild*>(sub->widget()); c && c->windowTitle().endsWith("[PGA]"))
+                w = c;
+        QVERIFY(w);
+        QTRY_VERIFY(w->firstPaintDone());
+        w->Memo1()->setPlainText("SELECT count(*) FROM sp_a.log");
+        w->TOB1Click();
+        QVERIFY(w->QRY1().isOpen());
+        QVERIFY(frame_->close());
+        QCOMPARE(records(), (QStringList{"PGA", "PGB"}));
+        frame_.reset();
+        newFrame();
+        shell::settings().rsmSql = false;
+        shell::writeSetting(shell::kRootKey, "RSM_SQL", "False");
     }
 
     void sameNameInTwoAliasesAcrossARestart()

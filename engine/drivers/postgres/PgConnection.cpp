@@ -361,6 +361,27 @@ std::vector<FieldDef> PgConnection::describe(const std::string& sql, const std::
     return fields;
 }
 
+std::vector<SqlConnection::ColumnSource> PgConnection::columnSources(const std::string& sql,
+                                                                    const std::vector<Value>& params) {
+    ensureConnected();
+    Result r = run(conn_, "SELECT * FROM (" + sql + "\n) vemo_q LIMIT 0", params);
+    std::vector<ColumnSource> out;
+    for (int i = 0, n = PQnfields(r.get()); i < n; ++i) {
+        const unsigned table = PQftable(r.get(), i);
+        const int column = PQftablecol(r.get(), i);
+        ColumnSource source;
+        if (table != 0 && column > 0)
+            query("SELECT n.nspname || '.' || c.relname, a.attname FROM pg_attribute a JOIN pg_class c ON c.oid = "
+                  "a.attrelid JOIN pg_namespace n ON n.oid = c.relnamespace WHERE a.attrelid = $1::oid AND a.attnum = "
+                  "$2::int2",
+                  {static_cast<int64_t>(table), static_cast<int64_t>(column)}, [&](Row&& t) {
+                      source = {paramText(t.at(0)).value_or(""), paramText(t.at(1)).value_or("")};
+                  });
+        out.push_back(std::move(source));
+    }
+    return out;
+}
+
 Value PgConnection::toTyped(const Value& raw, const FieldDef& field) const {
     const auto* text = std::get_if<std::string>(&raw);
     if (text && isBinaryType(field.type) && field.nativeType == "bytea") {

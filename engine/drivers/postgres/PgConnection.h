@@ -43,6 +43,14 @@ public:
     bool inTransaction() const override;
     Value toTyped(const Value& raw, const FieldDef& field) const override;
     std::vector<FieldDef> describe(const std::string& sql, const std::vector<Value>& params) override;
+    std::vector<ColumnSource> columnSources(const std::string& sql, const std::vector<Value>& params) override;
+    // A cursor declared on a second connection with the same login and settings, in a
+    // read-only transaction of its own, so that this connection's writes and transactions
+    // go on beside it.
+    std::unique_ptr<RowCursor> openRowCursor(const std::string& sql, const std::vector<Value>& params) override;
+
+    // A second connection to the same server, database and user, with the same options.
+    std::unique_ptr<PgConnection> twin() const;
 
     // COPY ... FROM STDIN: starts it, sends text-format lines, ends it (throwing what the
     // server reports), or abandons it so that nothing of it is kept.
@@ -55,6 +63,7 @@ public:
     void exec(const std::string& sql) { execute(sql, {}); }
 
 private:
+    explicit PgConnection(pg_conn* adopted);
     void ensureConnected();
     // Waits for a statement sent by queryAhead and drops its result.
     void dropAhead() noexcept;

@@ -196,7 +196,8 @@ std::vector<ProcParam> PgDatabase::procedureParams(const std::string& name) {
     return params;
 }
 
-std::vector<QueryParam> PgDatabase::executeProcedure(const std::string& name, const std::vector<QueryParam>& inputs) {
+std::vector<QueryParam> PgDatabase::executeProcedure(const std::string& name, const std::vector<QueryParam>& inputs,
+                                                     bool* emptySet) {
     std::string oid, kind, returnType;
     if (!routine(name, oid, kind, returnType))
         throw EngineError(ErrNotFound, "ストアドプロシージャ " + name + " が見つかりません。");
@@ -241,6 +242,13 @@ std::vector<QueryParam> PgDatabase::executeProcedure(const std::string& name, co
             result = std::move(r);
         any = true;
     });
+    if (emptySet) {
+        bool returnsSet = false;
+        if (!any)
+            conn_->query("SELECT proretset FROM pg_proc WHERE oid = $1::oid", {oid},
+                         [&](Row&& r) { returnsSet = text(r[0]) == "t"; });
+        *emptySet = returnsSet;
+    }
     std::vector<QueryParam> out;
     for (size_t i = 0; i < outputs.size(); ++i) {
         FieldDef f;

@@ -2,6 +2,7 @@
 // A POSTGRESQL alias: one database on a server, one schema of it.
 #include "engine/contract/Database.h"
 #include "engine/drivers/postgres/PgConnection.h"
+#include "engine/drivers/sqlcommon/SqlLiveCursor.h"
 #include "engine/drivers/sqlcommon/SqlQueryCursor.h"
 #include "engine/drivers/sqlcommon/SqlTableCursor.h"
 
@@ -17,13 +18,19 @@ public:
     std::vector<std::string> tableNames(const std::string& pattern, bool extensions, bool systemTables) override;
     std::vector<std::string> procedureNames() override;
     std::vector<ProcParam> procedureParams(const std::string& name) override;
-    std::vector<QueryParam> executeProcedure(const std::string& name, const std::vector<QueryParam>& inputs) override;
+    std::vector<QueryParam> executeProcedure(const std::string& name, const std::vector<QueryParam>& inputs,
+                                             bool* emptySet = nullptr) override;
     std::unique_ptr<Cursor> openTable(const std::string& name, const OpenOptions& options) override;
     void createTable(const std::string& name, const std::vector<FieldDef>& fields,
                      const std::vector<IndexDef>& indexes) override;
     void deleteTable(const std::string& name) override;
     void renameTable(const std::string& oldName, const std::string& newName) override;
     std::unique_ptr<Cursor> openQuery(const std::string& sql, const std::vector<QueryParam>& params) override {
+        return openSqlQuery(*conn_, sql, params);
+    }
+    std::unique_ptr<Cursor> openLiveQuery(const std::string& sql, const std::vector<QueryParam>& params) override {
+        if (auto live = openLiveSqlQuery(*conn_, sql, params, [this](const std::string& name) { return tableInfo(name); }))
+            return live;
         return openSqlQuery(*conn_, sql, params);
     }
     int64_t executeSql(const std::string& sql, const std::vector<QueryParam>& params) override {

@@ -109,6 +109,13 @@ Value SqlConnection::toTyped(const Value& raw, const FieldDef& field) const {
     }
 }
 
+Value storedForm(const Value& v) {
+    if (isNull(v) || std::holds_alternative<Bytes>(v) || std::holds_alternative<int64_t>(v) ||
+        std::holds_alternative<double>(v) || std::holds_alternative<bool>(v))
+        return v;
+    return paramText(v).value();
+}
+
 void guardedWrite(SqlConnection& c, const std::function<void()>& write) {
     if (!c.inTransaction()) {
         write();

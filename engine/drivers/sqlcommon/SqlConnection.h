@@ -6,11 +6,14 @@
 #include "engine/values/Value.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace vemo::engine::sql {
+
+class RowCursor;
 
 class SqlConnection {
 public:
@@ -48,7 +51,43 @@ public:
 
     // The result columns a query would give, without fetching its rows.
     virtual std::vector<FieldDef> describe(const std::string& sql, const std::vector<Value>& params) = 0;
+
+    // For each result column of a query, the table and column it shows unchanged, as
+    // names a database's tableInfo accepts; empty names for a computed column. An empty
+    // list when the connection cannot tell.
+    struct ColumnSource {
+        std::string table;
+        std::string column;
+    };
+    // The rows of a query kept open on the server for reading by position; null when the
+    // connection has no such thing (the caller then pages with LIMIT and OFFSET).
+    virtual std::unique_ptr<RowCursor> openRowCursor(const std::string& sql, const std::vector<Value>& params) {
+        (void)sql;
+        (void)params;
+        return nullptr;
+    }
+    virtual std::vector<ColumnSource> columnSources(const std::string& sql, const std::vector<Value>& params) {
+        (void)sql;
+        (void)params;
+        return {};
+    }
 };
+
+// The rows of one query held open on the server, read by position without the rows before
+// them crossing the connection.
+class RowCursor {
+public:
+    virtual ~RowCursor() = default;
+    virtual int64_t count() = 0;
+    // Hands up to n rows from position start (0-based) to onRow, raw as query gives them.
+    virtual void fetch(int64_t start, int64_t n, const std::function<void(Row&&)>& onRow) = 0;
+    // Lets go of the rows; the next call runs the query again and sees other writers' changes.
+    virtual void reset() = 0;
+};
+
+// A value read back for comparison in a WHERE clause, in the form the database stores it:
+// numbers, booleans and bytes as they are, anything else as its text.
+Value storedForm(const Value& typed);
 
 // Stores the value of a column delivered as text into slot, as toTyped would convert it;
 // a slot holding text already keeps its storage.

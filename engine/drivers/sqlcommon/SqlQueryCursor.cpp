@@ -36,8 +36,24 @@ void SqlQueryCursor::setOrder(const std::string& indexName) {
         throw EngineError(ErrNotFound, "インデックス " + indexName + " が見つかりません。");
 }
 
+// Rows on the server are only for results outside a transaction of the caller's, whose
+// uncommitted changes another connection would not see.
+RowCursor* SqlQueryCursor::server() {
+    if (!serverTried_ && !conn_.inTransaction()) {
+        serverTried_ = true;
+        try {
+            server_ = conn_.openRowCursor(sql_, params_);
+        } catch (const EngineError&) {
+            server_.reset(); // paged on this connection instead
+        }
+    }
+    return server_.get();
+}
+
 int64_t SqlQueryCursor::count() {
-    if (!count_) {
+    if (!count_ && server()) {
+        count_ = server_->count();
+    } else if (!count_) {
         int64_t n = 0;
         conn_.query("SELECT count(*) FROM (" + sql_ + "\n) vemo_q", params_,
                     [&](Row&& r) { n = parseInt(paramText(r.at(0)).value_or("0")).value_or(0); });
@@ -46,7 +62,7 @@ int64_t SqlQueryCursor::count() {
     return *count_;
 }
 
-bool SqlQueryCursor::read(int64_t pos, Row& row, RowId& id) {
+bool SqlQueryCursor::readRaw(int64_t pos, Row& raw) {
     if (pos < 0)
         return false;
     const int64_t end = windowStart_ + static_cast<int64_t>(window_.size());
@@ -59,20 +75,28 @@ bool SqlQueryCursor::read(int64_t pos, Row& row, RowId& id) {
         params.push_back(start);
         const int n = static_cast<int>(params.size());
         window_.clear();
-        conn_.query("SELECT * FROM (" + sql_ + "\n) vemo_q LIMIT " + conn_.placeholder(n - 1) + " OFFSET " +
-                        conn_.placeholder(n),
-                    params, [&](Row&& raw) {
-                        Row typed;
-                        typed.reserve(fields_.size());
-                        for (size_t i = 0; i < fields_.size() && i < raw.size(); ++i)
-                            typed.push_back(conn_.toTyped(raw[i], fields_[i]));
-                        window_.push_back(std::move(typed));
-                    });
+        if (server())
+            server_->fetch(start, page_, [&](Row&& r) { window_.push_back(std::move(r)); });
+        else
+            conn_.query("SELECT * FROM (" + sql_ + "\n) vemo_q LIMIT " + conn_.placeholder(n - 1) + " OFFSET " +
+                            conn_.placeholder(n),
+                        params, [&](Row&& r) { window_.push_back(std::move(r)); });
         windowStart_ = start;
     }
     if (pos >= windowStart_ + static_cast<int64_t>(window_.size()))
         return false;
-    row = window_[static_cast<size_t>(pos - windowStart_)];
+    raw = window_[static_cast<size_t>(pos - windowStart_)];
+    return true;
+}
+
+bool SqlQueryCursor::read(int64_t pos, Row& row, RowId& id) {
+    Row raw;
+    if (!readRaw(pos, raw))
+        return false;
+    row.clear();
+    row.reserve(fields_.size());
+    for (size_t i = 0; i < fields_.size() && i < raw.size(); ++i)
+        row.push_back(conn_.toTyped(raw[i], fields_[i]));
     id = RowId{pos, {}};
     return true;
 }
@@ -80,6 +104,9 @@ bool SqlQueryCursor::read(int64_t pos, Row& row, RowId& id) {
 int64_t SqlQueryCursor::positionOf(const RowId& id) { return id.recno >= 0 && id.recno < count() ? id.recno : -1; }
 
 void SqlQueryCursor::refresh() {
+    if (server_)
+        server_->reset();
+    serverTried_ = server_ != nullptr;
     count_.reset();
     window_.clear();
     windowStart_ = 0;

@@ -20,6 +20,8 @@ public:
     void setOrder(const std::string& indexName) override;
     int64_t count() override;
     bool read(int64_t pos, Row& row, RowId& id) override;
+    // The row at pos as the connection delivered it, before conversion to the fields.
+    bool readRaw(int64_t pos, Row& raw);
     int64_t positionOf(const RowId& id) override;
     void refresh() override;
     RowId insert(const Row&) override;
@@ -27,12 +29,16 @@ public:
     void remove(const RowId&, const Row&) override;
 
 private:
+    RowCursor* server();
+
     SqlConnection& conn_;
     std::string sql_;
     std::vector<Value> params_;
     std::vector<FieldDef> fields_;
     std::optional<int64_t> count_;
-    std::vector<Row> window_;
+    std::unique_ptr<RowCursor> server_; // the rows held on the server, when the connection can
+    bool serverTried_ = false;
+    std::vector<Row> window_; // raw rows
     int64_t windowStart_ = 0;
     int64_t page_ = 0;
 };

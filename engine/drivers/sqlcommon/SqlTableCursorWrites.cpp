@@ -100,11 +100,7 @@ RowId SqlTableCursor::insert(const Row& values) {
 
 void SqlTableCursor::appendUnchanged(SqlBuilder& b, const Row& old, bool rawValues) const {
     for (size_t i = 0; i < info_.fields.size(); ++i) {
-        Value v = old[i];
-        // A typed value goes back in the form the database stores it in.
-        if (!rawValues && !isNull(v) && !std::holds_alternative<Bytes>(v) && !std::holds_alternative<int64_t>(v) &&
-            !std::holds_alternative<double>(v) && !std::holds_alternative<bool>(v))
-            v = paramText(v).value();
+        const Value v = rawValues ? old[i] : storedForm(old[i]);
         b << " AND " << conn_.nullSafeEquals(columns_[i], b.placeholderFor(v), info_.fields[i]);
     }
 }

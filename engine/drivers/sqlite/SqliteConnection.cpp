@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <filesystem>
 #include <sqlite3.h>
 
@@ -143,6 +144,23 @@ std::vector<FieldDef> SqliteConnection::describe(const std::string& sql, const s
         fields.push_back(sqliteField(sqlite3_column_name(st.get(), i), decl ? decl : "", false));
     }
     return fields;
+}
+
+std::vector<SqlConnection::ColumnSource> SqliteConnection::columnSources(const std::string& sql,
+                                                                        const std::vector<Value>&) {
+    Statement st(prepareOne(db_, sql));
+    std::vector<ColumnSource> out;
+    for (int i = 0, n = sqlite3_column_count(st.get()); i < n; ++i) {
+        const char* schema = sqlite3_column_database_name(st.get(), i);
+        const char* table = sqlite3_column_table_name(st.get(), i);
+        const char* column = sqlite3_column_origin_name(st.get(), i);
+        // Only tables of the database itself are found again by name.
+        if (schema && table && column && std::strcmp(schema, "main") == 0)
+            out.push_back({table, column});
+        else
+            out.emplace_back();
+    }
+    return out;
 }
 
 namespace {

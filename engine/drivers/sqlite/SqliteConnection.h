@@ -34,6 +34,7 @@ public:
     void rollback() noexcept override;
     bool inTransaction() const override;
     std::vector<FieldDef> describe(const std::string& sql, const std::vector<Value>& params) override;
+    std::vector<ColumnSource> columnSources(const std::string& sql, const std::vector<Value>& params) override;
 
     // Runs statements without parameters (DDL, PRAGMA).
     void exec(const std::string& sql);

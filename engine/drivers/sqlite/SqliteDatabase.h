@@ -1,6 +1,7 @@
 #pragma once
 // A SQLITE alias: one database file.
 #include "engine/contract/Database.h"
+#include "engine/drivers/sqlcommon/SqlLiveCursor.h"
 #include "engine/drivers/sqlcommon/SqlQueryCursor.h"
 #include "engine/drivers/sqlcommon/SqlTableCursor.h"
 #include "engine/drivers/sqlite/SqliteConnection.h"
@@ -21,6 +22,11 @@ public:
     void deleteTable(const std::string& name) override;
     void renameTable(const std::string& oldName, const std::string& newName) override;
     std::unique_ptr<Cursor> openQuery(const std::string& sql, const std::vector<QueryParam>& params) override {
+        return openSqlQuery(*conn_, sql, params);
+    }
+    std::unique_ptr<Cursor> openLiveQuery(const std::string& sql, const std::vector<QueryParam>& params) override {
+        if (auto live = openLiveSqlQuery(*conn_, sql, params, [this](const std::string& name) { return tableInfo(name); }))
+            return live;
         return openSqlQuery(*conn_, sql, params);
     }
     int64_t executeSql(const std::string& sql, const std::vector<QueryParam>& params) override {

@@ -307,6 +307,46 @@ TEST_F(LocalSqlTest, ASelectOverOneDbaseTableOpensEditableWithTheTableWindowsCon
     sqlite3_close(o);
     // Anything else opens read-only.
     for (const char* s : {"SELECT PREF, COUNT(*) FROM CUST GROUP BY PREF", "SELECT c.NAME FROM CUST c JOIN ORDERS o ON o.CUSTID = c.ID",
-                          "SELECT NAME, AMOUNT * 2 FROM CUST", "SELECT DISTINCT PREF FROM CUST", "SELECT ITEM FROM ORDERS"})
+                          "SELECT NAME, AMOUNT * 2 FROM CUST", "SELECT DISTINCT PREF FROM CUST", "SELECT ITEM, ITEM FROM ORDERS"})
         EXPECT_NE(db_->openQuery(s, {})->readOnlyReason(), "") << s;
+}
+
+TEST_F(LocalSqlTest, ASelectOverAKeyedParadoxTableFindsItsRecordsByKey) {
+    // The key is not shown: it travels in hidden columns, and records move as keys change.
+    auto live = db_->openQuery("SELECT ITEM, QTY FROM ORDERS WHERE ORDNO BETWEEN 10 AND 14 ORDER BY ORDNO DESC", {});
+    ASSERT_EQ(live->readOnlyReason(), "");
+    ASSERT_EQ(live->fields().size(), 2u);
+    EXPECT_EQ(live->count(), 5);
+    Row row, other;
+    RowId id, otherId;
+    ASSERT_TRUE(live->read(0, row, id));        // ORDNO 14
+    ASSERT_TRUE(live->read(1, other, otherId)); // ORDNO 13
+    Row after = row;
+    after[0] = std::string("なし");
+    live->update(id, row, after);
+    live->refresh();
+    EXPECT_EQ(live->positionOf(id), 0);
+    // An edit of a record someone else changed is refused; a delete of a fresh one goes.
+    db_->executeSql("UPDATE ORDERS SET QTY = 0 WHERE ORDNO = 13", {});
+    Row stale = other;
+    stale[1] = int64_t(7);
+    EXPECT_EQ(enginetest::errorCodeOf([&] { live->update(otherId, other, stale); }), ErrUpdateConflict);
+    EXPECT_EQ(enginetest::errorCodeOf([&] { live->remove(otherId, other); }), ErrUpdateConflict);
+    Row fresh;
+    live->refresh();
+    ASSERT_TRUE(live->read(1, fresh, otherId));
+    live->remove(otherId, fresh);
+    live->refresh();
+    EXPECT_EQ(live->count(), 4);
+
+    // With the key shown, a new record goes in at its key's place.
+    auto keyed = db_->openQuery("SELECT ORDNO, ITEM FROM ORDERS WHERE ORDNO > 55", {});
+    ASSERT_EQ(keyed->readOnlyReason(), "");
+    const RowId added = keyed->insert({int64_t(100), std::string("追加")});
+    keyed->refresh();
+    EXPECT_EQ(keyed->positionOf(added), keyed->count() - 1);
+
+    sqlite3* o = loadOracle();
+    EXPECT_EQ(theirs(o, "SELECT ORDNO, ITEM FROM ORDERS WHERE ORDNO IN (13, 14, 100) ORDER BY ORDNO"), "14|なし\n100|追加\n");
+    sqlite3_close(o);
 }

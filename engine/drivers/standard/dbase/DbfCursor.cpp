@@ -392,10 +392,23 @@ bool DbfCursor::read(int64_t pos, Row& row, RowId& id) {
     const int64_t recno = recnoAt(pos);
     if (recno < 0)
         return false;
-    table_->decode(table_->record(static_cast<uint32_t>(recno)), row);
+    if (wanted_.empty())
+        table_->decode(table_->record(static_cast<uint32_t>(recno)), row);
+    else
+        table_->decodeSome(table_->record(static_cast<uint32_t>(recno)), row, wanted_);
     id.recno = recno + 1;
     id.key.clear();
     return true;
+}
+
+void DbfCursor::setWantedFields(const std::vector<int>& which) {
+    wanted_.clear();
+    for (int f : which)
+        if (f >= 0 && static_cast<size_t>(f) < fields_.size() && std::find(wanted_.begin(), wanted_.end(), f) == wanted_.end())
+            wanted_.push_back(f);
+    // Every field asked for is every field.
+    if (wanted_.size() == fields_.size())
+        wanted_.clear();
 }
 
 int64_t DbfCursor::positionOf(const RowId& id) {

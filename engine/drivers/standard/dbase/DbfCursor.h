@@ -23,6 +23,7 @@ public:
     int64_t count() override;
     bool read(int64_t pos, Row& row, RowId& id) override;
     int64_t positionOf(const RowId& id) override;
+    void setWantedFields(const std::vector<int>& which) override;
     void refresh() override;
     RowId insert(const Row& values) override;
     void update(const RowId& id, const Row& before, const Row& after) override;
@@ -33,6 +34,7 @@ public:
     void rollbackBatch() noexcept override;
 
 private:
+    std::vector<int> wanted_; // fields read decodes; empty for all
     void requireWritable() const;
     int64_t recnoAt(int64_t pos);
     // Record numbers of the records in the current order that pass the filter.

@@ -353,9 +353,27 @@ bool PxCursor::read(int64_t pos, Row& row, RowId& id) {
     }
     const uint8_t* rec = table_->record(physical);
     std::vector<uint8_t> copy(rec, rec + table_->header().recordSize); // blob reads may not disturb it, but be safe
-    row = decodeRow(copy.data());
+    if (wanted_.empty()) {
+        row = decodeRow(copy.data());
+    } else {
+        const PxHeader& h = table_->header();
+        row.assign(h.fields.size(), Value());
+        for (int i : wanted_) {
+            const PxField& f = h.fields[size_t(i)];
+            row[size_t(i)] = isBlobType(f.type) ? decodeBlob(f, copy.data() + f.offset)
+                                                : decodeField(f, copy.data() + f.offset, h.codepage);
+        }
+    }
     id = idOf(copy.data(), physical);
     return true;
+}
+
+void PxCursor::setWantedFields(const std::vector<int>& which) {
+    wanted_.clear();
+    for (int f : which)
+        if (f >= 0 && size_t(f) < fields_.size() && std::find(wanted_.begin(), wanted_.end(), f) == wanted_.end())
+            wanted_.push_back(f);
+    if (wanted_.size() == fields_.size()) wanted_.clear();
 }
 
 int64_t PxCursor::locate(const RowId& id) {

@@ -37,6 +37,7 @@ public:
     bool read(int64_t pos, Row& row, RowId& id) override;
     int64_t positionOf(const RowId& id) override;
     int64_t seek(const Row& key) override;
+    void setWantedFields(const std::vector<int>& which) override;
     void refresh() override;
     RowId insert(const Row& values) override;
     void update(const RowId& id, const Row& before, const Row& after) override;
@@ -46,6 +47,7 @@ public:
     void rollbackBatch() noexcept override;
 
 private:
+    std::vector<int> wanted_; // fields read decodes; empty for all
     void openFiles();
     void findSecondaryIndexes();
     void buildOrder();

@@ -1,0 +1,1 @@
+SELECT ALL a, b AS x FROM "main"."t" tt WHERE a IN (SELECT a FROM t) ORDER BY 1 LIMIT 2;
