@@ -135,4 +135,24 @@ void guardedWrite(SqlConnection& c, const std::function<void()>& write) {
     c.execute("RELEASE SAVEPOINT vemo_write", {});
 }
 
+void appendInsertValues(SqlBuilder& b, const Row& values, const std::function<std::string(size_t)>& columnName) {
+    std::vector<size_t> used;
+    for (size_t i = 0; i < values.size(); ++i)
+        if (!isNull(values[i]))
+            used.push_back(i);
+    if (used.empty()) {
+        b << " DEFAULT VALUES";
+        return;
+    }
+    b << " (";
+    for (size_t i = 0; i < used.size(); ++i)
+        b << (i ? ", " : "") << columnName(used[i]);
+    b << ") VALUES (";
+    for (size_t i = 0; i < used.size(); ++i) {
+        b << (i ? ", " : "");
+        b.bind(values[used[i]]);
+    }
+    b << ")";
+}
+
 } // namespace vemo::engine::sql

@@ -137,4 +137,8 @@ private:
     std::vector<Value> params_;
 };
 
+// Appends the column list and values of an INSERT of the non-null values (column i named
+// by columnName(i)), or DEFAULT VALUES when every value is null.
+void appendInsertValues(SqlBuilder& b, const Row& values, const std::function<std::string(size_t)>& columnName);
+
 } // namespace vemo::engine::sql

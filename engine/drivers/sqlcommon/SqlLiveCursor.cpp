@@ -89,23 +89,9 @@ RowId SqlLiveCursor::insert(const Row& values) {
         throw EngineError(ErrInvalidParam, "フィールドの数が合いません。");
     SqlBuilder b(conn_);
     b << "INSERT INTO " << table_.qualifiedName;
-    std::vector<size_t> used;
-    for (size_t i = 0; i < values.size(); ++i)
-        if (!isNull(values[i]))
-            used.push_back(i);
-    if (used.empty()) {
-        b << " DEFAULT VALUES";
-    } else {
-        b << " (";
-        for (size_t i = 0; i < used.size(); ++i)
-            b << (i ? ", " : "") << quoteIdent(table_.fields[static_cast<size_t>(fieldOf_[used[i]])].name);
-        b << ") VALUES (";
-        for (size_t i = 0; i < used.size(); ++i) {
-            b << (i ? ", " : "");
-            b.bind(values[used[i]]);
-        }
-        b << ")";
-    }
+    appendInsertValues(b, values, [&](size_t i) {
+        return quoteIdent(table_.fields[static_cast<size_t>(fieldOf_[i])].name);
+    });
     b << " RETURNING ";
     for (size_t k = 0; k < hidden(); ++k)
         b << (k ? ", " : "") << identity_[k];

@@ -72,24 +72,7 @@ RowId SqlTableCursor::insert(const Row& values) {
         throw EngineError(ErrInvalidParam, "フィールドの数が合いません。");
     SqlBuilder b(conn_);
     b << "INSERT INTO " << info_.qualifiedName;
-    std::string cols;
-    std::vector<size_t> used;
-    for (size_t i = 0; i < values.size(); ++i)
-        if (!isNull(values[i]))
-            used.push_back(i);
-    if (used.empty()) {
-        b << " DEFAULT VALUES";
-    } else {
-        b << " (";
-        for (size_t i = 0; i < used.size(); ++i)
-            b << (i ? ", " : "") << columns_[used[i]];
-        b << ") VALUES (";
-        for (size_t i = 0; i < used.size(); ++i) {
-            b << (i ? ", " : "");
-            b.bind(values[used[i]]);
-        }
-        b << ")";
-    }
+    appendInsertValues(b, values, [&](size_t i) { return columns_[i]; });
     b << " RETURNING " << selectList();
     auto rows = runSelect(b);
     invalidate();
