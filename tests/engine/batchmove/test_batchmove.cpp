@@ -6,6 +6,7 @@
 
 #include "engine/batchmove/BatchMove.h"
 #include "engine/batchmove/FieldMapping.h"
+#include "engine/batchmove/KeyLookup.h"
 #include "engine/batchmove/TypeMapping.h"
 #include "engine/values/NameCompare.h"
 #include "engine/drivers/Drivers.h"
@@ -419,3 +420,131 @@ TEST_F(BatchMoveTest, TheToolMovesTablesAndReportsWhatHappened) {
     EXPECT_EQ(status, 2);
 }
 #endif
+
+TEST_F(BatchMoveTest, UpdateAndDeleteFindDestinationRecordsThroughADbaseIndex) {
+    s->database("LITE").createTable("CHANGES", {field("CODE", FieldType::Integer), field("NAME", FieldType::String, 20)}, {});
+    {
+        auto c = s->openTable("LITE", "CHANGES", {});
+        c->insert({int64_t(9), std::string("新しい果物")});
+        c->insert({int64_t(2), std::string("温州みかん")});
+        c->insert({int64_t(4), std::string("洋梨")});
+    }
+    const std::string changed = (dir / "problems" / "Changed.DB").string();
+    FieldDef code = field("CODE", FieldType::Integer);
+    code.nativeType = "N";
+    code.precision = 6;
+    IndexDef byCode;
+    byCode.name = "CODE";
+    byCode.fields = "CODE";
+    auto reset = [&] {
+        if (std::filesystem::exists(dir / "dbf" / "FRUIT.DBF"))
+            s->database("DBF").deleteTable("FRUIT");
+        s->database("DBF").createTable("FRUIT", {code, field("NAME", FieldType::String, 20)}, {byCode});
+        ASSERT_EQ(move("PDX", "SEED", "DBF", "FRUIT", BatchMode::Append, {"CODE", "NAME"}).moved, 5);
+    };
+    BatchMoveSettings b;
+    b.sourceAlias = "LITE";
+    b.sourceTable = "CHANGES";
+    b.destinationAlias = "DBF";
+    b.destinationTable = "FRUIT";
+    b.destinationIndex = "CODE";
+    b.changedTableName = changed;
+
+    reset();
+    b.mode = BatchMode::Update;
+    auto r = runBatchMove(*s, b);
+    EXPECT_EQ(r.changed, 2);
+    EXPECT_EQ(peerNames("DBF", "FRUIT"), (std::vector<std::string>{"ぶどう（巨峰）", "りんご", "桃", "洋梨", "温州みかん"}));
+    auto ch = pxpeer::read(changed);
+    ASSERT_EQ(ch.rows.size(), 2u);
+    EXPECT_EQ(decodeText(ch.rows[0][1].s, 932), "みかん");
+    EXPECT_EQ(decodeText(ch.rows[1][1].s, 932), "梨");
+
+    reset();
+    b.mode = BatchMode::AppendUpdate;
+    r = runBatchMove(*s, b);
+    EXPECT_EQ(r.moved, 3);
+    EXPECT_EQ(r.changed, 2);
+    EXPECT_EQ(peerNames("DBF", "FRUIT").size(), 6u);
+    // The record appended is found through the index the next time.
+    b.mode = BatchMode::Delete;
+    r = runBatchMove(*s, b);
+    EXPECT_EQ(r.moved, 3);
+    EXPECT_EQ(peerNames("DBF", "FRUIT"), (std::vector<std::string>{"ぶどう（巨峰）", "りんご", "桃"}));
+    ch = pxpeer::read(changed);
+    ASSERT_EQ(ch.rows.size(), 3u);
+    EXPECT_EQ(decodeText(ch.rows[0][1].s, 932), "新しい果物");
+
+    // The index walks in order and agrees with the records after the writes.
+    auto c = s->openTable("DBF", "FRUIT", {});
+    c->setOrder("CODE");
+    std::vector<int64_t> codes;
+    for (auto& row : readAll(*c))
+        codes.push_back(std::get<int64_t>(row[0]));
+    EXPECT_EQ(codes, (std::vector<int64_t>{1, 3, 5}));
+}
+
+TEST_F(BatchMoveTest, ServerDestinationsAreSearchedByKeyNotHeldInMemory) {
+    ASSERT_EQ(move("PDX", "SEED", "PG", "FRUIT", BatchMode::Copy).moved, 5);
+    ASSERT_EQ(move("PDX", "SEED", "LITE", "FRUIT", BatchMode::Copy).moved, 5);
+    // A SQLite table without a primary key, keyed by a unique index: records named by rowid.
+    IndexDef byName;
+    byName.name = "BYNAME";
+    byName.fields = "NAME";
+    byName.unique = true;
+    s->database("LITE").createTable("LOOSE", {field("NAME", FieldType::String, 20), field("QTY", FieldType::Integer)}, {byName});
+    {
+        auto c = s->openTable("LITE", "LOOSE", {});
+        c->insert({std::string("梨"), int64_t(1)});
+        c->insert({std::string("O'Neil \"x\""), int64_t(2)});
+        c->insert({Value{}, int64_t(3)});
+    }
+    for (const std::string to : {"PG", "LITE"}) {
+        SCOPED_TRACE(to);
+        std::string name;
+        Database& db = s->databaseFor(to, "fruit", name); // a name in another case still finds the table
+        auto cursor = db.openTable(name, {});
+        const auto& f = cursor->fields();
+        const int codeAt = fieldIndexOf(f, "CODE"), nameAt = fieldIndexOf(f, "NAME");
+        IndexDef key;
+        for (const auto& ix : cursor->indexes())
+            if (ix.primary) key = ix;
+        ASSERT_TRUE(key.primary);
+        KeyLookup lookup(db, *cursor, to == "PG" ? TableKind::Postgres : TableKind::Sqlite, name, key, {codeAt});
+        Row probe(f.size());
+        probe[codeAt] = int64_t(3);
+        auto m = lookup.find(probe);
+        EXPECT_EQ(lookup.way(), KeyLookup::Way::Query);
+        ASSERT_TRUE(m.has_value());
+        EXPECT_EQ(std::get<std::string>(m->row[nameAt]), "ぶどう（巨峰）");
+        // The identity found writes the record.
+        Row after = m->row;
+        after[nameAt] = std::string("マスカット");
+        cursor->update(m->id, m->row, after);
+        EXPECT_EQ(std::get<std::string>(lookup.find(probe)->row[nameAt]), "マスカット");
+        probe[codeAt] = int64_t(42);
+        EXPECT_FALSE(lookup.find(probe).has_value());
+    }
+    auto cursor = s->openTable("LITE", "LOOSE", {});
+    KeyLookup lookup(s->database("LITE"), *cursor, TableKind::Sqlite, "LOOSE", byName, {0});
+    for (const Value& v : {Value(std::string("O'Neil \"x\"")), Value{}}) {
+        auto m = lookup.find({v, Value{}});
+        ASSERT_TRUE(m.has_value());
+        cursor->remove(m->id, m->row);
+    }
+    EXPECT_EQ(lookup.way(), KeyLookup::Way::Query);
+    EXPECT_EQ(names("LITE", "LOOSE"), (std::vector<std::string>{"梨"}));
+}
+
+TEST_F(BatchMoveTest, ACopyClearsTemporaryTablesThatAKilledCopyLeftBehind) {
+    s->database("PDX").createTable("VMTMP123", {field("A", FieldType::Integer)}, {});
+    s->database("PDX").createTable("VMTMP77", {field("A", FieldType::Integer)}, {});
+    s->database("PDX").createTable("VMTMPX", {field("A", FieldType::Integer)}, {}); // not a name a copy makes
+    {
+        auto held = s->openTable("PDX", "VMTMP77", {}); // as a copy at work holds its table
+        ASSERT_EQ(move("PDX", "SEED", "PDX", "COPY", BatchMode::Copy).moved, 5);
+    }
+    auto left = s->database("PDX").tableNames("VMTMP*", false, false);
+    EXPECT_EQ(left, (std::vector<std::string>{"VMTMP77", "VMTMPX"}));
+    EXPECT_EQ(peerNames("PDX", "COPY"), seedNames());
+}
