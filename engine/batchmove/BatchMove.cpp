@@ -3,6 +3,7 @@
 #include "engine/batchmove/FieldMapping.h"
 #include "engine/batchmove/KeyLookup.h"
 #include "engine/batchmove/ProblemTable.h"
+#include "engine/batchmove/ReadAhead.h"
 #include "engine/batchmove/TypeMapping.h"
 #include "engine/contract/EngineError.h"
 #include "engine/session/Session.h"
@@ -409,6 +410,10 @@ BatchMoveResult Mover::run() {
             RowId id;
             for (int64_t pos = 0; src_->read(pos, row, id); ++pos)
                 each(row);
+        } else if (srcDb_ != dstDb_) {
+            // Two connections or folders: the source is read on a thread of its own,
+            // ahead of the writes.
+            scanAhead(*src_, each);
         } else {
             src_->scan(each);
         }

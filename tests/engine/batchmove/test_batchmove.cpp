@@ -7,6 +7,8 @@
 #include "engine/batchmove/BatchMove.h"
 #include "engine/batchmove/FieldMapping.h"
 #include "engine/batchmove/KeyLookup.h"
+#include "engine/batchmove/ReadAhead.h"
+#include "engine/contract/EngineError.h"
 #include "engine/batchmove/TypeMapping.h"
 #include "engine/values/NameCompare.h"
 #include "engine/drivers/Drivers.h"
@@ -547,4 +549,63 @@ TEST_F(BatchMoveTest, ACopyClearsTemporaryTablesThatAKilledCopyLeftBehind) {
     auto left = s->database("PDX").tableNames("VMTMP*", false, false);
     EXPECT_EQ(left, (std::vector<std::string>{"VMTMP77", "VMTMPX"}));
     EXPECT_EQ(peerNames("PDX", "COPY"), seedNames());
+}
+
+namespace {
+// A real table's cursor whose reads fail from one record on, as a disk error would.
+struct FailingCursor : Cursor {
+    Cursor& inner;
+    int64_t failAt;
+    FailingCursor(Cursor& c, int64_t at) : inner(c), failAt(at) {}
+    const std::vector<FieldDef>& fields() const override { return inner.fields(); }
+    std::vector<IndexDef> indexes() const override { return inner.indexes(); }
+    void setOrder(const std::string& n) override { inner.setOrder(n); }
+    int64_t count() override { return inner.count(); }
+    bool read(int64_t pos, Row& row, RowId& id) override {
+        if (pos >= failAt)
+            throw EngineError(ErrIO, "読み込みに失敗しました。");
+        return inner.read(pos, row, id);
+    }
+    int64_t positionOf(const RowId& id) override { return inner.positionOf(id); }
+    RowId insert(const Row& v) override { return inner.insert(v); }
+    void update(const RowId& id, const Row& b, const Row& a) override { inner.update(id, b, a); }
+    void remove(const RowId& id, const Row& b) override { inner.remove(id, b); }
+};
+} // namespace
+
+TEST_F(BatchMoveTest, ReadingAheadKeepsOrderStopsWhenAskedAndPassesFailuresOn) {
+    s->database("LITE").createTable("SEQ", {field("N", FieldType::Integer)}, {});
+    {
+        auto c = s->openTable("LITE", "SEQ", {});
+        s->database("LITE").beginWork();
+        for (int i = 0; i < 2000; ++i)
+            c->insert({int64_t(i)});
+        s->database("LITE").commitWork();
+    }
+    auto c = s->openTable("LITE", "SEQ", {});
+    std::vector<int64_t> seen;
+    // Chunks that do not divide the table: every record once, in order.
+    EXPECT_TRUE(scanAhead(*c, [&](const Row& r) { seen.push_back(std::get<int64_t>(r[0])); return true; }, 7, 2));
+    ASSERT_EQ(seen.size(), 2000u);
+    for (int i = 0; i < 2000; ++i)
+        ASSERT_EQ(seen[i], i);
+    seen.clear();
+    EXPECT_FALSE(scanAhead(*c, [&](const Row& r) { seen.push_back(std::get<int64_t>(r[0])); return seen.size() < 1000; }, 64, 3));
+    EXPECT_EQ(seen.size(), 1000u);
+    // A failure of the writing side stops the reader and comes out as it was thrown.
+    EXPECT_EQ(errorCodeOf([&] {
+                  scanAhead(*c, [&](const Row& r) {
+                      if (std::get<int64_t>(r[0]) == 1500) throw EngineError(ErrKeyViolation, "x");
+                      return true;
+                  }, 16, 2);
+              }),
+              ErrKeyViolation);
+    // A failure of the reading side comes out after records read before it, none twice or out of order.
+    FailingCursor failing(*c, 1234);
+    seen.clear();
+    EXPECT_EQ(errorCodeOf([&] { scanAhead(failing, [&](const Row& r) { seen.push_back(std::get<int64_t>(r[0])); return true; }, 100, 2); }),
+              ErrIO);
+    ASSERT_LE(seen.size(), 1234u);
+    for (size_t i = 0; i < seen.size(); ++i)
+        ASSERT_EQ(seen[i], int64_t(i));
 }
