@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Batch move benchmark: a generated dBASE table (ten mixed fields, Japanese text) copied with
-# `vemo32-tool copy --mode copy` into PostgreSQL and SQLite, side by side with pgdbf | psql
-# and with sqlite3's .import of the same data as CSV. Wall time of the whole job, and the
-# tool's peak memory. Prints ours / peer / ratio (peer time divided by ours: above 1 is faster).
+# Batch move benchmark: a generated dBASE table (ten mixed fields, Japanese text) moved with
+# `vemo32-tool copy` between dBASE, SQLite and PostgreSQL, each job side by side with a peer
+# doing the same: pgdbf | psql, sqlite3's .import of the same data as CSV, sqlite3 -csv |
+# psql \copy, psql \copy | python3-dbf; then update mode into SQLite and PostgreSQL for its
+# memory. Wall time of the whole job, and the tool's peak memory. BENCH_NO_PY=1 skips the
+# (slow, pure Python) dBASE writer peer; BENCH_NO_DBF_DEST=1 the PostgreSQL -> dBASE job;
+# BENCH_NO_PG_UPDATE=1 the update into PostgreSQL (one lookup and one write per record).
 # Usage: bench/batchmove.sh [BUILD_DIR] [RECORDS] [PG_PORT]   (default build, 1000000, 55660)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -44,17 +47,54 @@ CFG
 run_tool() { XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" /usr/bin/time -f "%e %M" "$tool" "$@" 2>&1 >/dev/null | tail -1; }
 secs() { local s e; s=$(date +%s%N); "$@" >/dev/null 2>&1; e=$(date +%s%N); awk -v a="$s" -v b="$e" 'BEGIN{printf "%.2f", (b-a)/1e9}'; }
 
-psql_ -c 'DROP TABLE IF EXISTS "BENCH"; DROP TABLE IF EXISTS bench' >/dev/null 2>&1
-read -r ours_pg rss_pg <<<"$(run_tool copy DBF BENCH PG BENCH --mode copy)"
-peer_pg=$(secs bash -c "pgdbf -s cp932 '$work/dbf/BENCH.DBF' | psql -X -q -h '$pgdir' -p $port -U postgres postgres")
+tool_env() { XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" "$@"; }
+rows=()
+row() { # job ours_s peer_s rss
+  rows+=("$(printf "%-34s %9s %9s %7s %11s KiB" "$1" "$2" "$3" "$(awk -v a="$2" -v b="$3" 'BEGIN{ if (b == "-") print "-"; else printf "%.2f", b/a}')" "$4")")
+}
 
+# dBASE -> PostgreSQL, copy mode, against pgdbf | psql.
+psql_ -c 'DROP TABLE IF EXISTS "BENCH"; DROP TABLE IF EXISTS bench; DROP TABLE IF EXISTS "LITEBENCH"; DROP TABLE IF EXISTS litebench' >/dev/null 2>&1
+read -r ours rss <<<"$(run_tool copy DBF BENCH PG BENCH --mode copy)"
+peer=$(secs bash -c "pgdbf -s cp932 '$work/dbf/BENCH.DBF' | psql -X -q -h '$pgdir' -p $port -U postgres postgres")
+row "dBASE -> PostgreSQL copy" "$ours" "$peer" "$rss"
+
+# dBASE -> SQLite, copy mode, against sqlite3's .import of the same data as CSV.
 rm -f "$work/ours.sqlite" "$work/peer.sqlite"
 sqlite3 "$work/ours.sqlite" 'VACUUM'
-read -r ours_lite rss_lite <<<"$(run_tool copy DBF BENCH LITE BENCH --mode copy)"
-peer_lite=$(secs sqlite3 "$work/peer.sqlite" ".import --csv $work/bench.csv bench")
+read -r ours rss <<<"$(run_tool copy DBF BENCH LITE BENCH --mode copy)"
+peer=$(secs sqlite3 "$work/peer.sqlite" ".import --csv $work/bench.csv bench")
+row "dBASE -> SQLite copy" "$ours" "$peer" "$rss"
 
-printf "%-26s %10s %10s %8s %14s\n" "job ($records records)" "ours s" "peer s" "ratio" "ours max RSS"
-printf "%-26s %10s %10s %8s %11s KiB\n" "dBASE -> PostgreSQL copy" "$ours_pg" "$peer_pg" \
-  "$(awk -v a="$ours_pg" -v b="$peer_pg" 'BEGIN{printf "%.2f", b/a}')" "$rss_pg"
-printf "%-26s %10s %10s %8s %11s KiB\n" "dBASE -> SQLite copy" "$ours_lite" "$peer_lite" \
-  "$(awk -v a="$ours_lite" -v b="$peer_lite" 'BEGIN{printf "%.2f", b/a}')" "$rss_lite"
+# SQLite -> PostgreSQL, copy mode, against sqlite3 -csv | psql \copy into a table made first.
+read -r ours rss <<<"$(run_tool copy LITE BENCH PG LITEBENCH --mode copy)"
+psql_ -c 'CREATE TABLE litebench (id bigint, name text, kana text, pref text, city text, age int, amount numeric(12,2), joined date, active boolean, code text)' >/dev/null
+peer=$(secs bash -c "sqlite3 -csv '$work/ours.sqlite' 'SELECT * FROM BENCH' | psql -X -q -h '$pgdir' -p $port -U postgres postgres -c '\\copy litebench FROM STDIN CSV'")
+row "SQLite -> PostgreSQL copy" "$ours" "$peer" "$rss"
+
+# PostgreSQL -> dBASE, copy mode, against psql \copy to CSV | python3-dbf (bench/batchmove_dbf_peer.py).
+rm -f "$work/dbf/PGBENCH.DBF" "$work/peer.dbf"
+if [ -z "${BENCH_NO_DBF_DEST:-}" ]; then
+read -r ours rss <<<"$(run_tool copy PG BENCH DBF PGBENCH --mode copy)"
+if [ -z "${BENCH_NO_PY:-}" ]; then
+  peer=$(secs bash -c "psql -X -q -h '$pgdir' -p $port -U postgres postgres -c '\\copy \"BENCH\" TO STDOUT CSV' | /usr/bin/python3 bench/batchmove_dbf_peer.py '$work/dbf/BENCH.DBF' '$work/peer.dbf'")
+else
+  peer=-
+fi
+row "PostgreSQL -> dBASE copy" "$ours" "$peer" "$rss"
+fi
+
+# Update mode: every record found by key in the destination and rewritten. No peer does
+# this; the figure that matters is the memory, which must not grow with the table.
+sqlite3 "$work/ours.sqlite" 'CREATE UNIQUE INDEX BENCH_ID ON BENCH(ID)'
+read -r ours rss <<<"$(run_tool copy DBF BENCH LITE BENCH --mode update)"
+row "dBASE -> SQLite update" "$ours" "-" "$rss"
+if [ -z "${BENCH_NO_PG_UPDATE:-}" ]; then
+  psql_ -c 'ALTER TABLE "BENCH" ADD PRIMARY KEY ("ID")' >/dev/null
+  read -r ours rss <<<"$(run_tool copy DBF BENCH PG BENCH --mode update)"
+  row "dBASE -> PostgreSQL update" "$ours" "-" "$rss"
+fi
+
+printf "%-34s %9s %9s %7s %15s\n" "job ($records records)" "ours s" "peer s" "ratio" "ours max RSS"
+printf "%s\n" "${rows[@]}"
+echo "(ratio: peer time divided by ours; above 1 is faster than the peer)"

@@ -34,6 +34,10 @@ engine::LoginCallback windowLogin()
 void installWindowHooks()
 {
     engine::Session::global().setLoginCallback(windowLogin());
+    engine::Session::global().setNoticeCallback([](const std::string& text) {
+        shell::messageBox(QApplication::activeWindow(), QString::fromStdString(text), QStringLiteral("警告"),
+                          QMessageBox::Warning);
+    });
     shell::WindowHooks& h = shell::windowHooks();
     h.makeDatabaseWindow = [] {
         auto* w = new TAlias_Open(); // the frame's MDI area takes ownership

@@ -5,7 +5,7 @@ set -euo pipefail
 RUN_PKGS=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-translations-l10n
           libsqlite3-dev sqlite3 libpq-dev fonts-ipafont fonts-ipaexfont fontconfig xauth xvfb help2man dpkg-dev)
 TEST_PKGS=(postgresql postgresql-client pxlib-dev libgtest-dev python3 python3-dbf python3-dbfread libdbd-xbase-perl pgdbf
-           poppler-utils clang libclang-rt-14-dev
+           poppler-utils openssl clang libclang-rt-14-dev
            desktop-file-utils appstream lintian shared-mime-info libglib2.0-bin groff-base bsdextrautils)
 want=("${RUN_PKGS[@]}")
 if [ "${1:-}" = "--test" ]; then want+=("${TEST_PKGS[@]}"); fi

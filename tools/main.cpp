@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
     try {
         engine::Session& session = engine::Session::global();
         session.setLoginCallback(tool::terminalLogin);
+        session.setNoticeCallback([](const std::string& text) { std::cerr << "vemo32-tool: 警告: " << text << "\n"; });
         tool::ToolContext context{session, std::cout, std::cerr};
         const int status = command->run(context, args);
         std::cout.flush();

@@ -1,7 +1,9 @@
 #include "engine/batchmove/BatchMove.h"
 
 #include "engine/batchmove/FieldMapping.h"
+#include "engine/batchmove/KeyLookup.h"
 #include "engine/batchmove/ProblemTable.h"
+#include "engine/batchmove/ReadAhead.h"
 #include "engine/batchmove/TypeMapping.h"
 #include "engine/contract/EngineError.h"
 #include "engine/session/Session.h"
@@ -10,7 +12,6 @@
 #include <chrono>
 #include <random>
 #include <strings.h>
-#include <unordered_map>
 
 namespace vemo::engine {
 namespace {
@@ -43,23 +44,6 @@ bool tableExists(Database& db, const std::string& name) {
     }
 }
 
-std::vector<std::string> splitNames(const std::string& fields) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    while (start <= fields.size()) {
-        size_t end = fields.find(';', start);
-        if (end == std::string::npos)
-            end = fields.size();
-        std::string part = fields.substr(start, end - start);
-        while (!part.empty() && part.front() == ' ') part.erase(0, 1);
-        while (!part.empty() && part.back() == ' ') part.pop_back();
-        if (!part.empty())
-            out.push_back(part);
-        start = end + 1;
-    }
-    return out;
-}
-
 // A name for the table a copy builds before it takes the destination's name: in the same
 // folder, with the same extension, so that the same format is made.
 std::string temporaryName(const std::string& finalName) {
@@ -67,6 +51,31 @@ std::string temporaryName(const std::string& finalName) {
     const std::string ext = dot == std::string::npos ? std::string() : finalName.substr(dot);
     std::random_device rd;
     return "VMTMP" + std::to_string(rd() % 1000) + ext;
+}
+
+// Whether a table name is one temporaryName() makes: VMTMP, digits, an extension or none.
+bool isTemporaryName(const std::string& name) {
+    if (name.size() < 6 || strncasecmp(name.c_str(), "VMTMP", 5) != 0)
+        return false;
+    size_t i = 5;
+    while (i < name.size() && name[i] >= '0' && name[i] <= '9')
+        ++i;
+    return i > 5 && (i == name.size() || name[i] == '.');
+}
+
+// A copy killed before its rename leaves its temporary table behind. One that nobody holds
+// open is such a leftover (a copy at work keeps its table open, and the deletion's
+// exclusive lock fails on it): it goes before the next copy into the folder.
+void removeLeftoverTemporaries(Database& db) {
+    for (const auto& name : db.tableNames("VMTMP*", true, false)) {
+        if (!isTemporaryName(name))
+            continue;
+        try {
+            db.deleteTable(name);
+        } catch (const EngineError&) {
+            // in use by a copy running now, or not ours to delete: left alone
+        }
+    }
 }
 
 // The destination fields and primary key a copy creates, and which source field feeds each.
@@ -97,7 +106,7 @@ void planCopy(const std::vector<FieldPair>& pairs, const std::vector<FieldDef>& 
         if (!ix.primary || !ix.expression.empty())
             continue;
         std::vector<int> keyAt;
-        for (const auto& name : splitNames(ix.fields)) {
+        for (const auto& name : splitIndexFields(ix.fields)) {
             const int s = fieldIndexOf(source, name);
             int d = -1;
             for (size_t i = 0; i < sourceOf.size() && s >= 0; ++i)
@@ -129,15 +138,6 @@ void planCopy(const std::vector<FieldPair>& pairs, const std::vector<FieldDef>& 
     }
 }
 
-std::string keyText(const Row& row, const std::vector<int>& keyFields, const std::vector<FieldDef>& fields) {
-    std::string k;
-    for (int i : keyFields) {
-        k += isNull(row[i]) ? std::string("\x01") : valueToText(row[i], fields[i].type);
-        k += '\x1f';
-    }
-    return k;
-}
-
 class Mover {
 public:
     Mover(Session& session, const BatchMoveSettings& s, const ProgressCallback& progress)
@@ -147,7 +147,6 @@ public:
 
 private:
     void prepareKeys();
-    void loadDestinationKeys();
     void handle(const Row& source);
     bool tryInsert(const Row& source, const Row& values, RowId* id);
     void keyViolation(const Row& source, const EngineError& e);
@@ -166,13 +165,10 @@ private:
     TableKind srcKind_ = TableKind::Paradox, dstKind_ = TableKind::Paradox;
     std::vector<int> sourceOf_;
     std::vector<int> keyFields_;
+    IndexDef keyIndex_;
+    std::unique_ptr<KeyLookup> lookup_;
     bool guard_ = false;
     std::unique_ptr<RowAppender> appender_;
-    struct Entry {
-        RowId id;
-        Row row;
-    };
-    std::unordered_map<std::string, Entry> byKey_;
     std::unique_ptr<ProblemTable> changedTable_, keyViolTable_, problemTable_;
 };
 
@@ -191,7 +187,7 @@ void Mover::prepareKeys() {
     }
     if (!chosen->expression.empty())
         throw EngineError(ErrNotSupported, "式のインデックスでは更新・削除できません: " + chosen->name);
-    for (const auto& name : splitNames(chosen->fields)) {
+    for (const auto& name : splitIndexFields(chosen->fields)) {
         const int d = fieldIndexOf(dstFields_, name);
         if (d < 0)
             throw EngineError(ErrNotFound, "インデックスのフィールド " + name + " がありません。");
@@ -199,13 +195,7 @@ void Mover::prepareKeys() {
             throw EngineError(ErrInvalidParam, "インデックスのフィールド " + name + " に対応する転送元のフィールドがありません。");
         keyFields_.push_back(d);
     }
-}
-
-void Mover::loadDestinationKeys() {
-    Row row;
-    RowId id;
-    for (int64_t pos = 0; dst_->read(pos, row, id); ++pos)
-        byKey_.insert_or_assign(keyText(row, keyFields_, dstFields_), Entry{id, row});
+    keyIndex_ = *chosen;
 }
 
 void Mover::problem(const Row& source, const std::string& why) {
@@ -275,26 +265,25 @@ void Mover::handle(const Row& source) {
             ++result_.moved;
         return;
     }
-    const std::string key = keyText(values, keyFields_, dstFields_);
-    auto it = byKey_.find(key);
-    if (it == byKey_.end()) {
+    auto found = lookup_->find(values);
+    if (!found) {
         if (s_.mode != BatchMode::AppendUpdate)
             return;
         RowId id;
         if (tryInsert(source, values, &id)) {
             ++result_.moved;
-            byKey_.emplace(key, Entry{id, values});
+            lookup_->inserted(id, values);
         }
         return;
     }
-    Entry& e = it->second;
+    KeyLookup::Match& e = *found;
     if (s_.mode == BatchMode::Delete) {
         auto write = [&] { dst_->remove(e.id, e.row); };
         guard_ ? dstDb_->guardedWrite(write) : write();
         changedTable_->add(e.row);
         ++result_.changed;
         ++result_.moved;
-        byKey_.erase(it);
+        lookup_->removed(e.row);
         return;
     }
     Row after = e.row;
@@ -310,7 +299,7 @@ void Mover::handle(const Row& source) {
         throw;
     }
     changedTable_->add(e.row);
-    e.row = std::move(after);
+    lookup_->updated(e.row, e.id, after);
     ++result_.changed;
     ++result_.moved;
 }
@@ -370,6 +359,7 @@ BatchMoveResult Mover::run() {
 
     const bool work = dstDb_->beginWork();
     std::string building; // the temporary table of a copy into files
+    bool batch = false;
     try {
         if (copy) {
             if (work) {
@@ -378,6 +368,7 @@ BatchMoveResult Mover::run() {
                 dstDb_->createTable(dstName, dstFields_, newIndexes);
                 dst_ = dstDb_->openTable(dstName, {});
             } else {
+                removeLeftoverTemporaries(*dstDb_);
                 building = temporaryName(dstName);
                 while (tableExists(*dstDb_, building))
                     building = temporaryName(dstName);
@@ -387,7 +378,7 @@ BatchMoveResult Mover::run() {
             dstFields_ = dst_->fields();
         }
         if (s_.mode != BatchMode::Append && !copy)
-            loadDestinationKeys();
+            lookup_ = std::make_unique<KeyLookup>(*dstDb_, *dst_, dstKind_, dstName, keyIndex_, keyFields_);
         // A server that spoils its transaction on a failed write gets each write under a
         // savepoint, so that a key violation can be reported and the move go on.
         if (work) {
@@ -401,6 +392,12 @@ BatchMoveResult Mover::run() {
         }
         if (!appender_ && !dst_->readOnlyReason().empty())
             throw EngineError(ErrReadOnly, dst_->readOnlyReason());
+        // Table files take the whole move as one batch: one journal, one sync, the indexes
+        // brought up to date once at the end; a failure or a kill leaves the table as it was.
+        if (!work) {
+            dst_->beginBatch();
+            batch = true;
+        }
         auto each = [&](const Row& row) {
             handle(row);
             report(false);
@@ -413,6 +410,10 @@ BatchMoveResult Mover::run() {
             RowId id;
             for (int64_t pos = 0; src_->read(pos, row, id); ++pos)
                 each(row);
+        } else if (srcDb_ != dstDb_) {
+            // Two connections or folders: the source is read on a thread of its own,
+            // ahead of the writes.
+            scanAhead(*src_, each);
         } else {
             src_->scan(each);
         }
@@ -421,6 +422,11 @@ BatchMoveResult Mover::run() {
             appender_.reset();
         }
         report(true);
+        lookup_.reset();
+        if (batch) {
+            dst_->commitBatch();
+            batch = false;
+        }
         if (work)
             dstDb_->commitWork();
         dst_.reset();
@@ -432,6 +438,9 @@ BatchMoveResult Mover::run() {
         }
     } catch (...) {
         appender_.reset();
+        lookup_.reset();
+        if (batch)
+            dst_->rollbackBatch();
         dst_.reset();
         if (work)
             dstDb_->rollbackWork();

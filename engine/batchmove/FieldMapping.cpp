@@ -71,4 +71,21 @@ std::vector<int> resolveMappings(const std::vector<FieldPair>& pairs, const std:
     return sourceOf;
 }
 
+std::vector<std::string> splitIndexFields(const std::string& fields) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    while (start <= fields.size()) {
+        size_t end = fields.find(';', start);
+        if (end == std::string::npos)
+            end = fields.size();
+        std::string part = fields.substr(start, end - start);
+        while (!part.empty() && part.front() == ' ') part.erase(0, 1);
+        while (!part.empty() && part.back() == ' ') part.pop_back();
+        if (!part.empty())
+            out.push_back(part);
+        start = end + 1;
+    }
+    return out;
+}
+
 } // namespace vemo::engine

@@ -19,6 +19,9 @@ std::vector<FieldPair> parseMappings(const std::vector<std::string>& lines);
 // Index of a field by name (ASCII case ignored), -1 when absent.
 int fieldIndexOf(const std::vector<FieldDef>& fields, const std::string& name);
 
+// The field names of an index's field list ("A;B"), blanks around each dropped.
+std::vector<std::string> splitIndexFields(const std::string& fields);
+
 // Source field index for each destination field (-1: the field gets no value). With no
 // pairs, fields of the same name are paired. Throws EngineError(ErrNotFound) naming the
 // field when a pair names a field that the source or the destination does not have, and

@@ -48,6 +48,10 @@ public:
 
     virtual std::string driverName() const = 0;
 
+    // What the user should know about the connection's safety, such as a server reached
+    // over the network without encryption; empty when there is nothing to say.
+    virtual std::string connectionNotice() const { return {}; }
+
     // Table names matching a pattern ("*.*", "*", "CUST*"; matched case-insensitively),
     // with the file extension (".DB", ".DBF") where the driver has them and extensions is
     // on, and the driver's system tables when systemTables is on. Sorted as the driver

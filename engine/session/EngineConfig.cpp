@@ -2,6 +2,7 @@
 #include "engine/contract/EngineError.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -133,6 +134,24 @@ std::string formatEngineConfig(const std::vector<AliasConfig>& aliases) {
     return out;
 }
 
+mode_t configFileMode(const std::filesystem::path& file, bool password) {
+    struct stat st {};
+    mode_t mode = ::stat(file.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0644;
+    if (password)
+        mode &= 0700; // nobody else may read a password
+    return mode | 0600;  // the owner keeps reading and writing it
+}
+
+std::string configExposure(const std::filesystem::path& file, const std::vector<AliasConfig>& aliases) {
+    struct stat st {};
+    if (!holdsPassword(aliases) || ::stat(file.c_str(), &st) != 0 || (st.st_mode & 077) == 0)
+        return {};
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    return "エイリアス設定ファイル " + file.string() + " にはパスワードがありますが、ほかのユーザーも読める属性 (" + mode +
+           ") になっています。chmod 600 で本人だけが読めるようにしてください。";
+}
+
 std::vector<AliasConfig> readEngineConfig(const std::filesystem::path& file, bool& existed) {
     std::ifstream in(file, std::ios::binary);
     existed = static_cast<bool>(in);
@@ -163,7 +182,7 @@ void writeEngineConfig(const std::filesystem::path& file, const std::vector<Alia
         errno = saved;
         ioError(what, file);
     };
-    if (::fchmod(fd, holdsPassword(aliases) ? 0600 : 0644) != 0)
+    if (::fchmod(fd, configFileMode(file, holdsPassword(aliases))) != 0)
         fail("エイリアス設定ファイルの属性を設定できません");
     size_t done = 0;
     while (done < text.size()) {

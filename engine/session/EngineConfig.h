@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <string>
+#include <sys/types.h>
 #include <string_view>
 #include <vector>
 
@@ -29,7 +30,16 @@ void validateAlias(const AliasConfig& alias);
 // Reads the file; an empty list when it does not exist.
 std::vector<AliasConfig> readEngineConfig(const std::filesystem::path& file, bool& existed);
 // Writes through a temporary file in the same folder, flushed to disk and renamed over the
-// old one; mode 0600 when a parameter named PASSWORD has a value.
+// old one; mode 0600 when a parameter named PASSWORD has a value, and never wider than the
+// file it replaces.
 void writeEngineConfig(const std::filesystem::path& file, const std::vector<AliasConfig>& aliases);
+
+// The mode a written file gets: that of the file it replaces (0644 for a new one), without
+// any access for others when it holds a password, and always readable and writable by
+// its owner.
+mode_t configFileMode(const std::filesystem::path& file, bool password);
+
+// A warning when the file holds a password but others may read it; empty otherwise.
+std::string configExposure(const std::filesystem::path& file, const std::vector<AliasConfig>& aliases);
 
 } // namespace vemo::engine

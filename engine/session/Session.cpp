@@ -3,6 +3,7 @@
 #include "engine/contract/EngineError.h"
 
 #include <algorithm>
+#include <set>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -102,6 +103,9 @@ struct Session::Impl {
     Params fileParams;
     std::function<void(const std::filesystem::path&)> sampleWriter;
     bool open = false;
+    NoticeCallback notice;
+    std::vector<std::string> unheard;   // notices given before anyone listened
+    std::set<std::string> told;         // each notice once in the life of the session
     std::vector<AliasConfig> aliases;  // as the session sees them
     std::vector<Change> pending;        // not yet saved; re-applied by every open()
     std::map<std::string, std::shared_ptr<Database>> connections;
@@ -180,9 +184,20 @@ struct Session::Impl {
             writeEngineConfig(configFile, list);
             writeSamples();
         }
+        if (const std::string exposed = configExposure(configFile, list); !exposed.empty())
+            tell(exposed);
         for (const auto& c : pending)
             apply(list, c);
         aliases = std::move(list);
+    }
+
+    void tell(const std::string& text) {
+        if (!told.insert(text).second)
+            return;
+        if (notice)
+            notice(text);
+        else
+            unheard.push_back(text);
     }
 };
 
@@ -210,6 +225,15 @@ void Session::setFileTableParams(Params params) {
     }
 }
 
+void Session::setNoticeCallback(NoticeCallback callback) {
+    d->notice = std::move(callback);
+    if (!d->notice)
+        return;
+    auto waiting = std::move(d->unheard);
+    d->unheard.clear();
+    for (const auto& text : waiting)
+        d->notice(text);
+}
 void Session::setSampleWriter(std::function<void(const std::filesystem::path&)> writer) { d->sampleWriter = std::move(writer); }
 
 void Session::open() {
@@ -329,6 +353,8 @@ Database& Session::database(const std::string& alias) {
             d->connections.erase(upper(alias));
             throw;
         }
+        if (const std::string note = slot->connectionNotice(); !note.empty())
+            d->tell(note);
     }
     return *slot;
 }

@@ -29,6 +29,11 @@ public:
     // Parameters of the STANDARD driver for tables opened as files (an empty alias), beside
     // the folder: LANGDRIVER, FORCE LANGDRIVER, PASSWORD. Drops the file connections made so far.
     void setFileTableParams(Params params);
+    // Warnings the user should hear that are no error: the configuration file readable by
+    // others while it holds a password, a server connection that is not encrypted. Each is
+    // given once; those given before a callback is set are handed to it when it is.
+    using NoticeCallback = std::function<void(const std::string& text)>;
+    void setNoticeCallback(NoticeCallback callback);
     // Writes the sample tables into a data folder; called when open() finds no configuration
     // file and creates the sample aliases. Errors it throws leave the aliases in place.
     void setSampleWriter(std::function<void(const std::filesystem::path& dataDir)> writer);

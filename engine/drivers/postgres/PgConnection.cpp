@@ -70,6 +70,7 @@ PGconn* open(const PgLogin& l) {
     add("user", l.user);
     add("password", l.password);
     add("sslmode", l.sslmode);
+    add("sslrootcert", l.sslrootcert);
     add("client_encoding", utf8);
     add("application_name", application);
     add("connect_timeout", timeout);
@@ -113,6 +114,17 @@ PgConnection::PgConnection(const std::string& alias, PgLogin login, const LoginC
 }
 
 PgConnection::~PgConnection() { PQfinish(conn_); }
+
+std::string PgConnection::transportNotice(const std::string& alias) const {
+    if (PQsslInUse(conn_))
+        return {};
+    const char* host = PQhost(conn_);
+    if (!host || !*host || *host == '/' || *host == '@') // a Unix-domain socket stays on this machine
+        return {};
+    return "エイリアス " + alias + " のサーバー (" + host +
+           ") との接続は暗号化されていません。パスワードとデータは平文で送られます。暗号化を必須にするには SSLMODE=require、"
+           "サーバーの証明書も確かめるには SSLMODE=verify-full と SSLROOTCERT を設定してください。";
+}
 
 // A connection lost earlier (server restarted) is tried once more before giving up.
 void PgConnection::ensureConnected() {

@@ -14,6 +14,7 @@ namespace vemo::engine::sql {
 
 struct PgLogin {
     std::string host, port, database, user, password, sslmode;
+    std::string sslrootcert; // the certificates a server's is checked against (verify-ca, verify-full)
     // The alias's schema: unqualified names in SQL typed by the user resolve there first.
     std::string schema;
 };
@@ -27,6 +28,10 @@ public:
     ~PgConnection() override;
     PgConnection(const PgConnection&) = delete;
     PgConnection& operator=(const PgConnection&) = delete;
+
+    // Empty when the connection is encrypted or runs over a local socket; otherwise a
+    // warning that what passes over it, the password among it, can be read on the way.
+    std::string transportNotice(const std::string& alias) const;
 
     std::string placeholder(int n) const override { return "$" + std::to_string(n); }
     bool nullsFirstAscending() const override { return false; }

@@ -29,7 +29,7 @@ const char* kRelKinds = "('r', 'v', 'm', 'p', 'f')";
 } // namespace
 
 PgDatabase::PgDatabase(const std::string& alias, const PgLogin& login, const std::string& schema, const LoginCallback& ask)
-    : conn_(std::make_unique<PgConnection>(alias, login, ask)), schema_(schema.empty() ? "public" : schema) {}
+    : conn_(std::make_unique<PgConnection>(alias, login, ask)), alias_(alias), schema_(schema.empty() ? "public" : schema) {}
 
 std::string PgDatabase::qualified(const std::string& table) const { return quoteIdent(schema_) + "." + quoteIdent(table); }
 

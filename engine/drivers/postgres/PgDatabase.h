@@ -15,6 +15,7 @@ public:
     PgDatabase(const std::string& alias, const PgLogin& login, const std::string& schema, const LoginCallback& ask);
 
     std::string driverName() const override { return "POSTGRESQL"; }
+    std::string connectionNotice() const override { return conn_->transportNotice(alias_); }
     std::vector<std::string> tableNames(const std::string& pattern, bool extensions, bool systemTables) override;
     std::vector<std::string> procedureNames() override;
     std::vector<ProcParam> procedureParams(const std::string& name) override;
@@ -57,6 +58,7 @@ private:
     bool routine(const std::string& name, std::string& oid, std::string& kind, std::string& returnType);
 
     std::unique_ptr<PgConnection> conn_;
+    std::string alias_;
     std::string schema_;
 };
 

@@ -10,7 +10,7 @@ public:
     std::string name() const override { return "POSTGRESQL"; }
     Params defaultParams() const override {
         return {{"SERVER NAME", ""}, {"PORT", "5432"}, {"DATABASE NAME", ""}, {"USER NAME", ""},
-                {"SCHEMA", "public"}, {"SSLMODE", "prefer"}, {"PASSWORD", ""}};
+                {"SCHEMA", "public"}, {"SSLMODE", "prefer"}, {"SSLROOTCERT", ""}, {"PASSWORD", ""}};
     }
     std::unique_ptr<Database> connect(const std::string& alias, const Params& params, const LoginCallback& login) override {
         sql::PgLogin l;
@@ -20,6 +20,7 @@ public:
         l.user = paramValue(params, "USER NAME");
         l.password = paramValue(params, "PASSWORD");
         l.sslmode = paramValue(params, "SSLMODE");
+        l.sslrootcert = paramValue(params, "SSLROOTCERT");
         l.schema = paramValue(params, "SCHEMA");
         return std::make_unique<sql::PgDatabase>(alias, l, paramValue(params, "SCHEMA"), login);
     }

@@ -110,6 +110,10 @@ static void bindAll(sqlite3* db, sqlite3_stmt* st, const std::vector<Value>& par
             rc = sqlite3_bind_double(st, n, *d);
         else if (const auto* bytes = std::get_if<Bytes>(&v))
             rc = sqlite3_bind_blob64(st, n, bytes->data(), bytes->size(), SQLITE_TRANSIENT);
+        else if (const auto* text = std::get_if<std::string>(&v)) // the common case, without a copy of its own
+            rc = sqlite3_bind_text64(st, n, text->data(), text->size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+        else if (const auto* dec = std::get_if<Decimal>(&v))
+            rc = sqlite3_bind_text64(st, n, dec->text.data(), dec->text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
         else {
             std::string s = paramText(v).value_or("");
             rc = sqlite3_bind_text64(st, n, s.data(), s.size(), SQLITE_TRANSIENT, SQLITE_UTF8);

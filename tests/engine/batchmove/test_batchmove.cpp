@@ -6,6 +6,9 @@
 
 #include "engine/batchmove/BatchMove.h"
 #include "engine/batchmove/FieldMapping.h"
+#include "engine/batchmove/KeyLookup.h"
+#include "engine/batchmove/ReadAhead.h"
+#include "engine/contract/EngineError.h"
 #include "engine/batchmove/TypeMapping.h"
 #include "engine/values/NameCompare.h"
 #include "engine/drivers/Drivers.h"
@@ -336,11 +339,11 @@ TEST_F(BatchMoveTest, AMoveKilledHalfWayLeavesTheDestinationAsItWas) {
             c->insert({int64_t(100 + i), "レコード" + std::to_string(i)});
         s->database("LITE").commitWork();
     }
-    for (const auto& to : std::vector<std::string>{"LITE", "PG", "PDX"}) {
+    for (const auto& to : std::vector<std::string>{"LITE", "PG", "PDX", "DBF"}) {
         SCOPED_TRACE(to);
         ASSERT_EQ(move("PDX", "SEED", to, "KEEP", BatchMode::Copy).moved, 5);
         for (const BatchMode mode : {BatchMode::Append, BatchMode::Copy}) {
-            if (to == "PDX" && mode == BatchMode::Append)
+            if ((to == "PDX" || to == "DBF") && mode == BatchMode::Append)
                 continue; // appends to a file table keep what was written
             s->close(); // the child opens its own connections
             const pid_t child = fork();
@@ -369,6 +372,12 @@ TEST_F(BatchMoveTest, AMoveKilledHalfWayLeavesTheDestinationAsItWas) {
             s->open();
             EXPECT_EQ(names(to, "KEEP"), seedNames());
             EXPECT_EQ(peerNames(to, "KEEP"), seedNames());
+        }
+        // The temporary table the killed copy was building goes with the next copy.
+        if (to == "PDX" || to == "DBF") {
+            EXPECT_FALSE(s->database(to).tableNames("VMTMP*", false, false).empty());
+            ASSERT_EQ(move("PDX", "SEED", to, "KEEP", BatchMode::Copy).moved, 5);
+            EXPECT_TRUE(s->database(to).tableNames("VMTMP*", false, false).empty());
         }
     }
 }
@@ -419,3 +428,190 @@ TEST_F(BatchMoveTest, TheToolMovesTablesAndReportsWhatHappened) {
     EXPECT_EQ(status, 2);
 }
 #endif
+
+TEST_F(BatchMoveTest, UpdateAndDeleteFindDestinationRecordsThroughADbaseIndex) {
+    s->database("LITE").createTable("CHANGES", {field("CODE", FieldType::Integer), field("NAME", FieldType::String, 20)}, {});
+    {
+        auto c = s->openTable("LITE", "CHANGES", {});
+        c->insert({int64_t(9), std::string("新しい果物")});
+        c->insert({int64_t(2), std::string("温州みかん")});
+        c->insert({int64_t(4), std::string("洋梨")});
+    }
+    const std::string changed = (dir / "problems" / "Changed.DB").string();
+    FieldDef code = field("CODE", FieldType::Integer);
+    code.nativeType = "N";
+    code.precision = 6;
+    IndexDef byCode;
+    byCode.name = "CODE";
+    byCode.fields = "CODE";
+    auto reset = [&] {
+        if (std::filesystem::exists(dir / "dbf" / "FRUIT.DBF"))
+            s->database("DBF").deleteTable("FRUIT");
+        s->database("DBF").createTable("FRUIT", {code, field("NAME", FieldType::String, 20)}, {byCode});
+        ASSERT_EQ(move("PDX", "SEED", "DBF", "FRUIT", BatchMode::Append, {"CODE", "NAME"}).moved, 5);
+    };
+    BatchMoveSettings b;
+    b.sourceAlias = "LITE";
+    b.sourceTable = "CHANGES";
+    b.destinationAlias = "DBF";
+    b.destinationTable = "FRUIT";
+    b.destinationIndex = "CODE";
+    b.changedTableName = changed;
+
+    reset();
+    b.mode = BatchMode::Update;
+    auto r = runBatchMove(*s, b);
+    EXPECT_EQ(r.changed, 2);
+    EXPECT_EQ(peerNames("DBF", "FRUIT"), (std::vector<std::string>{"ぶどう（巨峰）", "りんご", "桃", "洋梨", "温州みかん"}));
+    auto ch = pxpeer::read(changed);
+    ASSERT_EQ(ch.rows.size(), 2u);
+    EXPECT_EQ(decodeText(ch.rows[0][1].s, 932), "みかん");
+    EXPECT_EQ(decodeText(ch.rows[1][1].s, 932), "梨");
+
+    reset();
+    b.mode = BatchMode::AppendUpdate;
+    r = runBatchMove(*s, b);
+    EXPECT_EQ(r.moved, 3);
+    EXPECT_EQ(r.changed, 2);
+    EXPECT_EQ(peerNames("DBF", "FRUIT").size(), 6u);
+    // The record appended is found through the index the next time.
+    b.mode = BatchMode::Delete;
+    r = runBatchMove(*s, b);
+    EXPECT_EQ(r.moved, 3);
+    EXPECT_EQ(peerNames("DBF", "FRUIT"), (std::vector<std::string>{"ぶどう（巨峰）", "りんご", "桃"}));
+    ch = pxpeer::read(changed);
+    ASSERT_EQ(ch.rows.size(), 3u);
+    EXPECT_EQ(decodeText(ch.rows[0][1].s, 932), "新しい果物");
+
+    // The index walks in order and agrees with the records after the writes.
+    auto c = s->openTable("DBF", "FRUIT", {});
+    c->setOrder("CODE");
+    std::vector<int64_t> codes;
+    for (auto& row : readAll(*c))
+        codes.push_back(std::get<int64_t>(row[0]));
+    EXPECT_EQ(codes, (std::vector<int64_t>{1, 3, 5}));
+}
+
+TEST_F(BatchMoveTest, ServerDestinationsAreSearchedByKeyNotHeldInMemory) {
+    ASSERT_EQ(move("PDX", "SEED", "PG", "FRUIT", BatchMode::Copy).moved, 5);
+    ASSERT_EQ(move("PDX", "SEED", "LITE", "FRUIT", BatchMode::Copy).moved, 5);
+    // A SQLite table without a primary key, keyed by a unique index: records named by rowid.
+    IndexDef byName;
+    byName.name = "BYNAME";
+    byName.fields = "NAME";
+    byName.unique = true;
+    s->database("LITE").createTable("LOOSE", {field("NAME", FieldType::String, 20), field("QTY", FieldType::Integer)}, {byName});
+    {
+        auto c = s->openTable("LITE", "LOOSE", {});
+        c->insert({std::string("梨"), int64_t(1)});
+        c->insert({std::string("O'Neil \"x\""), int64_t(2)});
+        c->insert({Value{}, int64_t(3)});
+    }
+    for (const std::string to : {"PG", "LITE"}) {
+        SCOPED_TRACE(to);
+        std::string name;
+        Database& db = s->databaseFor(to, "fruit", name); // a name in another case still finds the table
+        auto cursor = db.openTable(name, {});
+        const auto& f = cursor->fields();
+        const int codeAt = fieldIndexOf(f, "CODE"), nameAt = fieldIndexOf(f, "NAME");
+        IndexDef key;
+        for (const auto& ix : cursor->indexes())
+            if (ix.primary) key = ix;
+        ASSERT_TRUE(key.primary);
+        KeyLookup lookup(db, *cursor, to == "PG" ? TableKind::Postgres : TableKind::Sqlite, name, key, {codeAt});
+        Row probe(f.size());
+        probe[codeAt] = int64_t(3);
+        auto m = lookup.find(probe);
+        EXPECT_EQ(lookup.way(), KeyLookup::Way::Query);
+        ASSERT_TRUE(m.has_value());
+        EXPECT_EQ(std::get<std::string>(m->row[nameAt]), "ぶどう（巨峰）");
+        // The identity found writes the record.
+        Row after = m->row;
+        after[nameAt] = std::string("マスカット");
+        cursor->update(m->id, m->row, after);
+        EXPECT_EQ(std::get<std::string>(lookup.find(probe)->row[nameAt]), "マスカット");
+        probe[codeAt] = int64_t(42);
+        EXPECT_FALSE(lookup.find(probe).has_value());
+    }
+    auto cursor = s->openTable("LITE", "LOOSE", {});
+    KeyLookup lookup(s->database("LITE"), *cursor, TableKind::Sqlite, "LOOSE", byName, {0});
+    for (const Value& v : {Value(std::string("O'Neil \"x\"")), Value{}}) {
+        auto m = lookup.find({v, Value{}});
+        ASSERT_TRUE(m.has_value());
+        cursor->remove(m->id, m->row);
+    }
+    EXPECT_EQ(lookup.way(), KeyLookup::Way::Query);
+    EXPECT_EQ(names("LITE", "LOOSE"), (std::vector<std::string>{"梨"}));
+}
+
+TEST_F(BatchMoveTest, ACopyClearsTemporaryTablesThatAKilledCopyLeftBehind) {
+    s->database("PDX").createTable("VMTMP123", {field("A", FieldType::Integer)}, {});
+    s->database("PDX").createTable("VMTMP77", {field("A", FieldType::Integer)}, {});
+    s->database("PDX").createTable("VMTMPX", {field("A", FieldType::Integer)}, {}); // not a name a copy makes
+    {
+        auto held = s->openTable("PDX", "VMTMP77", {}); // as a copy at work holds its table
+        ASSERT_EQ(move("PDX", "SEED", "PDX", "COPY", BatchMode::Copy).moved, 5);
+    }
+    auto left = s->database("PDX").tableNames("VMTMP*", false, false);
+    EXPECT_EQ(left, (std::vector<std::string>{"VMTMP77", "VMTMPX"}));
+    EXPECT_EQ(peerNames("PDX", "COPY"), seedNames());
+}
+
+namespace {
+// A real table's cursor whose reads fail from one record on, as a disk error would.
+struct FailingCursor : Cursor {
+    Cursor& inner;
+    int64_t failAt;
+    FailingCursor(Cursor& c, int64_t at) : inner(c), failAt(at) {}
+    const std::vector<FieldDef>& fields() const override { return inner.fields(); }
+    std::vector<IndexDef> indexes() const override { return inner.indexes(); }
+    void setOrder(const std::string& n) override { inner.setOrder(n); }
+    int64_t count() override { return inner.count(); }
+    bool read(int64_t pos, Row& row, RowId& id) override {
+        if (pos >= failAt)
+            throw EngineError(ErrIO, "読み込みに失敗しました。");
+        return inner.read(pos, row, id);
+    }
+    int64_t positionOf(const RowId& id) override { return inner.positionOf(id); }
+    RowId insert(const Row& v) override { return inner.insert(v); }
+    void update(const RowId& id, const Row& b, const Row& a) override { inner.update(id, b, a); }
+    void remove(const RowId& id, const Row& b) override { inner.remove(id, b); }
+};
+} // namespace
+
+TEST_F(BatchMoveTest, ReadingAheadKeepsOrderStopsWhenAskedAndPassesFailuresOn) {
+    s->database("LITE").createTable("SEQ", {field("N", FieldType::Integer)}, {});
+    {
+        auto c = s->openTable("LITE", "SEQ", {});
+        s->database("LITE").beginWork();
+        for (int i = 0; i < 2000; ++i)
+            c->insert({int64_t(i)});
+        s->database("LITE").commitWork();
+    }
+    auto c = s->openTable("LITE", "SEQ", {});
+    std::vector<int64_t> seen;
+    // Chunks that do not divide the table: every record once, in order.
+    EXPECT_TRUE(scanAhead(*c, [&](const Row& r) { seen.push_back(std::get<int64_t>(r[0])); return true; }, 7, 2));
+    ASSERT_EQ(seen.size(), 2000u);
+    for (int i = 0; i < 2000; ++i)
+        ASSERT_EQ(seen[i], i);
+    seen.clear();
+    EXPECT_FALSE(scanAhead(*c, [&](const Row& r) { seen.push_back(std::get<int64_t>(r[0])); return seen.size() < 1000; }, 64, 3));
+    EXPECT_EQ(seen.size(), 1000u);
+    // A failure of the writing side stops the reader and comes out as it was thrown.
+    EXPECT_EQ(errorCodeOf([&] {
+                  scanAhead(*c, [&](const Row& r) {
+                      if (std::get<int64_t>(r[0]) == 1500) throw EngineError(ErrKeyViolation, "x");
+                      return true;
+                  }, 16, 2);
+              }),
+              ErrKeyViolation);
+    // A failure of the reading side comes out after records read before it, none twice or out of order.
+    FailingCursor failing(*c, 1234);
+    seen.clear();
+    EXPECT_EQ(errorCodeOf([&] { scanAhead(failing, [&](const Row& r) { seen.push_back(std::get<int64_t>(r[0])); return true; }, 100, 2); }),
+              ErrIO);
+    ASSERT_LE(seen.size(), 1234u);
+    for (size_t i = 0; i < seen.size(); ++i)
+        ASSERT_EQ(seen[i], int64_t(i));
+}

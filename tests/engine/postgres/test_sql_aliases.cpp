@@ -118,6 +118,102 @@ TEST_F(SqlAliasTest, StoredPasswordsStayPrivateAndMissingOnesAreAskedFor) {
     EXPECT_EQ(asked, 1);
 }
 
+TEST_F(SqlAliasTest, AConfigOthersCanReadIsSaidOnceAndNeverWrittenWider) {
+    auto modeOf = [&] {
+        struct stat st {};
+        EXPECT_EQ(stat(cfg.c_str(), &st), 0);
+        return st.st_mode & 0777;
+    };
+    {
+        auto s = session();
+        s->addAlias("PLAIN", "POSTGRESQL", pgLines("alias one"));
+        s->saveConfig();
+    }
+    // Without a password a file the owner narrowed stays narrow.
+    ASSERT_EQ(chmod(cfg.c_str(), 0640), 0);
+    {
+        auto s = session();
+        s->modifyAlias("PLAIN", pgLines("alias two"));
+        s->saveConfig();
+    }
+    EXPECT_EQ(modeOf(), 0640u);
+    {
+        auto s = session();
+        auto lines = pgLines("alias one", "vemo_pw");
+        lines.push_back("PASSWORD=secret");
+        s->addAlias("PW", "POSTGRESQL", lines);
+        s->saveConfig();
+    }
+    EXPECT_EQ(modeOf(), 0600u);
+    ASSERT_EQ(chmod(cfg.c_str(), 0644), 0); // made readable by hand
+    std::vector<std::string> heard;
+    auto s = std::make_unique<Session>(cfg);
+    registerBuiltinDrivers(*s);
+    s->open();                  // nobody listens yet: the warning waits
+    s->close();
+    s->open();
+    s->setNoticeCallback([&](const std::string& text) { heard.push_back(text); });
+    ASSERT_EQ(heard.size(), 1u);
+    EXPECT_NE(heard[0].find("0644"), std::string::npos) << heard[0];
+    EXPECT_NE(heard[0].find(cfg.string()), std::string::npos) << heard[0];
+    // The aliases still work, the warning is not repeated, and saving narrows the file.
+    EXPECT_EQ(s->tableNames("PW", "*", false, false), std::vector<std::string>{"first"});
+    s->close();
+    s->open();
+    s->modifyAlias("PLAIN", pgLines("alias one"));
+    s->saveConfig();
+    EXPECT_EQ(heard.size(), 1u);
+    EXPECT_EQ(modeOf(), 0600u);
+    s->close();
+    s->open();
+    EXPECT_EQ(heard.size(), 1u);
+}
+
+TEST_F(SqlAliasTest, ConnectionsOverTheNetworkSayWhetherTheyAreEncrypted) {
+    const std::filesystem::path root = std::filesystem::path(env("PGHOST")) / "root.crt";
+    auto tcp = [&](const std::string& host, const std::string& sslmode, const std::string& rootcert = {}) {
+        std::vector<std::string> lines = pgLines("alias one");
+        lines[0] = "SERVER NAME=" + host;
+        lines[5] = "SSLMODE=" + sslmode;
+        if (!rootcert.empty())
+            lines.push_back("SSLROOTCERT=" + rootcert);
+        return lines;
+    };
+    auto s = session();
+    std::vector<std::string> heard;
+    s->setNoticeCallback([&](const std::string& text) { heard.push_back(text); });
+    EXPECT_TRUE(hasLine(s->driverDefaults("POSTGRESQL"), "SSLMODE=prefer"));
+    EXPECT_TRUE(hasLine(s->driverDefaults("POSTGRESQL"), "SSLROOTCERT="));
+    // The local socket: nothing leaves the machine, nothing to say.
+    auto local = pgLines("alias one");
+    local[5] = "SSLMODE=prefer";
+    s->addAlias("LOCAL", "POSTGRESQL", local);
+    EXPECT_EQ(s->tableNames("LOCAL", "*", false, false), std::vector<std::string>{"first"});
+    EXPECT_TRUE(heard.empty());
+    // Plain text over TCP is said, once, naming the alias and how to require encryption.
+    s->addAlias("PLAIN", "POSTGRESQL", tcp("127.0.0.1", "disable"));
+    EXPECT_EQ(s->tableNames("PLAIN", "*", false, false), std::vector<std::string>{"first"});
+    ASSERT_EQ(heard.size(), 1u);
+    EXPECT_NE(heard[0].find("PLAIN"), std::string::npos);
+    EXPECT_NE(heard[0].find("暗号化されていません"), std::string::npos);
+    EXPECT_NE(heard[0].find("SSLMODE=require"), std::string::npos);
+    if (!std::filesystem::exists(root))
+        GTEST_SKIP() << "the test server has no TLS (openssl missing)";
+    // TLS required and the server's certificate verified against its root: quiet.
+    s->addAlias("TLS", "POSTGRESQL", tcp("localhost", "verify-full", root.string()));
+    EXPECT_EQ(s->tableNames("TLS", "*", false, false), std::vector<std::string>{"first"});
+    s->addAlias("PREFER", "POSTGRESQL", tcp("127.0.0.1", "prefer"));
+    EXPECT_EQ(s->tableNames("PREFER", "*", false, false), std::vector<std::string>{"first"});
+    EXPECT_EQ(heard.size(), 1u);
+    // Verification against certificates that are not the server's refuses the connection.
+    const auto other = dir.path() / "other.crt";
+    ASSERT_EQ(std::system(("openssl req -new -x509 -days 1 -nodes -subj /CN=localhost -keyout '" + (dir.path() / "other.key").string() +
+                           "' -out '" + other.string() + "' >/dev/null 2>&1").c_str()),
+              0);
+    s->addAlias("WRONG", "POSTGRESQL", tcp("localhost", "verify-full", other.string()));
+    EXPECT_EQ(errorCodeOf([&] { s->tableNames("WRONG", "*", false, false); }), ErrServer);
+}
+
 TEST_F(SqlAliasTest, ToolEditsAliasesAndReadsBothDrivers) {
     const std::string tool = env("VEMO32_TOOL");
     if (tool.empty())
