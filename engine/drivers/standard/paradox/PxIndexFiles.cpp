@@ -89,7 +89,8 @@ void IndexFileImage::update(std::vector<uint8_t> bytes) {
 void IndexFileImage::updateTree(const IndexEntries& wanted, const std::function<std::vector<uint8_t>()>& build) {
     if (!treeLoaded_) {
         if (!known_) readExisting();
-        treeLoaded_ = known_ && tree_.load(bytes_);
+        // A file whose keys are not as long as the table's is rebuilt, not patched.
+        treeLoaded_ = known_ && tree_.load(bytes_) && tree_.keyLength() == wanted.keyLength;
         if (!treeLoaded_) {
             replace(build());
             treeLoaded_ = tree_.load(bytes_);

@@ -3,6 +3,7 @@
 #include "PxCodec.h"
 #include "PxHeader.h"
 #include "PxIndexFiles.h"
+#include "engine/contract/EngineError.h"
 
 #include <algorithm>
 #include <cstring>
@@ -75,6 +76,8 @@ void PxIndexTree::putBlock(std::vector<uint8_t>& image, uint16_t no, const uint8
 }
 
 std::vector<uint8_t> PxIndexTree::update(const std::vector<uint8_t>& image, const IndexEntries& wanted) {
+    if (wanted.keyLength != keyLen_)
+        throw EngineError(ErrCorruptFile, "索引のキーの長さが表と合いません");
     // The wanted entries as they are stored.
     const size_t nw = wanted.size();
     std::vector<uint8_t> w(nw * size_t(rs_));

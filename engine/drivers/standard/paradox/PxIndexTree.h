@@ -17,6 +17,8 @@ public:
     // Takes the tree of a file image (header and blocks); false when the image is not a
     // tree it can follow (then the file is built anew and loaded from that).
     bool load(const std::vector<uint8_t>& image);
+    // Bytes of a key as the loaded file stores it.
+    int keyLength() const { return keyLen_; }
     // Gives the level-1 blocks `wanted` (the entries in key order) and returns the image of
     // the file, `image` (the one loaded or last returned) with only the blocks that change.
     std::vector<uint8_t> update(const std::vector<uint8_t>& image, const IndexEntries& wanted);
