@@ -38,7 +38,15 @@ VersionInfo classify(uint8_t v, uint8_t ldid) {
     }
 }
 
-std::string fieldName(const uint8_t* p, size_t max) {
+bool validType(char t, Variant v) {
+    static const char* common = "CNFDLMBGPIO+@TYVQW0";
+    (void)v;
+    return t != 0 && std::strchr(common, t) != nullptr;
+}
+
+} // namespace
+
+std::string headerText(const uint8_t* p, size_t max) {
     size_t n = 0;
     while (n < max && p[n] != 0)
         ++n;
@@ -47,14 +55,6 @@ std::string fieldName(const uint8_t* p, size_t max) {
         s.pop_back();
     return s;
 }
-
-bool validType(char t, Variant v) {
-    static const char* common = "CNFDLMBGPIO+@TYVQW0";
-    (void)v;
-    return t != 0 && std::strchr(common, t) != nullptr;
-}
-
-} // namespace
 
 size_t headerLengthOf(const uint8_t* first32) {
     const size_t stored = std::max<size_t>(32, le16(first32 + 8));
@@ -175,7 +175,7 @@ bool parseDbase2(const uint8_t* data, size_t size, uint64_t fileSize, DbfHeader&
         if (d[0] == 0x0D)
             break;
         DbfField f;
-        f.name = fieldName(d, 11);
+        f.name = headerText(d, 11);
         f.type = static_cast<char>(d[11]);
         f.length = d[12];
         f.decimals = d[15];
@@ -243,7 +243,7 @@ DbfHeader parseHeader(const uint8_t* data, size_t size, uint64_t fileSize, const
     if (h.recordLength < 1)
         corrupt(table, "レコード長が不正です");
     if (level7) {
-        h.driverName = fieldName(data + 32, 32);
+        h.driverName = headerText(data + 32, 32);
         h.namedCodepage = codepageFromDriverName(h.driverName, 0);
     } else {
         h.namedCodepage = codepageFromLdid(h.ldid, 0);
@@ -267,12 +267,12 @@ DbfHeader parseHeader(const uint8_t* data, size_t size, uint64_t fileSize, const
         const uint8_t* d = data + pos;
         DbfField f;
         if (level7) {
-            f.name = fieldName(d, 32);
+            f.name = headerText(d, 32);
             f.type = static_cast<char>(d[32]);
             f.length = d[33];
             f.decimals = d[34];
         } else {
-            f.name = fieldName(d, 11);
+            f.name = headerText(d, 11);
             f.type = static_cast<char>(d[11]);
             f.length = d[16];
             f.decimals = d[17];

@@ -64,6 +64,9 @@ constexpr int DefaultCodepage = 932;
 // Language driver byte of the tables this program creates (Japanese, code page 932).
 constexpr uint8_t DefaultLdid = 0x13;
 
+// A name or text field of a header: up to the first NUL byte, trailing blanks dropped.
+std::string headerText(const uint8_t* p, size_t max);
+
 inline uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint32_t le32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |

@@ -13,16 +13,6 @@ constexpr size_t MdxTagTable = 544;
 constexpr int MaxDepth = 32;
 
 
-std::string trimmed(const uint8_t* p, size_t max) {
-    size_t n = 0;
-    while (n < max && p[n] != 0)
-        ++n;
-    std::string s(reinterpret_cast<const char*>(p), n);
-    while (!s.empty() && s.back() == ' ')
-        s.pop_back();
-    return s;
-}
-
 double ndxNumberValue(const std::string& key) {
     double d = 0;
     std::memcpy(&d, key.data(), std::min<size_t>(8, key.size()));
@@ -78,7 +68,7 @@ IndexTree::IndexTree(File& file, const IndexTag& tag, BeforeWrite beforeWrite)
         for (int i = 0; i < tags && i < 48; ++i) {
             uint8_t e[32] = {};
             file_.readAt(MdxTagTable + static_cast<uint64_t>(i) * 32, e, sizeof e);
-            if (trimmed(e + 4, 11) == tag.name) {
+            if (headerText(e + 4, 11) == tag.name) {
                 tagHeader_ = static_cast<uint64_t>(le32(e)) * 512;
                 break;
             }
