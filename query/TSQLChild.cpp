@@ -154,6 +154,8 @@ void TSQLChild::buildLayout()
     CBG1_->setDefaultRowHeight(17);
     CBG1_->setEditingOption(true);
     CBG1_->setAlwaysShowEditor(true);
+    CBG1_->setColumnSizing(true);
+    CBG1_->setRangeSelection(true);
     QFont gridFont(QStringLiteral("ＭＳ ゴシック"));
     gridFont.setPixelSize(13);
     CBG1_->setFont(gridFont);
