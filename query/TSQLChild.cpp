@@ -402,6 +402,8 @@ void TSQLChild::Memo1Change()
         text += " \n";
     }
     const bool wasOpen = query_->isOpen();
+    if (wasOpen)
+        postPending(); // a new text closes the result: what was edited is written first
     query_->setSql(text);
     if (wasOpen) {
         model_->reset();
@@ -436,6 +438,8 @@ void TSQLChild::TOB1Click()
     if (busy())
         return;
     CBG1_->commitEdit();
+    if (!postPending())
+        return;
     query_->close();
     model_->reset();
     Splitter3->clear();
@@ -505,7 +509,7 @@ void TSQLChild::openResult()
 
 void TSQLChild::TOB2Click()
 {
-    if (busy())
+    if (busy() || !postPending())
         return;
     imeModes_.fill(1);
     Splitter3->clear();
@@ -553,8 +557,7 @@ void TSQLChild::moveRecord(const std::function<void()>& move)
 {
     if (!query_->isOpen())
         return;
-    storeEditorText();
-    if (query_->state() != DataSetState::Browse && !runGuarded([&] { model_->post(); }))
+    if (!postPending())
         return;
     runGuarded(move);
     const int row = model_->currentRow();
@@ -714,6 +717,21 @@ void TSQLChild::SelAll_Click()
 void TSQLChild::storeEditorText()
 {
     Splitter3->store();
+}
+
+bool TSQLChild::postPending()
+{
+    if (!query_->isOpen())
+        return true;
+    DBG1_->commitCellEditor();
+    storeEditorText();
+    const DataSetState st = query_->state();
+    if (st != DataSetState::Edit && st != DataSetState::Insert)
+        return true;
+    if (!runGuarded([&] { model_->post(); }))
+        return false;
+    afterWrite();
+    return true;
 }
 
 void TSQLChild::focusChanged(QWidget* old, QWidget* now)
@@ -878,8 +896,7 @@ void TSQLChild::CSV2Click()
         shell::settings().csvDir, QStringLiteral("*.TXT"), QStringLiteral("TXT"));
     if (!file)
         return;
-    storeEditorText();
-    if (query_->state() != DataSetState::Browse && !runGuarded([&] { model_->post(); }))
+    if (!postPending())
         return;
     SB1->hide();
     PB1->setValue(0);
@@ -929,6 +946,9 @@ bool TSQLChild::closeQuery()
 {
     if (exporting_)
         return false; // the export finishes first
+    // An edit still open is posted rather than dropped; if it cannot be, the window stays.
+    if (!postPending())
+        return false;
     if (persistence() == 1 && shell::restoreEnabled(shell::RestoreKind::Sql))
         shell::writeRestoreRecord(shell::RestoreKind::Sql, QString::fromStdString(query_->databaseName()), QString());
     return true;

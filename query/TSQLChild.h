@@ -114,6 +114,7 @@ private:
     void focusChanged(QWidget* old, QWidget* now);
     void Menu_Change(QWidget* editor);
     void storeEditorText();
+    bool postPending();
     void popup(const QPoint& globalPos);
     bool busy() const { return exporting_; }
 

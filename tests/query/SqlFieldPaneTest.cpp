@@ -338,6 +338,39 @@ private slots:
         QVERIFY(prompts.asked.isEmpty());
     }
 
+    // Whatever was edited in a live result reaches the table before the result closes:
+    // closing it, a new text, closing the window.
+    void editsAreWrittenBeforeTheResultCloses()
+    {
+        Prompts prompts;
+        auto w = openWindow();
+        auto* model = w->DBG1()->model();
+        run(*w, "SELECT ID, NAME FROM PANE ORDER BY ID", true);
+        QVERIFY(model->setData(model->index(0, 1), QStringLiteral("梨"), Qt::EditRole));
+        w->TOB2Click();
+        QCOMPARE(std::get<std::string>(stored()[0][1]), std::string("梨"));
+
+        // Text still in the grid's cell editor counts too.
+        run(*w, "SELECT ID, NAME FROM PANE ORDER BY ID", true);
+        goTo(*w, 1, 1);
+        w->DBG1()->edit(model->index(1, 1));
+        QVERIFY(w->DBG1()->cellEditor());
+        w->DBG1()->cellEditor()->selectAll();
+        QTest::keyClicks(w->DBG1()->cellEditor(), "kaki");
+        w->Memo1()->setPlainText("SELECT ID FROM PANE");
+        QVERIFY(!w->QRY1().isOpen());
+        QCOMPARE(std::get<std::string>(stored()[1][1]), std::string("kaki"));
+
+        // A duplicate key cannot be written: closing reports it and the table keeps its rows.
+        run(*w, "SELECT ID, NAME FROM PANE ORDER BY ID", true);
+        QVERIFY(model->setData(model->index(1, 0), QStringLiteral("1"), Qt::EditRole));
+        QVERIFY(w->closeQuery());
+        QCOMPARE(prompts.asked.size(), 1);
+        const auto rows = stored();
+        QCOMPARE(std::get<int64_t>(rows[1][0]), int64_t(2));
+        QCOMPARE(std::get<std::string>(rows[1][1]), std::string("kaki"));
+    }
+
     void menuRuleFollowsTheFocus()
     {
         auto w = openWindow();
