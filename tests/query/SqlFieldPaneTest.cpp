@@ -32,6 +32,8 @@
 #include <QTextEdit>
 #include <QToolButton>
 
+#include <algorithm>
+
 using namespace vemo;
 using query::TSQLChild;
 
@@ -311,6 +313,8 @@ private slots:
         goTo(*w, 0, 2);
         QTextEdit* fmt = pane->formattedMemo();
         QVERIFY(focus(fmt));
+        // Its tab stops follow the setting.
+        QVERIFY(!fmt->document()->defaultTextOption().tabs().isEmpty());
         // The window menu offers select all for a memo, and no export or input-method items.
         QVERIFY(w->menuItem("SelAll2")->isVisible());
         QVERIFY(!w->menuItem("CSV2")->isVisible());
@@ -443,6 +447,27 @@ private slots:
         QTest::keyClick(w->DBG1(), Qt::Key_Return);
         QCOMPARE(w->currentField(), 1);
         QCOMPARE(w->imeMode(), 6);
+
+        // The list has 256 entries: the fields after them use no input method, and a mode
+        // chosen on them is not kept (nor written past the list).
+        QStringList columns;
+        for (int i = 0; i < 260; ++i)
+            columns << QString("%1 AS C%1").arg(i);
+        run(*w, "SELECT " + columns.join(", "), false);
+        QCOMPARE(w->QRY1().fieldCount(), 260);
+        goTo(*w, 0, 255);
+        w->setImeCode(6);
+        goTo(*w, 0, 258);
+        QCOMPARE(w->currentField(), 258);
+        QCOMPARE(w->imeMode(), 1);
+        w->setImeCode(8);
+        goTo(*w, 0, 259);
+        goTo(*w, 0, 258);
+        QCOMPARE(w->imeMode(), 1);
+        goTo(*w, 0, 255);
+        QCOMPARE(w->imeMode(), 6);
+        // A new run keeps the list: only the NOTE column's 8 from before is in it.
+        QCOMPARE(std::count(w->imeModes().begin(), w->imeModes().end(), uint8_t(8)), 1);
         QVERIFY(prompts.asked.isEmpty());
     }
 
