@@ -612,94 +612,62 @@ void TSQLChild::Q_DelClick()
 
 namespace {
 
-// The parameter grid's open cell editor; nullptr when it has none.
-QLineEdit* paramEditor(TComboGrid* grid)
+void removeSelection(QLineEdit* e)
 {
-    return grid->inplaceEditor();
+    if (e->hasSelectedText())
+        e->del();
+}
+void removeSelection(QPlainTextEdit* e) { e->textCursor().removeSelectedText(); }
+void removeSelection(QTextEdit* e) { e->textCursor().removeSelectedText(); }
+
+template <class Editor>
+void textCommand(Editor* e, TSQLChild::EditOp op)
+{
+    switch (op) {
+    case TSQLChild::EditOp::Cut: e->cut(); break;
+    case TSQLChild::EditOp::Copy: e->copy(); break;
+    case TSQLChild::EditOp::Paste: e->paste(); break;
+    case TSQLChild::EditOp::Delete: removeSelection(e); break;
+    }
 }
 
 } // namespace
 
-void TSQLChild::Cut_Click()
+void TSQLChild::editCommand(EditOp op)
 {
-    if (gridFocused_)
-        DBG1_->CutCellText();
+    if (gridFocused_) {
+        switch (op) {
+        case EditOp::Cut: DBG1_->CutCellText(); break;
+        case EditOp::Copy: DBG1_->CopyCellText(); break;
+        case EditOp::Paste: DBG1_->PasteCellText(); break;
+        case EditOp::Delete: DBG1_->ClearCellText(); break;
+        }
+    }
     if (paramFocused_) {
-        if (QLineEdit* e = paramEditor(CBG1_))
-            e->cut();
+        // Only an open cell editor takes the command.
+        if (QLineEdit* e = CBG1_->inplaceEditor())
+            textCommand(e, op);
         return;
     }
     QWidget* f = QApplication::focusWidget();
-    if (f == Memo1_)
-        Memo1_->cut();
-    else if (f == DBI1)
-        Splitter3->picture()->cutPicture();
-    else if (f == DBM1)
-        Splitter3->formattedMemo()->cut();
-    else if (f == DBM2)
-        Splitter3->plainMemo()->cut();
-}
-
-void TSQLChild::Copy_Click()
-{
-    if (gridFocused_)
-        DBG1_->CopyCellText();
-    if (paramFocused_) {
-        if (QLineEdit* e = paramEditor(CBG1_))
-            e->copy();
-        return;
-    }
-    QWidget* f = QApplication::focusWidget();
-    if (f == Memo1_)
-        Memo1_->copy();
-    else if (f == DBI1)
-        Splitter3->picture()->copyPicture();
-    else if (f == DBM1)
-        Splitter3->formattedMemo()->copy();
-    else if (f == DBM2)
-        Splitter3->plainMemo()->copy();
-}
-
-void TSQLChild::Paste_Click()
-{
-    if (gridFocused_)
-        DBG1_->PasteCellText();
-    if (paramFocused_) {
-        if (QLineEdit* e = paramEditor(CBG1_))
-            e->paste();
-        return;
-    }
-    QWidget* f = QApplication::focusWidget();
-    if (f == Memo1_)
-        Memo1_->paste();
-    else if (f == DBI1)
-        Splitter3->picture()->pastePicture();
-    else if (f == DBM1)
-        Splitter3->formattedMemo()->paste();
-    else if (f == DBM2)
-        Splitter3->plainMemo()->paste();
-}
-
-void TSQLChild::Delete_Click()
-{
-    if (gridFocused_)
-        DBG1_->ClearCellText();
-    if (paramFocused_) {
-        if (QLineEdit* e = paramEditor(CBG1_); e && e->hasSelectedText())
-            e->del();
-        return;
-    }
-    QWidget* f = QApplication::focusWidget();
+    tablewin::ImageEditor* picture = Splitter3->picture();
     if (f == Memo1_) {
-        Memo1_->textCursor().removeSelectedText();
+        textCommand(Memo1_, op);
     } else if (f == DBI1) {
-        // The picture goes, and does not stay behind on the clipboard either.
-        Splitter3->picture()->cutPicture();
-        QApplication::clipboard()->clear();
+        switch (op) {
+        case EditOp::Cut: picture->cutPicture(); break;
+        case EditOp::Copy: picture->copyPicture(); break;
+        case EditOp::Paste: picture->pastePicture(); break;
+        case EditOp::Delete:
+            // The picture goes, and does not stay behind on the clipboard either.
+            picture->cutPicture();
+            QApplication::clipboard()->clear();
+            break;
+        }
     } else if (f == DBM1) {
-        Splitter3->formattedMemo()->textCursor().removeSelectedText();
+        textCommand(Splitter3->formattedMemo(), op);
     } else if (f == DBM2) {
-        Splitter3->plainMemo()->textCursor().removeSelectedText();
+        textCommand(Splitter3->plainMemo(), op);
     }
 }
 

@@ -87,10 +87,12 @@ public:
     void Menu_Mode();
     void Memo1Change();
     // Clipboard commands on whichever control has the focus.
-    void Cut_Click();
-    void Copy_Click();
-    void Paste_Click();
-    void Delete_Click();
+    enum class EditOp { Cut, Copy, Paste, Delete };
+    void editCommand(EditOp op);
+    void Cut_Click() { editCommand(EditOp::Cut); }
+    void Copy_Click() { editCommand(EditOp::Copy); }
+    void Paste_Click() { editCommand(EditOp::Paste); }
+    void Delete_Click() { editCommand(EditOp::Delete); }
     void SelAll_Click();
 
     bool closeQuery() override;  // FormCloseQuery
