@@ -781,12 +781,12 @@ bool TSQLChild::eventFilter(QObject* watched, QEvent* e)
     if (watched == DBG1_ && e->type() == QEvent::KeyPress) {
         auto* k = static_cast<QKeyEvent*>(e);
         if ((k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) && !DBG1_->editorMode() && query_->isOpen()) {
-            // Enter moves to the next column, wrapping to the first after the last; the
-            // IME mode follows the new column.
+            // FormKeyDown: Enter acts as Tab (after the last column, the first of the next
+            // row), and the IME mode follows the next field.
             const int n = query_->fieldCount();
             const int next = n > 0 ? (currentField_ + 1) % n : 0;
-            const int row = std::max(0, DBG1_->currentIndex().row());
-            DBG1_->setCurrentIndex(model_->index(row, next));
+            QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier, QStringLiteral("\t"));
+            QApplication::sendEvent(DBG1_, &tab);
             if (currentField_ != next)
                 DBG1DrawDataCell(next);
             return true;

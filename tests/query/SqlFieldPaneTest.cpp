@@ -443,6 +443,8 @@ private slots:
         QTest::keyClick(w->DBG1(), Qt::Key_Return);
         QCOMPARE(w->currentField(), 0);
         QCOMPARE(w->DBG1()->currentIndex().column(), 0);
+        QCOMPARE(w->DBG1()->currentIndex().row(), 1); // as Tab: on to the next record
+        QCOMPARE(w->QRY1().recNo(), 1);
         QCOMPARE(w->imeMode(), 1);
         QTest::keyClick(w->DBG1(), Qt::Key_Return);
         QCOMPARE(w->currentField(), 1);
