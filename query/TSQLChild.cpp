@@ -26,7 +26,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -782,13 +781,9 @@ bool TSQLChild::eventFilter(QObject* watched, QEvent* e)
         auto* k = static_cast<QKeyEvent*>(e);
         if ((k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) && !DBG1_->editorMode() && query_->isOpen()) {
             // FormKeyDown: Enter acts as Tab (after the last column, the first of the next
-            // row), and the IME mode follows the next field.
-            const int n = query_->fieldCount();
-            const int next = n > 0 ? (currentField_ + 1) % n : 0;
+            // row); the new cell brings its field's IME mode (DBG1DrawDataCell).
             QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier, QStringLiteral("\t"));
             QApplication::sendEvent(DBG1_, &tab);
-            if (currentField_ != next)
-                DBG1DrawDataCell(next);
             return true;
         }
     }
