@@ -11,6 +11,8 @@
 #include <QScrollBar>
 #include <qdrawutil.h>
 
+#include <cstdlib>
+
 namespace vemo::query {
 
 TComboGrid::TComboGrid(QWidget* parent) : QTableWidget(parent)
@@ -19,6 +21,7 @@ TComboGrid::TComboGrid(QWidget* parent) : QTableWidget(parent)
     verticalHeader()->hide();
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setMinimumSectionSize(1);
+    horizontalHeader()->setMinimumSectionSize(1);
     setDefaultRowHeight(24);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setSelectionBehavior(QAbstractItemView::SelectItems);
@@ -34,6 +37,36 @@ TComboGrid::~TComboGrid()
     // the focus it loses then must not reach back into the grid.
     if (editor_)
         editor_->detachGrid();
+}
+
+void TComboGrid::setColumnSizing(bool on)
+{
+    columnSizing_ = on;
+    viewport()->setMouseTracking(on); // the sizing cursor shows over a heading's edge
+    if (!on)
+        viewport()->unsetCursor();
+}
+
+void TComboGrid::setRangeSelection(bool on)
+{
+    setSelectionMode(on ? QAbstractItemView::ContiguousSelection : QAbstractItemView::SingleSelection);
+    if (!on)
+        clearSelection(); // a range left from before would stay selected
+}
+
+int TComboGrid::sizingColumnAt(const QPoint& pos) const
+{
+    constexpr int kGrip = 3;
+    if (!columnSizing_ || pos.y() < 0 || pos.y() >= fixedBandHeight())
+        return -1;
+    for (int c = 0; c < columnCount(); ++c) {
+        if (isColumnHidden(c))
+            continue;
+        const QRect r = visualRect(model()->index(0, c));
+        if (std::abs(pos.x() - (r.left() + columnWidth(c) - 1)) <= kGrip)
+            return c;
+    }
+    return -1;
 }
 
 void TComboGrid::setFixedRows(int n)
@@ -345,6 +378,16 @@ void TComboGrid::releaseAt(const QPoint& pos)
 
 void TComboGrid::mousePressEvent(QMouseEvent* e)
 {
+    if (e->button() == Qt::LeftButton) {
+        const int c = sizingColumnAt(e->position().toPoint());
+        if (c >= 0) {
+            sizing_ = c;
+            sizingFrom_ = e->position().toPoint().x();
+            sizingWidth_ = columnWidth(c);
+            e->accept();
+            return;
+        }
+    }
     // A heading is neither selected nor made current; the view does not move.
     const QModelIndex hit = indexAt(e->position().toPoint());
     if (hit.isValid() && isFixedCell(hit.column(), hit.row())) {
@@ -356,8 +399,31 @@ void TComboGrid::mousePressEvent(QMouseEvent* e)
         pressAt(indexAt(e->position().toPoint()));
 }
 
+void TComboGrid::mouseMoveEvent(QMouseEvent* e)
+{
+    const QPoint pos = e->position().toPoint();
+    if (sizing_ >= 0) {
+        setColumnWidth(sizing_, std::max(1, sizingWidth_ + pos.x() - sizingFrom_));
+        placeEditor();
+        e->accept();
+        return;
+    }
+    if (columnSizing_) {
+        if (sizingColumnAt(pos) >= 0)
+            viewport()->setCursor(Qt::SplitHCursor);
+        else
+            viewport()->unsetCursor();
+    }
+    QTableWidget::mouseMoveEvent(e);
+}
+
 void TComboGrid::mouseReleaseEvent(QMouseEvent* e)
 {
+    if (sizing_ >= 0 && e->button() == Qt::LeftButton) {
+        sizing_ = -1;
+        e->accept();
+        return;
+    }
     QTableWidget::mouseReleaseEvent(e);
     if (e->button() != Qt::LeftButton)
         return;

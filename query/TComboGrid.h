@@ -46,6 +46,15 @@ public:
     void setEditingOption(bool on) { editing_ = on; }
     bool alwaysShowEditor() const { return alwaysShowEditor_; }
     void setAlwaysShowEditor(bool on) { alwaysShowEditor_ = on; }
+    // Column widths may be dragged at a heading's right edge.
+    bool columnSizing() const { return columnSizing_; }
+    void setColumnSizing(bool on);
+    // A range of data cells may be selected (shift-click, drag); otherwise one cell.
+    bool rangeSelection() const { return selectionMode() == QAbstractItemView::ContiguousSelection; }
+    void setRangeSelection(bool on);
+    // The column whose right edge lies under a point of the viewport's heading rows, within
+    // a few pixels; -1 when none.
+    int sizingColumnAt(const QPoint& pos) const;
 
     // The kind of a column, created with defaults on first use.
     TCellKind& cellKind(int col);
@@ -103,6 +112,7 @@ protected:
                                                          const QEvent* event = nullptr) const override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
     void keyReleaseEvent(QKeyEvent* e) override;
@@ -121,6 +131,10 @@ private:
     int fixedCols_ = 1;
     bool editing_ = false;
     bool alwaysShowEditor_ = false;
+    bool columnSizing_ = false;
+    int sizing_ = -1;     // the column being sized by the mouse
+    int sizingFrom_ = 0;  // where the drag started, and the column's width then
+    int sizingWidth_ = 0;
     QPoint pressed_{-1, -1};
     bool pressedWasCurrent_ = false;
     QPointer<TComboInplaceEdit> editor_;

@@ -12,15 +12,20 @@
 #include "shell/Prompt.h"
 #include "shell/RestoreRecords.h"
 #include "shell/Routines.h"
+#include "tablewin/FieldPane.h"
+#include "tablewin/ImageEditor.h"
+#include "tablewin/ImeHints.h"
 #include "tablewin/TDBGrid2.h"
 #include "tablewin/TableModel.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QLineEdit>
+#include <QTextEdit>
 #include <QDate>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -60,6 +65,7 @@ TSQLChild::TSQLChild(engine::Session& session, QWidget* parent)
     imeModes_.fill(1); // FormCreate
     buildLayout();
     buildMenus();
+    connect(qApp, &QApplication::focusChanged, this, &TSQLChild::focusChanged);
     query_->afterPost = [this](engine::Table&) { QRY_Count(); };
     query_->afterDelete = [this](engine::Table&) { QRY_Count(); };
     query_->onUpdateError = [this](engine::Table&, const engine::EngineError& e, engine::UpdateKind) {
@@ -76,6 +82,8 @@ TSQLChild::TSQLChild(engine::Session& session, QWidget* parent)
 
 TSQLChild::~TSQLChild()
 {
+    // The widgets die after the query: nothing may reach it from their focus changes.
+    disconnect(qApp, nullptr, this, nullptr);
     if (DBG1_)
         DBG1_->setModel(nullptr);
     query_->afterPost = nullptr;
@@ -96,7 +104,7 @@ void TSQLChild::buildLayout()
     auto* Splitter1 = new QSplitter(Qt::Horizontal, this);
     Splitter1->setObjectName(QStringLiteral("Splitter1"));
 
-    auto* Panel1 = new QWidget(Splitter1);
+    Panel1 = new QWidget(Splitter1);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     auto* left = new QVBoxLayout(Panel1);
     left->setContentsMargins(0, 0, 0, 0);
@@ -128,6 +136,8 @@ void TSQLChild::buildLayout()
     Memo1_ = new QPlainTextEdit(Splitter2);
     Memo1_->setObjectName(QStringLiteral("Memo1"));
     Memo1_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo1_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1_->setToolTip(QStringLiteral("SQL文を入力します。"));
     Memo1_->setStatusTip(Memo1_->toolTip());
     connect(Memo1_, &QPlainTextEdit::textChanged, this, &TSQLChild::Memo1Change);
@@ -135,6 +145,7 @@ void TSQLChild::buildLayout()
     CBG1_ = new TComboGrid(Splitter2);
     CBG1_->setObjectName(QStringLiteral("CBG1"));
     CBG1_->setToolTip(QStringLiteral("ﾊﾟﾗﾒｰﾀを設定します"));
+    CBG1_->setStatusTip(CBG1_->toolTip());
     CBG1_->setColCount(3);
     CBG1_->setRowCount(2);
     CBG1_->setFixedRows(1);
@@ -142,6 +153,8 @@ void TSQLChild::buildLayout()
     CBG1_->setDefaultRowHeight(17);
     CBG1_->setEditingOption(true);
     CBG1_->setAlwaysShowEditor(true);
+    CBG1_->setColumnSizing(true);
+    CBG1_->setRangeSelection(true);
     QFont gridFont(QStringLiteral("ＭＳ ゴシック"));
     gridFont.setPixelSize(13);
     CBG1_->setFont(gridFont);
@@ -165,44 +178,47 @@ void TSQLChild::buildLayout()
     Splitter2->setSizes({108, 200});
     left->addWidget(Splitter2, 1);
 
-    auto* Panel4 = new QWidget(Splitter1);
+    // The field pane starts one line high above the grid; the user may pull it open to see
+    // a picture or a memo whole.
+    auto* Panel4 = new QSplitter(Qt::Vertical, Splitter1);
     Panel4->setObjectName(QStringLiteral("Panel4"));
-    auto* right = new QVBoxLayout(Panel4);
-    right->setContentsMargins(0, 0, 0, 0);
-    right->setSpacing(0);
-    auto* Panel5 = new QWidget(Panel4);
-    Panel5->setObjectName(QStringLiteral("Panel5"));
-    Panel5->setFixedHeight(25);
-    auto* fieldPane = new QHBoxLayout(Panel5);
-    fieldPane->setContentsMargins(0, 0, 0, 0);
-    Field_Name = new QLabel(Panel5);
-    Field_Name->setObjectName(QStringLiteral("Field_Name"));
-    DBM2 = new QPlainTextEdit(Panel5);
-    DBM2->setObjectName(QStringLiteral("DBM2"));
-    DBM2->setReadOnly(true);
-    fieldPane->addWidget(Field_Name);
-    fieldPane->addWidget(DBM2, 1);
-    right->addWidget(Panel5);
+    Panel4->setChildrenCollapsible(false);
+    Splitter3 = new tablewin::FieldPane(Panel4);
+    Splitter3->setObjectName(QStringLiteral("Splitter3"));
+    Splitter3->setMinimumHeight(1);
+    Splitter3->setDataSet(query_.get());
+    Splitter3->guard = [this](const std::function<void()>& action) { return runGuarded(action); };
+    Splitter3->changed = [this] { model_->currentRowChanged(); };
+    DBI1 = Splitter3->picture();
+    DBM1 = Splitter3->formattedMemo();
+    DBM2 = Splitter3->plainMemo();
+    Panel4->addWidget(Splitter3);
     DBG1_ = new tablewin::TDBGrid2(Panel4);
     DBG1_->setObjectName(QStringLiteral("DBG1"));
     DBG1_->setToolTip(QStringLiteral("SQLの結果ｾｯﾄです。"));
+    DBG1_->setStatusTip(DBG1_->toolTip());
     model_ = new tablewin::TableModel(*query_, this);
     model_->onError = [this](const QString& text) { shell::showError(this, text); };
     DBG1_->setModel(model_);
     DBG1_->rowChanging = [this](int row) {
+        storeEditorText();
         const bool editing = query_->state() == DataSetState::Edit || query_->state() == DataSetState::Insert;
         if (!runGuarded([&] { model_->moveToRow(row); }))
             return false;
         if (editing)
             afterWrite();
+        Splitter3->load();
         return true;
     };
-    DBG1_->cancelRecord = [this] { runGuarded([&] { model_->cancel(); }); };
+    DBG1_->cancelRecord = [this] {
+        runGuarded([&] { model_->cancel(); });
+        Splitter3->load();
+    };
     connect(DBG1_, &tablewin::TDBGrid2::focusedCellChanged, this, [this](int, int column) { DBG1DrawDataCell(column); });
-    DBG1_->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(DBG1_, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& p) { PM1->exec(DBG1_->viewport()->mapToGlobal(p)); });
-    right->addWidget(DBG1_, 1);
+    Panel4->addWidget(DBG1_);
+    Panel4->setStretchFactor(0, 0);
+    Panel4->setStretchFactor(1, 1);
+    Panel4->setSizes({25, 400});
     Splitter1->addWidget(Panel1);
     Splitter1->addWidget(Panel4);
     Splitter1->setSizes({253, 400});
@@ -234,63 +250,41 @@ void TSQLChild::buildLayout()
     bottom->addWidget(PB1);
     outer->addWidget(Panel2);
 
+    Panel1->installEventFilter(this); // Panel_Resize
     for (QWidget* w : {static_cast<QWidget*>(Memo1_), static_cast<QWidget*>(CBG1_), static_cast<QWidget*>(DBG1_),
-                       static_cast<QWidget*>(DBM2)}) {
-        w->installEventFilter(this);
+                       DBI1, DBM1, DBM2}) {
         w->setContextMenuPolicy(Qt::CustomContextMenu);
-        connect(w, &QWidget::customContextMenuRequested, this, [this, w](const QPoint& p) {
-            Menu_Mode();
-            PM1->exec(w->mapToGlobal(p));
-        });
+        QWidget* area = w == DBG1_ ? DBG1_->viewport() : w;
+        connect(w, &QWidget::customContextMenuRequested, this,
+                [this, area](const QPoint& p) { popup(area->mapToGlobal(p)); });
     }
-    // The grid's viewport receives the clicks: its menu is wired above.
-    DBG1_->disconnect(SIGNAL(customContextMenuRequested(QPoint)));
-    connect(DBG1_, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) {
-        Menu_Mode();
-        PM1->exec(DBG1_->viewport()->mapToGlobal(p));
-    });
+    DBG1_->installEventFilter(this); // Enter in the grid
+}
+
+void TSQLChild::popup(const QPoint& globalPos)
+{
+    Menu_Mode();
+    if (popupAuto_)
+        PM1->exec(globalPos);
 }
 
 void TSQLChild::buildMenus()
 {
     auto editOps = [this](QMenu* m, std::array<const char*, 7> names) {
-        auto run = [this](auto op) {
-            return [this, op] {
-                if (DBG1_->hasFocus() || DBG1_->editorMode()) {
-                    (DBG1_->*op.grid)();
-                } else if (Memo1_->hasFocus()) {
-                    (Memo1_->*op.memo)();
-                } else if (DBM2->hasFocus() && op.memo != &QPlainTextEdit::cut && op.memo != &QPlainTextEdit::paste) {
-                    (DBM2->*op.memo)();
-                }
-            };
-        };
-        struct Op {
-            void (tablewin::TDBGrid2::*grid)();
-            void (QPlainTextEdit::*memo)();
-        };
         actions_ << addMenuItem(m, names[0], QStringLiteral("切り取り(&T)"), QStringLiteral("文字列を切り取ります"),
-                         run(Op{&tablewin::TDBGrid2::CutCellText, &QPlainTextEdit::cut}));
+                                [this] { Cut_Click(); });
         actions_ << addMenuItem(m, names[1], QStringLiteral("ｺﾋﾟｰ(&C)"), QStringLiteral("文字列をｺﾋﾟｰします"),
-                         run(Op{&tablewin::TDBGrid2::CopyCellText, &QPlainTextEdit::copy}));
+                                [this] { Copy_Click(); });
         actions_ << addMenuItem(m, names[2], QStringLiteral("貼り付け(&P)"), QStringLiteral("文字列を貼り付けます"),
-                         run(Op{&tablewin::TDBGrid2::PasteCellText, &QPlainTextEdit::paste}));
+                                [this] { Paste_Click(); });
         // Delete removes the selection in both menus (the window menu's item did nothing before).
-        actions_ << addMenuItem(m, names[3], QStringLiteral("削除(&D)"), QStringLiteral("文字列を削除します"), [this] {
-            if (DBG1_->hasFocus() || DBG1_->editorMode())
-                DBG1_->ClearCellText();
-            else if (Memo1_->hasFocus())
-                Memo1_->textCursor().removeSelectedText();
-        });
+        actions_ << addMenuItem(m, names[3], QStringLiteral("削除(&D)"), QStringLiteral("文字列を削除します"),
+                                [this] { Delete_Click(); });
         actions_ << addMenuSeparator(m, names[4]);
-        actions_ << addMenuItem(m, names[5], QStringLiteral("すべて選択(&A)"), QStringLiteral("文字列をすべて選択します。"), [this] {
-            if (Memo1_->hasFocus())
-                Memo1_->selectAll();
-            else if (DBM2->hasFocus())
-                DBM2->selectAll();
-        });
+        actions_ << addMenuItem(m, names[5], QStringLiteral("すべて選択(&A)"), QStringLiteral("文字列をすべて選択します。"),
+                                [this] { SelAll_Click(); });
         actions_ << addMenuItem(m, names[6], QStringLiteral("ｶﾝﾏ区切りﾃｷｽﾄへｱｳﾄﾎﾟｰﾄ(&W)"),
-                         QStringLiteral("ｶﾝﾏ区切りﾃｷｽﾄを書き出します。"), [this] { CSV2Click(); });
+                                QStringLiteral("ｶﾝﾏ区切りﾃｷｽﾄを書き出します。"), [this] { CSV2Click(); });
     };
     auto imeMenu = [this](QMenu* parent, const char* name, std::array<const char*, 7> names) {
         QMenu* m = parent->addMenu(QStringLiteral("IMEﾓｰﾄﾞ(&I)"));
@@ -376,17 +370,21 @@ void TSQLChild::Menu_Mode()
     R1->menuAction()->setEnabled(open);
     for (const char* n : {"CSV1", "IME1", "CSV2", "IME2"})
         set(n, open);
-    if (DBG1_->hasFocus()) {
+    QWidget* f = QApplication::focusWidget();
+    if (f && (f == DBG1_ || DBG1_->isAncestorOf(f))) {
         Edit1->menuAction()->setEnabled(open);
+        popupAuto_ = open;
         for (const char* n : {"SEP1", "SEP2", "SEP3", "SEP4", "CSV1", "CSV2", "IME1", "IME2"})
             show(n, true);
         for (const char* n : {"SelAll1", "SelAll2"})
             show(n, false);
     } else {
-        Edit1->menuAction()->setEnabled(DBM2->hasFocus() ? open : true);
+        const bool fieldEditor = f && (f == DBM1 || f == DBM2 || f == DBI1);
+        Edit1->menuAction()->setEnabled(fieldEditor ? open : true);
+        popupAuto_ = fieldEditor ? open : true;
         for (const char* n : {"SEP2", "SEP4", "IME1", "IME2", "CSV1", "CSV2"})
             show(n, false);
-        const bool text = Memo1_->hasFocus() || DBM2->hasFocus();
+        const bool text = f && (f == Memo1_ || f == DBM1 || f == DBM2);
         for (const char* n : {"SEP1", "SEP3", "SelAll1", "SelAll2"})
             show(n, text);
     }
@@ -403,9 +401,13 @@ void TSQLChild::Memo1Change()
         text += " \n";
     }
     const bool wasOpen = query_->isOpen();
-    query_->setSql(text);
     if (wasOpen)
+        postPending(); // a new text closes the result: what was edited is written first
+    query_->setSql(text);
+    if (wasOpen) {
         model_->reset();
+        Splitter3->clear();
+    }
     paramNames_.clear();
     for (const auto& n : engine::distinctParamNames(text))
         paramNames_ << QString::fromStdString(n);
@@ -435,8 +437,11 @@ void TSQLChild::TOB1Click()
     if (busy())
         return;
     CBG1_->commitEdit();
+    if (!postPending())
+        return;
     query_->close();
     model_->reset();
+    Splitter3->clear();
     bool bound = false;
     QList<ParamRow> rows;
     for (int r = 0; r < paramNames_.size(); ++r)
@@ -474,15 +479,24 @@ void TSQLChild::TOB1Click()
 void TSQLChild::openResult()
 {
     query_->setRequestLive(TOB4_->isChecked());
-    bool ok = runGuarded([&] {
+    bool cached = true;
+    try {
         query_->setCachedUpdates(true);
         query_->open();
-    });
-    if (!ok)
-        return;
+    } catch (const std::exception&) {
+        // Once more without cached updates; only a failure of this open is reported.
+        cached = false;
+        query_->close();
+        if (!runGuarded([&] {
+                query_->setCachedUpdates(false);
+                query_->open();
+            }))
+            return;
+    }
     // "共有可能": the result can be edited here and each posted change is written at once;
-    // "共有不可": the result is read-only (write mode off, or rows the server cannot identify).
-    panels_[2]->setText(query_->isLive() ? QStringLiteral("共有可能") : QStringLiteral("共有不可"));
+    // "共有不可": the result is read-only (write mode off, or rows the server cannot identify),
+    // or was opened without cached updates.
+    panels_[2]->setText(cached && query_->isLive() ? QStringLiteral("共有可能") : QStringLiteral("共有不可"));
     model_->reset();
     currentField_ = 0;
     runGuarded([&] { panels_[1]->setText(shell::thousandsFormat(static_cast<qint64>(query_->recordCount()))); });
@@ -494,11 +508,10 @@ void TSQLChild::openResult()
 
 void TSQLChild::TOB2Click()
 {
-    if (busy())
+    if (busy() || !postPending())
         return;
     imeModes_.fill(1);
-    DBM2->clear();
-    Field_Name->clear();
+    Splitter3->clear();
     query_->close();
     model_->reset();
     TOB4_->setChecked(false);
@@ -543,7 +556,7 @@ void TSQLChild::moveRecord(const std::function<void()>& move)
 {
     if (!query_->isOpen())
         return;
-    if (query_->state() != DataSetState::Browse && !runGuarded([&] { model_->post(); }))
+    if (!postPending())
         return;
     runGuarded(move);
     const int row = model_->currentRow();
@@ -563,14 +576,20 @@ void TSQLChild::QRY_LAST() { moveRecord([this] { query_->last(); }); }
 
 void TSQLChild::QRY_INSERT()
 {
-    if (query_->isOpen())
-        runGuarded([&] { model_->beginInsert(); });
+    if (!query_->isOpen())
+        return;
+    storeEditorText();
+    runGuarded([&] { model_->beginInsert(); });
+    Splitter3->load();
 }
 
 void TSQLChild::QRY_APPEND()
 {
-    if (query_->isOpen())
-        runGuarded([&] { model_->beginAppend(); });
+    if (!query_->isOpen())
+        return;
+    storeEditorText();
+    runGuarded([&] { model_->beginAppend(); });
+    Splitter3->load();
 }
 
 void TSQLChild::Q_DelClick()
@@ -579,10 +598,155 @@ void TSQLChild::Q_DelClick()
         return;
     if (query_->state() != DataSetState::Browse) {
         runGuarded([&] { model_->cancel(); });
+        Splitter3->load();
         return;
     }
     if (runGuarded([&] { model_->removeCurrent(); }))
         afterWrite();
+    Splitter3->load();
+}
+
+// --- clipboard commands: the result grid's cell editor, the parameter grid's cell editor,
+// the SQL text, the picture, or the memo, whichever has the focus.
+
+namespace {
+
+void removeSelection(QLineEdit* e)
+{
+    if (e->hasSelectedText())
+        e->del();
+}
+void removeSelection(QPlainTextEdit* e) { e->textCursor().removeSelectedText(); }
+void removeSelection(QTextEdit* e) { e->textCursor().removeSelectedText(); }
+
+template <class Editor>
+void textCommand(Editor* e, TSQLChild::EditOp op)
+{
+    switch (op) {
+    case TSQLChild::EditOp::Cut: e->cut(); break;
+    case TSQLChild::EditOp::Copy: e->copy(); break;
+    case TSQLChild::EditOp::Paste: e->paste(); break;
+    case TSQLChild::EditOp::Delete: removeSelection(e); break;
+    }
+}
+
+} // namespace
+
+void TSQLChild::editCommand(EditOp op)
+{
+    if (gridFocused_) {
+        switch (op) {
+        case EditOp::Cut: DBG1_->CutCellText(); break;
+        case EditOp::Copy: DBG1_->CopyCellText(); break;
+        case EditOp::Paste: DBG1_->PasteCellText(); break;
+        case EditOp::Delete: DBG1_->ClearCellText(); break;
+        }
+    }
+    if (paramFocused_) {
+        // Only an open cell editor takes the command.
+        if (QLineEdit* e = CBG1_->inplaceEditor())
+            textCommand(e, op);
+        return;
+    }
+    QWidget* f = QApplication::focusWidget();
+    tablewin::ImageEditor* picture = Splitter3->picture();
+    if (f == Memo1_) {
+        textCommand(Memo1_, op);
+    } else if (f == DBI1) {
+        switch (op) {
+        case EditOp::Cut: picture->cutPicture(); break;
+        case EditOp::Copy: picture->copyPicture(); break;
+        case EditOp::Paste: picture->pastePicture(); break;
+        case EditOp::Delete:
+            // The picture goes, and does not stay behind on the clipboard either.
+            picture->cutPicture();
+            QApplication::clipboard()->clear();
+            break;
+        }
+    } else if (f == DBM1) {
+        textCommand(Splitter3->formattedMemo(), op);
+    } else if (f == DBM2) {
+        textCommand(Splitter3->plainMemo(), op);
+    }
+}
+
+void TSQLChild::SelAll_Click()
+{
+    QWidget* f = QApplication::focusWidget();
+    if (f == Memo1_)
+        Memo1_->selectAll();
+    else if (f == DBM1)
+        Splitter3->formattedMemo()->selectAll();
+    else if (f == DBM2)
+        Splitter3->plainMemo()->selectAll();
+}
+
+void TSQLChild::storeEditorText()
+{
+    Splitter3->store();
+}
+
+bool TSQLChild::postPending()
+{
+    if (!query_->isOpen())
+        return true;
+    DBG1_->commitCellEditor();
+    storeEditorText();
+    const DataSetState st = query_->state();
+    if (st != DataSetState::Edit && st != DataSetState::Insert)
+        return true;
+    if (!runGuarded([&] { model_->post(); }))
+        return false;
+    afterWrite();
+    return true;
+}
+
+void TSQLChild::focusChanged(QWidget* old, QWidget* now)
+{
+    const auto inGrid = [this](QWidget* w) { return w && (w == DBG1_ || DBG1_->isAncestorOf(w)); };
+    const auto inParams = [this](QWidget* w) { return w && (w == CBG1_ || CBG1_->isAncestorOf(w)); };
+    if (inGrid(now) && !inGrid(old)) {
+        Menu_Mode(); // DBG1Enter
+        gridFocused_ = true;
+    } else if (inGrid(old) && !inGrid(now)) {
+        gridFocused_ = false; // DBG1Exit
+    }
+    if (inParams(now) && !inParams(old)) {
+        // Col_Move: the name column is not for typing; the type column takes the focus.
+        if (CBG1_->currentColumn() == 0)
+            CBG1_->setCurrentCell(std::max(1, CBG1_->currentRow()), 1);
+        Menu_Mode();
+        paramFocused_ = true;
+    } else if (inParams(old) && !inParams(now)) {
+        paramFocused_ = false; // CBG1Exit
+    }
+    if (old == DBM1 || old == DBM2)
+        storeEditorText();
+    if (now == Memo1_ || now == DBI1 || now == DBM1)
+        Menu_Change(now);
+    else if (now == DBM2)
+        Menu_Mode();
+    if (now == DBG1_ || now == DBM1 || now == DBM2 || (now && DBG1_->isAncestorOf(now)))
+        tablewin::applyImeMode(now, currentIme_);
+}
+
+void TSQLChild::Menu_Change(QWidget* editor)
+{
+    if (editor == Memo1_)
+        shell::setEditorTabs(Memo1_, shell::settings().tabWidth);
+    else if (editor == DBM1)
+        shell::setEditorTabsByPixelHeight(Splitter3->formattedMemo(), shell::settings().tabWidth);
+    Menu_Mode();
+}
+
+void TSQLChild::applyImeMode(int code)
+{
+    currentIme_ = code;
+    setProperty(tablewin::kImeModeProperty, code);
+    for (QWidget* w : {static_cast<QWidget*>(DBG1_), DBM1, DBM2})
+        tablewin::applyImeMode(w, code);
+    if (QWidget* e = DBG1_->cellEditor())
+        tablewin::applyImeMode(e, code);
 }
 
 void TSQLChild::setImeCode(int code)
@@ -595,9 +759,11 @@ void TSQLChild::DBG1DrawDataCell(int field)
 {
     if (!query_->isOpen() || field < 0 || field >= query_->fieldCount())
         return;
+    storeEditorText();
     currentField_ = field;
-    Field_Name->setText(QString::fromStdString(query_->fieldDefs()[static_cast<size_t>(field)].name));
-    DBM2->setPlainText(QString::fromStdString(query_->fieldText(field)));
+    // Fields past the list's end have no entry of their own: no input method for them.
+    applyImeMode(field < kImeEntries ? imeModes_[static_cast<size_t>(field)] : 1);
+    Splitter3->showField(field);
 }
 
 void TSQLChild::Panel_Resize()
@@ -609,20 +775,15 @@ void TSQLChild::Panel_Resize()
 
 bool TSQLChild::eventFilter(QObject* watched, QEvent* e)
 {
-    if (e->type() == QEvent::FocusIn || e->type() == QEvent::FocusOut) {
-        if (watched == CBG1_ && e->type() == QEvent::FocusIn && CBG1_->currentColumn() == 0)
-            CBG1_->setCurrentCell(CBG1_->currentRow(), 1); // Col_Move
-        Menu_Mode();
-    }
+    if (watched == Panel1 && e->type() == QEvent::Resize)
+        Panel_Resize();
     if (watched == DBG1_ && e->type() == QEvent::KeyPress) {
         auto* k = static_cast<QKeyEvent*>(e);
         if ((k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) && !DBG1_->editorMode() && query_->isOpen()) {
-            // Enter moves to the next column, wrapping to the first after the last.
-            const int n = query_->fieldCount();
-            const int next = n > 0 ? (currentField_ + 1) % n : 0;
-            const int row = std::max(0, DBG1_->currentIndex().row());
-            DBG1_->setCurrentIndex(model_->index(row, next));
-            currentField_ = next;
+            // FormKeyDown: Enter acts as Tab (after the last column, the first of the next
+            // row); the new cell brings its field's IME mode (DBG1DrawDataCell).
+            QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier, QStringLiteral("\t"));
+            QApplication::sendEvent(DBG1_, &tab);
             return true;
         }
     }
@@ -698,7 +859,7 @@ void TSQLChild::CSV2Click()
         shell::settings().csvDir, QStringLiteral("*.TXT"), QStringLiteral("TXT"));
     if (!file)
         return;
-    if (query_->state() != DataSetState::Browse && !runGuarded([&] { model_->post(); }))
+    if (!postPending())
         return;
     SB1->hide();
     PB1->setValue(0);
@@ -748,6 +909,9 @@ bool TSQLChild::closeQuery()
 {
     if (exporting_)
         return false; // the export finishes first
+    // An edit still open is posted rather than dropped; if it cannot be, the window stays.
+    if (!postPending())
+        return false;
     if (persistence() == 1 && shell::restoreEnabled(shell::RestoreKind::Sql))
         shell::writeRestoreRecord(shell::RestoreKind::Sql, QString::fromStdString(query_->databaseName()), QString());
     return true;

@@ -30,6 +30,7 @@ class Query;
 class Session;
 }
 namespace vemo::tablewin {
+class FieldPane;
 class TDBGrid2;
 class TableModel;
 }
@@ -61,6 +62,12 @@ public:
     static constexpr int kImeEntries = 256;
     const std::array<uint8_t, kImeEntries>& imeModes() const { return imeModes_; }
     int currentField() const { return currentField_; }
+    // The mode now applied to the window (the current field's entry).
+    int imeMode() const { return currentIme_; }
+    // The field pane above the result grid: name, picture, formatted memo and plain memo.
+    tablewin::FieldPane* fieldPane() const { return Splitter3; }
+    // Whether the popup menu opens on a right click (the menu rule decides).
+    bool popupEnabled() const { return popupAuto_; }
 
     // Commands, public for the frame's menus and for tests.
     void TOB1Click();   // run
@@ -79,6 +86,14 @@ public:
     void setImeCode(int code);
     void Menu_Mode();
     void Memo1Change();
+    // Clipboard commands on whichever control has the focus.
+    enum class EditOp { Cut, Copy, Paste, Delete };
+    void editCommand(EditOp op);
+    void Cut_Click() { editCommand(EditOp::Cut); }
+    void Copy_Click() { editCommand(EditOp::Copy); }
+    void Paste_Click() { editCommand(EditOp::Paste); }
+    void Delete_Click() { editCommand(EditOp::Delete); }
+    void SelAll_Click();
 
     bool closeQuery() override;  // FormCloseQuery
 
@@ -97,6 +112,12 @@ private:
     bool runGuarded(const std::function<void()>& action);
     void DBG1DrawDataCell(int field);
     void Panel_Resize();
+    void applyImeMode(int code);
+    void focusChanged(QWidget* old, QWidget* now);
+    void Menu_Change(QWidget* editor);
+    void storeEditorText();
+    bool postPending();
+    void popup(const QPoint& globalPos);
     bool busy() const { return exporting_; }
 
     engine::Session& session_;
@@ -105,8 +126,11 @@ private:
     TComboGrid* CBG1_ = nullptr;
     tablewin::TDBGrid2* DBG1_ = nullptr;
     tablewin::TableModel* model_ = nullptr;
-    QLabel* Field_Name = nullptr;
-    QPlainTextEdit* DBM2 = nullptr;
+    tablewin::FieldPane* Splitter3 = nullptr;
+    QWidget* DBI1 = nullptr;
+    QWidget* DBM1 = nullptr;
+    QWidget* DBM2 = nullptr;
+    QWidget* Panel1 = nullptr;
     QStatusBar* SB1 = nullptr;
     std::array<QLabel*, 3> panels_{};
     QProgressBar* PB1 = nullptr;
@@ -118,6 +142,10 @@ private:
     QStringList paramNames_;
     std::array<uint8_t, kImeEntries> imeModes_{};
     int currentField_ = 0;
+    int currentIme_ = 1;
+    bool gridFocused_ = false;  // DBG1 has the keyboard focus
+    bool paramFocused_ = false; // CBG1 has the keyboard focus
+    bool popupAuto_ = true;
     bool exporting_ = false;
     bool updateFailed_ = false;
 };

@@ -61,6 +61,15 @@ QLineEdit* TDBGrid2::cellEditor() const
     return editorMode() ? editor_.data() : nullptr;
 }
 
+void TDBGrid2::commitCellEditor()
+{
+    if (!editorMode())
+        return;
+    QWidget* e = editor_.data();
+    commitData(e);
+    closeEditor(e, QAbstractItemDelegate::NoHint);
+}
+
 void TDBGrid2::CopyCellText()
 {
     if (auto* e = cellEditor())

@@ -17,6 +17,8 @@ public:
     // True while the in-place editor is open on a cell.
     bool editorMode() const;
     QLineEdit* cellEditor() const;
+    // The open cell editor's text into the record, and the editor closed.
+    void commitCellEditor();
 
     // Each acts on the cell editor while it is open and does nothing otherwise.
     void CopyCellText();

@@ -1,6 +1,7 @@
 #include "tablewin/TMDIChild.h"
 #include "tablewin/TableRepair.h"
 
+#include "tablewin/FieldPane.h"
 #include "tablewin/ImageEditor.h"
 #include "tablewin/ImeHints.h"
 #include "tablewin/TDBGrid2.h"
@@ -87,43 +88,24 @@ void TMDIChild::buildLayout()
 
     Splitter2 = new QSplitter(Qt::Vertical, this);
     Splitter2->setObjectName(QStringLiteral("Splitter2"));
-    Splitter1 = new QSplitter(Qt::Horizontal, Splitter2);
+    Splitter1 = new FieldPane(Splitter2);
     Splitter1->setObjectName(QStringLiteral("Splitter1"));
-    Field_Name = new QLabel(Splitter1);
-    Field_Name->setObjectName(QStringLiteral("Field_Name"));
-    auto* editors = new QWidget(Splitter1);
-    auto* el = new QVBoxLayout(editors);
-    el->setContentsMargins(0, 0, 0, 0);
-    DBI1 = new ImageEditor(editors);
-    DBI1->setObjectName(QStringLiteral("DBI1"));
-    DBI1->setToolTip(QStringLiteral("ﾃﾞｰﾀ入力ﾎﾞｯｸｽです。"));
-    DBI1->setStatusTip(DBI1->toolTip());
-    DBM1 = new QTextEdit(editors);
-    DBM1->setObjectName(QStringLiteral("DBM1"));
-    DBM1->setToolTip(QStringLiteral("ﾃﾞｰﾀ入力ﾎﾞｯｸｽです。"));
-    DBM1->setStatusTip(DBM1->toolTip());
-    DBM1->setAcceptRichText(false);
-    DBM1->setTabChangesFocus(false);
-    DBM1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    DBM1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    DBM2 = new QPlainTextEdit(editors);
-    DBM2->setObjectName(QStringLiteral("DBM2"));
-    DBM2->setTabChangesFocus(true); // Enter arrives here as Tab: it moves on, as in the grid
+    Splitter1->setDataSet(table_.get());
+    Splitter1->guard = [this](const std::function<void()>& action) { return runGuarded(action); };
+    Splitter1->changed = [this] { model_->currentRowChanged(); };
+    Field_Name = Splitter1->nameLabel();
+    DBI1 = Splitter1->picture();
+    DBM1 = Splitter1->formattedMemo();
+    DBM2 = Splitter1->plainMemo();
     for (QWidget* w : {static_cast<QWidget*>(DBI1), static_cast<QWidget*>(DBM1), static_cast<QWidget*>(DBM2)}) {
+        if (w != DBM2) {
+            w->setToolTip(QStringLiteral("ﾃﾞｰﾀ入力ﾎﾞｯｸｽです。"));
+            w->setStatusTip(w->toolTip());
+        }
         w->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(w, &QWidget::customContextMenuRequested, this,
                 [this, w](const QPoint& p) { PM1->exec(w->mapToGlobal(p)); });
-        el->addWidget(w);
     }
-    DBI1->hide();
-    DBM1->hide();
-    Splitter1->setSizes({100, 400});
-    DBI1->changed = [this](const engine::Bytes& bytes) {
-        runGuarded([&] {
-            table_->setFieldValue(currentField_, bytes.empty() ? engine::Value{} : engine::Value{bytes});
-            model_->currentRowChanged();
-        });
-    };
 
     DBG1 = new TDBGrid2(Splitter2);
     DBG1->setObjectName(QStringLiteral("DBG1"));
@@ -166,11 +148,6 @@ void TMDIChild::buildLayout()
     Splitter2->addWidget(DBG1);
     Splitter2->setStretchFactor(0, 0);
     Splitter2->setStretchFactor(1, 1);
-    // The field panel starts one line high; the splitter lets the user open it up. (A zero
-    // minimum would mean "unset" and let the editors' own size hints win.)
-    for (QWidget* w : {static_cast<QWidget*>(Field_Name), editors, static_cast<QWidget*>(DBM1),
-                       static_cast<QWidget*>(DBM2), static_cast<QWidget*>(DBI1), static_cast<QWidget*>(Splitter1)})
-        w->setMinimumSize(1, 1);
     Splitter2->setSizes({25, 329});
     layout->addWidget(Splitter2, 1);
 
@@ -366,72 +343,22 @@ void TMDIChild::DBG1DrawDataCell(int field)
     currentField_ = field;
     if (field < kImeEntries)
         applyImeMode(imeModes_[field]);
-    const auto& def = table_->fieldDefs()[field];
-    Field_Name->setText(QString::fromStdString(def.name));
-    DBI1->setVisible(def.type == engine::FieldType::Graphic);
-    DBM1->setVisible(def.type == engine::FieldType::FmtMemo);
-    DBM2->setVisible(def.type != engine::FieldType::Graphic && def.type != engine::FieldType::FmtMemo);
-    loadEditors();
+    Splitter1->showField(field);
 }
 
 void TMDIChild::loadEditors()
 {
-    if (!table_->isOpen() || currentField_ >= table_->fieldCount() || table_->recNo() < 0) {
-        DBM1->clear();
-        DBM2->clear();
-        DBI1->clearPicture();
-        return;
-    }
-    const auto& def = table_->fieldDefs()[currentField_];
-    const bool binary = engine::isBinaryType(def.type);
-    if (def.type == engine::FieldType::Graphic) {
-        const auto& v = table_->fieldValue(currentField_);
-        if (const auto* b = std::get_if<engine::Bytes>(&v))
-            DBI1->setBytes(*b);
-        else
-            DBI1->clearPicture();
-        return;
-    }
-    const QString text = QString::fromStdString(table_->fieldText(currentField_));
-    QWidget* ed = def.type == engine::FieldType::FmtMemo ? static_cast<QWidget*>(DBM1) : DBM2;
-    if (ed == DBM1 && DBM1->toPlainText() != text)
-        DBM1->setPlainText(text);
-    if (ed == DBM2 && DBM2->toPlainText() != text)
-        DBM2->setPlainText(text);
-    DBM1->setReadOnly(binary || !table_->canModify());
-    DBM2->setReadOnly(binary || !table_->canModify());
+    Splitter1->load();
 }
 
 void TMDIChild::storeEditorText()
 {
-    if (!table_->isOpen() || currentField_ >= table_->fieldCount() || table_->recNo() < 0)
-        return;
-    const auto& def = table_->fieldDefs()[currentField_];
-    if (engine::isBinaryType(def.type))
-        return;
-    QString text;
-    if (DBM1->isVisible() || (def.type == engine::FieldType::FmtMemo))
-        text = DBM1->toPlainText();
-    else
-        text = DBM2->toPlainText();
-    if (def.type == engine::FieldType::FmtMemo ? !DBM1->document()->isModified() : !DBM2->document()->isModified())
-        return;
-    DBM1->document()->setModified(false);
-    DBM2->document()->setModified(false);
-    if (QString::fromStdString(table_->fieldText(currentField_)) == text)
-        return;
-    runGuarded([&] {
-        table_->setFieldText(currentField_, text.toStdString());
-        model_->currentRowChanged();
-    });
+    Splitter1->store();
 }
 
 QWidget* TMDIChild::focusedEditor() const
 {
-    QWidget* f = QApplication::focusWidget();
-    if (f == DBI1 || f == DBM1 || f == DBM2)
-        return f;
-    return nullptr;
+    return Splitter1->focusedEditor();
 }
 
 void TMDIChild::focusChanged(QWidget* old, QWidget* now)

@@ -40,6 +40,7 @@ namespace vemo::tablewin {
 class TDBGrid2;
 class TableModel;
 class ImageEditor;
+class FieldPane;
 
 class TMDIChild : public shell::ChildWindow {
     Q_OBJECT
@@ -147,7 +148,7 @@ private:
     int k15State_ = 0;
 
     QLabel* Field_Name = nullptr;
-    QSplitter* Splitter1 = nullptr;
+    FieldPane* Splitter1 = nullptr;
     QSplitter* Splitter2 = nullptr;
     ImageEditor* DBI1 = nullptr;
     QTextEdit* DBM1 = nullptr;

@@ -349,6 +349,59 @@ private slots:
 
     // Scrolled down and right, the heading row and the number column stay where they were:
     // drawn the same, hit by the mouse as headings, never selected as data.
+    // A heading's right edge drags the column's width; elsewhere, or with the option off,
+    // a drag changes no width.
+    void columnSizingAtTheHeadings()
+    {
+        auto g = makeGrid();
+        for (int c = 0; c < 3; ++c)
+            g->setCells(c, 0, QString("H%1").arg(c));
+        auto drag = [&](QPoint from, int dx) {
+            QTest::mousePress(g->viewport(), Qt::LeftButton, {}, from);
+            const QPointF to(from.x() + dx, from.y());
+            QMouseEvent move(QEvent::MouseMove, to, g->viewport()->mapToGlobal(to), Qt::LeftButton, Qt::LeftButton, {});
+            QApplication::sendEvent(g->viewport(), &move);
+            QTest::mouseRelease(g->viewport(), Qt::LeftButton, {}, to.toPoint());
+        };
+        const QRect h0 = g->visualRect(g->model()->index(0, 0));
+        const QPoint edge(h0.left() + 79, h0.center().y());
+        drag(edge, 30);
+        QCOMPARE(g->columnWidth(0), 80); // the option is off
+        g->setColumnSizing(true);
+        QCOMPARE(g->sizingColumnAt(edge), 0);
+        QCOMPARE(g->sizingColumnAt(h0.center()), -1);
+        drag(edge, 30);
+        QCOMPARE(g->columnWidth(0), 110);
+        QCOMPARE(g->columnWidth(1), 80);
+        // The second column's edge has moved with the first column.
+        const QRect h1 = g->visualRect(g->model()->index(0, 1));
+        drag(QPoint(h1.left() + 79, h1.center().y()), -50);
+        QCOMPARE(g->columnWidth(1), 30);
+        // Narrower than one pixel is not possible.
+        drag(QPoint(h1.left() + 29, h1.center().y()), -100);
+        QCOMPARE(g->columnWidth(1), 1);
+        // At a data cell's edge a drag selects or moves, it does not size.
+        const QRect d = g->visualRect(g->model()->index(2, 0));
+        QCOMPARE(g->sizingColumnAt(QPoint(d.right(), d.center().y())), -1);
+        drag(QPoint(d.right(), d.center().y()), 20);
+        QCOMPARE(g->columnWidth(0), 110);
+    }
+
+    // With range selection on, shift-click selects the cells between; off, one cell.
+    void rangeSelectionOption()
+    {
+        auto g = makeGrid();
+        g->setRangeSelection(true);
+        QVERIFY(g->rangeSelection());
+        QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, centre(*g, 0, 1));
+        QTest::mouseClick(g->viewport(), Qt::LeftButton, Qt::ShiftModifier, centre(*g, 1, 3));
+        QCOMPARE(int(g->selectionModel()->selectedIndexes().size()), 6);
+        g->setRangeSelection(false);
+        QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, centre(*g, 0, 1));
+        QTest::mouseClick(g->viewport(), Qt::LeftButton, Qt::ShiftModifier, centre(*g, 1, 3));
+        QCOMPARE(int(g->selectionModel()->selectedIndexes().size()), 1);
+    }
+
     void headingsStayPutWhenScrolled()
     {
         TComboGrid g;
