@@ -212,7 +212,7 @@ RecordOrder* DbfCursor::order() {
     return ordered_ ? &*ordered_ : nullptr;
 }
 
-size_t DbfCursor::lowerBound(const std::string& key, uint32_t recno, size_t prefix) {
+size_t DbfCursor::lowerBound(const std::string& key, uint32_t recno, size_t prefix, int64_t moving) {
     const RecordOrder& list = *ordered_;
     const bool down = indexes_->descending(order_);
     const size_t width = key.size();
@@ -221,6 +221,10 @@ size_t DbfCursor::lowerBound(const std::string& key, uint32_t recno, size_t pref
     while (lo < hi) {
         const size_t mid = (lo + hi) / 2;
         const uint32_t r = list[mid];
+        if (r == moving) {
+            hi = mid;
+            continue;
+        }
         table_->readRecordInto(r, rec.data());
         const std::string k = indexes_->sortKey(order_, rec.data(), r);
         int c = std::memcmp(k.data(), key.data(), std::min({prefix, width, k.size()}));
@@ -243,7 +247,7 @@ void DbfCursor::reorder(uint32_t recno, const std::vector<uint8_t>* before, cons
     RecordOrder& list = *ordered_;
     if (before) {
         const std::string was = indexes_->sortKey(order_, before->data(), recno);
-        size_t at = lowerBound(was, recno, was.size());
+        size_t at = lowerBound(was, recno, was.size(), recno);
         if (at >= list.size() || list[at] != recno)
             at = list.find(recno);
         if (at < list.size())

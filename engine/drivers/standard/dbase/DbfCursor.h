@@ -48,7 +48,9 @@ private:
     // Keeps the built order right after one record got a new key (or was added: had == false).
     void reorder(uint32_t recno, const std::vector<uint8_t>* before, const std::vector<uint8_t>& after);
     // Position in the order of the first record not less than the sortable key (with recno).
-    size_t lowerBound(const std::string& key, uint32_t recno, size_t prefix);
+    // moving: a record whose entry is looked for by its old key while the file already
+    // holds its new one (it counts as equal to the key).
+    size_t lowerBound(const std::string& key, uint32_t recno, size_t prefix, int64_t moving = -1);
     void endBatchScope() noexcept;
     // Runs one logical write under the table's write scope; a failure at any step puts the
     // table and its index files back as they were.
