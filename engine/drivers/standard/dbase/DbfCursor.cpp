@@ -83,19 +83,29 @@ void DbfCursor::writing(const std::function<void()>& body) {
     try {
         if (recovered)
             indexes_->rebuild();
-        indexes_->beginWrite();
-        body();
-        indexes_->syncWrite();
-        scope.finish(); // the commit: the table's journal goes
+        for (bool retried = false;; retried = true) {
+            indexes_->beginWrite();
+            try {
+                body();
+                break;
+            } catch (const IndexSet::Stale&) {
+                // An index file did not match the table: the write is undone, every file is
+                // built anew from the records, and the write is made once more.
+                if (retried)
+                    throw EngineError(ErrCorruptFile, "インデックスがテーブルと合いません: " + table_->tableName());
+                scope.rollBack();
+                indexes_->endWrite();
+                indexes_->rebuild();
+            }
+        }
+        scope.finish(); // the commit: records, memo and index pages synced through one journal
         indexes_->endWrite();
     } catch (...) {
-        // Put the records back as they were, then the index pages that followed them.
+        // The records and the index pages go back together.
         try {
             scope.rollBack();
             if (recovered)
                 indexes_->rebuild();
-            else
-                indexes_->rollBackWrite();
             scope.finish();
         } catch (const EngineError&) {
             // The journal stays; the next write or open finishes the repair.
@@ -118,7 +128,7 @@ void DbfCursor::beginBatch() {
     batchBroken_ = false;
     if (table_->hasJournal())
         writing([] {}); // finish the repair of a cut-off write first
-    auto scope = std::make_unique<DbfTable::WriteScope>(*table_);
+    auto scope = std::make_unique<DbfTable::WriteScope>(*table_, false);
     table_->setDeferSync(true);
     indexes_->beginBatch();
     indexes_->beginWrite(); // for key checks through the trees
