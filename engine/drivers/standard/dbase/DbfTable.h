@@ -40,11 +40,13 @@ public:
     // The bytes of a record (deletion flag first); valid until the next call.
     const uint8_t* record(uint32_t recno);
     bool isDeleted(uint32_t recno) { return record(recno)[0] == '*'; }
-    // The record as it is in the file now, bypassing the read-ahead buffer.
+    // The record as it is in the file now, bypassing the read-ahead buffer (which is dropped:
+    // a write is coming). One record is read, not a run of them.
     std::vector<uint8_t> freshRecord(uint32_t recno) {
         bufferCount_ = 0;
-        const uint8_t* r = record(recno);
-        return std::vector<uint8_t>(r, r + header_.recordLength);
+        std::vector<uint8_t> out(header_.recordLength);
+        readRecordInto(recno, out.data());
+        return out;
     }
     // One record read straight from the file into out (recordLength bytes), for the few
     // scattered reads of an index search, which the read-ahead buffer would only slow down.
