@@ -209,3 +209,30 @@ TEST_F(PostJournal, AFailureAtEveryStepOfASplittingPostLeavesEveryFileAsBefore) 
     EXPECT_GT(injected, 20);
     EXPECT_EQ(liveIds(dir_.path()).count(90005), 1u);
 }
+
+// An index file that another program put back to an older state while this cursor kept it
+// open: the key change does not find its old entry, so the write is undone, every file is
+// built anew from the records, and the change is made once.
+TEST_F(PostJournal, AStaleIndexFoundMidWriteIsRebuiltAndTheWriteMadeOnce) {
+    auto c = db_->openTable("T", {});
+    c->setOrder("ID");
+    ASSERT_EQ(c->seek({int64_t(5)}), 6); // after the record -1
+    Row before;
+    RowId id;
+    ASSERT_TRUE(c->read(6, before, id));
+    const std::string oldMdx = dbtest::bytesOf(dir_ / "T.MDX");
+    Row after = before;
+    after[1] = std::string("CHANGED1");
+    c->update(id, before, after);
+    dbtest::writeBytes(dir_ / "T.MDX", oldMdx); // its NAME entry is the old key again
+    Row again = after;
+    again[1] = std::string("CHANGED2");
+    again[0] = int64_t(777777);
+    c->update(id, after, again);
+    EXPECT_EQ(indexProblems(dir_.path()), "");
+    const auto ids = liveIds(dir_.path());
+    EXPECT_EQ(ids.count(777777), 1u);
+    EXPECT_EQ(ids.count(5), 0u);
+    EXPECT_EQ(ids.size(), 401u);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "T.DBF-journal"));
+}
