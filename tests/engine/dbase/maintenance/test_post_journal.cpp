@@ -29,14 +29,6 @@ void logLine(int fd, const std::string& line) {
         ::_exit(3);
 }
 
-int64_t idOf(const Value& v) {
-    if (auto i = std::get_if<int64_t>(&v))
-        return *i;
-    if (auto d = std::get_if<double>(&v))
-        return int64_t(*d);
-    return -1;
-}
-
 // IDs of the live records.
 std::set<int64_t> liveIds(const std::filesystem::path& dir) {
     std::set<int64_t> out;
@@ -44,7 +36,7 @@ std::set<int64_t> liveIds(const std::filesystem::path& dir) {
     Row r;
     RowId id;
     for (int64_t p = 0; c->read(p, r, id); ++p)
-        out.insert(idOf(r[0]));
+        out.insert(asInt(r[0]));
     return out;
 }
 
@@ -68,7 +60,7 @@ std::set<int64_t> liveIds(const std::filesystem::path& dir) {
             c->setOrder("");
             if (!c->read(int64_t(rng() % uint64_t(c->count())), before, id))
                 ::_exit(4);
-            const int64_t was = idOf(before[0]);
+            const int64_t was = asInt(before[0]);
             if (what == 1) {
                 logLine(fd, "B -" + std::to_string(was));
                 c->remove(id, before);
