@@ -83,19 +83,29 @@ void DbfCursor::writing(const std::function<void()>& body) {
     try {
         if (recovered)
             indexes_->rebuild();
-        indexes_->beginWrite();
-        body();
-        indexes_->syncWrite();
-        scope.finish(); // the commit: the table's journal goes
+        for (bool retried = false;; retried = true) {
+            indexes_->beginWrite();
+            try {
+                body();
+                break;
+            } catch (const IndexSet::Stale&) {
+                // An index file did not match the table: the write is undone, every file is
+                // built anew from the records, and the write is made once more.
+                if (retried)
+                    throw EngineError(ErrCorruptFile, "インデックスがテーブルと合いません: " + table_->tableName());
+                scope.rollBack();
+                indexes_->endWrite();
+                indexes_->rebuild();
+            }
+        }
+        scope.finish(); // the commit: records, memo and index pages synced through one journal
         indexes_->endWrite();
     } catch (...) {
-        // Put the records back as they were, then the index pages that followed them.
+        // The records and the index pages go back together.
         try {
             scope.rollBack();
             if (recovered)
                 indexes_->rebuild();
-            else
-                indexes_->rollBackWrite();
             scope.finish();
         } catch (const EngineError&) {
             // The journal stays; the next write or open finishes the repair.
@@ -118,7 +128,7 @@ void DbfCursor::beginBatch() {
     batchBroken_ = false;
     if (table_->hasJournal())
         writing([] {}); // finish the repair of a cut-off write first
-    auto scope = std::make_unique<DbfTable::WriteScope>(*table_);
+    auto scope = std::make_unique<DbfTable::WriteScope>(*table_, false);
     table_->setDeferSync(true);
     indexes_->beginBatch();
     indexes_->beginWrite(); // for key checks through the trees
@@ -204,16 +214,16 @@ void DbfCursor::setOrder(const std::string& indexName) {
     orderPending_ = true; // built on first use: a search may not need it sorted
 }
 
-std::vector<uint32_t>* DbfCursor::order() {
+RecordOrder* DbfCursor::order() {
     if (orderPending_) {
-        ordered_ = indexes_->order(order_);
+        ordered_.emplace(indexes_->order(order_));
         orderPending_ = false;
     }
     return ordered_ ? &*ordered_ : nullptr;
 }
 
-size_t DbfCursor::lowerBound(const std::string& key, uint32_t recno, size_t prefix) {
-    const std::vector<uint32_t>& list = *ordered_;
+size_t DbfCursor::lowerBound(const std::string& key, uint32_t recno, size_t prefix, int64_t moving) {
+    const RecordOrder& list = *ordered_;
     const bool down = indexes_->descending(order_);
     const size_t width = key.size();
     std::vector<uint8_t> rec(table_->header().recordLength);
@@ -221,6 +231,10 @@ size_t DbfCursor::lowerBound(const std::string& key, uint32_t recno, size_t pref
     while (lo < hi) {
         const size_t mid = (lo + hi) / 2;
         const uint32_t r = list[mid];
+        if (r == moving) {
+            hi = mid;
+            continue;
+        }
         table_->readRecordInto(r, rec.data());
         const std::string k = indexes_->sortKey(order_, rec.data(), r);
         int c = std::memcmp(k.data(), key.data(), std::min({prefix, width, k.size()}));
@@ -240,19 +254,19 @@ void DbfCursor::reorder(uint32_t recno, const std::vector<uint8_t>* before, cons
     filtered_.reset();
     if (!ordered_ || orderPending_)
         return;
-    std::vector<uint32_t>& list = *ordered_;
+    RecordOrder& list = *ordered_;
     if (before) {
         const std::string was = indexes_->sortKey(order_, before->data(), recno);
-        const size_t at = lowerBound(was, recno, was.size());
-        if (at < list.size() && list[at] == recno)
-            list.erase(list.begin() + static_cast<std::ptrdiff_t>(at));
-        else
-            list.erase(std::remove(list.begin(), list.end(), recno), list.end());
+        size_t at = lowerBound(was, recno, was.size(), recno);
+        if (at >= list.size() || list[at] != recno)
+            at = list.find(recno);
+        if (at < list.size())
+            list.erase(at);
     }
     if (after[0] == '*')
         return;
     const std::string now = indexes_->sortKey(order_, after.data(), recno);
-    list.insert(list.begin() + static_cast<std::ptrdiff_t>(lowerBound(now, recno, now.size())), recno);
+    list.insert(lowerBound(now, recno, now.size()), recno);
 }
 
 int64_t DbfCursor::seek(const Row& key) {
@@ -288,7 +302,7 @@ int64_t DbfCursor::seek(const Row& key) {
         try {
             auto list = indexes_->orderFromIndex(order_, [this](uint32_t r) { return live_.isLive(r, flags_); });
             if (static_cast<int64_t>(list.size()) == live_.liveCount(flags_)) {
-                ordered_ = std::move(list);
+                ordered_.emplace(list);
                 orderPending_ = false;
             }
         } catch (const EngineError&) {
@@ -358,8 +372,7 @@ const std::vector<uint32_t>& DbfCursor::filtered() {
                 out.push_back(r);
         };
         if (auto* list = order())
-            for (uint32_t r : *list)
-                test(r);
+            list->forEach(test);
         else
             for (uint32_t r = 0; r < table_->recordCount(); ++r)
                 test(r);
@@ -426,10 +439,14 @@ int64_t DbfCursor::positionOf(const RowId& id) {
         if (at < ordered_->size() && (*ordered_)[at] == recno)
             return static_cast<int64_t>(at);
     }
-    const std::vector<uint32_t>* list = filter_ ? &filtered() : order();
-    if (list) {
-        auto it = std::find(list->begin(), list->end(), recno);
-        return it == list->end() ? -1 : it - list->begin();
+    if (filter_) {
+        const auto& list = filtered();
+        auto it = std::find(list.begin(), list.end(), recno);
+        return it == list.end() ? -1 : it - list.begin();
+    }
+    if (auto* list = order()) {
+        const size_t at = list->find(recno);
+        return at == list->size() ? -1 : static_cast<int64_t>(at);
     }
     return live_.positionOf(recno, flags_);
 }

@@ -4,6 +4,7 @@
 #include "engine/drivers/standard/dbase/DbfTable.h"
 #include "engine/drivers/standard/dbase/IndexSet.h"
 #include "engine/drivers/standard/dbase/LiveIndex.h"
+#include "engine/drivers/standard/dbase/RecordOrder.h"
 
 #include <functional>
 #include <memory>
@@ -43,11 +44,13 @@ private:
     std::vector<uint8_t> checkedRecord(const RowId& id, const Row& before);
     void afterWrite();
     // The current order's record numbers, built on first use.
-    std::vector<uint32_t>* order();
+    RecordOrder* order();
     // Keeps the built order right after one record got a new key (or was added: had == false).
     void reorder(uint32_t recno, const std::vector<uint8_t>* before, const std::vector<uint8_t>& after);
     // Position in the order of the first record not less than the sortable key (with recno).
-    size_t lowerBound(const std::string& key, uint32_t recno, size_t prefix);
+    // moving: a record whose entry is looked for by its old key while the file already
+    // holds its new one (it counts as equal to the key).
+    size_t lowerBound(const std::string& key, uint32_t recno, size_t prefix, int64_t moving = -1);
     void endBatchScope() noexcept;
     // Runs one logical write under the table's write scope; a failure at any step puts the
     // table and its index files back as they were.
@@ -60,7 +63,7 @@ private:
     LiveIndex live_;
     LiveIndex::FlagReader flags_;
     std::string order_;
-    std::optional<std::vector<uint32_t>> ordered_; // record numbers in index order
+    std::optional<RecordOrder> ordered_;           // record numbers in index order
     bool orderPending_ = false;                    // ordered_ not built yet for order_
     std::unique_ptr<DbfTable::WriteScope> batch_;  // the scope of a running batch
     bool batchBroken_ = false;                     // a write failed and the batch was undone

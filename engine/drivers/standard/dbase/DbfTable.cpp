@@ -158,34 +158,94 @@ std::filesystem::path DbfTable::journalPath() const { return standard::UndoJourn
 
 bool DbfTable::hasJournal() const { return standard::UndoJournal::exists(journalPath()); }
 
-DbfTable::WriteScope::WriteScope(DbfTable& table) : t_(table) {
+bool DbfTable::playBackJournal() {
+    const auto j = journalPath();
+    if (standard::FileSetJournal::isFileSetJournal(j)) {
+        // A post's journal names the files it changed: the table and its companions only.
+        const std::string stem = path().stem().string();
+        standard::FileSetJournal::playBack(j, [&](const std::string& name) {
+            return name.size() > stem.size() + 1 && name.size() <= stem.size() + 4 &&
+                   strncasecmp(name.c_str(), stem.c_str(), stem.size()) == 0 && name[stem.size()] == '.';
+        });
+        // The index pages went back with the records: nothing is left to mend.
+        standard::FileSetJournal::remove(j);
+        return false;
+    }
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(j, ec) && std::filesystem::file_size(j, ec) == 0 && !ec) {
+        // Created, but the writer was stopped before the journal's first bytes: both kinds
+        // are written and synced before any file is touched, so nothing was.
+        standard::UndoJournal::removeJournal(j);
+        return false;
+    }
+    return standard::UndoJournal::playBack(j, file_.fd(), path());
+}
+
+void DbfTable::dropFileJournal() noexcept {
+    file_.detach();
+    if (memo_)
+        memo_->file().detach();
+    files_.reset();
+}
+
+DbfTable::WriteScope::WriteScope(DbfTable& table, bool allFiles) : t_(table), allFiles_(allFiles) {
     if (int e = standard::lockByte(t_.file_.fd(), WriterLockByte))
         throw EngineError(ErrLocked, "テーブルをロックできません: " + t_.tableName() + " (" + std::strerror(e) + ")");
     try {
-        recovered_ = standard::UndoJournal::playBack(t_.journalPath(), t_.file_.fd(), t_.path());
-        t_.reload();
-        t_.journal_ = std::make_unique<standard::UndoJournal>(t_.journalPath(), t_.file_.fd(), t_.path());
+        recovered_ = t_.playBackJournal();
+        begin();
     } catch (...) {
         standard::unlockByte(t_.file_.fd(), WriterLockByte);
         throw;
     }
 }
 
-void DbfTable::WriteScope::finish() {
-    const bool wrote = t_.journal_ && t_.journal_->started();
-    if (wrote || recovered_ || t_.hasJournal()) {
-        t_.file_.sync();
-        standard::UndoJournal::removeJournal(t_.journalPath());
+void DbfTable::WriteScope::begin() {
+    t_.bufferCount_ = 0;
+    t_.reload();
+    if (!allFiles_) {
+        t_.journal_ = std::make_unique<standard::UndoJournal>(t_.journalPath(), t_.file_.fd(), t_.path());
+        return;
     }
-    t_.journal_.reset();
+    t_.files_ = std::make_unique<standard::FileSetJournal>(t_.journalPath());
+    t_.file_.attach(t_.files_.get(), t_.files_->addTarget(t_.path(), t_.file_.fd()));
+    if (t_.memo_ && t_.memo_->file().writable())
+        t_.memo_->file().attach(t_.files_.get(), t_.files_->addTarget(t_.memo_->path(), t_.memo_->file().fd()));
+}
+
+void DbfTable::WriteScope::finish() {
+    if (t_.files_) {
+        t_.files_->commit();
+        t_.dropFileJournal();
+        if (t_.hasJournal()) // one played back when the scope began
+            standard::UndoJournal::removeJournal(t_.journalPath());
+    } else {
+        const bool wrote = t_.journal_ && t_.journal_->started();
+        if (wrote || recovered_ || t_.hasJournal()) {
+            t_.file_.sync();
+            standard::UndoJournal::removeJournal(t_.journalPath());
+        }
+        t_.journal_.reset();
+    }
+    t_.bufferCount_ = 0;
     done_ = true;
 }
 
 void DbfTable::WriteScope::rollBack() {
-    t_.journal_.reset();
-    standard::UndoJournal::playBack(t_.journalPath(), t_.file_.fd(), t_.path());
-    t_.reload();
-    t_.journal_ = std::make_unique<standard::UndoJournal>(t_.journalPath(), t_.file_.fd(), t_.path());
+    t_.bufferCount_ = 0;
+    if (allFiles_) {
+        // Held writes are dropped; whatever reached the files goes back from the journal.
+        std::unique_ptr<standard::FileSetJournal> files = std::move(t_.files_);
+        t_.dropFileJournal();
+        if (files)
+            files->rollBack();
+        else
+            t_.playBackJournal(); // a rollback that failed earlier
+    } else {
+        t_.journal_.reset();
+        standard::UndoJournal::playBack(t_.journalPath(), t_.file_.fd(), t_.path());
+    }
+    begin();
 }
 
 DbfTable::WriteScope::~WriteScope() {
@@ -196,6 +256,7 @@ DbfTable::WriteScope::~WriteScope() {
             // The journal stays: the next writer or open plays it back.
         }
         t_.journal_.reset();
+        t_.dropFileJournal();
     }
     standard::unlockByte(t_.file_.fd(), WriterLockByte);
 }

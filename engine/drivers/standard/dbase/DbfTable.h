@@ -6,6 +6,7 @@
 #include "engine/drivers/standard/dbase/FieldCodec.h"
 #include "engine/drivers/standard/dbase/FileIO.h"
 #include "engine/drivers/standard/dbase/MemoFile.h"
+#include "engine/drivers/standard/io/FileSetJournal.h"
 #include "engine/drivers/standard/io/UndoJournal.h"
 #include "engine/drivers/standard/TableSettings.h"
 
@@ -39,11 +40,13 @@ public:
     // The bytes of a record (deletion flag first); valid until the next call.
     const uint8_t* record(uint32_t recno);
     bool isDeleted(uint32_t recno) { return record(recno)[0] == '*'; }
-    // The record as it is in the file now, bypassing the read-ahead buffer.
+    // The record as it is in the file now, bypassing the read-ahead buffer (which is dropped:
+    // a write is coming). One record is read, not a run of them.
     std::vector<uint8_t> freshRecord(uint32_t recno) {
         bufferCount_ = 0;
-        const uint8_t* r = record(recno);
-        return std::vector<uint8_t>(r, r + header_.recordLength);
+        std::vector<uint8_t> out(header_.recordLength);
+        readRecordInto(recno, out.data());
+        return out;
     }
     // One record read straight from the file into out (recordLength bytes), for the few
     // scattered reads of an index search, which the read-ahead buffer would only slow down.
@@ -59,14 +62,17 @@ public:
 
     // Holds the table's writers' lock (between cursors and processes alike) for one logical
     // write and re-reads, under it, what other writers may have changed. Every write below
-    // runs inside one; a lock call that fails is an EngineError. The old bytes of whatever
-    // the write overwrites go to the table's undo journal first, so the logical write is all
+    // runs inside one; a lock call that fails is an EngineError. The logical write is all
     // or nothing: finish() commits it, a scope left without finish() puts the table back.
-    // A journal found when the scope begins (a writer killed mid-write) is played back;
-    // recovered() then tells that the index files must be rebuilt.
+    // For one post (allFiles) the changes to the table, its memo and its index files are
+    // held by one journal until finish(), which syncs the journal once and then each changed
+    // file once. For a batch the table's undo journal takes the old bytes as they are
+    // overwritten and the index files are rebuilt at its end. A journal found when the scope
+    // begins (a writer killed mid-write) is played back; recovered() then tells that the
+    // index files must be rebuilt (a batch's journal: they may be newer than the records).
     class WriteScope {
     public:
-        explicit WriteScope(DbfTable& table);
+        explicit WriteScope(DbfTable& table, bool allFiles = true);
         ~WriteScope();
         WriteScope(const WriteScope&) = delete;
         WriteScope& operator=(const WriteScope&) = delete;
@@ -75,12 +81,20 @@ public:
         void rollBack();
 
     private:
+        void begin();
         DbfTable& t_;
+        bool allFiles_;
         bool recovered_ = false;
         bool done_ = false;
     };
     std::filesystem::path journalPath() const;
     bool hasJournal() const;
+    // The journal of the running post, through which index files are written too; null
+    // outside a write scope and in a batch.
+    standard::FileSetJournal* fileJournal() { return files_.get(); }
+    // Puts a journal left by a write that was cut off back; true when the index files must
+    // then be rebuilt from the records.
+    bool playBackJournal();
 
     // Writes. The record goes down before the count that makes it part of the table, so
     // even without the journal a kill leaves the table as before or as after.
@@ -108,7 +122,9 @@ private:
     std::vector<int> visible_;
     uint32_t count_ = 0;
     std::string damage_;
-    std::unique_ptr<standard::UndoJournal> journal_; // while a write scope is open
+    std::unique_ptr<standard::UndoJournal> journal_;     // while a batch's write scope is open
+    std::unique_ptr<standard::FileSetJournal> files_;    // while a post's write scope is open
+    void dropFileJournal() noexcept;
     // Read-ahead: an aligned run of whole records.
     std::vector<uint8_t> buffer_;
     uint32_t bufferFirst_ = 0, bufferCount_ = 0;

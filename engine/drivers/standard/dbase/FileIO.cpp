@@ -1,6 +1,7 @@
 #include "engine/drivers/standard/dbase/FileIO.h"
 #include "engine/contract/EngineError.h"
 #include "engine/drivers/standard/io/FileOps.h"
+#include "engine/drivers/standard/io/FileSetJournal.h"
 
 #include <cerrno>
 #include <cstring>
@@ -39,8 +40,11 @@ File::~File() {
         ::close(fd_);
 }
 
-File::File(File&& other) noexcept : fd_(other.fd_), writable_(other.writable_), path_(std::move(other.path_)) {
+File::File(File&& other) noexcept
+    : journal_(other.journal_), target_(other.target_), fd_(other.fd_), writable_(other.writable_),
+      path_(std::move(other.path_)) {
     other.fd_ = -1;
+    other.journal_ = nullptr;
 }
 
 File& File::operator=(File&& other) noexcept {
@@ -50,12 +54,17 @@ File& File::operator=(File&& other) noexcept {
         fd_ = other.fd_;
         writable_ = other.writable_;
         path_ = std::move(other.path_);
+        journal_ = other.journal_;
+        target_ = other.target_;
         other.fd_ = -1;
+        other.journal_ = nullptr;
     }
     return *this;
 }
 
 uint64_t File::size() const {
+    if (journal_)
+        return journal_->size(target_);
     struct stat st {};
     if (::fstat(fd_, &st) != 0)
         ioError(path_, "ファイルの大きさを取得できません", errno);
@@ -63,6 +72,8 @@ uint64_t File::size() const {
 }
 
 size_t File::readAt(uint64_t offset, void* buffer, size_t n) const {
+    if (journal_)
+        return journal_->read(target_, offset, buffer, n);
     size_t done = 0;
     auto* p = static_cast<char*>(buffer);
     while (done < n) {
@@ -80,16 +91,26 @@ size_t File::readAt(uint64_t offset, void* buffer, size_t n) const {
 }
 
 void File::writeAt(uint64_t offset, const void* buffer, size_t n) {
+    if (journal_) {
+        journal_->write(target_, offset, buffer, n);
+        return;
+    }
     if (int e = standard::writeFully(fd_, offset, buffer, n))
         ioError(path_, "ファイルに書き込めません", e);
 }
 
 void File::truncate(uint64_t size) {
+    if (journal_) {
+        journal_->truncate(target_, size);
+        return;
+    }
     if (int e = standard::truncateFile(fd_, size))
         ioError(path_, "ファイルの大きさを変更できません", e);
 }
 
 void File::sync() {
+    if (journal_)
+        return; // the journal's commit syncs every file it changed
     if (int e = standard::syncData(fd_))
         ioError(path_, "ファイルを書き出せません", e);
 }

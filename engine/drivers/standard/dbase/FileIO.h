@@ -6,6 +6,10 @@
 #include <filesystem>
 #include <string>
 
+namespace vemo::engine::standard {
+class FileSetJournal;
+}
+
 namespace vemo::engine::dbase {
 
 class File {
@@ -35,7 +39,18 @@ public:
     void truncate(uint64_t size);
     void sync();
 
+    // While a write is journaled, the journal holds what is written and reads see it; a
+    // sync is left to the journal's commit. detach() goes back to the file itself.
+    void attach(standard::FileSetJournal* journal, int target) {
+        journal_ = journal;
+        target_ = target;
+    }
+    void detach() { journal_ = nullptr; }
+    bool attached() const { return journal_ != nullptr; }
+
 private:
+    standard::FileSetJournal* journal_ = nullptr;
+    int target_ = -1;
     int fd_ = -1;
     bool writable_ = false;
     std::filesystem::path path_;

@@ -179,9 +179,7 @@ IndexSet::SortedKeys IndexSet::sortedKeys(const Tag& tag, bool liveOnly) {
 
 struct IndexSet::OpenFile {
     File file;
-    std::unique_ptr<standard::UndoJournal> journal;
     std::map<std::string, std::unique_ptr<IndexTree>> trees; // by tag name
-    bool touched = false;
 };
 
 std::string IndexSet::storedKey(const Tag& tag, const uint8_t* record, uint32_t recno) const {
@@ -205,17 +203,15 @@ IndexTree& IndexSet::treeOf(const Tag& tag) {
     if (!slot) {
         slot = std::make_unique<OpenFile>();
         slot->file = File(tag.def.file, table_.writable());
-        if (table_.writable())
-            slot->journal = std::make_unique<standard::UndoJournal>(standard::UndoJournal::pathFor(tag.def.file),
-                                                                    slot->file.fd(), tag.def.file);
+        if (auto* journal = table_.fileJournal())
+            slot->file.attach(journal, journal->addTarget(tag.def.file, slot->file.fd()));
     }
     auto& tree = slot->trees[tag.def.name];
     if (!tree) {
         OpenFile* of = slot.get();
-        tree = std::make_unique<IndexTree>(of->file, tag.def, [of](uint64_t at, size_t n) {
-            of->touched = true;
-            if (of->journal)
-                of->journal->save(at, n);
+        tree = std::make_unique<IndexTree>(of->file, tag.def, [of](uint64_t, size_t) {
+            if (!of->file.attached())
+                throw EngineError(ErrGeneral, "インデックスの変更がジャーナルの外で行われました");
         });
     }
     return *tree;
@@ -224,10 +220,10 @@ IndexTree& IndexSet::treeOf(const Tag& tag) {
 void IndexSet::beginWrite() {
     open_.clear();
     writing_ = true;
-    rebuiltInWrite_ = false;
-    // A journal left beside an index file belongs to a write that either committed (the
-    // table's journal is gone, the pages are the new ones) or is being undone, and then the
-    // files are rebuilt from the records: it is never played back.
+    // A journal of its own beside an index file was left by an older version of this
+    // program, whose index pages were journaled file by file: it belongs to a write that
+    // either committed (the table's journal is gone, the pages are the new ones) or is being
+    // undone, and then the files are rebuilt from the records. It is never played back.
     for (const Tag& t : tags_) {
         const auto j = standard::UndoJournal::pathFor(t.def.file);
         if (standard::UndoJournal::exists(j))
@@ -260,61 +256,14 @@ void IndexSet::beginWrite() {
     verified_ = true;
 }
 
-void IndexSet::syncWrite() {
-    for (auto& [path, of] : open_)
-        if (of->touched)
-            of->file.sync();
-}
-
 void IndexSet::endWrite() noexcept {
+    // The scope's journal has committed or rolled back by now: the files are only closed.
     for (auto& [path, of] : open_) {
         of->trees.clear();
-        if (of->journal && of->journal->started()) {
-            of->journal.reset();
-            try {
-                standard::UndoJournal::removeJournal(standard::UndoJournal::pathFor(path));
-            } catch (const EngineError&) {
-                // Left for the next write, which drops it.
-            }
-        }
+        of->file.detach();
     }
     open_.clear();
     writing_ = false;
-}
-
-void IndexSet::rollBackWrite() {
-    bool rebuild = rebuiltInWrite_;
-    for (auto& [path, of] : open_) {
-        of->trees.clear();
-        const bool started = of->journal && of->journal->started();
-        of->journal.reset();
-        if (!started || rebuild)
-            continue;
-        try {
-            standard::UndoJournal::playBack(standard::UndoJournal::pathFor(path), of->file.fd(), path);
-            of->file.sync();
-            standard::UndoJournal::removeJournal(standard::UndoJournal::pathFor(path));
-        } catch (const EngineError&) {
-            rebuild = true;
-        }
-    }
-    open_.clear();
-    if (rebuild)
-        IndexSet::rebuild();
-}
-
-void IndexSet::rebuildDuringWrite() {
-    // The journals of pages already patched are of no use once the files are replaced.
-    for (auto& [path, of] : open_) {
-        of->trees.clear();
-        if (of->journal && of->journal->started()) {
-            of->journal.reset();
-            standard::UndoJournal::removeJournal(standard::UndoJournal::pathFor(path));
-        }
-    }
-    open_.clear();
-    rebuild();
-    rebuiltInWrite_ = true;
 }
 
 void IndexSet::inserted(const uint8_t* record, uint32_t recno) {
@@ -326,15 +275,13 @@ void IndexSet::inserted(const uint8_t* record, uint32_t recno) {
                 batchKeys_[i].emplace(storedKey(tags_[i], record, recno), recno);
         return;
     }
-    if (rebuiltInWrite_)
-        return;
     try {
         for (const Tag& t : tags_)
             treeOf(t).insert(storedKey(t, record, recno), recno + 1);
     } catch (const EngineError& e) {
         if (e.code() != ErrCorruptFile)
             throw;
-        rebuildDuringWrite();
+        throw Stale{};
     }
 }
 
@@ -347,8 +294,6 @@ void IndexSet::changed(const uint8_t* before, const uint8_t* after, uint32_t rec
                 batchKeys_[i].emplace(storedKey(tags_[i], after, recno), recno);
         return;
     }
-    if (rebuiltInWrite_)
-        return;
     try {
         for (const Tag& t : tags_) {
             const std::string was = storedKey(t, before, recno);
@@ -358,15 +303,13 @@ void IndexSet::changed(const uint8_t* before, const uint8_t* after, uint32_t rec
             IndexTree& tree = treeOf(t);
             // The new entry goes in before the old one leaves.
             tree.insert(now, recno + 1);
-            if (!tree.remove(was, recno + 1)) {
-                rebuildDuringWrite(); // the file did not hold the old key: it was stale
-                return;
-            }
+            if (!tree.remove(was, recno + 1))
+                throw Stale{}; // the file did not hold the old key
         }
     } catch (const EngineError& e) {
         if (e.code() != ErrCorruptFile)
             throw;
-        rebuildDuringWrite();
+        throw Stale{};
     }
 }
 
@@ -416,7 +359,7 @@ void IndexSet::checkUnique(const uint8_t* record, uint32_t recno) {
                 if (clash(it->second))
                     fail();
         }
-        if (rebuiltInWrite_ || !writing_) {
+        if (!writing_) {
             checkUniqueByScan(t, mine, recno);
             continue;
         }

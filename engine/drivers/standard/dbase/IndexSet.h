@@ -1,9 +1,9 @@
 #pragma once
 // The indexes of one table: the production .MDX (its tags) and a .NDX of the same name.
 // Orders for browsing are built by evaluating each tag's key expression over the table and
-// sorting; a search reads the index tree. A write changes the trees in place (each file's
-// old page bytes saved to its own undo journal first); a batch leaves the files alone and
-// rebuilds each once at its end.
+// sorting; a search reads the index tree. A write changes the trees in place, through the
+// journal of the table's write scope, which holds the records and the pages of every file
+// until the write commits; a batch leaves the files alone and rebuilds each once at its end.
 #include "engine/contract/Definitions.h"
 #include "engine/drivers/standard/dbase/IndexFiles.h"
 #include "engine/drivers/standard/dbase/KeyExpression.h"
@@ -61,14 +61,15 @@ public:
 
     // One logical write, inside the table's write scope: beginWrite opens the files for
     // in-place changes; inserted/changed keep every tree right (or, in a batch, remember the
-    // new keys of unique tags); syncWrite makes the changed pages durable before the table
-    // commits; endWrite drops the journals afterwards. rollBackWrite puts the files back.
+    // new keys of unique tags); endWrite closes the files once the scope has committed or
+    // rolled back (the scope's journal writes them). A file found not to match the table
+    // in the middle of a write throws Stale: the caller rolls the write back, calls
+    // rebuild() and tries the write again.
+    struct Stale {};
     void beginWrite();
     void inserted(const uint8_t* record, uint32_t recno);
     void changed(const uint8_t* before, const uint8_t* after, uint32_t recno);
-    void syncWrite();
     void endWrite() noexcept;
-    void rollBackWrite();
 
     // Batch: the files are left as they are until endBatch, which rebuilds each one once.
     void beginBatch();
@@ -96,8 +97,6 @@ private:
     // The tree of a tag in its file opened for this write (opened on first use).
     class IndexTree& treeOf(const Tag& tag);
     void checkUniqueByScan(const Tag& tag, const std::string& mine, uint32_t recno);
-    // A stored index did not match the table: write every file anew from the records.
-    void rebuildDuringWrite();
 
     DbfTable& table_;
     std::vector<Tag> tags_;
@@ -107,7 +106,6 @@ private:
     struct OpenFile;
     std::map<std::filesystem::path, std::unique_ptr<OpenFile>> open_; // during a write
     bool writing_ = false;
-    bool rebuiltInWrite_ = false;
     bool verified_ = false; // the files were found to hold one entry a record
     bool batch_ = false;
     // Keys that records got inside the batch, per unique tag: stored key -> record numbers.

@@ -26,6 +26,7 @@ public:
     // complete memo.
     uint32_t append(const std::string& data);
     void sync() { file_.sync(); }
+    File& file() { return file_; }
 
 private:
     File file_;

@@ -50,6 +50,14 @@ inline void createTable(Database& db, const std::filesystem::path& dir) {
     dbase::writeNdx(dir / "T.NDX", t, {});
 }
 
+inline int64_t asInt(const Value& v) {
+    if (auto i = std::get_if<int64_t>(&v))
+        return *i;
+    if (auto d = std::get_if<double>(&v))
+        return int64_t(*d);
+    return -1;
+}
+
 inline Row row(int64_t id, const std::string& name, int64_t amt, int day) {
     Date d{2000 + day % 30, 1 + day % 12, 1 + day % 28};
     return {id, name, amt, d, name + std::string(80, '-') + std::to_string(id % 97)};

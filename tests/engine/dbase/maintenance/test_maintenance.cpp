@@ -20,14 +20,6 @@ protected:
     std::unique_ptr<Database> db_;
 };
 
-int64_t asInt(const Value& v) {
-    if (auto i = std::get_if<int64_t>(&v))
-        return *i;
-    if (auto d = std::get_if<double>(&v))
-        return int64_t(*d);
-    return -1;
-}
-
 } // namespace
 
 // Inserts, key changes (of every tag at once, or of one), edits that leave the keys alone,

@@ -1,0 +1,309 @@
+// The journal shared by several files of one table: a write of three files is all or
+// nothing under a failure or a kill at every step, a journal cut off anywhere or damaged is
+// played back safely, and playback never reaches outside the journal's folder.
+#include "engine/contract/EngineError.h"
+#include "engine/drivers/standard/io/FileOps.h"
+#include "engine/drivers/standard/io/FileSetJournal.h"
+#include "tests/engine/EngineTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <fstream>
+#include <random>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using vemo::engine::EngineError;
+using vemo::engine::standard::FaultPlan;
+using vemo::engine::standard::FileSetJournal;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+void spit(const fs::path& p, const std::string& s) {
+    std::ofstream(p, std::ios::binary | std::ios::trunc) << s;
+}
+
+std::string patterned(size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (auto& c : s)
+        c = char(rng());
+    return s;
+}
+
+// Compares file contents, naming the first file and byte that differ (not the bytes).
+::testing::AssertionResult same(const std::vector<std::string>& got, const std::vector<std::string>& want) {
+    for (size_t i = 0; i < want.size(); ++i) {
+        if (got.at(i) == want[i])
+            continue;
+        size_t at = 0;
+        while (at < got[i].size() && at < want[i].size() && got[i][at] == want[i][at])
+            ++at;
+        return ::testing::AssertionFailure() << "file " << i << " differs at byte " << at << " (sizes " << got[i].size()
+                                             << " and " << want[i].size() << ")";
+    }
+    return ::testing::AssertionSuccess();
+}
+::testing::AssertionResult same(const std::string& got, const std::string& want) {
+    return same(std::vector<std::string>{got}, std::vector<std::string>{want});
+}
+
+// Three files and one write over them: pages overwritten in the middle and across a page
+// edge, the same bytes twice, an append to one, a cut of another.
+struct FileSet {
+    fs::path dir;
+    std::vector<fs::path> files;
+    std::vector<std::string> before, after;
+    fs::path journal() const { return dir / "T.DB-journal"; }
+
+    explicit FileSet(const fs::path& d) : dir(d) {
+        files = {dir / "T.DB", dir / "T.PX", dir / "T.X02"};
+        before = {patterned(40000, 1), patterned(9000, 2), patterned(5000, 3)};
+        for (size_t i = 0; i < files.size(); ++i)
+            spit(files[i], before[i]);
+        after = before;
+        const std::string a = patterned(6000, 4), b = patterned(300, 5), c = patterned(2500, 6);
+        after[0].replace(4000, a.size(), a);
+        after[0].replace(100, b.size(), b);
+        after[0] += c;
+        after[1].replace(8000, b.size(), b);
+        after[1].resize(8200);
+        after[2].replace(0, c.size(), c);
+    }
+    struct Fds {
+        std::vector<int> fd;
+        ~Fds() {
+            for (int f : fd)
+                ::close(f);
+        }
+    };
+    Fds open() const {
+        Fds f;
+        for (const auto& p : files)
+            f.fd.push_back(::open(p.c_str(), O_RDWR | O_CLOEXEC));
+        return f;
+    }
+    // The write, through j; commit when asked.
+    void write(FileSetJournal& j, const Fds& f, bool commit) const {
+        const int t0 = j.addTarget(files[0], f.fd[0]), t1 = j.addTarget(files[1], f.fd[1]),
+                  t2 = j.addTarget(files[2], f.fd[2]);
+        const std::string a = patterned(6000, 4), b = patterned(300, 5), c = patterned(2500, 6);
+        j.write(t0, 4000, a.data(), a.size());
+        j.write(t0, 100, b.data(), b.size());
+        j.write(t0, 4000, a.data(), 10);
+        j.write(t0, 40000, c.data(), c.size());
+        j.write(t1, 8000, b.data(), b.size());
+        j.truncate(t1, 8200);
+        j.write(t2, 0, c.data(), c.size());
+        if (commit)
+            j.commit();
+    }
+    std::vector<std::string> now() const {
+        std::vector<std::string> s;
+        for (const auto& p : files)
+            s.push_back(slurp(p));
+        return s;
+    }
+};
+
+TEST(FileSetJournal, WritesAreHeldReadBackAndLandOnCommit) {
+    enginetest::TempDir tmp;
+    FileSet set(tmp.path());
+    auto fds = set.open();
+    FileSetJournal j(set.journal());
+    const int t0 = j.addTarget(set.files[0], fds.fd[0]);
+    EXPECT_EQ(j.addTarget(tmp.path() / "." / "T.DB", fds.fd[0]), t0);
+    const std::string a = patterned(5000, 9);
+    j.write(t0, 39000, a.data(), a.size());
+    EXPECT_EQ(j.size(t0), 44000u);
+    EXPECT_TRUE(same(set.now(), set.before)) << "nothing reaches a file before the journal is down";
+    std::string back(a.size() + 200, '\0');
+    ASSERT_EQ(j.read(t0, 38800, back.data(), back.size()), back.size());
+    EXPECT_EQ(back.substr(0, 200), set.before[0].substr(38800, 200));
+    EXPECT_EQ(back.substr(200), a);
+    EXPECT_EQ(j.read(t0, 44000, back.data(), 10), 0u);
+    j.commit();
+    EXPECT_FALSE(FileSetJournal::exists(set.journal()));
+    EXPECT_TRUE(same(slurp(set.files[0]), set.before[0].substr(0, 39000) + a));
+
+    // The same object serves a second write, which rolls back to the first one's result.
+    const std::string first = slurp(set.files[0]);
+    j.write(t0, 10, a.data(), 100);
+    j.flush();
+    EXPECT_FALSE(same(slurp(set.files[0]), first));
+    j.rollBack();
+    EXPECT_TRUE(same(slurp(set.files[0]), first));
+    EXPECT_FALSE(FileSetJournal::exists(set.journal()));
+
+    j.write(t0, 0, a.data(), 1);
+    j.commit(true);
+    EXPECT_TRUE(FileSetJournal::exists(set.journal()));
+    EXPECT_TRUE(FileSetJournal::playBack(set.journal())) << "an empty journal is a mark, nothing to play";
+    EXPECT_EQ(slurp(set.files[0])[0], a[0]);
+}
+
+TEST(FileSetJournal, WholeWriteOrNothingUnderAFailureAtEveryStep) {
+    enginetest::TempDir tmp;
+    for (long k = 1;; ++k) {
+        fs::remove_all(tmp.path() / "w");
+        fs::create_directories(tmp.path() / "w");
+        FileSet set(tmp.path() / "w");
+        bool failed = false;
+        {
+            auto fds = set.open();
+            FileSetJournal j(set.journal());
+            FaultPlan::failAt(k, EIO);
+            try {
+                set.write(j, fds, true);
+            } catch (const EngineError&) {
+                failed = true;
+                FaultPlan::clear();
+                j.rollBack();
+            }
+            FaultPlan::clear();
+        }
+        if (!failed) {
+            EXPECT_TRUE(same(set.now(), set.after));
+            ASSERT_GT(k, 4) << "a write over three files takes more steps than that";
+            break;
+        }
+        EXPECT_TRUE(same(set.now(), set.before)) << "failure at step " << k;
+        EXPECT_FALSE(FileSetJournal::exists(set.journal()));
+    }
+}
+
+TEST(FileSetJournal, KilledAtEveryStepPlaysBackToBeforeOrAfter) {
+    enginetest::TempDir tmp;
+    int sawBefore = 0, sawAfter = 0;
+    for (long k = 1; k < 200; ++k) {
+        fs::remove_all(tmp.path() / "k");
+        fs::create_directories(tmp.path() / "k");
+        FileSet set(tmp.path() / "k");
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            auto fds = set.open();
+            FileSetJournal j(set.journal());
+            FaultPlan::killAt(k);
+            set.write(j, fds, true);
+            ::_exit(0);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        const bool finished = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        FileSetJournal::playBack(set.journal());
+        FileSetJournal::remove(set.journal());
+        const auto now = set.now();
+        if (now == set.before)
+            ++sawBefore;
+        else if (now == set.after)
+            ++sawAfter;
+        else
+            ADD_FAILURE() << "killed at step " << k << ": neither before nor after";
+        if (finished) {
+            EXPECT_TRUE(same(now, set.after));
+            break;
+        }
+    }
+    EXPECT_GT(sawBefore, 3);
+    EXPECT_GE(sawAfter, 1);
+}
+
+// A child stopped right after the journal is synced and while the files are half written.
+void leaveHotJournal(const FileSet& set) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        auto fds = set.open();
+        FileSetJournal j(set.journal());
+        // Steps of the flush inside truncate(): journal write, sync; then the first target
+        // write of the first page; the kill comes at the second target write.
+        FaultPlan::killAt(4);
+        set.write(j, fds, true);
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+}
+
+TEST(FileSetJournal, CutOrDamagedJournalPlaysBackOnlyWholeRecords) {
+    enginetest::TempDir tmp;
+    FileSet set(tmp.path());
+    leaveHotJournal(set);
+    ASSERT_FALSE(same(set.now(), set.before)) << "the child wrote part of its pages";
+    const std::string journal = slurp(set.journal());
+    ASSERT_GT(journal.size(), 8000u);
+    const auto touched = set.now();
+
+    // Whole: every file as before.
+    fs::create_directories(tmp.path() / "c");
+    auto restoreInto = [&](const std::string& journalBytes, const std::vector<std::string>& files) {
+        for (size_t i = 0; i < set.files.size(); ++i)
+            spit(tmp.path() / "c" / set.files[i].filename(), files[i]);
+        spit(tmp.path() / "c" / "T.DB-journal", journalBytes);
+        FileSetJournal::playBack(tmp.path() / "c" / "T.DB-journal");
+        std::vector<std::string> s;
+        for (const auto& p : set.files)
+            s.push_back(slurp(tmp.path() / "c" / p.filename()));
+        return s;
+    };
+    EXPECT_TRUE(same(restoreInto(journal, touched), set.before));
+
+    // Cut anywhere: the files the cut journal still covers are not touched by a wrong byte;
+    // with the files as they were when the journal was written, the result is exactly them.
+    std::mt19937 rng(3);
+    for (size_t cut = 0; cut < journal.size(); cut += 1 + rng() % 397) {
+        EXPECT_TRUE(same(restoreInto(journal.substr(0, cut), set.before), set.before)) << "cut at " << cut;
+        // A damaged byte: records from there on are not played.
+        std::string bad = journal;
+        bad[cut] = char(bad[cut] ^ 0x5A);
+        EXPECT_TRUE(same(restoreInto(bad, set.before), set.before)) << "damage at " << cut;
+    }
+    // Garbage that is not a journal at all is no error and changes nothing.
+    EXPECT_TRUE(same(restoreInto(patterned(5000, 77), touched), touched));
+}
+
+TEST(FileSetJournal, PlaybackStaysInsideItsFolder) {
+    enginetest::TempDir tmp;
+    fs::create_directories(tmp.path() / "in");
+    fs::create_directories(tmp.path() / "out");
+    const std::string outside = patterned(9000, 8);
+    spit(tmp.path() / "out" / "T.PX", outside);
+    FileSet set(tmp.path() / "in");
+    {
+        auto fds = set.open();
+        FileSetJournal j(set.journal());
+        const int fd = ::open((tmp.path() / "out" / "T.PX").c_str(), O_RDWR | O_CLOEXEC);
+        EXPECT_THROW(j.addTarget(tmp.path() / "out" / "T.PX", fd), EngineError);
+        EXPECT_THROW(j.addTarget(tmp.path() / "in" / ".." / "out" / "T.PX", fd), EngineError);
+        ::close(fd);
+    }
+    leaveHotJournal(set);
+    const auto touched = set.now();
+
+    // A name the caller does not accept: nothing at all is played back.
+    EXPECT_THROW(FileSetJournal::playBack(set.journal(), [](const std::string& n) { return n != "T.PX"; }), EngineError);
+    EXPECT_TRUE(same(set.now(), touched));
+
+    // One of the files replaced by a link to a file elsewhere: the link is not followed.
+    fs::remove(set.files[1]);
+    fs::create_symlink(tmp.path() / "out" / "T.PX", set.files[1]);
+    EXPECT_THROW(FileSetJournal::playBack(set.journal()), EngineError);
+    EXPECT_TRUE(same(slurp(tmp.path() / "out" / "T.PX"), outside));
+
+    // A file that is gone is skipped, the others are put back.
+    fs::remove(set.files[1]);
+    EXPECT_TRUE(FileSetJournal::playBack(set.journal()));
+    EXPECT_TRUE(same(slurp(set.files[0]), set.before[0]));
+    EXPECT_TRUE(same(slurp(set.files[2]), set.before[2]));
+    EXPECT_FALSE(fs::exists(set.files[1]));
+}
+
+} // namespace
