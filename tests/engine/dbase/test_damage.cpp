@@ -134,3 +134,41 @@ TEST_F(DamageTest, ProductionIndexMissingOpensReadOnlyWithReason) {
     EXPECT_NE(c->readOnlyReason().find("MDX"), std::string::npos);
     EXPECT_EQ(c->count(), 40);
 }
+
+// A tag with a condition (written by another program) is kept as it is: the table opens
+// read-only with the reason, and neither a write nor a repair rebuilds the tag without it.
+TEST_F(DamageTest, TagWithAConditionKeepsTheTableReadOnlyAndItsIndexUntouched) {
+    const auto mdx = dir_ / "ORDERS.MDX";
+    const std::string plain = dbtest::bytesOf(mdx);
+    const auto tagHeader = [&](const std::string& b) {
+        const auto* e = reinterpret_cast<const unsigned char*>(b.data()) + 0x220;
+        return static_cast<size_t>(e[0] | e[1] << 8 | e[2] << 16 | uint32_t(e[3]) << 24) * 512;
+    };
+    const size_t at = tagHeader(plain) + 24 + 220;
+    ASSERT_LT(at + 32, plain.size());
+    for (size_t i = at; i < tagHeader(plain) + 512; ++i)
+        ASSERT_EQ(plain[i], '\0') << "tags written here leave the condition's place empty";
+
+    std::string flagged = plain; // binary flags in that place are no condition
+    flagged[at + 2] = 1;
+    flagged[at + 3] = 2;
+    dbtest::writeBytes(mdx, flagged);
+    EXPECT_EQ(db_->openTable("ORDERS", {})->readOnlyReason(), "");
+
+    std::string conditional = plain;
+    const std::string cond = "AMOUNT>100";
+    std::copy(cond.begin(), cond.end(), conditional.begin() + static_cast<std::ptrdiff_t>(at + 8));
+    dbtest::writeBytes(mdx, conditional);
+    {
+        auto c = db_->openTable("ORDERS", {});
+        EXPECT_NE(c->readOnlyReason().find("条件付き"), std::string::npos) << c->readOnlyReason();
+        Row row;
+        RowId id;
+        ASSERT_TRUE(c->read(0, row, id));
+        EXPECT_THROW(c->insert(row), EngineError);
+    }
+    const RepairReport r = db_->repairTable("ORDERS", true);
+    EXPECT_FALSE(r.remaining.empty());
+    EXPECT_EQ(dbtest::bytesOf(mdx), conditional);
+    EXPECT_EQ(dbtest::bytesOf(dir_ / "ORDERS.DBF"), original_);
+}

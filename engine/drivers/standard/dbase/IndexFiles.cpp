@@ -5,6 +5,7 @@
 #include "engine/drivers/standard/dbase/FileIO.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -204,6 +205,29 @@ std::string ndxNumberKey(double value) {
     return k;
 }
 
+namespace {
+
+// A tag's condition (its FOR clause) is kept as text after the key expression's field. This
+// reader keeps such tags as they are rather than maintain them, so all that matters is
+// whether there is one: the first run of printable text ending in a zero byte, at least
+// three characters long and with a letter in it. Flag bytes and padding do not look like that.
+std::string conditionText(const uint8_t* p, size_t n) {
+    size_t i = 0;
+    while (i < n && p[i] == 0)
+        ++i;
+    const size_t start = i;
+    bool letter = false;
+    while (i < n && p[i] >= 0x20 && p[i] != 0x7f) {
+        letter = letter || std::isalpha(p[i]);
+        ++i;
+    }
+    if (i == n || p[i] != 0 || i - start < 3 || !letter)
+        return {};
+    return std::string(reinterpret_cast<const char*>(p + start), i - start);
+}
+
+} // namespace
+
 std::vector<IndexTag> readMdxTags(const std::filesystem::path& file) {
     File f(file, false);
     const uint64_t size = f.size();
@@ -232,6 +256,7 @@ std::vector<IndexTag> readMdxTags(const std::filesystem::path& file) {
         t.unique = (th[8] & 0x40) != 0 || th[23] != 0;
         t.keyLength = le16(th + 12);
         t.expression = cString(th + 24, 220);
+        t.forExpression = conditionText(th + 24 + 220, sizeof th - 24 - 220);
         // A key that leaves room for fewer than two entries a page cannot be kept in a tree.
         const size_t block = le16(h.data() + 22) ? le16(h.data() + 22) : MdxBlock;
         if (t.keyLength <= 0 || block < 512 || static_cast<size_t>(t.keyLength) + 4 > (block - 12) / 2)
