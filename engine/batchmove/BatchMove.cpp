@@ -524,6 +524,9 @@ BatchMoveResult Mover::run() {
         if (work)
             dstDb_->commitWork();
         dst_.reset();
+        changedTable_->finish();
+        keyViolTable_->finish();
+        problemTable_->finish();
         if (!building.empty()) {
             if (tableExists(*dstDb_, dstName))
                 dstDb_->deleteTable(dstName);
