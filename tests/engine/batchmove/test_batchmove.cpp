@@ -687,6 +687,27 @@ TEST_F(BatchMoveTest, KeysTheServerComparesOtherwiseThanTheirTextAreStillFound) 
               "ABC|新\ndef|新\nghi|旧\nXYZ|新\n");
 }
 
+TEST_F(BatchMoveTest, TextThatCopyStreamsMustEscapeArrivesUnchanged) {
+    // A table without a key goes to the server as one COPY stream, where backslashes, tabs
+    // and line ends in values would otherwise end fields and lines.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir / "lite.sqlite").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE ODD (N INTEGER, T VARCHAR(40), D NUMERIC(8,2));"
+                           "INSERT INTO ODD VALUES (1, 'a' || char(9) || 'b', 1.25), (2, 'c\\d\\', -3.5),"
+                           " (3, '行1' || char(10) || '行2' || char(13), NULL), (-4, NULL, 0), (5, '\\N', 2);",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    ASSERT_EQ(move("LITE", "ODD", "PG", "ODD", BatchMode::Copy).moved, 5);
+    const auto query = dir / "odd.sql";
+    std::ofstream(query) << "SELECT \"N\", replace(replace(replace(\"T\", E'\\t', '<t>'), E'\\n', '<n>'), E'\\r', '<r>'),"
+                            " \"T\" IS NULL, \"D\" FROM bm.\"ODD\" ORDER BY 1;\n";
+    EXPECT_EQ(shell("psql -X -A -t -h '" + env("PGHOST") + "' -p " + env("PGPORT") + " -U postgres postgres -f '" +
+                    query.string() + "'"),
+              "-4||t|0.00\n1|a<t>b|f|1.25\n2|c\\d\\|f|-3.50\n3|行1<n>行2<r>|f|\n5|\\N|f|2.00\n");
+}
+
 TEST_F(BatchMoveTest, ACopyClearsTemporaryTablesThatAKilledCopyLeftBehind) {
     s->database("PDX").createTable("VMTMP123", {field("A", FieldType::Integer)}, {});
     s->database("PDX").createTable("VMTMP77", {field("A", FieldType::Integer)}, {});
