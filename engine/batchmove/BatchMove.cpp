@@ -150,7 +150,8 @@ public:
 
 private:
     void prepareKeys();
-    void handle(const Row& source);
+    int convert(const Row& source, Row& values) const;
+    void handle(const Row& source, Row values, int failed);
     void place(const Row& source, const Row& values);
     void flushPending();
     void changed(const Row& before);
@@ -253,18 +254,30 @@ bool Mover::tryInsert(const Row& source, const Row& values, RowId* id) {
     }
 }
 
-void Mover::handle(const Row& source) {
-    ++result_.read;
-    Row values(dstFields_.size());
+// A source record's values in the destination's fields; the position of the first field
+// that cannot take its value without loss, or -1. Reads nothing the move changes, so that
+// it can run on the reading thread.
+int Mover::convert(const Row& source, Row& values) const {
+    values.resize(dstFields_.size());
     for (size_t i = 0; i < dstFields_.size(); ++i) {
         const int s = sourceOf_[i];
-        if (s < 0)
+        if (s < 0) {
+            values[i] = Value{};
             continue;
-        if (!convertValue(source[s], srcFields_[s].type, dstFields_[i], dstKind_, values[i])) {
-            problem(source, "フィールド " + dstFields_[i].name + " に値 \"" + valueToText(source[s], srcFields_[s].type) +
-                                "\" を格納できません。");
-            return;
         }
+        if (!convertValue(source[s], srcFields_[s].type, dstFields_[i], dstKind_, values[i]))
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void Mover::handle(const Row& source, Row values, int failed) {
+    ++result_.read;
+    if (failed >= 0) {
+        const int s = sourceOf_[failed];
+        problem(source, "フィールド " + dstFields_[failed].name + " に値 \"" + valueToText(source[s], srcFields_[s].type) +
+                            "\" を格納できません。");
+        return;
     }
     if (s_.mode == BatchMode::Append || s_.mode == BatchMode::Copy) {
         if (appender_) {
@@ -492,7 +505,9 @@ BatchMoveResult Mover::run() {
             batch = true;
         }
         auto each = [&](const Row& row) {
-            handle(row);
+            Row values;
+            const int failed = convert(row, values);
+            handle(row, std::move(values), failed);
             report(false);
             return true;
         };
@@ -506,7 +521,13 @@ BatchMoveResult Mover::run() {
         } else if (srcDb_ != dstDb_) {
             // Two connections or folders: the source is read on a thread of its own,
             // ahead of the writes.
-            scanAhead(*src_, each);
+            scanAhead(
+                *src_, [&](const Row& row, Row& values) { return convert(row, values); },
+                [&](const Row& row, const Row& values, int failed) {
+                    handle(row, values, failed);
+                    report(false);
+                    return true;
+                });
         } else {
             src_->scan(each);
         }

@@ -762,6 +762,23 @@ TEST_F(BatchMoveTest, ReadingAheadKeepsOrderStopsWhenAskedAndPassesFailuresOn) {
     seen.clear();
     EXPECT_FALSE(scanAhead(*c, [&](const Row& r) { seen.push_back(std::get<int64_t>(r[0])); return seen.size() < 1000; }, 64, 3));
     EXPECT_EQ(seen.size(), 1000u);
+    // Work done on the reading thread reaches each record with it, in buffers reused from
+    // chunk to chunk: a row shorter than the one before keeps nothing of it.
+    size_t wrong = 0;
+    EXPECT_TRUE(scanAhead(
+        *c,
+        [](const Row& r, Row& prepared) {
+            const int64_t n = std::get<int64_t>(r[0]);
+            prepared.assign(static_cast<size_t>(n % 3 + 1), Value(n * 2));
+            return static_cast<int>(n % 5);
+        },
+        [&](const Row& r, const Row& prepared, int note) {
+            const int64_t n = std::get<int64_t>(r[0]);
+            wrong += prepared.size() != static_cast<size_t>(n % 3 + 1) || prepared.back() != Value(n * 2) || note != n % 5;
+            return true;
+        },
+        5, 2));
+    EXPECT_EQ(wrong, 0u);
     // A failure of the writing side stops the reader and comes out as it was thrown.
     EXPECT_EQ(errorCodeOf([&] {
                   scanAhead(*c, [&](const Row& r) {
