@@ -10,7 +10,10 @@
 namespace vemo::engine::sql {
 namespace {
 
-constexpr size_t kSendAt = 256 * 1024;
+// Lines go to the server in pieces this large: small enough that the server parses one
+// while the next is being written, which larger pieces did less well in a 1,000,000-record
+// copy.
+constexpr size_t kSendAt = 32 * 1024;
 
 // Text in COPY's text format: backslash, tab and line ends escaped, the runs between them
 // appended whole.
