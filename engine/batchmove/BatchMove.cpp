@@ -151,7 +151,7 @@ public:
 private:
     void prepareKeys();
     int convert(const Row& source, Row& values) const;
-    void handle(const Row& source, Row values, int failed);
+    void handle(const Row& source, const Row& values, int failed);
     void place(const Row& source, const Row& values);
     void flushPending();
     void changed(const Row& before);
@@ -271,7 +271,7 @@ int Mover::convert(const Row& source, Row& values) const {
     return -1;
 }
 
-void Mover::handle(const Row& source, Row values, int failed) {
+void Mover::handle(const Row& source, const Row& values, int failed) {
     ++result_.read;
     if (failed >= 0) {
         const int s = sourceOf_[failed];
@@ -299,7 +299,7 @@ void Mover::handle(const Row& source, Row values, int failed) {
         }
     }
     if (batchLookups_ || guard_) {
-        pending_.emplace_back(source, std::move(values));
+        pending_.emplace_back(source, values);
         if (pending_.size() >= kLookupBatch)
             flushPending();
         return;
@@ -507,7 +507,7 @@ BatchMoveResult Mover::run() {
         auto each = [&](const Row& row) {
             Row values;
             const int failed = convert(row, values);
-            handle(row, std::move(values), failed);
+            handle(row, values, failed);
             report(false);
             return true;
         };

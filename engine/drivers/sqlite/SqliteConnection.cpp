@@ -41,7 +41,15 @@ int errorCodeFor(int extended) {
 
 } // namespace
 
+// Memory statistics cost a global lock on every allocation, and nothing reads them. The
+// setting only takes before SQLite starts; later it is refused and changes nothing.
+static void withoutMemoryStatistics() {
+    static const int once = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    (void)once;
+}
+
 SqliteConnection::SqliteConnection(const std::string& path, bool readOnly, int busyTimeoutMs) : readOnly_(readOnly) {
+    withoutMemoryStatistics();
     std::error_code ec;
     if (path.empty())
         throw EngineError(ErrInvalidParam, "データベースファイル (DATABASE) が指定されていません。");
@@ -68,6 +76,7 @@ SqliteConnection::SqliteConnection(const std::string& path, bool readOnly, int b
 }
 
 SqliteConnection::SqliteConnection(InMemory) : readOnly_(false) {
+    withoutMemoryStatistics();
     int rc = sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         sqlite3_close(db_);
