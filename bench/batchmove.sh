@@ -2,10 +2,13 @@
 # Batch move benchmark: a generated dBASE table (ten mixed fields, Japanese text) moved with
 # `vemo32-tool copy` between dBASE, SQLite and PostgreSQL, each job side by side with a peer
 # doing the same: pgdbf | psql, sqlite3's .import of the same data as CSV, sqlite3 -csv |
-# psql \copy, psql \copy | python3-dbf; then update mode into SQLite and PostgreSQL for its
-# memory. Wall time of the whole job, and the tool's peak memory. BENCH_NO_PY=1 skips the
-# (slow, pure Python) dBASE writer peer; BENCH_NO_DBF_DEST=1 the PostgreSQL -> dBASE job;
-# BENCH_NO_PG_UPDATE=1 the update into PostgreSQL (one lookup and one write per record).
+# psql \copy, sqlite3 .dump | psql, psql \copy out to CSV (alone and into python3-dbf); then
+# update, append-and-update and delete into SQLite and PostgreSQL (no peer does these: their
+# figures are for comparing builds, and for the memory). Wall time of the whole job, and the
+# tool's peak memory. BENCH_NO_PY=1 skips the (slow, pure Python) dBASE writer peer;
+# BENCH_NO_DBF_DEST=1 the PostgreSQL -> dBASE job; BENCH_NO_DUMP=1 the sqlite3 .dump peer (one
+# INSERT per record); BENCH_NO_MODES=1 the update, append-update and delete jobs;
+# BENCH_NO_PG_UPDATE=1 those into PostgreSQL alone.
 # Usage: bench/batchmove.sh [BUILD_DIR] [RECORDS] [PG_PORT]   (default build, 1000000, 55660)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -71,11 +74,20 @@ read -r ours rss <<<"$(run_tool copy LITE BENCH PG LITEBENCH --mode copy)"
 psql_ -c 'CREATE TABLE litebench (id bigint, name text, kana text, pref text, city text, age int, amount numeric(12,2), joined date, active boolean, code text)' >/dev/null
 peer=$(secs bash -c "sqlite3 -csv '$work/ours.sqlite' 'SELECT * FROM BENCH' | psql -X -q -h '$pgdir' -p $port -U postgres postgres -c '\\copy litebench FROM STDIN CSV'")
 row "SQLite -> PostgreSQL copy" "$ours" "$peer" "$rss"
+if [ -z "${BENCH_NO_DUMP:-}" ]; then
+  psql_ -c 'DROP TABLE IF EXISTS "BENCH_DUMP"' >/dev/null
+  # The dump's booleans are 0 and 1, which PostgreSQL takes for a smallint only.
+  peer=$(secs bash -c "sqlite3 '$work/ours.sqlite' '.dump BENCH' | grep -v '^PRAGMA' | sed 's/^CREATE TABLE IF NOT EXISTS \"BENCH\"/CREATE TABLE \"BENCH_DUMP\"/; s/\"ACTIVE\" BOOLEAN/\"ACTIVE\" SMALLINT/; s/^INSERT INTO BENCH /INSERT INTO \"BENCH_DUMP\" /' | psql -X -q -v ON_ERROR_STOP=1 -h '$pgdir' -p $port -U postgres postgres")
+  [ "$(psql_ -At -c 'SELECT count(*) FROM "BENCH_DUMP"')" = "$records" ] || peer=failed
+  row "SQLite -> PostgreSQL (.dump|psql)" "$ours" "$peer" "$rss"
+fi
 
 # PostgreSQL -> dBASE, copy mode, against psql \copy to CSV | python3-dbf (bench/batchmove_dbf_peer.py).
 rm -f "$work/dbf/PGBENCH.DBF" "$work/peer.dbf"
 if [ -z "${BENCH_NO_DBF_DEST:-}" ]; then
 read -r ours rss <<<"$(run_tool copy PG BENCH DBF PGBENCH --mode copy)"
+peer=$(secs bash -c "psql -X -q -h '$pgdir' -p $port -U postgres postgres -c '\\copy \"BENCH\" TO STDOUT CSV' > '$work/pgout.csv'")
+row "PostgreSQL -> dBASE (\\copy out)" "$ours" "$peer" "$rss"
 if [ -z "${BENCH_NO_PY:-}" ]; then
   peer=$(secs bash -c "psql -X -q -h '$pgdir' -p $port -U postgres postgres -c '\\copy \"BENCH\" TO STDOUT CSV' | /usr/bin/python3 bench/batchmove_dbf_peer.py '$work/dbf/BENCH.DBF' '$work/peer.dbf'")
 else
@@ -84,15 +96,21 @@ fi
 row "PostgreSQL -> dBASE copy" "$ours" "$peer" "$rss"
 fi
 
-# Update mode: every record found by key in the destination and rewritten. No peer does
-# this; the figure that matters is the memory, which must not grow with the table.
-sqlite3 "$work/ours.sqlite" 'CREATE UNIQUE INDEX BENCH_ID ON BENCH(ID)'
-read -r ours rss <<<"$(run_tool copy DBF BENCH LITE BENCH --mode update)"
-row "dBASE -> SQLite update" "$ours" "-" "$rss"
-if [ -z "${BENCH_NO_PG_UPDATE:-}" ]; then
-  psql_ -c 'ALTER TABLE "BENCH" ADD PRIMARY KEY ("ID")' >/dev/null
-  read -r ours rss <<<"$(run_tool copy DBF BENCH PG BENCH --mode update)"
-  row "dBASE -> PostgreSQL update" "$ours" "-" "$rss"
+# Update, append-and-update and delete: every record found by key in the destination and
+# rewritten (append-update finds them all, so it updates too), then every record deleted.
+if [ -z "${BENCH_NO_MODES:-}" ]; then
+  sqlite3 "$work/ours.sqlite" 'CREATE UNIQUE INDEX BENCH_ID ON BENCH(ID)'
+  for mode in update appendupdate delete; do
+    read -r ours rss <<<"$(run_tool copy DBF BENCH LITE BENCH --mode $mode)"
+    row "dBASE -> SQLite $mode" "$ours" "-" "$rss"
+  done
+  if [ -z "${BENCH_NO_PG_UPDATE:-}" ]; then
+    psql_ -c 'ALTER TABLE "BENCH" ADD PRIMARY KEY ("ID")' >/dev/null
+    for mode in update appendupdate delete; do
+      read -r ours rss <<<"$(run_tool copy DBF BENCH PG BENCH --mode $mode)"
+      row "dBASE -> PostgreSQL $mode" "$ours" "-" "$rss"
+    done
+  fi
 fi
 
 printf "%-34s %9s %9s %7s %15s\n" "job ($records records)" "ours s" "peer s" "ratio" "ours max RSS"

@@ -16,6 +16,9 @@
 namespace vemo::engine {
 namespace {
 
+// Records whose keys a SQL destination is asked for in one statement.
+constexpr size_t kLookupBatch = 256;
+
 std::string defaultFileType(Session& session, const std::string& alias) {
     if (alias.empty())
         return "PARADOX";
@@ -147,7 +150,11 @@ public:
 
 private:
     void prepareKeys();
-    void handle(const Row& source);
+    int convert(const Row& source, Row& values) const;
+    void handle(const Row& source, const Row& values, int failed);
+    void place(const Row& source, const Row& values);
+    void flushPending();
+    void changed(const Row& before);
     bool tryInsert(const Row& source, const Row& values, RowId* id);
     void keyViolation(const Row& source, const EngineError& e);
     void problem(const Row& source, const std::string& why);
@@ -167,7 +174,17 @@ private:
     std::vector<int> keyFields_;
     IndexDef keyIndex_;
     std::unique_ptr<KeyLookup> lookup_;
+    // Records of a lookup mode into a SQL destination waiting for their keys to be looked up
+    // together: the source record and its values in the destination's fields.
+    std::vector<std::pair<Row, Row>> pending_;
+    bool batchLookups_ = false;
     bool guard_ = false;
+    // A chunk of pending records tried under one guard: any failure in it undoes the whole
+    // chunk, which is then done again record by record, each under its own guard. Until it
+    // ends, what the records leave in the Changed table waits in chunkChanged_.
+    bool wholeChunk_ = false;
+    int guardedChunks_ = 0; // after a failed chunk, the next few go record by record
+    std::vector<Row> chunkChanged_;
     std::unique_ptr<RowAppender> appender_;
     std::unique_ptr<ProblemTable> changedTable_, keyViolTable_, problemTable_;
 };
@@ -225,6 +242,8 @@ bool Mover::tryInsert(const Row& source, const Row& values, RowId* id) {
             write();
         return true;
     } catch (const EngineError& e) {
+        if (wholeChunk_)
+            throw;
         if (e.code() == ErrKeyViolation)
             keyViolation(source, e);
         else if (e.code() == ErrConvert || e.code() == ErrRequiredField)
@@ -235,18 +254,30 @@ bool Mover::tryInsert(const Row& source, const Row& values, RowId* id) {
     }
 }
 
-void Mover::handle(const Row& source) {
-    ++result_.read;
-    Row values(dstFields_.size());
+// A source record's values in the destination's fields; the position of the first field
+// that cannot take its value without loss, or -1. Reads nothing the move changes, so that
+// it can run on the reading thread.
+int Mover::convert(const Row& source, Row& values) const {
+    values.resize(dstFields_.size());
     for (size_t i = 0; i < dstFields_.size(); ++i) {
         const int s = sourceOf_[i];
-        if (s < 0)
+        if (s < 0) {
+            values[i] = Value{};
             continue;
-        if (!convertValue(source[s], srcFields_[s].type, dstFields_[i], dstKind_, values[i])) {
-            problem(source, "フィールド " + dstFields_[i].name + " に値 \"" + valueToText(source[s], srcFields_[s].type) +
-                                "\" を格納できません。");
-            return;
         }
+        if (!convertValue(source[s], srcFields_[s].type, dstFields_[i], dstKind_, values[i]))
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void Mover::handle(const Row& source, const Row& values, int failed) {
+    ++result_.read;
+    if (failed >= 0) {
+        const int s = sourceOf_[failed];
+        problem(source, "フィールド " + dstFields_[failed].name + " に値 \"" + valueToText(source[s], srcFields_[s].type) +
+                            "\" を格納できません。");
+        return;
     }
     if (s_.mode == BatchMode::Append || s_.mode == BatchMode::Copy) {
         if (appender_) {
@@ -261,6 +292,77 @@ void Mover::handle(const Row& source) {
             ++result_.moved;
             return;
         }
+        if (!guard_) {
+            if (tryInsert(source, values, nullptr))
+                ++result_.moved;
+            return;
+        }
+    }
+    if (batchLookups_ || guard_) {
+        pending_.emplace_back(source, values);
+        if (pending_.size() >= kLookupBatch)
+            flushPending();
+        return;
+    }
+    place(source, values);
+}
+
+void Mover::changed(const Row& before) {
+    if (wholeChunk_)
+        chunkChanged_.push_back(before);
+    else
+        changedTable_->add(before);
+}
+
+void Mover::flushPending() {
+    if (pending_.empty())
+        return;
+    if (lookup_) {
+        std::vector<Row> values;
+        values.reserve(pending_.size());
+        for (const auto& p : pending_)
+            values.push_back(p.second);
+        lookup_->prefetch(values);
+    }
+    // A lookup that keeps keys of its own would not be undone with the chunk.
+    const bool whole = guard_ && guardedChunks_ == 0 && (!lookup_ || lookup_->way() == KeyLookup::Way::Query);
+    if (guardedChunks_ > 0)
+        --guardedChunks_;
+    if (whole) {
+        const BatchMoveResult before = result_;
+        chunkChanged_.clear();
+        wholeChunk_ = true;
+        guard_ = false;
+        bool done = false;
+        try {
+            dstDb_->guardedWrite([&] {
+                for (const auto& [source, v] : pending_)
+                    place(source, v);
+            });
+            done = true;
+        } catch (const EngineError&) {
+            result_ = before;
+            guardedChunks_ = 8;
+        }
+        wholeChunk_ = false;
+        guard_ = true;
+        if (done) {
+            for (const auto& row : chunkChanged_)
+                changedTable_->add(row);
+            chunkChanged_.clear();
+            pending_.clear();
+            return;
+        }
+    }
+    for (const auto& [source, v] : pending_)
+        place(source, v);
+    pending_.clear();
+}
+
+// Inserts the record, or updates or deletes the destination record with the key of
+// `values` (inserting it when the mode says so).
+void Mover::place(const Row& source, const Row& values) {
+    if (!lookup_) {
         if (tryInsert(source, values, nullptr))
             ++result_.moved;
         return;
@@ -280,7 +382,7 @@ void Mover::handle(const Row& source) {
     if (s_.mode == BatchMode::Delete) {
         auto write = [&] { dst_->remove(e.id, e.row); };
         guard_ ? dstDb_->guardedWrite(write) : write();
-        changedTable_->add(e.row);
+        changed(e.row);
         ++result_.changed;
         ++result_.moved;
         lookup_->removed(e.row);
@@ -294,11 +396,13 @@ void Mover::handle(const Row& source) {
         auto write = [&] { dst_->update(e.id, e.row, after); };
         guard_ ? dstDb_->guardedWrite(write) : write();
     } catch (const EngineError& err) {
+        if (wholeChunk_)
+            throw;
         if (err.code() == ErrKeyViolation) { keyViolation(source, err); return; }
         if (err.code() == ErrConvert || err.code() == ErrRequiredField) { problem(source, err.what()); return; }
         throw;
     }
-    changedTable_->add(e.row);
+    changed(e.row);
     lookup_->updated(e.row, e.id, after);
     ++result_.changed;
     ++result_.moved;
@@ -377,8 +481,10 @@ BatchMoveResult Mover::run() {
             }
             dstFields_ = dst_->fields();
         }
-        if (s_.mode != BatchMode::Append && !copy)
+        if (s_.mode != BatchMode::Append && !copy) {
             lookup_ = std::make_unique<KeyLookup>(*dstDb_, *dst_, dstKind_, dstName, keyIndex_, keyFields_);
+            batchLookups_ = dstKind_ == TableKind::Sqlite || dstKind_ == TableKind::Postgres;
+        }
         // A server that spoils its transaction on a failed write gets each write under a
         // savepoint, so that a key violation can be reported and the move go on.
         if (work) {
@@ -399,7 +505,9 @@ BatchMoveResult Mover::run() {
             batch = true;
         }
         auto each = [&](const Row& row) {
-            handle(row);
+            Row values;
+            const int failed = convert(row, values);
+            handle(row, values, failed);
             report(false);
             return true;
         };
@@ -413,10 +521,17 @@ BatchMoveResult Mover::run() {
         } else if (srcDb_ != dstDb_) {
             // Two connections or folders: the source is read on a thread of its own,
             // ahead of the writes.
-            scanAhead(*src_, each);
+            scanAhead(
+                *src_, [&](const Row& row, Row& values) { return convert(row, values); },
+                [&](const Row& row, const Row& values, int failed) {
+                    handle(row, values, failed);
+                    report(false);
+                    return true;
+                });
         } else {
             src_->scan(each);
         }
+        flushPending();
         if (appender_) {
             appender_->finish();
             appender_.reset();
@@ -430,6 +545,9 @@ BatchMoveResult Mover::run() {
         if (work)
             dstDb_->commitWork();
         dst_.reset();
+        changedTable_->finish();
+        keyViolTable_->finish();
+        problemTable_->finish();
         if (!building.empty()) {
             if (tableExists(*dstDb_, dstName))
                 dstDb_->deleteTable(dstName);

@@ -138,15 +138,45 @@ std::optional<KeyLookup::Match> KeyLookup::seek(const Row& values) {
     return std::nullopt;
 }
 
-std::optional<KeyLookup::Match> KeyLookup::query(const Row& values) {
+std::string KeyLookup::selectList() const {
     const auto& fields = cursor_.fields();
-    const bool byRowid = primaryFields_.empty();
     std::string sql = "SELECT ";
     for (size_t i = 0; i < fields.size(); ++i)
         sql += (i ? ", " : "") + quoted(fields[i].name);
-    if (byRowid)
+    if (primaryFields_.empty())
         sql += ", rowid";
-    sql += " FROM " + quoted(table_) + " WHERE ";
+    return sql + " FROM " + quoted(table_) + " WHERE ";
+}
+
+KeyLookup::Match KeyLookup::matchOf(Row row) const {
+    Match m;
+    m.row = std::move(row);
+    if (primaryFields_.empty()) {
+        const Value rowid = m.row.back();
+        m.row.pop_back();
+        if (const auto* n = std::get_if<int64_t>(&rowid))
+            m.id.recno = *n;
+        else
+            m.id.recno = std::strtoll(valueToText(rowid, FieldType::LargeInt).c_str(), nullptr, 10);
+    } else {
+        for (int f : primaryFields_)
+            m.id.key.push_back(m.row[f]);
+    }
+    return m;
+}
+
+std::optional<KeyLookup::Match> KeyLookup::query(const Row& values) {
+    if (!answered_.empty()) {
+        const std::string key = keyText(values);
+        if (answered_.count(key) && !written_.count(key)) {
+            auto it = fetched_.find(key);
+            if (it == fetched_.end())
+                return std::nullopt;
+            return it->second;
+        }
+    }
+    const auto& fields = cursor_.fields();
+    std::string sql = selectList();
     std::vector<QueryParam> params;
     for (size_t i = 0; i < keyFields_.size(); ++i) {
         const int k = keyFields_[i];
@@ -161,30 +191,88 @@ std::optional<KeyLookup::Match> KeyLookup::query(const Row& values) {
     }
     sql += " LIMIT 1";
     auto found = db_.openQuery(sql, params);
-    Match m;
+    Row row;
     RowId ignored;
-    if (!found->read(0, m.row, ignored))
+    if (!found->read(0, row, ignored))
         return std::nullopt;
-    if (byRowid) {
-        const Value rowid = m.row.back();
-        m.row.pop_back();
-        if (const auto* n = std::get_if<int64_t>(&rowid))
-            m.id.recno = *n;
-        else
-            m.id.recno = std::strtoll(valueToText(rowid, FieldType::LargeInt).c_str(), nullptr, 10);
-    } else {
-        for (int f : primaryFields_)
-            m.id.key.push_back(m.row[f]);
+    return matchOf(std::move(row));
+}
+
+void KeyLookup::prefetch(const std::vector<Row>& values) {
+    fetched_.clear();
+    answered_.clear();
+    written_.clear();
+    if (values.empty())
+        return;
+    if (!chosen_)
+        chooseWay(values.front());
+    if (way_ != Way::Query)
+        return;
+    // One statement for the keys without nulls (a null key is looked up alone, by IS NULL);
+    // each key once.
+    const auto& fields = cursor_.fields();
+    std::unordered_set<std::string> wanted;
+    std::vector<QueryParam> params;
+    std::string where;
+    for (const Row& v : values) {
+        bool hasNull = false;
+        for (int k : keyFields_)
+            hasNull = hasNull || isNull(v[k]);
+        if (hasNull || !wanted.insert(keyText(v)).second)
+            continue;
+        if (keyFields_.size() == 1) {
+            const std::string name = "K" + std::to_string(params.size());
+            where += (where.empty() ? "" : ", ") + std::string(":") + name;
+            params.push_back(QueryParam{name, fields[keyFields_[0]].type, v[keyFields_[0]]});
+            continue;
+        }
+        where += where.empty() ? "(" : " OR (";
+        for (size_t i = 0; i < keyFields_.size(); ++i) {
+            const int k = keyFields_[i];
+            const std::string name = "K" + std::to_string(params.size());
+            where += (i ? " AND " : "") + quoted(fields[k].name) + " = :" + name;
+            params.push_back(QueryParam{name, fields[k].type, v[k]});
+        }
+        where += ")";
     }
-    return m;
+    if (wanted.empty())
+        return;
+    std::string sql = selectList();
+    sql += keyFields_.size() == 1 ? quoted(fields[keyFields_[0]].name) + " IN (" + where + ")" : where;
+    auto found = db_.openQuery(sql, params);
+    Row row;
+    RowId ignored;
+    bool exact = true;
+    for (int64_t pos = 0; found->read(pos, row, ignored); ++pos) {
+        Match m = matchOf(row);
+        const std::string key = keyText(m.row);
+        // A database that compares keys otherwise than their text (case, collation) found
+        // a record under another spelling: such keys are left to the lookup one by one.
+        if (!wanted.count(key)) {
+            exact = false;
+            continue;
+        }
+        fetched_.emplace(key, std::move(m)); // the first of a key, as LIMIT 1 would give
+    }
+    for (const auto& key : wanted)
+        if (exact || fetched_.count(key))
+            answered_.insert(key);
+}
+
+void KeyLookup::touched(const std::string& key) {
+    if (!answered_.empty())
+        written_.insert(key);
 }
 
 void KeyLookup::inserted(const RowId& id, const Row& values) {
+    touched(keyText(values));
     if (way_ == Way::Memory)
         byKey_.emplace(keyText(values), Match{id, values});
 }
 
 void KeyLookup::updated(const Row& before, const RowId& id, const Row& after) {
+    touched(keyText(before));
+    touched(keyText(after));
     if (way_ != Way::Memory)
         return;
     byKey_.erase(keyText(before));
@@ -192,6 +280,7 @@ void KeyLookup::updated(const Row& before, const RowId& id, const Row& after) {
 }
 
 void KeyLookup::removed(const Row& before) {
+    touched(keyText(before));
     if (way_ == Way::Memory)
         byKey_.erase(keyText(before));
 }

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace vemo::engine {
@@ -31,6 +32,11 @@ public:
     // destination's field order), if there is one.
     std::optional<Match> find(const Row& values);
 
+    // Looks the keys of many records up at once, where one statement can find them all
+    // (SQL destinations): find() then answers those keys from what was read, unless the
+    // move has written a record of that key since. Each call replaces what the last read.
+    void prefetch(const std::vector<Row>& values);
+
     // What the move wrote, for a lookup that keeps the keys itself.
     void inserted(const RowId& id, const Row& values);
     void updated(const Row& before, const RowId& id, const Row& after);
@@ -43,6 +49,9 @@ private:
     void loadKeys();
     std::optional<Match> seek(const Row& values);
     std::optional<Match> query(const Row& values);
+    std::string selectList() const;
+    Match matchOf(Row row) const;
+    void touched(const std::string& key);
     std::string keyText(const Row& row) const;
 
     Database& db_;
@@ -55,6 +64,10 @@ private:
     bool chosen_ = false;
     Way way_ = Way::Memory;
     std::unordered_map<std::string, Match> byKey_;
+    // What prefetch read: the record of each key asked for that has one, the keys it
+    // answers for (found or known to be absent), and the keys written since.
+    std::unordered_map<std::string, Match> fetched_;
+    std::unordered_set<std::string> answered_, written_;
 };
 
 // The text a key is compared by: each key field's value as text, nulls apart from blanks.

@@ -9,7 +9,20 @@ namespace vemo::engine {
 ProblemTable::ProblemTable(Session& session, std::string path, const std::vector<FieldDef>& fields, TableKind from)
     : session_(session), path_(std::move(path)), from_(fields), kind_(from) {}
 
-ProblemTable::~ProblemTable() = default;
+ProblemTable::~ProblemTable() {
+    // A move that failed still leaves the records that explain it.
+    try {
+        finish();
+    } catch (const EngineError&) {
+    }
+}
+
+void ProblemTable::finish() {
+    if (!batch_)
+        return;
+    batch_ = false;
+    cursor_->commitBatch();
+}
 
 void ProblemTable::create() {
     std::string name;
@@ -28,6 +41,9 @@ void ProblemTable::create() {
     }
     db.createTable(name, fields_, {});
     cursor_ = db.openTable(name, {});
+    // One sync for all the records rather than one each.
+    cursor_->beginBatch();
+    batch_ = true;
 }
 
 void ProblemTable::add(const Row& row) {

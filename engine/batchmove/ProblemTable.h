@@ -18,8 +18,10 @@ public:
     ProblemTable(Session& session, std::string path, const std::vector<FieldDef>& fields, TableKind from);
     ~ProblemTable();
 
-    // Writes one record (the values of `fields` in order).
+    // Writes one record (the values of `fields` in order). The records go in as one batch
+    // of the table's, made durable by finish() (or, failing that, when the table is let go).
     void add(const Row& row);
+    void finish();
     bool wanted() const { return !path_.empty(); }
 
 private:
@@ -30,6 +32,7 @@ private:
     std::vector<FieldDef> from_, fields_;
     std::unique_ptr<Cursor> cursor_;
     TableKind kind_;
+    bool batch_ = false;
 };
 
 } // namespace vemo::engine

@@ -10,7 +10,8 @@ namespace vemo::engine {
 namespace {
 
 struct Chunk {
-    std::vector<Row> rows;
+    std::vector<Row> rows, prepared;
+    std::vector<int> notes;
     size_t used = 0;
 };
 
@@ -28,6 +29,8 @@ public:
         if (free_.empty()) {
             auto c = std::make_unique<Chunk>();
             c->rows.resize(chunkRows_);
+            c->prepared.resize(chunkRows_);
+            c->notes.resize(chunkRows_);
             return c;
         }
         auto c = std::move(free_.back());
@@ -87,6 +90,13 @@ private:
 } // namespace
 
 bool scanAhead(Cursor& source, const std::function<bool(const Row&)>& onRow, size_t chunkRows, size_t chunksAhead) {
+    return scanAhead(source, PrepareRow(), [&](const Row& row, const Row&, int) { return onRow(row); }, chunkRows,
+                     chunksAhead);
+}
+
+bool scanAhead(Cursor& source, const PrepareRow& prepare,
+               const std::function<bool(const Row& source, const Row& prepared, int note)>& onRow, size_t chunkRows,
+               size_t chunksAhead) {
     Pipe pipe(chunkRows == 0 ? 1 : chunkRows, chunksAhead == 0 ? 1 : chunksAhead);
     std::thread reader([&] {
         std::exception_ptr error;
@@ -94,6 +104,8 @@ bool scanAhead(Cursor& source, const std::function<bool(const Row&)>& onRow, siz
             std::unique_ptr<Chunk> chunk = pipe.empty();
             if (chunk) {
                 source.scan([&](const Row& row) {
+                    if (prepare)
+                        chunk->notes[chunk->used] = prepare(row, chunk->prepared[chunk->used]);
                     chunk->rows[chunk->used++] = row;
                     if (chunk->used < pipe.chunkRows_)
                         return true;
@@ -113,7 +125,7 @@ bool scanAhead(Cursor& source, const std::function<bool(const Row&)>& onRow, siz
     try {
         while (auto chunk = pipe.next()) {
             for (size_t i = 0; i < chunk->used && complete; ++i)
-                complete = onRow(chunk->rows[i]);
+                complete = onRow(chunk->rows[i], chunk->prepared[i], chunk->notes[i]);
             pipe.giveBack(std::move(chunk));
             if (!complete)
                 break;

@@ -15,4 +15,13 @@ namespace vemo::engine {
 bool scanAhead(Cursor& source, const std::function<bool(const Row&)>& onRow, size_t chunkRows = 512,
                size_t chunksAhead = 4);
 
+// The same, with part of the work on each record done on the reading thread: prepare turns
+// a record into `prepared` (a row whose buffers are reused from record to record) and a
+// number of its own, and onRow gets all three on the calling thread. prepare must not touch
+// what onRow changes.
+using PrepareRow = std::function<int(const Row& source, Row& prepared)>;
+bool scanAhead(Cursor& source, const PrepareRow& prepare,
+               const std::function<bool(const Row& source, const Row& prepared, int note)>& onRow,
+               size_t chunkRows = 512, size_t chunksAhead = 4);
+
 } // namespace vemo::engine

@@ -44,7 +44,10 @@ bool fitsDigits(double v, const FieldDef& f) {
     const int whole = f.precision - (f.scale > 0 ? f.scale + 1 : 0) - (v < 0 ? 1 : 0);
     if (whole <= 0)
         return std::fabs(v) < 1.0;
-    return std::fabs(v) < std::pow(10.0, whole);
+    // Powers of ten up to 1e22 are exact doubles: the table gives what pow would.
+    static const double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    return std::fabs(v) < (whole <= 22 ? kPowers[whole] : std::pow(10.0, whole));
 }
 
 bool fromText(const std::string& text, FieldType type, Value& out) {

@@ -4,15 +4,52 @@
 #include "engine/contract/EngineError.h"
 #include "engine/drivers/sqlcommon/SqlText.h"
 
+#include <charconv>
+#include <string_view>
+
 namespace vemo::engine::sql {
 namespace {
 
-constexpr size_t kSendAt = 256 * 1024;
+// Lines go to the server in pieces this large: small enough that the server parses one
+// while the next is being written, which larger pieces did less well in a 1,000,000-record
+// copy.
+constexpr size_t kSendAt = 32 * 1024;
 
-// A value in COPY's text format: backslash, tab and line ends escaped, null as \\N.
+// Text in COPY's text format: backslash, tab and line ends escaped, the runs between them
+// appended whole.
+void appendEscaped(std::string& out, std::string_view text) {
+    size_t from = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const char* escaped = c == '\\' ? "\\\\" : c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : nullptr;
+        if (!escaped)
+            continue;
+        out.append(text.data() + from, i - from);
+        out += escaped;
+        from = i + 1;
+    }
+    out.append(text.data() + from, text.size() - from);
+}
+
+// A value in COPY's text format, null as \N. Text, numbers and decimals are written
+// straight into the line; the rest through their parameter text.
 void appendCopyText(std::string& out, const Value& v) {
     if (isNull(v)) {
         out += "\\N";
+        return;
+    }
+    if (const auto* s = std::get_if<std::string>(&v)) {
+        appendEscaped(out, *s);
+        return;
+    }
+    if (const auto* i = std::get_if<int64_t>(&v)) {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, *i).ptr;
+        out.append(digits, end);
+        return;
+    }
+    if (const auto* d = std::get_if<Decimal>(&v)) {
+        appendEscaped(out, d->text);
         return;
     }
     if (const auto* b = std::get_if<Bytes>(&v)) {
@@ -29,15 +66,7 @@ void appendCopyText(std::string& out, const Value& v) {
         out += "\\N";
         return;
     }
-    for (char c : *text) {
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        default: out += c;
-        }
-    }
+    appendEscaped(out, *text);
 }
 
 class PgAppender : public RowAppender {

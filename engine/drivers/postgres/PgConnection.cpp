@@ -7,6 +7,7 @@
 #include <cstring>
 #include <libpq-fe.h>
 #include <memory>
+#include <strings.h>
 
 namespace vemo::engine::sql {
 
@@ -133,6 +134,7 @@ void PgConnection::ensureConnected() {
     if (PQstatus(conn_) == CONNECTION_OK)
         return;
     PQreset(conn_);
+    kept_.clear(); // a new session knows none of them
     if (PQstatus(conn_) != CONNECTION_OK)
         throw EngineError(ErrServer, "サーバーとの接続が切れています: " + trimmed(PQerrorMessage(conn_)));
     PQclear(PQexec(conn_, "SET DateStyle = ISO, YMD"));
@@ -209,7 +211,56 @@ Result collect(PGconn* conn) {
     return first;
 }
 
+bool startsWith(const std::string& sql, const char* word) {
+    size_t i = 0;
+    while (i < sql.size() && (sql[i] == ' ' || sql[i] == '\n' || sql[i] == '\t' || sql[i] == '('))
+        ++i;
+    return strncasecmp(sql.c_str() + i, word, std::strlen(word)) == 0;
+}
+
+constexpr size_t kKeptStatements = 64;
+
 } // namespace
+
+void PgConnection::forgetKept(const std::string& sql) {
+    if (kept_.empty() || !(startsWith(sql, "CREATE") || startsWith(sql, "DROP") || startsWith(sql, "ALTER")))
+        return;
+    if (PQtransactionStatus(conn_) == PQTRANS_INERROR)
+        return; // the statement fails anyway; the plans go when the names are reused or the session ends
+    PQclear(PQexec(conn_, "DEALLOCATE ALL"));
+    kept_.clear();
+}
+
+PGresult* PgConnection::runKept(const std::string& sql, const std::vector<Value>& params) {
+    const bool worth = !params.empty() && (startsWith(sql, "SELECT") || startsWith(sql, "INSERT") ||
+                                           startsWith(sql, "UPDATE") || startsWith(sql, "DELETE") ||
+                                           startsWith(sql, "WITH"));
+    if (!worth) {
+        forgetKept(sql);
+        return run(conn_, sql, params).release();
+    }
+    auto it = kept_.find(sql);
+    if (it == kept_.end()) {
+        if (kept_.size() >= kKeptStatements)
+            return run(conn_, sql, params).release();
+        const std::string name = "vemo_kept_" + std::to_string(++keptNames_);
+        checked(conn_, Result(PQprepare(conn_, name.c_str(), sql.c_str(), static_cast<int>(params.size()), nullptr)));
+        it = kept_.emplace(sql, name).first;
+    }
+    PgParams p(params);
+    Result r(PQexecPrepared(conn_, it->second.c_str(), p.count(), p.values.data(), p.lengths.data(),
+                            p.formats.data(), 0));
+    if (!succeeded(r)) {
+        // A plan made for a table whose columns have changed since is not used again.
+        const char* state = r ? PQresultErrorField(r.get(), PG_DIAG_SQLSTATE) : nullptr;
+        if (state && std::strcmp(state, "0A000") == 0) {
+            kept_.erase(it);
+            if (PQtransactionStatus(conn_) == PQTRANS_IDLE)
+                return run(conn_, sql, params).release();
+        }
+    }
+    return checked(conn_, std::move(r)).release();
+}
 
 void PgConnection::queryAhead(const std::string& sql, const std::vector<Value>& params) {
     // Only outside a transaction: a failing early statement must not abort the caller's.
@@ -243,7 +294,7 @@ void PgConnection::query(const std::string& sql, const std::vector<Value>& param
     }
     if (!r) {
         ensureConnected();
-        r = run(conn_, sql, params);
+        r.reset(runKept(sql, params));
     }
     const int rows = PQntuples(r.get()), cols = PQnfields(r.get());
     for (int i = 0; i < rows; ++i) {
@@ -340,7 +391,7 @@ bool PgConnection::stream(const std::string& sql, const std::vector<Value>& para
 
 int64_t PgConnection::execute(const std::string& sql, const std::vector<Value>& params) {
     ensureConnected();
-    Result r = run(conn_, sql, params);
+    Result r(runKept(sql, params));
     return parseInt(PQcmdTuples(r.get())).value_or(0);
 }
 
@@ -358,7 +409,7 @@ void PgConnection::rollback() noexcept {
 
 std::vector<FieldDef> PgConnection::describe(const std::string& sql, const std::vector<Value>& params) {
     ensureConnected();
-    Result r = run(conn_, "SELECT * FROM (" + sql + "\n) vemo_q LIMIT 0", params);
+    Result r(runKept("SELECT * FROM (" + sql + "\n) vemo_q LIMIT 0", params));
     std::vector<FieldDef> fields;
     for (int i = 0, n = PQnfields(r.get()); i < n; ++i) {
         const unsigned oid = PQftype(r.get(), i);

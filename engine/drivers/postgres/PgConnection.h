@@ -74,6 +74,13 @@ private:
     void dropAhead() noexcept;
     // Takes in a stream's batch that is on its way and keeps it for the stream.
     void takeInFlight() noexcept;
+    // Runs a statement; one that reads or changes records with parameters is prepared on
+    // the server once and run by name after that, so that a statement run for every record
+    // of a move is parsed and planned once.
+    pg_result* runKept(const std::string& sql, const std::vector<Value>& params);
+    // Before a statement that changes tables' shapes: plans kept for the old shapes could
+    // no longer describe their results.
+    void forgetKept(const std::string& sql);
 
     struct Ahead {
         std::string sql;
@@ -87,6 +94,8 @@ private:
     // connection first (a grid repainting during an export); null when none is on its way.
     pg_result** inFlight_ = nullptr;
     int streams_ = 0; // names the server-side cursors of nested streams apart
+    std::map<std::string, std::string> kept_; // statement text -> name of its prepared statement
+    int keptNames_ = 0;
 };
 
 } // namespace vemo::engine::sql

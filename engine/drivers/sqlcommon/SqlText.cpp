@@ -71,6 +71,18 @@ bool matchesTablePattern(std::string_view name, std::string_view pattern) {
 }
 
 std::string isoDate(const Date& d) {
+    // Written digit by digit: a move writes one for every record.
+    if (d.year >= 0 && d.year <= 9999 && d.month >= 0 && d.month <= 99 && d.day >= 0 && d.day <= 99) {
+        std::string out(10, '-');
+        auto put = [&](size_t at, int value, int digits) {
+            for (int i = digits - 1; i >= 0; --i, value /= 10)
+                out[at + static_cast<size_t>(i)] = static_cast<char>('0' + value % 10);
+        };
+        put(0, d.year, 4);
+        put(5, d.month, 2);
+        put(8, d.day, 2);
+        return out;
+    }
     char buf[32];
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", d.year, d.month, d.day);
     return buf;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <sqlite3.h>
+#include <strings.h>
 
 namespace vemo::engine::sql {
 
@@ -40,7 +41,15 @@ int errorCodeFor(int extended) {
 
 } // namespace
 
+// Memory statistics cost a global lock on every allocation, and nothing reads them. The
+// setting only takes before SQLite starts; later it is refused and changes nothing.
+static void withoutMemoryStatistics() {
+    static const int once = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    (void)once;
+}
+
 SqliteConnection::SqliteConnection(const std::string& path, bool readOnly, int busyTimeoutMs) : readOnly_(readOnly) {
+    withoutMemoryStatistics();
     std::error_code ec;
     if (path.empty())
         throw EngineError(ErrInvalidParam, "データベースファイル (DATABASE) が指定されていません。");
@@ -67,6 +76,7 @@ SqliteConnection::SqliteConnection(const std::string& path, bool readOnly, int b
 }
 
 SqliteConnection::SqliteConnection(InMemory) : readOnly_(false) {
+    withoutMemoryStatistics();
     int rc = sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         sqlite3_close(db_);
@@ -76,7 +86,11 @@ SqliteConnection::SqliteConnection(InMemory) : readOnly_(false) {
     sqlite3_extended_result_codes(db_, 1);
 }
 
-SqliteConnection::~SqliteConnection() { sqlite3_close_v2(db_); }
+SqliteConnection::~SqliteConnection() {
+    for (auto& [sql, st] : prepared_)
+        sqlite3_finalize(st);
+    sqlite3_close_v2(db_);
+}
 
 void SqliteConnection::fail(int rc, const std::string& context) const {
     int ext = sqlite3_extended_errcode(db_);
@@ -140,6 +154,52 @@ static sqlite3_stmt* prepareOne(sqlite3* db, const std::string& sql) {
     return st;
 }
 
+namespace {
+constexpr size_t kKeptStatements = 32;
+} // namespace
+
+sqlite3_stmt* SqliteConnection::take(const std::string& sql) {
+    auto it = prepared_.find(sql);
+    if (it == prepared_.end())
+        return prepareOne(db_, sql);
+    sqlite3_stmt* st = it->second;
+    prepared_.erase(it);
+    return st;
+}
+
+void SqliteConnection::giveBack(const std::string& sql, sqlite3_stmt* st) noexcept {
+    sqlite3_reset(st);
+    sqlite3_clear_bindings(st);
+    // Only statements that read or change records are worth keeping; the others run once.
+    auto starts = [&](const char* word) { return strncasecmp(sql.c_str(), word, std::strlen(word)) == 0; };
+    const bool worth = starts("SELECT") || starts("INSERT") || starts("UPDATE") || starts("DELETE") ||
+                       starts("WITH") || starts("SAVEPOINT") || starts("RELEASE") || starts("ROLLBACK TO");
+    if (!worth || prepared_.count(sql)) {
+        sqlite3_finalize(st);
+        return;
+    }
+    if (prepared_.size() >= kKeptStatements) {
+        sqlite3_finalize(prepared_.begin()->second);
+        prepared_.erase(prepared_.begin());
+    }
+    prepared_.emplace(sql, st);
+}
+
+// A statement from the cache for one run, handed back reset when the run ends.
+class SqliteConnection::Lease {
+public:
+    Lease(SqliteConnection& c, const std::string& sql) : c_(c), sql_(sql), st_(c.take(sql)) {}
+    ~Lease() { c_.giveBack(sql_, st_); }
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+    sqlite3_stmt* get() const { return st_; }
+
+private:
+    SqliteConnection& c_;
+    const std::string& sql_;
+    sqlite3_stmt* st_;
+};
+
 std::vector<FieldDef> SqliteConnection::describe(const std::string& sql, const std::vector<Value>&) {
     Statement st(prepareOne(db_, sql));
     std::vector<FieldDef> fields;
@@ -189,7 +249,7 @@ Value columnValue(sqlite3_stmt* st, int i) {
 
 void SqliteConnection::query(const std::string& sql, const std::vector<Value>& params,
                              const std::function<void(Row&&)>& onRow) {
-    Statement st(prepareOne(db_, sql));
+    Lease st(*this, sql);
     sqlite3_stmt* raw = st.get();
     bindAll(db_, raw, params);
     const int n = sqlite3_column_count(raw);
@@ -206,7 +266,7 @@ void SqliteConnection::query(const std::string& sql, const std::vector<Value>& p
 
 bool SqliteConnection::stream(const std::string& sql, const std::vector<Value>& params,
                               const std::vector<FieldDef>& fields, const std::function<bool(const Row&)>& onRow) {
-    Statement st(prepareOne(db_, sql));
+    Lease st(*this, sql);
     sqlite3_stmt* raw = st.get();
     bindAll(db_, raw, params);
     const int n = std::min(sqlite3_column_count(raw), static_cast<int>(fields.size()));
@@ -229,7 +289,7 @@ bool SqliteConnection::stream(const std::string& sql, const std::vector<Value>& 
 }
 
 int64_t SqliteConnection::execute(const std::string& sql, const std::vector<Value>& params) {
-    Statement st(prepareOne(db_, sql));
+    Lease st(*this, sql);
     sqlite3_stmt* raw = st.get();
     bindAll(db_, raw, params);
     int rc;

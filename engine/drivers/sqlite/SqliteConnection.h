@@ -3,10 +3,12 @@
 #include "engine/contract/Database.h"
 #include "engine/drivers/sqlcommon/SqlConnection.h"
 
+#include <map>
 #include <memory>
 #include <string>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace vemo::engine::sql {
 
@@ -46,8 +48,16 @@ public:
 private:
     [[noreturn]] void fail(int rc, const std::string& context) const;
 
+    // Statements kept prepared by their text, so that the same statement run once per
+    // record of a move is compiled once. A statement in use is taken out of the cache: a
+    // nested run of the same text gets one of its own.
+    class Lease;
+    sqlite3_stmt* take(const std::string& sql);
+    void giveBack(const std::string& sql, sqlite3_stmt* st) noexcept;
+
     sqlite3* db_ = nullptr;
     bool readOnly_;
+    std::map<std::string, sqlite3_stmt*> prepared_;
 };
 
 } // namespace vemo::engine::sql

@@ -17,6 +17,8 @@
 
 #include <csignal>
 #include <fstream>
+#include <map>
+#include <set>
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
 #include <sqlite3.h>
@@ -542,6 +544,170 @@ TEST_F(BatchMoveTest, ServerDestinationsAreSearchedByKeyNotHeldInMemory) {
     EXPECT_EQ(names("LITE", "LOOSE"), (std::vector<std::string>{"梨"}));
 }
 
+TEST_F(BatchMoveTest, ViolationsInsideLongMovesIntoServersAreFoundOnceAndTheRestIsWritten) {
+    // 600 source records: more than one chunk of the keys looked up and written together.
+    const int n = 600;
+    s->database("LITE").createTable("MANY", {field("CODE", FieldType::Integer), field("NAME", FieldType::String, 20)}, {});
+    {
+        auto c = s->openTable("LITE", "MANY", {});
+        s->database("LITE").beginWork();
+        for (int i = 1; i <= n; ++i)
+            c->insert({int64_t(i), std::string("新" + std::to_string(i))});
+        c->insert({int64_t(1000), std::string("一度目")}); // the same new key twice
+        c->insert({int64_t(1000), std::string("二度目")});
+        s->database("LITE").commitWork();
+    }
+    // NAME is unique in the destination: code 400 is given the name code 599 still has.
+    { auto c = s->openTable("LITE", "MANY", {}); c->update(RowId{400, {}}, {int64_t(400), std::string("新400")}, {int64_t(400), std::string("旧599")}); }
+    const std::string changed = (dir / "problems" / "Changed.DB").string();
+    const std::string keyViol = (dir / "problems" / "KeyViol.DB").string();
+    IndexDef key, unique;
+    key.primary = key.unique = true;
+    key.fields = "CODE";
+    unique.name = "BYNAME";
+    unique.fields = "NAME";
+    unique.unique = true;
+    for (const std::string to : {"LITE", "PG"}) {
+        SCOPED_TRACE(to);
+        auto fill = [&](int upTo) {
+            std::string name;
+            Database& db = s->databaseFor(to, "DEST", name);
+            try { db.deleteTable("DEST"); } catch (const EngineError&) {}
+            db.createTable("DEST", {field("CODE", FieldType::Integer, 0, true), field("NAME", FieldType::String, 20)}, {key, unique});
+            auto c = db.openTable("DEST", {});
+            db.beginWork();
+            for (int i = 1; i <= upTo; ++i)
+                c->insert({int64_t(i), std::string("旧" + std::to_string(i))});
+            db.commitWork();
+        };
+        auto destination = [&] {
+            std::map<int64_t, std::string> out;
+            for (auto& row : readAll(*s->openTable(to, "DEST", {})))
+                out[std::get<int64_t>(row[0])] = std::get<std::string>(row[1]);
+            return out;
+        };
+        BatchMoveSettings b;
+        b.sourceAlias = "LITE";
+        b.sourceTable = "MANY";
+        b.destinationAlias = to;
+        b.destinationTable = "DEST";
+        b.changedTableName = changed;
+        b.keyViolTableName = keyViol;
+
+        // Update: every record but code 400 rewritten, the Changed table holding each old
+        // record once, the one violation once in KeyViol.
+        fill(n);
+        b.mode = BatchMode::Update;
+        auto r = runBatchMove(*s, b);
+        EXPECT_EQ(r.read, n + 2);
+        EXPECT_EQ(r.changed, n - 1);
+        EXPECT_EQ(r.keyViolations, 1);
+        auto d = destination();
+        EXPECT_EQ(d.size(), size_t(n));
+        EXPECT_EQ(d[400], "旧400");
+        EXPECT_EQ(d[399], "新399");
+        EXPECT_EQ(d[401], "新401");
+        EXPECT_EQ(d[599], "新599");
+        auto ch = pxpeer::read(changed);
+        ASSERT_EQ(ch.rows.size(), size_t(n - 1));
+        std::set<int64_t> codes;
+        for (const auto& row : ch.rows) {
+            codes.insert(row[0].l);
+            EXPECT_EQ(decodeText(row[1].s, 932), "旧" + std::to_string(row[0].l));
+        }
+        EXPECT_EQ(codes.size(), size_t(n - 1));
+        EXPECT_EQ(codes.count(400), 0u);
+        auto kv = pxpeer::read(keyViol);
+        ASSERT_EQ(kv.rows.size(), 1u);
+        EXPECT_EQ(kv.rows[0][0].l, 400);
+
+        // Append and update into a half-filled table: the key new to it that comes twice is
+        // inserted by the first record and updated by the second.
+        fill(n / 2);
+        b.mode = BatchMode::AppendUpdate;
+        r = runBatchMove(*s, b);
+        EXPECT_EQ(r.keyViolations, 0);
+        EXPECT_EQ(r.moved, n + 2);
+        EXPECT_EQ(r.changed, n / 2 + 1);
+        d = destination();
+        EXPECT_EQ(d.size(), size_t(n + 1));
+        EXPECT_EQ(d[1000], "二度目");
+        EXPECT_EQ(d[400], "旧599");
+        EXPECT_EQ(d[600], "新600");
+
+        // Append with abort: the violation (key 1..300 already there) stops the move and the
+        // destination keeps nothing of it; without abort every other record goes in.
+        fill(n / 2);
+        b.mode = BatchMode::Append;
+        b.abortOnKeyViol = true;
+        EXPECT_EQ(errorCodeOf([&] { runBatchMove(*s, b); }), ErrKeyViolation);
+        EXPECT_EQ(destination().size(), size_t(n / 2));
+        kv = pxpeer::read(keyViol); // the record that stopped it is there to see
+        ASSERT_EQ(kv.rows.size(), 1u);
+        EXPECT_EQ(kv.rows[0][0].l, 1);
+        b.abortOnKeyViol = false;
+        r = runBatchMove(*s, b);
+        EXPECT_EQ(r.keyViolations, n / 2 + 1); // codes 1..300, and 1000 the second time
+        EXPECT_EQ(r.moved, n / 2 + 1);
+        EXPECT_EQ(destination().size(), size_t(n + 1));
+        EXPECT_EQ(pxpeer::read(keyViol).rows.size(), size_t(n / 2 + 1));
+
+        // Delete: every record of a source key goes, once.
+        fill(n);
+        b.mode = BatchMode::Delete;
+        r = runBatchMove(*s, b);
+        EXPECT_EQ(r.moved, n);
+        EXPECT_TRUE(destination().empty());
+        EXPECT_EQ(pxpeer::read(changed).rows.size(), size_t(n));
+    }
+}
+
+TEST_F(BatchMoveTest, KeysTheServerComparesOtherwiseThanTheirTextAreStillFound) {
+    // A column compared without regard to case: the records' keys in the source are
+    // spelled otherwise than in the destination.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir / "lite.sqlite").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE NOCASE (CODE VARCHAR(10) PRIMARY KEY COLLATE NOCASE, NAME VARCHAR(20));"
+                           "INSERT INTO NOCASE VALUES ('abc', '旧'), ('def', '旧'), ('ghi', '旧');"
+                           "CREATE TABLE UPPER (CODE VARCHAR(10), NAME VARCHAR(20));"
+                           "INSERT INTO UPPER VALUES ('ABC', '新'), ('def', '新'), ('XYZ', '新');",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    BatchMoveSettings b;
+    b.sourceAlias = b.destinationAlias = "LITE";
+    b.sourceTable = "UPPER";
+    b.destinationTable = "NOCASE";
+    b.mode = BatchMode::AppendUpdate;
+    auto r = runBatchMove(*s, b);
+    EXPECT_EQ(r.keyViolations, 0);
+    EXPECT_EQ(r.changed, 2);
+    EXPECT_EQ(shell("sqlite3 '" + (dir / "lite.sqlite").string() + "' 'SELECT CODE, NAME FROM NOCASE ORDER BY CODE'"),
+              "ABC|新\ndef|新\nghi|旧\nXYZ|新\n");
+}
+
+TEST_F(BatchMoveTest, TextThatCopyStreamsMustEscapeArrivesUnchanged) {
+    // A table without a key goes to the server as one COPY stream, where backslashes, tabs
+    // and line ends in values would otherwise end fields and lines.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir / "lite.sqlite").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE ODD (N INTEGER, T VARCHAR(40), D NUMERIC(8,2));"
+                           "INSERT INTO ODD VALUES (1, 'a' || char(9) || 'b', 1.25), (2, 'c\\d\\', -3.5),"
+                           " (3, '行1' || char(10) || '行2' || char(13), NULL), (-4, NULL, 0), (5, '\\N', 2);",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    ASSERT_EQ(move("LITE", "ODD", "PG", "ODD", BatchMode::Copy).moved, 5);
+    const auto query = dir / "odd.sql";
+    std::ofstream(query) << "SELECT \"N\", replace(replace(replace(\"T\", E'\\t', '<t>'), E'\\n', '<n>'), E'\\r', '<r>'),"
+                            " \"T\" IS NULL, \"D\" FROM bm.\"ODD\" ORDER BY 1;\n";
+    EXPECT_EQ(shell("psql -X -A -t -h '" + env("PGHOST") + "' -p " + env("PGPORT") + " -U postgres postgres -f '" +
+                    query.string() + "'"),
+              "-4||t|0.00\n1|a<t>b|f|1.25\n2|c\\d\\|f|-3.50\n3|行1<n>行2<r>|f|\n5|\\N|f|2.00\n");
+}
+
 TEST_F(BatchMoveTest, ACopyClearsTemporaryTablesThatAKilledCopyLeftBehind) {
     s->database("PDX").createTable("VMTMP123", {field("A", FieldType::Integer)}, {});
     s->database("PDX").createTable("VMTMP77", {field("A", FieldType::Integer)}, {});
@@ -596,6 +762,23 @@ TEST_F(BatchMoveTest, ReadingAheadKeepsOrderStopsWhenAskedAndPassesFailuresOn) {
     seen.clear();
     EXPECT_FALSE(scanAhead(*c, [&](const Row& r) { seen.push_back(std::get<int64_t>(r[0])); return seen.size() < 1000; }, 64, 3));
     EXPECT_EQ(seen.size(), 1000u);
+    // Work done on the reading thread reaches each record with it, in buffers reused from
+    // chunk to chunk: a row shorter than the one before keeps nothing of it.
+    size_t wrong = 0;
+    EXPECT_TRUE(scanAhead(
+        *c,
+        [](const Row& r, Row& prepared) {
+            const int64_t n = std::get<int64_t>(r[0]);
+            prepared.assign(static_cast<size_t>(n % 3 + 1), Value(n * 2));
+            return static_cast<int>(n % 5);
+        },
+        [&](const Row& r, const Row& prepared, int note) {
+            const int64_t n = std::get<int64_t>(r[0]);
+            wrong += prepared.size() != static_cast<size_t>(n % 3 + 1) || prepared.back() != Value(n * 2) || note != n % 5;
+            return true;
+        },
+        5, 2));
+    EXPECT_EQ(wrong, 0u);
     // A failure of the writing side stops the reader and comes out as it was thrown.
     EXPECT_EQ(errorCodeOf([&] {
                   scanAhead(*c, [&](const Row& r) {

@@ -4,6 +4,7 @@
 #include "engine/batchmove/Progress.h"
 #include "engine/batchmove/TypeMapping.h"
 #include "engine/contract/EngineError.h"
+#include "engine/drivers/sqlcommon/SqlText.h"
 #include "tests/engine/EngineTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -88,6 +89,17 @@ TEST(BatchMoveValues, ValuesThatWouldLoseSomethingAreRefused) {
     n.scale = 2;
     EXPECT_TRUE(convertValue(99.5, FieldType::Float, n, TableKind::Dbase, out));
     EXPECT_FALSE(convertValue(100.0, FieldType::Float, n, TableKind::Dbase, out));
+    // The widest numbers: 20 digits before the point hold 1e20 less a little, not 1e20;
+    // beyond 22 digits too.
+    n.precision = 23;
+    n.scale = 2;
+    EXPECT_TRUE(convertValue(Decimal{"99999999999999990000.00"}, FieldType::BCD, n, TableKind::Sqlite, out));
+    EXPECT_FALSE(convertValue(Decimal{"100000000000000000000.00"}, FieldType::BCD, n, TableKind::Sqlite, out));
+    EXPECT_FALSE(convertValue(Decimal{"-10000000000000000000.00"}, FieldType::BCD, n, TableKind::Sqlite, out));
+    n.precision = 40;
+    n.scale = 0;
+    EXPECT_TRUE(convertValue(1e39, FieldType::Float, n, TableKind::Postgres, out));
+    EXPECT_FALSE(convertValue(1e40, FieldType::Float, n, TableKind::Postgres, out));
     // Text into typed fields converts when it reads back the same, else refuses.
     EXPECT_TRUE(convertValue(std::string("2024/02/29"), FieldType::String, field("D", FieldType::Date), TableKind::Paradox, out));
     EXPECT_EQ(std::get<Date>(out), (Date{2024, 2, 29}));
@@ -121,4 +133,16 @@ TEST(BatchMoveTypes, FieldsMapToWhatEachFormatCanHold) {
     EXPECT_EQ(tableKindOf("STANDARD", "A", "DBASE"), TableKind::Dbase);
     EXPECT_EQ(tableKindOf("STANDARD", "A.db", "DBASE"), TableKind::Paradox);
     EXPECT_EQ(tableKindOf("POSTGRESQL", "a", ""), TableKind::Postgres);
+}
+
+TEST(BatchMoveValues, DatesAreWrittenAsTheServersReadThem) {
+    // Every date a move writes goes through this text: edges of the four-digit years, and
+    // years beyond them written as before.
+    for (const Date& d : {Date{1, 1, 1}, Date{9999, 12, 31}, Date{2024, 2, 29}, Date{1970, 10, 5}}) {
+        const std::string text = sql::isoDate(d);
+        EXPECT_EQ(text.size(), 10u) << text;
+        EXPECT_EQ(sql::parseIsoDate(text), std::optional<Date>(d)) << text;
+    }
+    EXPECT_EQ(sql::isoDate(Date{987, 6, 5}), "0987-06-05");
+    EXPECT_EQ(sql::isoDate(Date{12345, 1, 2}), "12345-01-02");
 }
