@@ -112,6 +112,10 @@ public:
 
 private:
     void touchHeader(uint32_t count);
+    // Inside a batch, appended records are gathered and written in runs, the count once
+    // with them; anything that reads or writes the table otherwise writes them out first.
+    void flushAppends();
+    static constexpr size_t AppendRunBytes = 1 << 20;
     void syncMemo();
     void writeBytes(uint64_t offset, const void* data, size_t n);
 
@@ -131,6 +135,8 @@ private:
     uint32_t chunkRecords_ = 1;
     bool deferSync_ = false;
     uint64_t writes_ = 0;
+    std::vector<uint8_t> appends_; // records from appendsFirst_ on, not yet written
+    uint32_t appendsFirst_ = 0;
 };
 
 // Finds a companion file (".DBT", ".MDX" ...) of a table case-insensitively; empty when none.

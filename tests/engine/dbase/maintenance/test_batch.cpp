@@ -86,6 +86,63 @@ TEST_F(Batch, CommitMakesEveryIndexMatchAndRollbackPutsEverythingBack) {
     EXPECT_EQ(perl, ours);
 }
 
+// Appends inside a batch are written in runs: a record not yet written is read, changed and
+// deleted like any other, the runs join up without a gap, and a rollback drops them all.
+TEST_F(Batch, AppendsGatheredInRunsReadAndChangeLikeWrittenOnes) {
+    const std::string before = files();
+    const int n = 30000; // several runs of gathered records
+    for (const bool commit : {false, true}) {
+        auto c = db_->openTable("T", {});
+        c->beginBatch();
+        Row r;
+        RowId id;
+        for (int i = 0; i < n; ++i) {
+            c->insert(row(100000 + i, "R" + std::to_string(i % 101), i, i % 28 + 1));
+            if (i % 997 == 0) {
+                ASSERT_TRUE(c->read(40 + i, r, id));
+                ASSERT_EQ(asInt(r[0]), 100000 + i);
+            }
+        }
+        ASSERT_TRUE(c->read(40 + n - 2, r, id)); // still gathered: changed, then removed
+        Row after = r;
+        after[1] = std::string("CHANGED");
+        c->update(id, r, after);
+        ASSERT_TRUE(c->read(40 + n - 1, r, id));
+        c->remove(id, r);
+        c->insert(row(999999, "LAST", 1, 1));
+        EXPECT_EQ(c->count(), 40 + n);
+        if (!commit) {
+            c->rollbackBatch();
+            EXPECT_EQ(c->count(), 40);
+            c.reset();
+            EXPECT_TRUE(files() == before);
+            continue;
+        }
+        c->commitBatch();
+    }
+    EXPECT_EQ(indexProblems(dir_.path()), "");
+    EXPECT_EQ(recordsInFile(dir_ / "T.DBF"), uint32_t(40 + n + 1));
+    auto c = db_->openTable("T", {OpenOptions{false, true}});
+    EXPECT_EQ(c->count(), 40 + n); // the removed one is not counted
+    Row r;
+    RowId id;
+    int64_t expect = 100000;
+    std::string changed, last;
+    for (int64_t p = 40; c->read(p, r, id); ++p) {
+        const int64_t got = asInt(r[0]);
+        if (got == 999999) {
+            last = std::get<std::string>(r[1]);
+            continue;
+        }
+        ASSERT_EQ(got, expect++) << "at position " << p;
+        if (got == 100000 + n - 2)
+            changed = std::get<std::string>(r[1]);
+    }
+    EXPECT_EQ(expect, 100000 + n - 1);
+    EXPECT_EQ(changed, "CHANGED");
+    EXPECT_EQ(last, "LAST");
+}
+
 // Keys are checked during the batch against the table as it was, the batch's own new keys
 // and keys that records changed away from; a refused write leaves the batch going.
 TEST_F(Batch, UniqueKeysAreCheckedInsideTheBatch) {
