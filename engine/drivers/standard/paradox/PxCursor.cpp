@@ -61,7 +61,10 @@ void PxCursor::openFiles() {
     rebuildNeeded_ = false;
     pending_.clear();
     moved_.clear();
+    // What writes through the table's journal goes before the table.
     xTables_.clear();
+    treeImages_.clear();
+    primaryImage_.reset();
     orderStale_ = true;
     memoryOrder_ = false;
     bool writable = !options_.readOnly;
@@ -114,6 +117,7 @@ void PxCursor::openFiles() {
             problems_.push_back("プライマリインデックス (.PX) がありません");
     }
     primaryImage_ = std::make_unique<IndexFileImage>(companionPath(path_, ".PX"));
+    primaryImage_->journalThrough(table_->journalSlot());
     findSecondaryIndexes();
     if (unfinished && readOnlyReason().empty()) recoverUnfinishedWrite();
 }
@@ -155,6 +159,7 @@ void PxCursor::findSecondaryIndexes() {
             std::error_code ec;
             if (!std::filesystem::exists(y, ec)) problems_.push_back(y.filename().string() + " がありません");
             treeImages_.emplace_back(s.yPath);
+            treeImages_.back().journalThrough(table_->journalSlot());
             secondary_.push_back(std::move(s));
         } catch (const EngineError& e) {
             problems_.push_back(std::string("索引を維持できません: ") + e.what());

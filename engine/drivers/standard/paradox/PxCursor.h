@@ -102,6 +102,7 @@ private:
     bool batchUndone_ = false;
     bool orderStale_ = false; // the in-memory secondary order lags behind the table
     bool indexTouched_ = false; // index files written in the current write scope
+    bool indexReplaced_ = false; // ... and some of them replaced whole (not journaled)
     bool memoryOrder_ = false;  // the .X of the current order cannot be trusted: sort instead
     void undoBatch() noexcept;
     bool keyOrderChecked_ = false;

@@ -3,7 +3,10 @@
 
 #include "engine/contract/EngineError.h"
 
+#include "engine/drivers/standard/io/UndoJournal.h"
+
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -35,11 +38,41 @@ PxTable::PxTable(const std::filesystem::path& path, bool writable, bool indexFil
     }
     cache_.resize(h_.blockSize());
     loadChain();
+    if (!indexFile && writable) {
+        journal_ = std::make_unique<standard::FileSetJournal>(journalPath());
+        file_.journalThrough(&activeJournal_);
+    }
+}
+
+PxTable::~PxTable() {
+    activeJournal_ = nullptr;
+    file_.journalThrough(nullptr);
 }
 
 std::filesystem::path PxTable::journalPath() const { return standard::UndoJournal::pathFor(path()); }
 
 bool PxTable::hasJournal() const { return standard::UndoJournal::exists(journalPath()); }
+
+// A journal left by a write cut off puts back every file it names: only the table's own
+// files (its name with any extension), never another table's. One of the older kind names
+// the table file alone.
+void PxTable::playBackJournal() {
+    const auto j = journalPath();
+    if (standard::FileSetJournal::isFileSetJournal(j)) {
+        std::string stem = path().stem().string();
+        auto upper = [](std::string v) {
+            for (auto& c : v) c = char(std::toupper(static_cast<unsigned char>(c)));
+            return v;
+        };
+        stem = upper(stem);
+        const std::string own = path().filename().string();
+        standard::FileSetJournal::playBack(
+            j, [&](const std::string& name) { return upper(std::filesystem::path(name).stem().string()) == stem; },
+            [&](const std::string& name) { return name == own ? file_.fd() : -1; });
+    } else {
+        standard::UndoJournal::playBack(j, file_.fd(), path());
+    }
+}
 
 PxTable::Stamp PxTable::stampNow(const std::vector<uint8_t>& head) const {
     Stamp s;
@@ -97,16 +130,20 @@ void PxTable::reloadLocked() {
 }
 
 PxTable::WriteScope::WriteScope(PxTable& t) : t_(t) {
-    if (!t_.file_.writable()) t_.requireWritable();
+    if (!t_.file_.writable() || !t_.journal_) t_.requireWritable();
     t_.file_.lockWriters();
     try {
-        recovered_ = standard::UndoJournal::playBack(t_.journalPath(), t_.file_.fd(), t_.path());
-        if (recovered_) t_.stampValid_ = false;
+        recovered_ = t_.hasJournal();
+        if (recovered_) {
+            t_.playBackJournal();
+            t_.stampValid_ = false;
+        }
         t_.counterBumped_ = false;
         t_.reloadUnderLock(changed_);
         if (recovered_) changed_ = true;
         t_.requireWritable();
-        t_.journal_ = std::make_unique<standard::UndoJournal>(t_.journalPath(), t_.file_.fd(), t_.path());
+        t_.journal_->discard(); // the files are added as this write first reaches them
+        t_.activeJournal_ = t_.journal_.get();
     } catch (...) {
         t_.file_.unlockWriters();
         throw;
@@ -114,33 +151,30 @@ PxTable::WriteScope::WriteScope(PxTable& t) : t_(t) {
 }
 
 void PxTable::WriteScope::finish(bool indexesCurrent) {
-    const bool wrote = t_.journal_ && t_.journal_->started();
-    if (wrote || recovered_ || t_.hasJournal()) {
-        t_.file_.sync();
-        if (indexesCurrent) {
-            standard::UndoJournal::removeJournal(t_.journalPath());
-        } else {
-            // An empty journal: nothing to undo, but the index files lag behind the table.
-            PxFile mark(t_.journalPath(), PxFile::ReadWrite);
-            mark.truncate(0);
-            mark.sync();
-        }
+    standard::FileSetJournal& j = *t_.journal_;
+    if (j.started() || recovered_ || t_.hasJournal()) {
+        // Commit: the journal synced once, then every file of the write once. Without
+        // indexesCurrent an empty journal stays: nothing to undo, but the index files lag
+        // behind the table.
+        j.commit(!indexesCurrent);
+        if (indexesCurrent && t_.hasJournal()) standard::FileSetJournal::remove(t_.journalPath());
+    } else {
+        j.discard();
     }
-    t_.journal_.reset();
+    t_.activeJournal_ = nullptr;
     t_.stamp_ = t_.stampNow(std::vector<uint8_t>(t_.headerBytes_.begin(), t_.headerBytes_.begin() + 0x58));
     t_.stampValid_ = true;
     done_ = true;
 }
 
 void PxTable::WriteScope::rollBack() {
-    t_.journal_.reset();
-    standard::UndoJournal::playBack(t_.journalPath(), t_.file_.fd(), t_.path());
+    // Every file back as it was; a mark found when the scope began stays.
+    t_.journal_->rollBack(recovered_);
     bool ignored = false;
     std::fill(t_.headerBytes_.begin(), t_.headerBytes_.begin() + 0x58, 0); // parse the header again
     t_.stampValid_ = false;
     t_.counterBumped_ = false;
     t_.reloadUnderLock(ignored);
-    t_.journal_ = std::make_unique<standard::UndoJournal>(t_.journalPath(), t_.file_.fd(), t_.path());
 }
 
 PxTable::WriteScope::~WriteScope() {
@@ -150,14 +184,13 @@ PxTable::WriteScope::~WriteScope() {
         } catch (const EngineError&) {
             // The journal stays: the next writer plays it back.
         }
-        t_.journal_.reset();
+        t_.activeJournal_ = nullptr;
     }
     t_.file_.unlockWriters();
 }
 
 void PxTable::writeBytes(uint64_t offset, const void* data, size_t n) {
     ++writeCount_;
-    if (journal_) journal_->save(offset, n);
     file_.writeAt(offset, data, n);
 }
 
@@ -167,6 +200,8 @@ void PxTable::loadChain() {
     damage_.clear();
     cachedNo_ = 0;
     firstKeysValid_ = false;
+    chainAll_ = true;
+    emptyBlock_ = false;
     const uint64_t size = file_.size();
     // A block cut short by the end of the file still counts: its whole records are read.
     const uint64_t inFile = size > h_.headerSize ? (size - h_.headerSize + h_.blockSize() - 1) / h_.blockSize() : 0;
@@ -196,6 +231,7 @@ void PxTable::loadChain() {
         }
         blocks_.push_back(n);
         counts_.push_back(uint16_t(count));
+        if (count == 0) emptyBlock_ = true;
         n = getLE16(bh);
     }
     rebuildStarts();
@@ -233,6 +269,21 @@ void PxTable::eraseFirstKey(size_t ci) {
     if (!firstKeysValid_ || keyLength_ == 0) return;
     const auto at = firstKeys_.begin() + long(ci * keyLength_);
     firstKeys_.erase(at, at + keyLength_);
+}
+
+void PxTable::chainAt(size_t ci) {
+    chainSame_ = std::min(chainSame_, ci);
+    chainTail_ = std::min(chainTail_, blocks_.size() - 1 - std::min(ci, blocks_.size() - 1));
+}
+
+PxTable::ChainChange PxTable::takeChainChange() {
+    ChainChange c;
+    c.all = chainAll_ || emptyBlock_ || count() == 0;
+    c.same = std::min(chainSame_, blocks_.size());
+    c.sameTail = std::min(chainTail_, blocks_.size());
+    chainAll_ = false;
+    chainSame_ = chainTail_ = SIZE_MAX;
+    return c;
 }
 
 void PxTable::rebuildStarts() {
@@ -335,7 +386,7 @@ void PxTable::writeHeader() {
     putLE16(d + HoMaxBlocks, h_.fileBlocks);
     putLE32(d + HoAutoInc, h_.autoInc);
     putLE16(d + HoFirstFree, h_.firstFree);
-    if (journal_ && !counterBumped_) {
+    if (activeJournal_ && !counterBumped_) {
         // The write counter other writers compare (see reloadUnderLock), once a write scope.
         putLE16(d + HoWriteCounter, uint16_t(getLE16(d + HoWriteCounter) + 1));
         counterBumped_ = true;
@@ -383,6 +434,7 @@ int64_t PxTable::insert(const uint8_t* rec) {
     const bool keyedFile = keyed();
     const int rs = h_.recordSize;
     const int perBlock = h_.recordsPerBlock();
+    if (count() == 0) chainAll_ = true;
     if (blocks_.empty()) {
         const uint16_t n = allocateBlock();
         Block b;
@@ -424,6 +476,7 @@ int64_t PxTable::insert(const uint8_t* rec) {
         ++b.count;
         writeBlock(n, b);
         counts_[ci] = uint16_t(b.count);
+        chainAt(ci);
         if (idx == 0) setFirstKey(ci, base);
         rebuildStarts();
         writeHeader();
@@ -459,6 +512,8 @@ int64_t PxTable::insert(const uint8_t* rec) {
     counts_[ci] = uint16_t(keep);
     blocks_.insert(blocks_.begin() + ci + 1, nn);
     counts_.insert(counts_.begin() + ci + 1, uint16_t(nb.count));
+    chainAt(ci);
+    chainAt(ci + 1);
     setFirstKey(ci, base);
     setFirstKey(ci + 1, nb.data.data() + 6, true);
     rebuildStarts();
@@ -474,7 +529,8 @@ void PxTable::overwrite(int64_t pos, const uint8_t* rec) {
     b.count = counts_[ci];
     std::memcpy(b.data.data() + 6 + (pos - starts_[ci]) * h_.recordSize, rec, h_.recordSize);
     writeBlock(blocks_[ci], b);
-    if (journal_ && !counterBumped_) writeHeader(); // other writers must see the write counter move
+    chainAt(ci);
+    if (activeJournal_ && !counterBumped_) writeHeader(); // other writers must see the write counter move
 }
 
 void PxTable::patch(int64_t pos, int offset, const uint8_t* bytes, int n) {
@@ -506,9 +562,11 @@ void PxTable::remove(int64_t pos) {
     uint8_t* base = b.data.data() + 6;
     std::memmove(base + size_t(idx) * rs, base + size_t(idx + 1) * rs, size_t(b.count - idx - 1) * rs);
     --b.count;
+    if (count() == 1) chainAll_ = true; // the table becomes empty
     if (b.count > 0 || blocks_.size() == 1) {
         writeBlock(n, b);
         counts_[ci] = uint16_t(b.count);
+        chainAt(ci);
         if (idx == 0 && b.count > 0) setFirstKey(ci, base);
     } else if (ci == 0) {
         // The first block stays first: it takes over its successor's records.
@@ -530,6 +588,8 @@ void PxTable::remove(int64_t pos) {
         counts_[0] = uint16_t(s.count);
         setFirstKey(0, base);
         eraseFirstKey(1);
+        chainAt(0);
+        chainAt(1);
         blocks_.erase(blocks_.begin() + 1);
         counts_.erase(counts_.begin() + 1);
     } else {
@@ -545,6 +605,7 @@ void PxTable::remove(int64_t pos) {
         writeBlock(pn, p);
         freeBlock(n);
         eraseFirstKey(ci);
+        chainAt(ci);
         blocks_.erase(blocks_.begin() + ci);
         counts_.erase(counts_.begin() + ci);
     }
