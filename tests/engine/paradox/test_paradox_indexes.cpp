@@ -515,3 +515,134 @@ TEST(ParadoxIndexes, AHeaderTooShortForItsLevelIsRefusedWithoutReadingPastIt) {
     h[0x39] = 0x03; // level 3 has no such part: the header then ends in its field list
     EXPECT_EQ(errorCodeOf([&] { parseHeader(h.data(), h.size(), "T.DB"); }), ErrCorruptFile);
 }
+
+namespace {
+
+// The files of a table folder, for comparing a folder with an earlier copy of it.
+std::map<std::string, std::string> folderBytes(const std::filesystem::path& dir) {
+    std::map<std::string, std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+        std::ifstream in(e.path(), std::ios::binary);
+        out[e.path().filename().string()] = std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(ParadoxIndexes, APostKilledAtEveryStepLeavesTableAndIndexesBeforeOrAfter) {
+    // One post that splits blocks of the table and of both .X files (a wide key inserted
+    // into full blocks) and patches hints: killed at its k-th file operation for every k,
+    // the next open finds every file as it was before the post, byte for byte, or the post
+    // whole with every index in step.
+    TestDir base;
+    createCustomers(base / "C.DB");
+    Model m;
+    {
+        PxCursor c(base / "C.DB", OpenOptions{});
+        std::mt19937 rng(8);
+        c.beginBatch();
+        for (int64_t k = 0; k < 600; k += 2) {
+            Row r = customer(k, rng);
+            c.insert(r);
+            m[k] = r;
+        }
+        c.commitBatch();
+    }
+    const auto before = folderBytes(base.path());
+    Row added = {int64_t(301), std::string(30, 'm'), std::string("Kobe"), 1.5};
+    int sawBefore = 0, sawAfter = 0;
+    for (long k = 1; k < 400; ++k) {
+        TestDir dir;
+        std::filesystem::copy(base.path(), dir.path(), std::filesystem::copy_options::recursive);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            try {
+                PxCursor c(dir / "C.DB", OpenOptions{});
+                Row r;
+                RowId id;
+                c.read(0, r, id); // the open's own reads are not counted
+                standard::FaultPlan::killAt(k);
+                c.insert(added);
+            } catch (...) {
+                ::_exit(2);
+            }
+            ::_exit(0);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        const bool finished = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        {
+            PxCursor c(dir / "C.DB", OpenOptions{});
+            EXPECT_EQ(c.readOnlyReason(), "") << "kill at step " << k;
+            const Model now = readModel(c);
+            if (now == m) {
+                ++sawBefore;
+                if (!std::filesystem::exists(dir / "C.DB-journal")) {
+                    // Played back, or never begun: the table file exactly as before.
+                    EXPECT_TRUE(folderBytes(dir.path()).at("C.DB") == before.at("C.DB")) << "kill at step " << k;
+                }
+            } else {
+                Model with = m;
+                with[301] = added;
+                EXPECT_TRUE(now == with) << "kill at step " << k;
+                ++sawAfter;
+            }
+            EXPECT_EQ(orderProblems(c, now), "") << "kill at step " << k;
+        }
+        EXPECT_EQ(indexProblems(dir), "") << "kill at step " << k;
+        EXPECT_FALSE(std::filesystem::exists(dir / "C.DB-journal")) << "kill at step " << k;
+        if (finished) break;
+    }
+    EXPECT_GT(sawBefore, 3);
+    EXPECT_GE(sawAfter, 1);
+}
+
+TEST(ParadoxIndexes, OnlyTheBlocksAWriteChangesNeedBeInOrder) {
+    // A table of many blocks with two records swapped inside one block in the middle: the
+    // first write does not read every record, so a write elsewhere goes through; a write
+    // into that block is refused before anything changes, and the table stays read-only.
+    TestDir dir;
+    createCustomers(dir / "C.DB");
+    std::mt19937 rng(3);
+    {
+        PxCursor c(dir / "C.DB", OpenOptions{});
+        c.beginBatch();
+        for (int64_t k = 0; k < 2000; k += 2) c.insert(customer(k, rng));
+        c.commitBatch();
+    }
+    std::string db;
+    {
+        std::ifstream in((dir / "C.DB").c_str(), std::ios::binary);
+        db.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const size_t headerSize = size_t(uint8_t(db[2]) | uint8_t(db[3]) << 8), rs = size_t(uint8_t(db[0]) | uint8_t(db[1]) << 8);
+    const size_t blockSize = size_t(uint8_t(db[5])) * 0x400;
+    ASSERT_GT(db.size(), headerSize + 6 * blockSize);
+    // Block 4 (in file order) holds a run of keys; its 3rd and 4th records swap places.
+    const size_t at = headerSize + 3 * blockSize + 6 + 2 * rs;
+    std::swap_ranges(db.begin() + long(at), db.begin() + long(at + rs), db.begin() + long(at + rs));
+    {
+        std::ofstream out((dir / "C.DB").c_str(), std::ios::binary | std::ios::trunc);
+        out << db;
+    }
+    PxCursor c(dir / "C.DB", OpenOptions{});
+    EXPECT_NO_THROW(c.insert(customer(1, rng))) << "the first block is in order";
+    const auto bytes = folderBytes(dir.path());
+    // The swapped keys: the record in block 4's 3rd place, read back through the table.
+    Row r;
+    RowId id;
+    int64_t inside = -1;
+    for (int64_t p = 0; p < c.count() && inside < 0; ++p) {
+        ASSERT_TRUE(c.read(p, r, id));
+        Row next;
+        RowId nid;
+        if (c.read(p + 1, next, nid) && std::get<int64_t>(next[0]) < std::get<int64_t>(r[0])) inside = std::get<int64_t>(r[0]);
+    }
+    ASSERT_GT(inside, 0);
+    EXPECT_EQ(errorCodeOf([&] { c.insert(customer(inside + 1, rng)); }), ErrReadOnly);
+    EXPECT_TRUE(folderBytes(dir.path()) == bytes) << "refused before anything was written";
+    EXPECT_NE(c.readOnlyReason(), "");
+    EXPECT_EQ(errorCodeOf([&] { c.insert(customer(3, rng)); }), ErrReadOnly) << "read-only from then on";
+}

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace vemo::engine::standard {
@@ -327,6 +328,34 @@ void FileSetJournal::truncate(int target, uint64_t size) {
     t.dirty = true;
 }
 
+// Every file written, synced at once: the syncs run side by side, so the file system can
+// serve them with fewer flushes of the disk than one after another would take.
+void FileSetJournal::syncTargets() {
+    std::vector<Target*> dirty;
+    for (auto& tp : targets_)
+        if (tp->dirty && tp->fd >= 0)
+            dirty.push_back(tp.get());
+    std::vector<int> errors(dirty.size(), 0);
+    if (dirty.size() > 1 && syncOnPost()) {
+        std::vector<std::thread> workers;
+        for (size_t i = 1; i < dirty.size(); ++i)
+            workers.emplace_back([&, i] { errors[i] = syncData(dirty[i]->fd); });
+        errors[0] = syncData(dirty[0]->fd);
+        for (auto& w : workers)
+            w.join();
+    } else {
+        for (size_t i = 0; i < dirty.size(); ++i)
+            if ((errors[i] = syncData(dirty[i]->fd)) != 0)
+                break;
+    }
+    for (size_t i = 0; i < dirty.size(); ++i) {
+        if (errors[i])
+            throw EngineError(ErrIO, "ファイルを書き出せません: " + (folder_ / dirty[i]->name).string() + " (" +
+                                         std::strerror(errors[i]) + ")");
+        dirty[i]->dirty = false;
+    }
+}
+
 void FileSetJournal::release(int target) {
     flush();
     Target& t = *targets_.at(size_t(target));
@@ -339,13 +368,7 @@ void FileSetJournal::release(int target) {
 
 void FileSetJournal::commit(bool leaveMark) {
     flush();
-    for (auto& tp : targets_)
-        if (tp->dirty && tp->fd >= 0) {
-            if (int e = syncData(tp->fd))
-                throw EngineError(ErrIO, "ファイルを書き出せません: " + (folder_ / tp->name).string() + " (" +
-                                             std::strerror(e) + ")");
-            tp->dirty = false;
-        }
+    syncTargets();
     if (leaveMark) {
         const int fd = fd_ >= 0 ? fd_ : ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         if (fd < 0)

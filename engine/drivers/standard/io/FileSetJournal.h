@@ -106,6 +106,7 @@ private:
     void openJournal();
     void restart();
     void newSalt();
+    void syncTargets();
 
     std::filesystem::path path_;
     std::filesystem::path folder_;

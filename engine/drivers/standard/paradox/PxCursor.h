@@ -83,6 +83,8 @@ private:
     // locked: under the writers' lock, where the key order is checked once.
     void requireWritable(bool locked = false);
     void checkKeyOrder();
+    void noteOrderProblems();
+    static std::string orderProblem(const SecondaryIndexSpec& ix);
 
     std::filesystem::path path_;
     OpenOptions options_;

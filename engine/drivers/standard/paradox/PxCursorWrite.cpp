@@ -130,6 +130,7 @@ template <class Body> auto PxCursor::writing(Body&& body) {
             orderStale_ = true;
             return result;
         } catch (...) {
+            noteOrderProblems();
             if (table_->writeCount() == wroteBefore) {
                 // Refused before anything was written (a key violation, a conflict, a value
                 // that does not fit): the batch goes on.
@@ -166,6 +167,7 @@ template <class Body> auto PxCursor::writing(Body&& body) {
         orderStale_ = true;
         return result;
     } catch (...) {
+        noteOrderProblems();
         releaseAfterCommit_.clear();
         pending_.resize(std::min(pending_.size(), pendingBefore));
         moved_.resize(std::min(moved_.size(), movedBefore));

@@ -202,6 +202,7 @@ void PxTable::loadChain() {
     firstKeysValid_ = false;
     chainAll_ = true;
     emptyBlock_ = false;
+    ordered_.clear();
     const uint64_t size = file_.size();
     // A block cut short by the end of the file still counts: its whole records are read.
     const uint64_t inFile = size > h_.headerSize ? (size - h_.headerSize + h_.blockSize() - 1) / h_.blockSize() : 0;
@@ -251,8 +252,13 @@ void PxTable::loadChain() {
 const std::vector<uint8_t>& PxTable::firstKeys() {
     if (!firstKeysValid_) {
         firstKeys_.assign(blocks_.size() * size_t(keyLength_), 0);
-        for (size_t i = 0; i < blocks_.size(); ++i)
-            if (counts_[i]) std::memcpy(firstKeys_.data() + i * keyLength_, record(starts_[i]), keyLength_);
+        // The key bytes alone of each block (whole blocks when scrambled).
+        for (size_t i = 0; i < blocks_.size(); ++i) {
+            if (!counts_[i]) continue;
+            uint8_t* k = firstKeys_.data() + i * keyLength_;
+            if (file_.ciphered() || !file_.readAt(blockOffset(blocks_[i]) + 6, k, size_t(keyLength_)))
+                std::memcpy(k, record(starts_[i]), keyLength_);
+        }
         firstKeysValid_ = true;
     }
     return firstKeys_;
@@ -269,6 +275,50 @@ void PxTable::eraseFirstKey(size_t ci) {
     if (!firstKeysValid_ || keyLength_ == 0) return;
     const auto at = firstKeys_.begin() + long(ci * keyLength_);
     firstKeys_.erase(at, at + keyLength_);
+}
+
+bool PxTable::firstKeysInOrder() {
+    if (!keyed()) return true;
+    const auto& fk = firstKeys();
+    const size_t kl = size_t(keyLength_);
+    const uint8_t* prev = nullptr;
+    for (size_t i = 0; i < blocks_.size(); ++i) {
+        if (!counts_[i]) continue;
+        const uint8_t* k = fk.data() + i * kl;
+        if (prev && std::memcmp(prev, k, kl) >= 0) return false;
+        prev = k;
+    }
+    return true;
+}
+
+void PxTable::requireOrdered(size_t ci, const Block& b) {
+    if (!keyed()) return;
+    const uint16_t no = blocks_[ci];
+    if (ordered_.size() <= no) ordered_.resize(size_t(no) + 1, false);
+    if (ordered_[no]) return;
+    const size_t kl = size_t(keyLength_), rs = size_t(h_.recordSize);
+    const int n = counts_[ci];
+    const uint8_t* base = b.data.data() + 6;
+    bool ok = true;
+    for (int k = 1; ok && k < n; ++k) ok = std::memcmp(base + (k - 1) * rs, base + k * rs, kl) < 0;
+    std::vector<uint8_t> edge(kl);
+    // The last key of the block before and the first of the block after.
+    for (size_t j = ci; ok && n > 0 && j > 0; --j) {
+        if (!counts_[j - 1]) continue;
+        if (!file_.readAt(blockOffset(blocks_[j - 1]) + 6 + uint64_t(counts_[j - 1] - 1) * rs, edge.data(), kl)) break;
+        ok = std::memcmp(edge.data(), base, kl) < 0;
+        break;
+    }
+    for (size_t j = ci + 1; ok && n > 0 && j < blocks_.size(); ++j) {
+        if (!counts_[j]) continue;
+        ok = std::memcmp(base + (n - 1) * rs, firstKeys().data() + j * kl, kl) < 0;
+        break;
+    }
+    if (!ok) {
+        outOfOrder_ = true;
+        throw EngineError(ErrReadOnly, path().filename().string() + ": キーの並び順がこのプログラムの照合順序と異なります");
+    }
+    ordered_[no] = true;
 }
 
 void PxTable::chainAt(size_t ci) {
@@ -469,6 +519,7 @@ int64_t PxTable::insert(const uint8_t* rec) {
     const uint16_t n = blocks_[ci];
     Block b = readBlock(n);
     b.count = counts_[ci];
+    requireOrdered(ci, b);
     uint8_t* base = b.data.data() + 6;
     if (b.count < perBlock) {
         std::memmove(base + size_t(idx + 1) * rs, base + size_t(idx) * rs, size_t(b.count - idx) * rs);
@@ -527,6 +578,7 @@ void PxTable::overwrite(int64_t pos, const uint8_t* rec) {
     const size_t ci = chainIndexOf(pos);
     Block b = readBlock(blocks_[ci]);
     b.count = counts_[ci];
+    requireOrdered(ci, b);
     std::memcpy(b.data.data() + 6 + (pos - starts_[ci]) * h_.recordSize, rec, h_.recordSize);
     writeBlock(blocks_[ci], b);
     chainAt(ci);
@@ -559,6 +611,7 @@ void PxTable::remove(int64_t pos) {
     const uint16_t n = blocks_[ci];
     Block b = readBlock(n);
     b.count = counts_[ci];
+    requireOrdered(ci, b);
     uint8_t* base = b.data.data() + 6;
     std::memmove(base + size_t(idx) * rs, base + size_t(idx + 1) * rs, size_t(b.count - idx - 1) * rs);
     --b.count;

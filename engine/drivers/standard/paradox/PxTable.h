@@ -117,6 +117,13 @@ public:
     ChainChange takeChainChange();
     void markChainUnknown() { chainAll_ = true; }
 
+    // Keyed files are written only where their keys are in this program's byte order: the
+    // first keys of all blocks are compared once (firstKeysInOrder), and each block a write
+    // changes is checked with its neighbours' edge keys before it is changed (a write into a
+    // block out of order throws ErrReadOnly and sets outOfOrder()).
+    bool firstKeysInOrder();
+    bool outOfOrder() const { return outOfOrder_; }
+
 private:
     struct Block {
         uint16_t next = 0, prev = 0;
@@ -169,6 +176,9 @@ private:
     void setFirstKey(size_t ci, const uint8_t* rec, bool insertNew = false);
     // Block ci changes, is inserted (called after) or removed (called before).
     void chainAt(size_t ci);
+    void requireOrdered(size_t ci, const Block& b);
+    std::vector<bool> ordered_; // by block number: checked since the chain was read
+    bool outOfOrder_ = false;
     bool chainAll_ = true;
     bool emptyBlock_ = false; // a block without records in the chain (a file from elsewhere)
     size_t chainSame_ = SIZE_MAX, chainTail_ = SIZE_MAX;
