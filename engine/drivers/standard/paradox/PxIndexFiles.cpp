@@ -131,25 +131,27 @@ void IndexFileImage::updateTree(PxTable& keyed, const std::function<std::vector<
     }
 }
 
+// In place: through the journal of the table's write, or straight to the file.
+void IndexFileImage::writeAt(size_t at, const uint8_t* data, size_t len) {
+    if (standard::FileSetJournal* j = link_.route(path_, fd_)) {
+        j->write(link_.target, at, data, len);
+        return;
+    }
+    if (int e = standard::writeFully(fd_, at, data, len)) {
+        forget();
+        throw EngineError(ErrIO, path_.string() + ": 索引を書き込めません: " + std::strerror(e));
+    }
+    unsynced_ = true;
+}
+
 void IndexFileImage::writeBlocks(const std::vector<uint16_t>& blocks, size_t oldSize) {
     if (blocks.empty() && bytes_.size() == oldSize) return;
     if (fd_ < 0) {
         replace(bytes_);
         return;
     }
-    standard::FileSetJournal* j = link_.route(path_, fd_);
     auto put = [&](size_t at, size_t len) {
-        if (at >= bytes_.size()) return;
-        len = std::min(len, bytes_.size() - at);
-        if (j) {
-            j->write(link_.target, at, bytes_.data() + at, len);
-            return;
-        }
-        if (int e = standard::writeFully(fd_, at, bytes_.data() + at, len)) {
-            forget();
-            throw EngineError(ErrIO, path_.string() + ": 索引を書き込めません: " + std::strerror(e));
-        }
-        unsynced_ = true;
+        if (at < bytes_.size()) writeAt(at, bytes_.data() + at, std::min(len, bytes_.size() - at));
     };
     const size_t headerSize = getLE16(bytes_.data() + HoHeaderSize), blockSize = size_t(bytes_[HoBlockSizeK]) * 0x400;
     put(0, 0x58);
@@ -166,17 +168,7 @@ void IndexFileImage::writeChanges(std::vector<uint8_t> bytes) {
     // file is extended, a shorter one cut.
     const size_t n = bytes.size(), common = std::min(n, bytes_.size());
     standard::FileSetJournal* j = link_.route(path_, fd_);
-    auto put = [&](size_t at, size_t len) {
-        if (j) {
-            j->write(link_.target, at, bytes.data() + at, len);
-            return;
-        }
-        if (int e = standard::writeFully(fd_, at, bytes.data() + at, len)) {
-            forget();
-            throw EngineError(ErrIO, path_.string() + ": 索引を書き込めません: " + std::strerror(e));
-        }
-        unsynced_ = true;
-    };
+    auto put = [&](size_t at, size_t len) { writeAt(at, bytes.data() + at, len); };
     size_t i = 0;
     while (i < common) {
         if (bytes[i] == bytes_[i]) { ++i; continue; }

@@ -74,6 +74,7 @@ private:
     // Writes the header and the blocks given of bytes_ (changed in place), and what lies past
     // the file's old size.
     void writeBlocks(const std::vector<uint16_t>& blocks, size_t oldSize);
+    void writeAt(size_t at, const uint8_t* data, size_t len);
     std::filesystem::path path_;
     PxIndexTree tree_;
     bool treeLoaded_ = false;
