@@ -166,7 +166,6 @@ int FileSetJournal::addTarget(const std::filesystem::path& file, int fd) {
             return int(i);
         }
     auto t = std::make_unique<Target>();
-    t->index = targets_.size();
     t->name = name;
     t->fd = fd;
     t->baseSize = t->size = fileSize(fd);
@@ -181,12 +180,6 @@ std::vector<uint8_t>& FileSetJournal::pageOf(Target& t, uint64_t page) {
     std::vector<uint8_t> bytes(PageSize, 0);
     readSome(t.fd, page * PageSize, bytes.data(), PageSize);
     pendingBytes_ += PageSize;
-    // A page the file had when the journal began: its bytes now are its old bytes, queued
-    // for the journal at once (so they need not be read again).
-    const uint64_t from = page * PageSize;
-    if (from < t.baseSize && t.saved.insert(page).second)
-        appendRecord(queued_, salt_, KindPage, uint32_t(t.index), from, bytes.data(),
-                     size_t(std::min<uint64_t>(PageSize, t.baseSize - from)));
     return t.pages.emplace(page, std::move(bytes)).first->second;
 }
 
@@ -251,9 +244,8 @@ void FileSetJournal::newSalt() {
     salt_ = (uint64_t(rd()) << 32 | rd()) ^ uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
 }
 
-// Puts the old bytes of every held page not journaled yet into the journal (queued when
-// each page was first written), in one write and one sync (the folder too when the journal
-// is new).
+// Puts the old bytes of every held page not journaled yet into the journal, in one write
+// and one sync (the folder too when the journal is new).
 void FileSetJournal::appendRecords() {
     std::vector<uint8_t> out;
     const bool fresh = fd_ < 0;
@@ -265,13 +257,24 @@ void FileSetJournal::appendRecords() {
         put64(out.data() + 16, 0);
         put64(out.data() + 24, checkOf(0, out.data(), 24));
     }
+    std::vector<uint8_t> old(PageSize);
     for (size_t i = 0; i < targets_.size(); ++i) {
         Target& t = *targets_[i];
-        if (!t.pages.empty() && !t.announced)
+        if (t.pages.empty())
+            continue;
+        if (!t.announced)
             appendRecord(out, salt_, KindTarget, uint32_t(i), t.baseSize, reinterpret_cast<const uint8_t*>(t.name.data()),
                          t.name.size());
+        for (const auto& kv : t.pages) {
+            const uint64_t from = kv.first * PageSize;
+            if (from >= t.baseSize || t.saved.count(kv.first))
+                continue;
+            const size_t n = size_t(std::min<uint64_t>(PageSize, t.baseSize - from));
+            const size_t got = readSome(t.fd, from, old.data(), n);
+            std::fill(old.begin() + long(got), old.begin() + long(n), 0);
+            appendRecord(out, salt_, KindPage, uint32_t(i), from, old.data(), n);
+        }
     }
-    out.insert(out.end(), queued_.begin(), queued_.end());
     if (out.empty())
         return;
     if (int e = writeFully(fd_, end_, out.data(), out.size()))
@@ -283,10 +286,14 @@ void FileSetJournal::appendRecords() {
         if (int e = syncDirectoryOf(path_))
             fail(path_, e);
     // Only now are the records down: a failure above leaves them to be written again.
-    queued_.clear();
-    for (auto& tp : targets_)
-        if (!tp->pages.empty())
-            tp->announced = true;
+    for (auto& tp : targets_) {
+        if (tp->pages.empty())
+            continue;
+        tp->announced = true;
+        for (const auto& kv : tp->pages)
+            if (kv.first * PageSize < tp->baseSize)
+                tp->saved.insert(kv.first);
+    }
 }
 
 void FileSetJournal::flush() {
@@ -394,7 +401,6 @@ void FileSetJournal::commit(bool leaveMark) {
 // Ready for the next write: its files are added anew (their fds may be closed by now).
 void FileSetJournal::restart() {
     targets_.clear();
-    queued_.clear();
     pendingBytes_ = 0;
     ++generation_;
     newSalt();

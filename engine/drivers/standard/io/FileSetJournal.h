@@ -91,14 +91,13 @@ public:
 
 private:
     struct Target {
-        size_t index = 0;
         std::string name;
         int fd = -1;
         uint64_t baseSize = 0;   // size when the journal began
         uint64_t size = 0;       // size with the held writes
         bool announced = false;  // its name record is in the journal
         bool dirty = false;      // written since the last sync
-        std::set<uint64_t> saved;                         // pages whose old bytes are journaled or queued
+        std::set<uint64_t> saved;                         // pages whose old bytes are journaled
         std::map<uint64_t, std::vector<uint8_t>> pages;   // held writes, whole pages
     };
     std::vector<uint8_t>& pageOf(Target& t, uint64_t page);
@@ -116,7 +115,6 @@ private:
     uint64_t salt_ = 0;
     uint64_t pendingBytes_ = 0;
     uint64_t generation_ = 1;
-    std::vector<uint8_t> queued_; // records not yet in the journal
 };
 
 // A file's way to the journal of the write in progress, if any: `slot` points to where the
