@@ -10,10 +10,14 @@
 #include "engine/drivers/standard/paradox/PxCreate.h"
 #include "engine/drivers/standard/paradox/PxCursor.h"
 #include "engine/drivers/standard/paradox/PxHeader.h"
+#include "engine/drivers/standard/paradox/PxIndexFiles.h"
+#include "engine/drivers/standard/paradox/PxIndexTree.h"
+#include "engine/drivers/standard/paradox/PxTable.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <csignal>
 #include <fstream>
 #include <map>
@@ -645,4 +649,75 @@ TEST(ParadoxIndexes, OnlyTheBlocksAWriteChangesNeedBeInOrder) {
     EXPECT_TRUE(folderBytes(dir.path()) == bytes) << "refused before anything was written";
     EXPECT_NE(c.readOnlyReason(), "");
     EXPECT_EQ(errorCodeOf([&] { c.insert(customer(3, rng)); }), ErrReadOnly) << "read-only from then on";
+}
+
+TEST(ParadoxIndexes, ATreeUpdatedFromTheBlocksThatChangedEqualsOneComparedEntryByEntry) {
+    // The .PX of a table, held as a tree: after each round of random changes of its entries
+    // (new blocks, removed blocks, other first keys or counts, at the edges too), the tree is
+    // brought up to date from the unchanged ends alone. A fresh tree read from the image
+    // then finds nothing to change when given every entry.
+    TestDir dir;
+    createCustomers(dir / "C.DB");
+    PxTable table(dir / "C.DB", false);
+    const PxHeader& h = table.header();
+    const std::vector<PxField> keyFields(h.fields.begin(), h.fields.begin() + 1);
+    std::mt19937 rng(21);
+    struct E {
+        uint32_t key;
+        uint16_t block;
+        int count;
+    };
+    std::vector<E> entries;
+    for (uint32_t i = 0; i < 4000; ++i) entries.push_back({i * 16, uint16_t(1 + rng() % 60000), int(1 + rng() % 40)});
+    auto wanted = [&] {
+        IndexEntries e;
+        e.keyLength = 4;
+        for (const auto& x : entries) {
+            uint8_t k[4] = {uint8_t(x.key >> 24), uint8_t(x.key >> 16), uint8_t(x.key >> 8), uint8_t(x.key)};
+            e.add(k, x.block, x.count);
+        }
+        return e;
+    };
+    std::vector<uint8_t> image = buildIndexTree(h, keyFields, FtPrimaryIndex, wanted());
+    PxIndexTree tree;
+    ASSERT_TRUE(tree.load(image));
+    for (int round = 0; round < 400; ++round) {
+        size_t same = SIZE_MAX, tail = SIZE_MAX;
+        auto touched = [&](size_t i) {
+            same = std::min(same, i);
+            tail = std::min(tail, entries.size() - 1 - i);
+        };
+        const int edits = 1 + int(rng() % 4);
+        for (int k = 0; k < edits; ++k) {
+            const int kind = int(rng() % 3);
+            size_t i = rng() % 8 == 0 ? (rng() % 2 ? 0 : entries.size() - 1) : rng() % entries.size();
+            if (kind == 0) { // a block split: a new entry after i, between its key and the next
+                const uint32_t lo = entries[i].key, hi = i + 1 < entries.size() ? entries[i + 1].key : lo + 32;
+                if (hi - lo < 2) continue;
+                entries.insert(entries.begin() + long(i + 1), {lo + 1 + uint32_t(rng() % (hi - lo - 1)), uint16_t(1 + rng() % 60000), 1});
+                touched(i);
+                touched(i + 1);
+            } else if (kind == 1 && entries.size() > 2) { // a block emptied
+                touched(i);
+                entries.erase(entries.begin() + long(i));
+            } else { // a count or a first key of its own
+                entries[i].count = int(1 + rng() % 40);
+                touched(i);
+            }
+        }
+        const IndexEntries all = wanted();
+        PxIndexTree::Window w;
+        w.count = entries.size();
+        w.same = std::min(same, entries.size());
+        w.sameTail = std::min(tail, entries.size());
+        w.entryAt = [&](size_t i, uint8_t* key, uint16_t& block, int& count) {
+            std::memcpy(key, all.keys.data() + i * 4, 4);
+            block = all.blocks[i];
+            count = all.counts[i];
+        };
+        tree.update(image, w);
+        PxIndexTree fresh;
+        ASSERT_TRUE(fresh.load(image)) << "round " << round;
+        ASSERT_TRUE(fresh.update(image, all) == image) << "round " << round;
+    }
 }
