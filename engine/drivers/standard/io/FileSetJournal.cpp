@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -40,8 +41,8 @@ void put64(uint8_t* p, uint64_t v) {
 uint32_t get32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 uint64_t get64(const uint8_t* p) { return uint64_t(get32(p)) | uint64_t(get32(p + 4)) << 32; }
 
-// FNV-1a seeded with the journal's salt: a record of an older journal that happens to sit
-// in the same blocks never passes for one of this journal.
+// A multiply-xorshift hash over 8-byte words, seeded with the journal's salt: a record of an
+// older journal that happens to sit in the same blocks never passes for one of this journal.
 uint64_t checkOf(uint64_t salt, const uint8_t* p, size_t n) {
     uint64_t h = 1469598103934665603ull ^ salt ^ (uint64_t(n) << 40);
     size_t i = 0;
@@ -345,8 +346,13 @@ void FileSetJournal::syncTargets() {
     std::vector<int> errors(dirty.size(), 0);
     if (dirty.size() > 1 && syncOnPost()) {
         std::vector<std::thread> workers;
-        for (size_t i = 1; i < dirty.size(); ++i)
-            workers.emplace_back([&, i] { errors[i] = syncData(dirty[i]->fd); });
+        for (size_t i = 1; i < dirty.size(); ++i) {
+            try {
+                workers.emplace_back([&, i] { errors[i] = syncData(dirty[i]->fd); });
+            } catch (const std::system_error&) {
+                errors[i] = syncData(dirty[i]->fd); // no thread to spare: this one in turn
+            }
+        }
         errors[0] = syncData(dirty[0]->fd);
         for (auto& w : workers)
             w.join();

@@ -66,16 +66,6 @@ uint16_t PxIndexTree::allocate() {
     return ++fileBlocks_;
 }
 
-void PxIndexTree::putBlock(std::vector<uint8_t>& image, uint16_t no, const uint8_t* entries, size_t n, uint16_t next,
-                           uint16_t prev) const {
-    uint8_t* b = image.data() + headerSize_ + size_t(no - 1) * size_t(blockSize_);
-    std::memset(b, 0, size_t(blockSize_));
-    putLE16(b, next);
-    putLE16(b + 2, prev);
-    putLE16(b + 4, uint16_t(int16_t((int(n) - 1) * rs_)));
-    if (n) std::memcpy(b + 6, entries, n * size_t(rs_));
-}
-
 std::vector<uint8_t> PxIndexTree::update(const std::vector<uint8_t>& image, const IndexEntries& wanted) {
     if (wanted.keyLength != keyLen_)
         throw EngineError(ErrCorruptFile, "索引のキーの長さが表と合いません");

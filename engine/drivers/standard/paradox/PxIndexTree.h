@@ -45,8 +45,6 @@ private:
     };
     size_t entriesIn(const Leaf& l) const { return l.entries.size() / size_t(rs_); }
     uint16_t allocate();
-    void putBlock(std::vector<uint8_t>& image, uint16_t no, const uint8_t* entries, size_t n, uint16_t next,
-                  uint16_t prev) const;
 
     int rs_ = 0, keyLen_ = 0, headerSize_ = 0, blockSize_ = 0, perBlock_ = 0;
     uint16_t fileBlocks_ = 0;
