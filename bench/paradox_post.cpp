@@ -106,6 +106,7 @@ struct FreshKeys {
 };
 
 int post(const std::filesystem::path& file, int posts) {
+    const auto opened = Clock::now();
     paradox::PxCursor c(file, OpenOptions{});
     const int64_t n = c.count();
     std::mt19937 rng(42);
@@ -116,6 +117,7 @@ int post(const std::filesystem::path& file, int posts) {
     // The first write of an open pays for reading the index files once; not a post's cost.
     c.read(0, row, id);
     c.update(id, row, row);
+    std::printf("open_and_first_write_ms %.1f\n", msSince(opened));
     for (int i = 0; i < posts; ++i) {
         const int64_t k = fresh.next(0);
         Row r = rowFor(k / 2);

@@ -32,6 +32,7 @@ for n in "${sizes[@]}"; do
     ours="$(VEMO32_SYNC=$sync "$bin" post "$work/$n/B.DB" "$posts")"
     peer="$(VEMO32_SYNC=$sync "$bin" sqlite "$work/$n/peer.sqlite" "$n" "$posts")"
     printf "  sync %s  %-12s %10s %10s %8s\n" "$([ $sync = 1 ] && echo on || echo off)" measure ours sqlite3 ratio
+    printf "           %-12s %10s\n" first_write "$(val open_and_first_write_ms "$ours")"
     for m in insert_ms key_edit_ms delete_ms; do
       printf "           %-12s %10s %10s %8s\n" "$m" "$(val $m "$ours")" "$(val $m "$peer")" \
         "$(ratio "$(val $m "$ours")" "$(val $m "$peer")")"

@@ -132,16 +132,37 @@ TEST(FileSetJournal, WritesAreHeldReadBackAndLandOnCommit) {
     EXPECT_FALSE(FileSetJournal::exists(set.journal()));
     EXPECT_TRUE(same(slurp(set.files[0]), set.before[0].substr(0, 39000) + a));
 
-    // The same object serves a second write, which rolls back to the first one's result.
+    // The same object serves a second write (its files added again), which rolls back to
+    // the first one's result.
     const std::string first = slurp(set.files[0]);
-    j.write(t0, 10, a.data(), 100);
+    const uint64_t generation = j.generation();
+    const int again = j.addTarget(set.files[0], fds.fd[0]);
+    j.write(again, 10, a.data(), 100);
     j.flush();
     EXPECT_FALSE(same(slurp(set.files[0]), first));
     j.rollBack();
     EXPECT_TRUE(same(slurp(set.files[0]), first));
     EXPECT_FALSE(FileSetJournal::exists(set.journal()));
+    EXPECT_GT(j.generation(), generation);
 
-    j.write(t0, 0, a.data(), 1);
+    // A file given up in the middle of a write (its fd to be closed) is written and synced
+    // first, and still put back by a rollback.
+    {
+        const int fd = ::open(set.files[1].c_str(), O_RDWR | O_CLOEXEC);
+        const int t1 = j.addTarget(set.files[1], fd);
+        j.write(t1, 0, a.data(), 50);
+        j.release(t1);
+        ::close(fd);
+        EXPECT_EQ(slurp(set.files[1]).substr(0, 50), a.substr(0, 50));
+        const int fd2 = ::open(set.files[1].c_str(), O_RDWR | O_CLOEXEC);
+        EXPECT_EQ(j.addTarget(set.files[1], fd2), t1);
+        j.write(t1, 40, a.data(), 50);
+        j.rollBack();
+        ::close(fd2);
+        EXPECT_TRUE(same(slurp(set.files[1]), set.before[1]));
+    }
+
+    j.write(j.addTarget(set.files[0], fds.fd[0]), 0, a.data(), 1);
     j.commit(true);
     EXPECT_TRUE(FileSetJournal::exists(set.journal()));
     EXPECT_TRUE(FileSetJournal::playBack(set.journal())) << "an empty journal is a mark, nothing to play";

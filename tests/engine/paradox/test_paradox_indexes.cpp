@@ -10,10 +10,14 @@
 #include "engine/drivers/standard/paradox/PxCreate.h"
 #include "engine/drivers/standard/paradox/PxCursor.h"
 #include "engine/drivers/standard/paradox/PxHeader.h"
+#include "engine/drivers/standard/paradox/PxIndexFiles.h"
+#include "engine/drivers/standard/paradox/PxIndexTree.h"
+#include "engine/drivers/standard/paradox/PxTable.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <csignal>
 #include <fstream>
 #include <map>
@@ -514,4 +518,206 @@ TEST(ParadoxIndexes, AHeaderTooShortForItsLevelIsRefusedWithoutReadingPastIt) {
     EXPECT_EQ(errorCodeOf([&] { parseHeader(h.data(), h.size(), "T.DB"); }), ErrCorruptFile);
     h[0x39] = 0x03; // level 3 has no such part: the header then ends in its field list
     EXPECT_EQ(errorCodeOf([&] { parseHeader(h.data(), h.size(), "T.DB"); }), ErrCorruptFile);
+}
+
+namespace {
+
+// The files of a table folder, for comparing a folder with an earlier copy of it.
+std::map<std::string, std::string> folderBytes(const std::filesystem::path& dir) {
+    std::map<std::string, std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+        std::ifstream in(e.path(), std::ios::binary);
+        out[e.path().filename().string()] = std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(ParadoxIndexes, APostKilledAtEveryStepLeavesTableAndIndexesBeforeOrAfter) {
+    // One post that splits blocks of the table and of both .X files (a wide key inserted
+    // into full blocks) and patches hints: killed at its k-th file operation for every k,
+    // the next open finds every file as it was before the post, byte for byte, or the post
+    // whole with every index in step.
+    TestDir base;
+    createCustomers(base / "C.DB");
+    Model m;
+    {
+        PxCursor c(base / "C.DB", OpenOptions{});
+        std::mt19937 rng(8);
+        c.beginBatch();
+        for (int64_t k = 0; k < 600; k += 2) {
+            Row r = customer(k, rng);
+            c.insert(r);
+            m[k] = r;
+        }
+        c.commitBatch();
+    }
+    const auto before = folderBytes(base.path());
+    Row added = {int64_t(301), std::string(30, 'm'), std::string("Kobe"), 1.5};
+    int sawBefore = 0, sawAfter = 0;
+    for (long k = 1; k < 400; ++k) {
+        TestDir dir;
+        std::filesystem::copy(base.path(), dir.path(), std::filesystem::copy_options::recursive);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            try {
+                PxCursor c(dir / "C.DB", OpenOptions{});
+                Row r;
+                RowId id;
+                c.read(0, r, id); // the open's own reads are not counted
+                standard::FaultPlan::killAt(k);
+                c.insert(added);
+            } catch (...) {
+                ::_exit(2);
+            }
+            ::_exit(0);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        const bool finished = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        {
+            PxCursor c(dir / "C.DB", OpenOptions{});
+            EXPECT_EQ(c.readOnlyReason(), "") << "kill at step " << k;
+            const Model now = readModel(c);
+            if (now == m) {
+                ++sawBefore;
+                if (!std::filesystem::exists(dir / "C.DB-journal")) {
+                    // Played back, or never begun: the table file exactly as before.
+                    EXPECT_TRUE(folderBytes(dir.path()).at("C.DB") == before.at("C.DB")) << "kill at step " << k;
+                }
+            } else {
+                Model with = m;
+                with[301] = added;
+                EXPECT_TRUE(now == with) << "kill at step " << k;
+                ++sawAfter;
+            }
+            EXPECT_EQ(orderProblems(c, now), "") << "kill at step " << k;
+        }
+        EXPECT_EQ(indexProblems(dir), "") << "kill at step " << k;
+        EXPECT_FALSE(std::filesystem::exists(dir / "C.DB-journal")) << "kill at step " << k;
+        if (finished) break;
+    }
+    EXPECT_GT(sawBefore, 3);
+    EXPECT_GE(sawAfter, 1);
+}
+
+TEST(ParadoxIndexes, OnlyTheBlocksAWriteChangesNeedBeInOrder) {
+    // A table of many blocks with two records swapped inside one block in the middle: the
+    // first write does not read every record, so a write elsewhere goes through; a write
+    // into that block is refused before anything changes, and the table stays read-only.
+    TestDir dir;
+    createCustomers(dir / "C.DB");
+    std::mt19937 rng(3);
+    {
+        PxCursor c(dir / "C.DB", OpenOptions{});
+        c.beginBatch();
+        for (int64_t k = 0; k < 2000; k += 2) c.insert(customer(k, rng));
+        c.commitBatch();
+    }
+    std::string db;
+    {
+        std::ifstream in((dir / "C.DB").c_str(), std::ios::binary);
+        db.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const size_t headerSize = size_t(uint8_t(db[2]) | uint8_t(db[3]) << 8), rs = size_t(uint8_t(db[0]) | uint8_t(db[1]) << 8);
+    const size_t blockSize = size_t(uint8_t(db[5])) * 0x400;
+    ASSERT_GT(db.size(), headerSize + 6 * blockSize);
+    // Block 4 (in file order) holds a run of keys; its 3rd and 4th records swap places.
+    const size_t at = headerSize + 3 * blockSize + 6 + 2 * rs;
+    std::swap_ranges(db.begin() + long(at), db.begin() + long(at + rs), db.begin() + long(at + rs));
+    {
+        std::ofstream out((dir / "C.DB").c_str(), std::ios::binary | std::ios::trunc);
+        out << db;
+    }
+    PxCursor c(dir / "C.DB", OpenOptions{});
+    EXPECT_NO_THROW(c.insert(customer(1, rng))) << "the first block is in order";
+    const auto bytes = folderBytes(dir.path());
+    // The swapped keys: the record in block 4's 3rd place, read back through the table.
+    Row r;
+    RowId id;
+    int64_t inside = -1;
+    for (int64_t p = 0; p < c.count() && inside < 0; ++p) {
+        ASSERT_TRUE(c.read(p, r, id));
+        Row next;
+        RowId nid;
+        if (c.read(p + 1, next, nid) && std::get<int64_t>(next[0]) < std::get<int64_t>(r[0])) inside = std::get<int64_t>(r[0]);
+    }
+    ASSERT_GT(inside, 0);
+    EXPECT_EQ(errorCodeOf([&] { c.insert(customer(inside + 1, rng)); }), ErrReadOnly);
+    EXPECT_TRUE(folderBytes(dir.path()) == bytes) << "refused before anything was written";
+    EXPECT_NE(c.readOnlyReason(), "");
+    EXPECT_EQ(errorCodeOf([&] { c.insert(customer(3, rng)); }), ErrReadOnly) << "read-only from then on";
+}
+
+TEST(ParadoxIndexes, ATreeUpdatedFromTheBlocksThatChangedEqualsOneComparedEntryByEntry) {
+    // The .PX of a table, held as a tree: after each round of random changes of its entries
+    // (new blocks, removed blocks, other first keys or counts, at the edges too), the tree is
+    // brought up to date from the unchanged ends alone. A fresh tree read from the image
+    // then finds nothing to change when given every entry.
+    TestDir dir;
+    createCustomers(dir / "C.DB");
+    PxTable table(dir / "C.DB", false);
+    const PxHeader& h = table.header();
+    const std::vector<PxField> keyFields(h.fields.begin(), h.fields.begin() + 1);
+    std::mt19937 rng(21);
+    struct E {
+        uint32_t key;
+        uint16_t block;
+        int count;
+    };
+    std::vector<E> entries;
+    for (uint32_t i = 0; i < 4000; ++i) entries.push_back({i * 16, uint16_t(1 + rng() % 60000), int(1 + rng() % 40)});
+    auto wanted = [&] {
+        IndexEntries e;
+        e.keyLength = 4;
+        for (const auto& x : entries) {
+            uint8_t k[4] = {uint8_t(x.key >> 24), uint8_t(x.key >> 16), uint8_t(x.key >> 8), uint8_t(x.key)};
+            e.add(k, x.block, x.count);
+        }
+        return e;
+    };
+    std::vector<uint8_t> image = buildIndexTree(h, keyFields, FtPrimaryIndex, wanted());
+    PxIndexTree tree;
+    ASSERT_TRUE(tree.load(image));
+    for (int round = 0; round < 400; ++round) {
+        size_t same = SIZE_MAX, tail = SIZE_MAX;
+        auto touched = [&](size_t i) {
+            same = std::min(same, i);
+            tail = std::min(tail, entries.size() - 1 - i);
+        };
+        const int edits = 1 + int(rng() % 4);
+        for (int k = 0; k < edits; ++k) {
+            const int kind = int(rng() % 3);
+            size_t i = rng() % 8 == 0 ? (rng() % 2 ? 0 : entries.size() - 1) : rng() % entries.size();
+            if (kind == 0) { // a block split: a new entry after i, between its key and the next
+                const uint32_t lo = entries[i].key, hi = i + 1 < entries.size() ? entries[i + 1].key : lo + 32;
+                if (hi - lo < 2) continue;
+                entries.insert(entries.begin() + long(i + 1), {lo + 1 + uint32_t(rng() % (hi - lo - 1)), uint16_t(1 + rng() % 60000), 1});
+                touched(i);
+                touched(i + 1);
+            } else if (kind == 1 && entries.size() > 2) { // a block emptied
+                touched(i);
+                entries.erase(entries.begin() + long(i));
+            } else { // a count or a first key of its own
+                entries[i].count = int(1 + rng() % 40);
+                touched(i);
+            }
+        }
+        const IndexEntries all = wanted();
+        PxIndexTree::Window w;
+        w.count = entries.size();
+        w.same = std::min(same, entries.size());
+        w.sameTail = std::min(tail, entries.size());
+        w.entryAt = [&](size_t i, uint8_t* key, uint16_t& block, int& count) {
+            std::memcpy(key, all.keys.data() + i * 4, 4);
+            block = all.blocks[i];
+            count = all.counts[i];
+        };
+        tree.update(image, w);
+        PxIndexTree fresh;
+        ASSERT_TRUE(fresh.load(image)) << "round " << round;
+        ASSERT_TRUE(fresh.update(image, all) == image) << "round " << round;
+    }
 }

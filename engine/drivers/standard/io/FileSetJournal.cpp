@@ -9,6 +9,8 @@
 #include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace vemo::engine::standard {
@@ -39,11 +41,18 @@ void put64(uint8_t* p, uint64_t v) {
 uint32_t get32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 uint64_t get64(const uint8_t* p) { return uint64_t(get32(p)) | uint64_t(get32(p + 4)) << 32; }
 
-// FNV-1a seeded with the journal's salt: a record of an older journal that happens to sit
-// in the same blocks never passes for one of this journal.
+// A multiply-xorshift hash over 8-byte words, seeded with the journal's salt: a record of an
+// older journal that happens to sit in the same blocks never passes for one of this journal.
 uint64_t checkOf(uint64_t salt, const uint8_t* p, size_t n) {
-    uint64_t h = 1469598103934665603ull ^ salt;
-    for (size_t i = 0; i < n; ++i)
+    uint64_t h = 1469598103934665603ull ^ salt ^ (uint64_t(n) << 40);
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        h = (h ^ w) * 0x9E3779B97F4A7C15ull;
+        h ^= h >> 31;
+    }
+    for (; i < n; ++i)
         h = (h ^ p[i]) * 1099511628211ull;
     return h ^ (h >> 29);
 }
@@ -139,6 +148,7 @@ bool readHead(int fd, uint64_t& salt) {
 
 FileSetJournal::FileSetJournal(std::filesystem::path journal) : path_(std::move(journal)) {
     folder_ = std::filesystem::absolute(path_).lexically_normal().parent_path();
+    newSalt();
 }
 
 FileSetJournal::~FileSetJournal() {
@@ -152,8 +162,10 @@ int FileSetJournal::addTarget(const std::filesystem::path& file, int fd) {
     if (abs.parent_path() != folder_ || !plainName(name))
         throw EngineError(ErrInvalidParam, "ジャーナルの対象がフォルダの外です: " + file.string());
     for (size_t i = 0; i < targets_.size(); ++i)
-        if (targets_[i]->name == name)
+        if (targets_[i]->name == name) {
+            targets_[i]->fd = fd;
             return int(i);
+        }
     auto t = std::make_unique<Target>();
     t->name = name;
     t->fd = fd;
@@ -185,6 +197,8 @@ void FileSetJournal::write(int target, uint64_t offset, const void* data, size_t
         done += take;
     }
     t.size = std::max(t.size, offset + n);
+    if (pendingBytes_ > MaxHeld)
+        flush(); // a long write (a batch) holds a bounded amount
 }
 
 size_t FileSetJournal::read(int target, uint64_t offset, void* buf, size_t n) const {
@@ -202,13 +216,17 @@ size_t FileSetJournal::read(int target, uint64_t offset, void* buf, size_t n) co
         auto it = t.pages.find(page);
         if (it != t.pages.end()) {
             std::memcpy(dst + done, it->second.data() + in, take);
-        } else {
-            // Not written by this journal: the file's own bytes (zeros past its end, which
-            // only a write past the end can leave).
-            const size_t got = readSome(t.fd, at, dst + done, take);
-            std::fill(dst + done + got, dst + done + take, 0);
+            done += take;
+            continue;
         }
-        done += take;
+        // Not written by this journal: the file's own bytes, as far as the next page held,
+        // in one read (zeros past its end, which only a write past the end can leave).
+        auto next = t.pages.upper_bound(page);
+        const uint64_t stop = next == t.pages.end() ? offset + n : std::min<uint64_t>(offset + n, next->first * PageSize);
+        const size_t run = size_t(stop - at);
+        const size_t got = readSome(t.fd, at, dst + done, run);
+        std::fill(dst + done + got, dst + done + run, 0);
+        done += run;
     }
     return n;
 }
@@ -219,9 +237,12 @@ void FileSetJournal::openJournal() {
     fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd_ < 0)
         fail(path_, errno);
+    end_ = 0;
+}
+
+void FileSetJournal::newSalt() {
     std::random_device rd;
     salt_ = (uint64_t(rd()) << 32 | rd()) ^ uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
-    end_ = 0;
 }
 
 // Puts the old bytes of every held page not journaled yet into the journal, in one write
@@ -245,13 +266,13 @@ void FileSetJournal::appendRecords() {
         if (!t.announced)
             appendRecord(out, salt_, KindTarget, uint32_t(i), t.baseSize, reinterpret_cast<const uint8_t*>(t.name.data()),
                          t.name.size());
-        for (const auto& [page, bytes] : t.pages) {
-            const uint64_t from = page * PageSize;
-            if (from >= t.baseSize || t.saved.count(page))
+        for (const auto& kv : t.pages) {
+            const uint64_t from = kv.first * PageSize;
+            if (from >= t.baseSize || t.saved.count(kv.first))
                 continue;
             const size_t n = size_t(std::min<uint64_t>(PageSize, t.baseSize - from));
             const size_t got = readSome(t.fd, from, old.data(), n);
-            std::fill(old.begin() + got, old.begin() + n, 0);
+            std::fill(old.begin() + long(got), old.begin() + long(n), 0);
             appendRecord(out, salt_, KindPage, uint32_t(i), from, old.data(), n);
         }
     }
@@ -315,15 +336,52 @@ void FileSetJournal::truncate(int target, uint64_t size) {
     t.dirty = true;
 }
 
+// Every file written, synced at once: the syncs run side by side, so the file system can
+// serve them with fewer flushes of the disk than one after another would take.
+void FileSetJournal::syncTargets() {
+    std::vector<Target*> dirty;
+    for (auto& tp : targets_)
+        if (tp->dirty && tp->fd >= 0)
+            dirty.push_back(tp.get());
+    std::vector<int> errors(dirty.size(), 0);
+    if (dirty.size() > 1 && syncOnPost()) {
+        std::vector<std::thread> workers;
+        for (size_t i = 1; i < dirty.size(); ++i) {
+            try {
+                workers.emplace_back([&, i] { errors[i] = syncData(dirty[i]->fd); });
+            } catch (const std::system_error&) {
+                errors[i] = syncData(dirty[i]->fd); // no thread to spare: this one in turn
+            }
+        }
+        errors[0] = syncData(dirty[0]->fd);
+        for (auto& w : workers)
+            w.join();
+    } else {
+        for (size_t i = 0; i < dirty.size(); ++i)
+            if ((errors[i] = syncData(dirty[i]->fd)) != 0)
+                break;
+    }
+    for (size_t i = 0; i < dirty.size(); ++i) {
+        if (errors[i])
+            throw EngineError(ErrIO, "ファイルを書き出せません: " + (folder_ / dirty[i]->name).string() + " (" +
+                                         std::strerror(errors[i]) + ")");
+        dirty[i]->dirty = false;
+    }
+}
+
+void FileSetJournal::release(int target) {
+    flush();
+    Target& t = *targets_.at(size_t(target));
+    if (t.dirty && t.fd >= 0)
+        if (int e = syncData(t.fd))
+            throw EngineError(ErrIO, "ファイルを書き出せません: " + (folder_ / t.name).string() + " (" + std::strerror(e) + ")");
+    t.dirty = false;
+    t.fd = -1;
+}
+
 void FileSetJournal::commit(bool leaveMark) {
     flush();
-    for (auto& tp : targets_)
-        if (tp->dirty) {
-            if (int e = syncData(tp->fd))
-                throw EngineError(ErrIO, "ファイルを書き出せません: " + (folder_ / tp->name).string() + " (" +
-                                             std::strerror(e) + ")");
-            tp->dirty = false;
-        }
+    syncTargets();
     if (leaveMark) {
         const int fd = fd_ >= 0 ? fd_ : ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         if (fd < 0)
@@ -346,14 +404,19 @@ void FileSetJournal::commit(bool leaveMark) {
     restart();
 }
 
-// Ready for the next write of the same files, as they are now.
+// Ready for the next write: its files are added anew (their fds may be closed by now).
 void FileSetJournal::restart() {
-    for (auto& tp : targets_) {
-        tp->saved.clear();
-        tp->announced = false;
-        tp->dirty = false;
-        tp->baseSize = tp->size = fileSize(tp->fd);
-    }
+    targets_.clear();
+    pendingBytes_ = 0;
+    ++generation_;
+    newSalt();
+}
+
+void FileSetJournal::discard() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    restart();
 }
 
 void FileSetJournal::rollBack(bool leaveMark) {
@@ -365,7 +428,13 @@ void FileSetJournal::rollBack(bool leaveMark) {
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
-        playBack(path_);
+        // Through the fds held (a file reached through a link included).
+        playBack(path_, {}, [&](const std::string& name) {
+            for (const auto& t : targets_)
+                if (t->name == name)
+                    return t->fd;
+            return -1;
+        });
     }
     if (leaveMark) {
         commit(true);
@@ -375,7 +444,8 @@ void FileSetJournal::rollBack(bool leaveMark) {
     }
 }
 
-bool FileSetJournal::playBack(const std::filesystem::path& journal, const std::function<bool(const std::string&)>& allow) {
+bool FileSetJournal::playBack(const std::filesystem::path& journal, const std::function<bool(const std::string&)>& allow,
+                              const std::function<int(const std::string&)>& openFd) {
     Fd j;
     j.fd = ::open(journal.c_str(), O_RDONLY | O_CLOEXEC);
     if (j.fd < 0) {
@@ -393,6 +463,8 @@ bool FileSetJournal::playBack(const std::filesystem::path& journal, const std::f
         std::string name;
         uint64_t baseSize = 0;
         Fd fd;
+        int given = -1; // the caller's
+        int use() const { return given >= 0 ? given : fd.fd; }
     };
     std::map<uint32_t, Named> named;
     Record r;
@@ -411,6 +483,8 @@ bool FileSetJournal::playBack(const std::filesystem::path& journal, const std::f
     if (dir.fd < 0)
         failRestore(folder.string(), errno);
     for (auto& [id, n] : named) {
+        if (openFd && (n.given = openFd(n.name)) >= 0)
+            continue;
         n.fd.fd = ::openat(dir.fd, n.name.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
         if (n.fd.fd < 0) {
             if (errno == ENOENT)
@@ -430,21 +504,21 @@ bool FileSetJournal::playBack(const std::filesystem::path& journal, const std::f
             continue;
         auto it = named.find(r.target);
         // Only bytes the file had when the journal began were ever saved.
-        if (it == named.end() || it->second.fd.fd < 0 || r.value >= it->second.baseSize ||
+        if (it == named.end() || it->second.use() < 0 || r.value >= it->second.baseSize ||
             r.bytes.size() > it->second.baseSize - r.value)
             continue;
-        if (int e = writeFully(it->second.fd.fd, r.value, r.bytes.data(), r.bytes.size()))
+        if (int e = writeFully(it->second.use(), r.value, r.bytes.data(), r.bytes.size()))
             failRestore((folder / it->second.name).string(), e);
     }
     for (auto& [id, n] : named) {
-        if (n.fd.fd < 0)
+        if (n.use() < 0)
             continue;
         // Cut back to the size it had: the write only ever added past it (a cut the write
         // made is undone by the pages put back above).
-        if (fileSize(n.fd.fd) > n.baseSize)
-            if (int e = truncateFile(n.fd.fd, n.baseSize))
+        if (fileSize(n.use()) > n.baseSize)
+            if (int e = truncateFile(n.use(), n.baseSize))
                 failRestore((folder / n.name).string(), e);
-        if (int e = syncData(n.fd.fd))
+        if (int e = syncData(n.use()))
             failRestore((folder / n.name).string(), e);
     }
     return true;

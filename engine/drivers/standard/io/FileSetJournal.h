@@ -31,8 +31,15 @@ public:
     FileSetJournal& operator=(const FileSetJournal&) = delete;
 
     // A file the write may change: it must lie in the journal's folder. The same file given
-    // twice gets the same number. fd stays the caller's (it must stay open while journaled).
+    // twice gets the same number (a new fd replaces one given up by release()). fd stays the
+    // caller's: it must stay open until the write ends or release() is called.
     int addTarget(const std::filesystem::path& file, int fd);
+    // Before a caller closes a target's fd in the middle of a write: what is held is put on
+    // the files (journal first) and this one is synced; its pages stay journaled.
+    void release(int target);
+    // Advances whenever a write ends (commit or rollBack): the numbers given by addTarget
+    // then no longer hold, the files must be added again.
+    uint64_t generation() const { return generation_; }
 
     // Positioned write through the journal; nothing reaches the file before flush().
     void write(int target, uint64_t offset, const void* data, size_t n);
@@ -50,7 +57,8 @@ public:
     // Whether anything was written (the journal exists or writes are held).
     bool started() const { return fd_ >= 0 || pendingBytes_ > 0; }
 
-    // After either of the two below, the same object serves the next write of its files.
+    // After either of the two below, the same object serves the next write (its files added
+    // again).
     // Makes the write durable: flush, each changed file synced once, the journal removed
     // and the folder synced. leaveMark keeps an empty journal instead (a sign for the next
     // open, such as index files that no longer match their table).
@@ -59,18 +67,27 @@ public:
     // (or kept empty with leaveMark).
     void rollBack(bool leaveMark = false);
 
+    // Starts afresh without touching any file: held writes dropped, files to be added again.
+    // For the start of a write, in case the last one ended without commit or rollBack (a
+    // journal it left on disk is the caller's to play back).
+    void discard();
+
     // Plays back a journal left by an earlier write: true when there was one (an empty one
     // too). allow, when given, must accept each file name the journal names, or nothing is
     // played back and ErrCorruptFile is thrown. The journal stays until remove(), so a
     // playback cut off is simply redone.
+    // openFd, when given, may hand over an fd the caller already holds for a name (-1: none),
+    // so a file the caller reached through a link is put back too; the fd stays the caller's.
     static bool playBack(const std::filesystem::path& journal,
-                         const std::function<bool(const std::string& name)>& allow = {});
+                         const std::function<bool(const std::string& name)>& allow = {},
+                         const std::function<int(const std::string& name)>& openFd = {});
     // Whether the file is a journal of this kind (false for a missing or empty file).
     static bool isFileSetJournal(const std::filesystem::path& journal);
     static bool exists(const std::filesystem::path& journal);
     static void remove(const std::filesystem::path& journal);
 
     static constexpr uint64_t PageSize = 4096;
+    static constexpr uint64_t MaxHeld = 32u << 20;
 
 private:
     struct Target {
@@ -87,6 +104,8 @@ private:
     void appendRecords();
     void openJournal();
     void restart();
+    void newSalt();
+    void syncTargets();
 
     std::filesystem::path path_;
     std::filesystem::path folder_;
@@ -95,6 +114,36 @@ private:
     uint64_t end_ = 0;
     uint64_t salt_ = 0;
     uint64_t pendingBytes_ = 0;
+    uint64_t generation_ = 1;
+};
+
+// A file's way to the journal of the write in progress, if any: `slot` points to where the
+// owner of the write keeps its journal (null between writes). route() gives the journal and
+// the file's number in it, adding the file on first use in each write.
+struct JournalLink {
+    FileSetJournal* const* slot = nullptr;
+    uint64_t generation = 0;
+    int target = -1;
+    int fd = -1;
+    FileSetJournal* route(const std::filesystem::path& file, int fileFd) {
+        FileSetJournal* j = slot ? *slot : nullptr;
+        if (!j || fileFd < 0)
+            return nullptr;
+        if (generation != j->generation() || fd != fileFd) {
+            target = j->addTarget(file, fileFd);
+            generation = j->generation();
+            fd = fileFd;
+        }
+        return j;
+    }
+    // Called before the file's fd is closed.
+    void release() {
+        FileSetJournal* j = slot ? *slot : nullptr;
+        if (j && generation == j->generation() && target >= 0)
+            j->release(target);
+        generation = 0;
+        fd = -1;
+    }
 };
 
 } // namespace vemo::engine::standard

@@ -61,7 +61,10 @@ void PxCursor::openFiles() {
     rebuildNeeded_ = false;
     pending_.clear();
     moved_.clear();
+    // What writes through the table's journal goes before the table.
     xTables_.clear();
+    treeImages_.clear();
+    primaryImage_.reset();
     orderStale_ = true;
     memoryOrder_ = false;
     bool writable = !options_.readOnly;
@@ -114,6 +117,7 @@ void PxCursor::openFiles() {
             problems_.push_back("プライマリインデックス (.PX) がありません");
     }
     primaryImage_ = std::make_unique<IndexFileImage>(companionPath(path_, ".PX"));
+    primaryImage_->journalThrough(table_->journalSlot());
     findSecondaryIndexes();
     if (unfinished && readOnlyReason().empty()) recoverUnfinishedWrite();
 }
@@ -155,6 +159,7 @@ void PxCursor::findSecondaryIndexes() {
             std::error_code ec;
             if (!std::filesystem::exists(y, ec)) problems_.push_back(y.filename().string() + " がありません");
             treeImages_.emplace_back(s.yPath);
+            treeImages_.back().journalThrough(table_->journalSlot());
             secondary_.push_back(std::move(s));
         } catch (const EngineError& e) {
             problems_.push_back(std::string("索引を維持できません: ") + e.what());
@@ -190,37 +195,43 @@ std::string PxCursor::readOnlyReason() const {
 }
 
 // Inserts find their place by comparing stored key bytes; a table sorted by another
-// collation (or not sorted at all) would be damaged by that, so it is not written to.
+// collation (or not sorted at all) would be damaged by that, so it is not written to. Here
+// the blocks' first keys are compared, of the table and of each .X file; each block a write
+// changes is checked as it is read for the write (PxTable), so the first write after
+// opening a large table does not read every record.
 void PxCursor::checkKeyOrder() {
     keyOrderChecked_ = true;
     if (!table_->header().keyed()) return;
-    const int len = table_->keyLength();
-    std::vector<uint8_t> prev(static_cast<size_t>(len));
-    for (int64_t p = 0; p < table_->count(); ++p) {
-        const uint8_t* r = table_->record(p);
-        if (p > 0 && std::memcmp(prev.data(), r, len) >= 0) {
-            problems_.push_back("キーの並び順がこのプログラムの照合順序と異なります");
-            return;
-        }
-        std::memcpy(prev.data(), r, len);
+    if (!table_->firstKeysInOrder()) {
+        problems_.push_back("キーの並び順がこのプログラムの照合順序と異なります");
+        return;
     }
     // Index files written with another collation (case-insensitive ones, say) would be
     // rewritten in byte order; keep them as they are instead.
-    for (const auto& ix : secondary_) {
+    for (size_t i = 0; i < secondary_.size(); ++i) {
+        const auto& ix = secondary_[i];
         try {
-            PxTable x(ix.xPath, false, true, settings_);
-            const int xlen = x.header().recordSize - 2;
-            std::vector<uint8_t> last(static_cast<size_t>(std::max(xlen, 0)));
-            bool sorted = xlen > 0 && x.damage().empty();
-            for (int64_t p = 0; sorted && p < x.count(); ++p) {
-                const uint8_t* r = x.record(p);
-                if (p > 0 && std::memcmp(last.data(), r, xlen) >= 0) sorted = false;
-                std::memcpy(last.data(), r, xlen);
-            }
-            if (!sorted) problems_.push_back("索引 \"" + ix.name + "\" の並び順はこのプログラムでは維持できません");
+            PxTable& x = xTable(i);
+            const bool sorted = x.header().recordSize > 2 && x.damage().empty() && x.firstKeysInOrder();
+            if (!sorted) problems_.push_back(orderProblem(ix));
         } catch (const EngineError& e) {
             problems_.push_back(std::string("索引を維持できません: ") + e.what());
         }
+    }
+}
+
+std::string PxCursor::orderProblem(const SecondaryIndexSpec& ix) {
+    return "索引 \"" + ix.name + "\" の並び順はこのプログラムでは維持できません";
+}
+
+// A write stopped by a block out of order: the table or index stays read-only from now on.
+void PxCursor::noteOrderProblems() {
+    if (table_->outOfOrder() && std::find(problems_.begin(), problems_.end(), "キーの並び順がこのプログラムの照合順序と異なります") == problems_.end())
+        problems_.push_back("キーの並び順がこのプログラムの照合順序と異なります");
+    for (size_t i = 0; i < xTables_.size() && i < secondary_.size(); ++i) {
+        if (!xTables_[i] || !xTables_[i]->outOfOrder()) continue;
+        const std::string p = orderProblem(secondary_[i]);
+        if (std::find(problems_.begin(), problems_.end(), p) == problems_.end()) problems_.push_back(p);
     }
 }
 

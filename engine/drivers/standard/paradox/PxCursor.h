@@ -83,6 +83,8 @@ private:
     // locked: under the writers' lock, where the key order is checked once.
     void requireWritable(bool locked = false);
     void checkKeyOrder();
+    void noteOrderProblems();
+    static std::string orderProblem(const SecondaryIndexSpec& ix);
 
     std::filesystem::path path_;
     OpenOptions options_;
@@ -102,6 +104,7 @@ private:
     bool batchUndone_ = false;
     bool orderStale_ = false; // the in-memory secondary order lags behind the table
     bool indexTouched_ = false; // index files written in the current write scope
+    bool indexReplaced_ = false; // ... and some of them replaced whole (not journaled)
     bool memoryOrder_ = false;  // the .X of the current order cannot be trusted: sort instead
     void undoBatch() noexcept;
     bool keyOrderChecked_ = false;

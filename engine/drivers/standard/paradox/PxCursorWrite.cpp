@@ -130,6 +130,7 @@ template <class Body> auto PxCursor::writing(Body&& body) {
             orderStale_ = true;
             return result;
         } catch (...) {
+            noteOrderProblems();
             if (table_->writeCount() == wroteBefore) {
                 // Refused before anything was written (a key violation, a conflict, a value
                 // that does not fit): the batch goes on.
@@ -145,6 +146,7 @@ template <class Body> auto PxCursor::writing(Body&& body) {
     }
     PxTable::WriteScope scope(*table_);
     indexTouched_ = false;
+    indexReplaced_ = false;
     if (scope.changed()) forgetIndexImages();
     if (scope.recovered()) {
         indexesDirty_ = true;
@@ -165,6 +167,7 @@ template <class Body> auto PxCursor::writing(Body&& body) {
         orderStale_ = true;
         return result;
     } catch (...) {
+        noteOrderProblems();
         releaseAfterCommit_.clear();
         pending_.resize(std::min(pending_.size(), pendingBefore));
         moved_.resize(std::min(moved_.size(), movedBefore));
@@ -172,14 +175,20 @@ template <class Body> auto PxCursor::writing(Body&& body) {
             if (table_->writeCount() == wroteBefore && !indexTouched_) {
                 scope.finish(!indexesDirty_); // refused before anything was written
             } else {
+                // Every file written in place is put back by the journal; only index files
+                // replaced whole in this write must be built again.
+                const bool replaced = indexReplaced_;
+                const bool noted = !pending_.empty() || !moved_.empty();
                 scope.rollBack();
                 if (indexTouched_) {
-                    // Some index files may hold the change: rebuilt from the table as it is.
                     forgetIndexImages();
-                    replaceIndexFiles();
-                    syncIndexFiles();
+                    if (noted) rebuildNeeded_ = true; // changes noted before this write went with them
+                    if (replaced) {
+                        replaceIndexFiles();
+                        syncIndexFiles();
+                    }
                 }
-                scope.finish(!indexesDirty_);
+                scope.finish(!indexesDirty_ && !rebuildNeeded_);
             }
         } catch (const EngineError&) {
             // The journal stays as the mark: the next open or write rebuilds the indexes.
@@ -221,6 +230,7 @@ void PxCursor::writeIndexes() {
 
 void PxCursor::replaceIndexFiles() {
     indexTouched_ = true;
+    indexReplaced_ = true;
     xTables_.clear();
     pending_.clear();
     moved_.clear();
@@ -246,7 +256,10 @@ void PxCursor::rebuildIndexFiles() {
 
 PxTable& PxCursor::xTable(size_t i) {
     if (xTables_.size() != secondary_.size()) xTables_.resize(secondary_.size());
-    if (!xTables_[i]) xTables_[i] = std::make_unique<PxTable>(secondary_[i].xPath, table_->writable(), true, settings_);
+    if (!xTables_[i]) {
+        xTables_[i] = std::make_unique<PxTable>(secondary_[i].xPath, table_->writable(), true, settings_);
+        xTables_[i]->joinJournalOf(*table_);
+    }
     return *xTables_[i];
 }
 
@@ -256,7 +269,7 @@ void PxCursor::applyIndexChanges() {
         indexesDirty_ = false;
         return;
     }
-    primaryImage_->updateTree(treeEntriesOf(*table_), [&] { return buildPrimaryIndex(*table_); });
+    primaryImage_->updateTree(*table_, [&] { return buildPrimaryIndex(*table_); });
     const int klen = table_->keyLength();
     // Records noted as added or removed since the index files matched the table.
     int64_t net = 0;
@@ -317,7 +330,7 @@ void PxCursor::applyIndexChanges() {
                 x.patch(p, xrs - 2, xb.data() + xrs - 2, 2);
         }
         const uint8_t yType = ix.composite ? FtCompositeY : FtSecondaryY;
-        treeImages_[i].updateTree(treeEntriesOf(x), [&] { return buildTreeOver(x, yType); });
+        treeImages_[i].updateTree(x, [&] { return buildTreeOver(x, yType); });
     }
     pending_.clear();
     moved_.clear();

@@ -28,23 +28,47 @@ PxFile::PxFile(const std::filesystem::path& path, Mode mode) : path_(path) {
 }
 
 PxFile::~PxFile() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) {
+        try {
+            link_.release(); // what the journal holds for this fd lands before it closes
+        } catch (const EngineError&) {
+            // The journal stays on disk: the next writer puts the files back.
+        }
+        ::close(fd_);
+    }
 }
 
 PxFile::PxFile(PxFile&& o) noexcept
     : checksum_(o.checksum_), dataStart_(o.dataStart_), cipherBlock_(o.cipherBlock_), blobCipher_(o.blobCipher_),
-      fd_(o.fd_), writable_(o.writable_), path_(std::move(o.path_)) {
+      fd_(o.fd_), writable_(o.writable_), path_(std::move(o.path_)), link_(o.link_) {
     o.fd_ = -1;
+    o.link_ = {};
 }
 
 PxFile& PxFile::operator=(PxFile&& o) noexcept {
     if (this != &o) {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0) {
+            try {
+                link_.release();
+            } catch (const EngineError&) {
+            }
+            ::close(fd_);
+        }
         fd_ = o.fd_; writable_ = o.writable_; path_ = std::move(o.path_);
         checksum_ = o.checksum_; dataStart_ = o.dataStart_; cipherBlock_ = o.cipherBlock_; blobCipher_ = o.blobCipher_;
+        link_ = o.link_;
         o.fd_ = -1;
+        o.link_ = {};
     }
     return *this;
+}
+
+void PxFile::putRaw(uint64_t offset, const void* buf, size_t n) {
+    if (auto* j = link_.route(path_, fd_)) {
+        j->write(link_.target, offset, buf, n);
+        return;
+    }
+    if (int e = standard::writeFully(fd_, offset, buf, n)) throw EngineError(ErrIO, path_.string() + ": " + std::strerror(e));
 }
 
 void PxFile::setCipher(uint32_t checksum, uint64_t dataStart, size_t blockSize, bool blobFile) {
@@ -103,13 +127,13 @@ void PxFile::writePlain(uint64_t offset, const uint8_t* buf, size_t n) {
         }
         std::memcpy(block.data() + inBlock, buf + done, take);
         scramble(block.data(), block.size(), index);
-        if (int e = standard::writeFully(fd_, start, block.data(), block.size()))
-            throw EngineError(ErrIO, path_.string() + ": " + std::strerror(e));
+        putRaw(start, block.data(), block.size());
         done += take;
     }
 }
 
 uint64_t PxFile::size() const {
+    if (auto* j = link_.route(path_, fd_)) return j->size(link_.target);
     struct stat st{};
     if (::fstat(fd_, &st) != 0) throw EngineError(ErrIO, path_.string() + ": " + std::strerror(errno));
     return uint64_t(st.st_size);
@@ -128,6 +152,7 @@ size_t PxFile::readSome(uint64_t offset, void* buf, size_t n) const {
 }
 
 size_t PxFile::readRaw(uint64_t offset, void* buf, size_t n) const {
+    if (auto* j = link_.route(path_, fd_)) return j->read(link_.target, offset, buf, n);
     size_t done = 0;
     while (done < n) {
         ssize_t r = ::pread(fd_, static_cast<char*>(buf) + done, n - done, off_t(offset + done));
@@ -147,15 +172,18 @@ void PxFile::writeAt(uint64_t offset, const void* buf, size_t n) {
     if (!writable_) throw EngineError(ErrReadOnly, path_.string() + ": 読み取り専用で開かれています");
     if (cipherBlock_ && offset + n > dataStart_) {
         const size_t head = offset < dataStart_ ? size_t(dataStart_ - offset) : 0;
-        if (head)
-            if (int e = standard::writeFully(fd_, offset, buf, head)) throw EngineError(ErrIO, path_.string() + ": " + std::strerror(e));
+        if (head) putRaw(offset, buf, head);
         writePlain(offset + head, static_cast<const uint8_t*>(buf) + head, n - head);
         return;
     }
-    if (int e = standard::writeFully(fd_, offset, buf, n)) throw EngineError(ErrIO, path_.string() + ": " + std::strerror(e));
+    putRaw(offset, buf, n);
 }
 
 void PxFile::truncate(uint64_t size) {
+    if (auto* j = link_.route(path_, fd_)) {
+        j->truncate(link_.target, size);
+        return;
+    }
     if (int e = standard::truncateFile(fd_, size)) throw EngineError(ErrIO, path_.string() + ": " + std::strerror(e));
 }
 
@@ -168,6 +196,7 @@ void PxFile::lockWriters() {
 void PxFile::unlockWriters() { standard::unlockByte(fd_, WriterLockByte); }
 
 void PxFile::sync() {
+    if (link_.route(path_, fd_)) return; // the journal syncs every file of the write once
     if (int e = standard::syncData(fd_)) throw EngineError(ErrIO, path_.string() + ": " + std::strerror(e));
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 // A file descriptor with whole reads and writes that report failures as engine errors.
+#include "engine/drivers/standard/io/FileSetJournal.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -40,10 +42,15 @@ public:
     void setCipher(uint32_t checksum, uint64_t dataStart, size_t blockSize, bool blobFile = false);
     bool ciphered() const { return cipherBlock_ != 0; }
 
+    // While *slot names a journal (a write of the table in progress), reads and writes go
+    // through it: writes are held until it commits, sync() is left to it.
+    void journalThrough(standard::FileSetJournal* const* slot) { link_.slot = slot; }
+
 private:
     size_t readRaw(uint64_t offset, void* buf, size_t n) const;
     size_t readPlain(uint64_t offset, uint8_t* buf, size_t n) const;
     void writePlain(uint64_t offset, const uint8_t* buf, size_t n);
+    void putRaw(uint64_t offset, const void* buf, size_t n);
     void unscramble(uint8_t* block, size_t n, uint64_t blockIndex) const;
     void scramble(uint8_t* block, size_t n, uint64_t blockIndex) const;
 
@@ -54,6 +61,7 @@ private:
     int fd_ = -1;
     bool writable_ = false;
     std::filesystem::path path_;
+    mutable standard::JournalLink link_;
 };
 
 } // namespace vemo::engine::paradox

@@ -35,7 +35,10 @@ void replaceFile(const std::filesystem::path& path, const std::vector<uint8_t>& 
 IndexFileImage::~IndexFileImage() { close(); }
 
 void IndexFileImage::close() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) {
+        link_.release(); // what the journal holds for this fd lands before it closes
+        ::close(fd_);
+    }
     fd_ = -1;
 }
 
@@ -86,24 +89,74 @@ void IndexFileImage::update(std::vector<uint8_t> bytes) {
     writeChanges(std::move(bytes));
 }
 
-void IndexFileImage::updateTree(const IndexEntries& wanted, const std::function<std::vector<uint8_t>()>& build) {
+void IndexFileImage::updateTree(PxTable& keyed, const std::function<std::vector<uint8_t>()>& build) {
+    const PxTable::ChainChange change = keyed.takeChainChange();
     if (!treeLoaded_) {
         if (!known_) readExisting();
         // A file whose keys are not as long as the table's is rebuilt, not patched.
-        treeLoaded_ = known_ && tree_.load(bytes_) && tree_.keyLength() == wanted.keyLength;
+        treeLoaded_ = known_ && tree_.load(bytes_) && tree_.keyLength() == keyed.keyLength();
         if (!treeLoaded_) {
             replace(build());
             treeLoaded_ = tree_.load(bytes_);
             if (!treeLoaded_) throw EngineError(ErrCorruptFile, path_.string() + ": 索引を読み直せません");
             return;
         }
+        // Loaded from the file: what it holds is compared entry by entry below.
+        keyed.markChainUnknown();
     }
     try {
-        writeChanges(tree_.update(bytes_, wanted));
+        if (change.all || keyed.takeChainChange().all) {
+            writeChanges(tree_.update(bytes_, treeEntriesOf(keyed)));
+            return;
+        }
+        // Only the blocks between the unchanged ends are looked at.
+        const auto& keys = keyed.firstKeys();
+        const size_t klen = size_t(keyed.keyLength());
+        PxIndexTree::Window w;
+        w.count = keyed.blocks().size();
+        w.same = change.same;
+        w.sameTail = change.sameTail;
+        w.entryAt = [&](size_t i, uint8_t* key, uint16_t& block, int& count) {
+            std::memcpy(key, keys.data() + i * klen, klen);
+            block = keyed.blocks()[i];
+            count = keyed.counts()[i];
+        };
+        const size_t oldSize = bytes_.size();
+        writeBlocks(tree_.update(bytes_, w), oldSize);
     } catch (...) {
         treeLoaded_ = false; // the tree in memory may be ahead of the file
+        forget();
+        keyed.markChainUnknown();
         throw;
     }
+}
+
+// In place: through the journal of the table's write, or straight to the file.
+void IndexFileImage::writeAt(size_t at, const uint8_t* data, size_t len) {
+    if (standard::FileSetJournal* j = link_.route(path_, fd_)) {
+        j->write(link_.target, at, data, len);
+        return;
+    }
+    if (int e = standard::writeFully(fd_, at, data, len)) {
+        forget();
+        throw EngineError(ErrIO, path_.string() + ": 索引を書き込めません: " + std::strerror(e));
+    }
+    unsynced_ = true;
+}
+
+void IndexFileImage::writeBlocks(const std::vector<uint16_t>& blocks, size_t oldSize) {
+    if (blocks.empty() && bytes_.size() == oldSize) return;
+    if (fd_ < 0) {
+        replace(bytes_);
+        return;
+    }
+    auto put = [&](size_t at, size_t len) {
+        if (at < bytes_.size()) writeAt(at, bytes_.data() + at, std::min(len, bytes_.size() - at));
+    };
+    const size_t headerSize = getLE16(bytes_.data() + HoHeaderSize), blockSize = size_t(bytes_[HoBlockSizeK]) * 0x400;
+    put(0, 0x58);
+    for (uint16_t no : blocks) put(headerSize + size_t(no - 1) * blockSize, blockSize);
+    if (bytes_.size() > oldSize) put(oldSize, bytes_.size() - oldSize);
 }
 
 void IndexFileImage::writeChanges(std::vector<uint8_t> bytes) {
@@ -114,13 +167,8 @@ void IndexFileImage::writeChanges(std::vector<uint8_t> bytes) {
     // Runs of changed bytes, neighbours closer than a few bytes written together; a longer
     // file is extended, a shorter one cut.
     const size_t n = bytes.size(), common = std::min(n, bytes_.size());
-    auto put = [&](size_t at, size_t len) {
-        if (int e = standard::writeFully(fd_, at, bytes.data() + at, len)) {
-            forget();
-            throw EngineError(ErrIO, path_.string() + ": 索引を書き込めません: " + std::strerror(e));
-        }
-        unsynced_ = true;
-    };
+    standard::FileSetJournal* j = link_.route(path_, fd_);
+    auto put = [&](size_t at, size_t len) { writeAt(at, bytes.data() + at, len); };
     size_t i = 0;
     while (i < common) {
         if (bytes[i] == bytes_[i]) { ++i; continue; }
@@ -133,7 +181,9 @@ void IndexFileImage::writeChanges(std::vector<uint8_t> bytes) {
         i = end;
     }
     if (n > common) put(common, n - common);
-    if (n < bytes_.size()) {
+    if (n < bytes_.size() && j) {
+        j->truncate(link_.target, n);
+    } else if (n < bytes_.size()) {
         if (int e = standard::truncateFile(fd_, n)) {
             forget();
             throw EngineError(ErrIO, path_.string() + ": 索引を書き込めません: " + std::strerror(e));

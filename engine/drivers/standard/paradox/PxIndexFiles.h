@@ -9,6 +9,7 @@
 // index from the records (the journal doubles as the mark that they may not match).
 #include "PxHeader.h"
 #include "PxIndexTree.h"
+#include "engine/drivers/standard/io/FileSetJournal.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -53,20 +54,27 @@ public:
     IndexFileImage& operator=(IndexFileImage&&) noexcept = default;
     ~IndexFileImage();
     void update(std::vector<uint8_t> bytes);
-    // For a tree file: gives its level-1 blocks `wanted`, writing only the blocks that
-    // change; `build` makes the whole file when the one there cannot be followed.
-    void updateTree(const IndexEntries& wanted, const std::function<std::vector<uint8_t>()>& build);
+    // For a tree file over the blocks of `keyed` (.PX over the table, .Y over an .X): brings
+    // it up to date with what changed in keyed's chain since the last call, writing only the
+    // blocks that change; `build` makes the whole file when the one there cannot be followed.
+    void updateTree(PxTable& keyed, const std::function<std::vector<uint8_t>()>& build);
     // Replaces the file whatever it holds now.
     void replace(std::vector<uint8_t> bytes);
     void sync();
     // Forgets the bytes known, so that the next update reads the file again.
     void forget();
+    // In-place writes go through the journal of the table's write (see PxFile).
+    void journalThrough(standard::FileSetJournal* const* slot) { link_.slot = slot; }
     const std::filesystem::path& path() const { return path_; }
 
 private:
     void close();
     bool readExisting();
     void writeChanges(std::vector<uint8_t> bytes);
+    // Writes the header and the blocks given of bytes_ (changed in place), and what lies past
+    // the file's old size.
+    void writeBlocks(const std::vector<uint16_t>& blocks, size_t oldSize);
+    void writeAt(size_t at, const uint8_t* data, size_t len);
     std::filesystem::path path_;
     PxIndexTree tree_;
     bool treeLoaded_ = false;
@@ -74,6 +82,7 @@ private:
     bool known_ = false;
     int fd_ = -1;         // open for in-place writes
     bool unsynced_ = false;
+    standard::JournalLink link_;
 };
 
 struct SecondaryIndexSpec {

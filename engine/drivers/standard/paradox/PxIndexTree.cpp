@@ -51,6 +51,7 @@ bool PxIndexTree::load(const std::vector<uint8_t>& image) {
         upper_.clear();
         return false;
     }
+    recount();
     for (uint16_t no = fileBlocks_; no >= 1; --no)
         if (!seen[no]) free_.push_back(no);
     return true;
@@ -65,66 +66,93 @@ uint16_t PxIndexTree::allocate() {
     return ++fileBlocks_;
 }
 
-void PxIndexTree::putBlock(std::vector<uint8_t>& image, uint16_t no, const uint8_t* entries, size_t n, uint16_t next,
-                           uint16_t prev) const {
-    uint8_t* b = image.data() + headerSize_ + size_t(no - 1) * size_t(blockSize_);
-    std::memset(b, 0, size_t(blockSize_));
-    putLE16(b, next);
-    putLE16(b + 2, prev);
-    putLE16(b + 4, uint16_t(int16_t((int(n) - 1) * rs_)));
-    if (n) std::memcpy(b + 6, entries, n * size_t(rs_));
-}
-
 std::vector<uint8_t> PxIndexTree::update(const std::vector<uint8_t>& image, const IndexEntries& wanted) {
     if (wanted.keyLength != keyLen_)
         throw EngineError(ErrCorruptFile, "索引のキーの長さが表と合いません");
-    // The wanted entries as they are stored.
-    const size_t nw = wanted.size();
-    std::vector<uint8_t> w(nw * size_t(rs_));
-    for (size_t i = 0; i < nw; ++i) {
-        uint8_t* e = w.data() + i * size_t(rs_);
-        std::memcpy(e, wanted.keys.data() + i * size_t(keyLen_), size_t(keyLen_));
-        putShortBE(e + keyLen_, wanted.blocks[i]);
-        putShortBE(e + keyLen_ + 2, std::min(wanted.counts[i], 32767));
-        putShortBE(e + keyLen_ + 4, 0);
-    }
-    // Where the old entries and the wanted ones start to differ, from either end.
-    std::vector<size_t> start(leaves_.size() + 1, 0);
-    std::vector<uint8_t> o;
-    for (size_t i = 0; i < leaves_.size(); ++i) {
-        start[i + 1] = start[i] + entriesIn(leaves_[i]);
-        o.insert(o.end(), leaves_[i].entries.begin(), leaves_[i].entries.end());
-    }
-    const size_t no = start.back();
+    Window w;
+    w.count = wanted.size();
+    w.scan = true;
+    w.entryAt = [&](size_t i, uint8_t* key, uint16_t& block, int& count) {
+        std::memcpy(key, wanted.keys.data() + i * size_t(keyLen_), size_t(keyLen_));
+        block = wanted.blocks[i];
+        count = wanted.counts[i];
+    };
+    std::vector<uint8_t> out = image;
+    update(out, w);
+    return out;
+}
+
+void PxIndexTree::recount() {
     const size_t r = size_t(rs_);
-    size_t p = 0;
-    while (p < no && p < nw && std::memcmp(o.data() + p * r, w.data() + p * r, r) == 0) ++p;
-    if (p == no && p == nw) return image;
-    size_t q = 0;
-    while (q < no - p && q < nw - p && std::memcmp(o.data() + (no - 1 - q) * r, w.data() + (nw - 1 - q) * r, r) == 0) ++q;
+    starts_.assign(1, 0);
+    sums_.clear();
+    for (const auto& l : leaves_) {
+        starts_.push_back(starts_.back() + entriesIn(l));
+        long sum = 0;
+        for (size_t i = 0; i < entriesIn(l); ++i) sum += getShortBE(l.entries.data() + i * r + size_t(keyLen_) + 2);
+        sums_.push_back(sum);
+    }
+}
+
+std::vector<uint16_t> PxIndexTree::update(std::vector<uint8_t>& image, const Window& wanted) {
+    const size_t r = size_t(rs_);
+    if (starts_.size() != leaves_.size() + 1 || sums_.size() != leaves_.size()) recount();
+    const size_t no = starts_.back(), nw = wanted.count;
+    auto entryAt = [&](size_t i, uint8_t* e) {
+        uint16_t block = 0;
+        int count = 0;
+        wanted.entryAt(i, e, block, count);
+        putShortBE(e + keyLen_, block);
+        putShortBE(e + keyLen_ + 2, std::min(count, 32767));
+        putShortBE(e + keyLen_ + 4, 0);
+    };
+    auto leafOf = [&](size_t pos) {
+        return size_t(std::upper_bound(starts_.begin(), starts_.end(), pos) - starts_.begin()) - 1;
+    };
+    auto oldEntry = [&](size_t pos) {
+        const size_t l = leafOf(pos);
+        return leaves_[l].entries.data() + (pos - starts_[l]) * r;
+    };
+    // Where the old entries and the wanted ones differ: between the first p and last q.
+    size_t p = std::min({wanted.same, no, nw});
+    size_t q = std::min(wanted.sameTail, std::min(no, nw) - p);
+    if (wanted.scan) {
+        std::vector<uint8_t> e(r);
+        p = 0;
+        while (p < no && p < nw && (entryAt(p, e.data()), std::memcmp(oldEntry(p), e.data(), r) == 0)) ++p;
+        q = 0;
+        while (q < no - p && q < nw - p && (entryAt(nw - 1 - q, e.data()), std::memcmp(oldEntry(no - 1 - q), e.data(), r) == 0))
+            ++q;
+    }
+    if (p == no && p == nw) return {};
     // The level-1 blocks around the change, a neighbour included so that blocks left nearly
     // empty are merged.
-    auto leafOf = [&](size_t pos) {
-        return size_t(std::upper_bound(start.begin(), start.end(), pos) - start.begin()) - 1;
-    };
     size_t la = 0, lb = 0;
     if (no > 0) {
         la = leafOf(p > 0 ? p - 1 : 0);
         lb = leafOf(std::min(no - q, no - 1));
         if (lb < la) lb = la;
     }
-    const size_t from = no > 0 ? start[la] : 0;
-    const size_t oldTo = no > 0 ? start[lb + 1] : 0;
+    const size_t from = no > 0 ? starts_[la] : 0;
+    const size_t oldTo = no > 0 ? starts_[lb + 1] : 0;
     const size_t newTo = oldTo + nw - no;
     const size_t e = newTo - from;
+    // The entries of those blocks as wanted: the unchanged ends from the old blocks.
+    std::vector<uint8_t> w(e * r);
+    for (size_t i = from; i < newTo; ++i) {
+        uint8_t* dst = w.data() + (i - from) * r;
+        if (i < p) std::memcpy(dst, oldEntry(i), r);
+        else if (i >= nw - q) std::memcpy(dst, oldEntry(i - nw + no), r);
+        else entryAt(i, dst);
+    }
     const size_t k = leaves_.empty() ? 0 : lb - la + 1;
     size_t m = (e + size_t(perBlock_) - 1) / size_t(perBlock_);
     if (m < k && e >= k) m = std::min(k, (e + size_t(perBlock_) / 2 - 1) / (size_t(perBlock_) / 2)); // keep halves
     if (m == 0 && leaves_.size() == k) m = 1;                                                       // one empty block stays
     std::vector<Leaf> fresh(m);
     for (size_t i = 0; i < m; ++i) {
-        const size_t a = from + e * i / m, b = from + e * (i + 1) / m;
-        fresh[i].entries.assign(w.data() + a * size_t(rs_), w.data() + b * size_t(rs_));
+        const size_t a = e * i / m, b = e * (i + 1) / m;
+        fresh[i].entries.assign(w.data() + a * r, w.data() + b * r);
         fresh[i].no = i < k ? leaves_[la + i].no : allocate();
     }
     for (size_t i = m; i < k; ++i) free_.push_back(leaves_[la + i].no);
@@ -132,6 +160,17 @@ std::vector<uint8_t> PxIndexTree::update(const std::vector<uint8_t>& image, cons
     for (const auto& f : fresh) touched.push_back(f.no);
     if (k) leaves_.erase(leaves_.begin() + long(la), leaves_.begin() + long(la + k));
     leaves_.insert(leaves_.begin() + long(la), fresh.begin(), fresh.end());
+    // The counts under each leaf: summed again for the new leaves only.
+    std::vector<long> freshSums;
+    for (const auto& f : fresh) {
+        long sum = 0;
+        for (size_t i = 0; i < entriesIn(f); ++i) sum += getShortBE(f.entries.data() + i * r + size_t(keyLen_) + 2);
+        freshSums.push_back(sum);
+    }
+    if (k) sums_.erase(sums_.begin() + long(la), sums_.begin() + long(la + k));
+    sums_.insert(sums_.begin() + long(la), freshSums.begin(), freshSums.end());
+    starts_.assign(1, 0);
+    for (const auto& l : leaves_) starts_.push_back(starts_.back() + entriesIn(l));
 
     // The levels above, packed anew into the blocks they had (and more when they grow).
     std::vector<uint16_t> oldUpper = std::move(upper_);
@@ -151,25 +190,21 @@ std::vector<uint8_t> PxIndexTree::update(const std::vector<uint8_t>& image, cons
         std::vector<size_t> sizes;
     };
     std::vector<Level> levels;
-    // Level-1 entries of the level above: first key, block, sum of counts.
     std::vector<uint8_t> up;
     auto entryFor = [&](const uint8_t* firstEntry, uint16_t block, long sum) {
         const size_t at = up.size();
-        up.resize(at + size_t(rs_));
+        up.resize(at + r);
         std::memcpy(up.data() + at, firstEntry, size_t(keyLen_));
         putShortBE(up.data() + at + keyLen_, block);
         putShortBE(up.data() + at + keyLen_ + 2, int(std::min<long>(sum, 32767)));
         putShortBE(up.data() + at + keyLen_ + 4, 0);
     };
     std::vector<long> levelSums; // exact counts under each entry of `up`
-    for (const auto& l : leaves_) {
-        long sum = 0;
-        for (size_t i = 0; i < entriesIn(l); ++i) sum += getShortBE(l.entries.data() + i * r + size_t(keyLen_) + 2);
-        if (!entriesIn(l)) continue;
-        entryFor(l.entries.data(), l.no, sum);
-        levelSums.push_back(sum);
+    for (size_t i = 0; i < leaves_.size(); ++i) {
+        if (!entriesIn(leaves_[i])) continue;
+        entryFor(leaves_[i].entries.data(), leaves_[i].no, sums_[i]);
+        levelSums.push_back(sums_[i]);
     }
-    std::vector<uint8_t> out = image;
     uint16_t root = leaves_.front().no;
     int depth = 1;
     while (leaves_.size() > 1 && (depth == 1 || levels.back().blocks.size() > 1)) {
@@ -194,16 +229,35 @@ std::vector<uint8_t> PxIndexTree::update(const std::vector<uint8_t>& image, cons
         root = levels.back().blocks.front();
     }
     for (uint16_t n : oldUpper) free_.push_back(n);
-    out.resize(size_t(headerSize_) + size_t(fileBlocks_) * size_t(blockSize_), 0);
-    // Level 1: the new blocks, and the links of every block (only changed bytes reach the file).
+    image.resize(size_t(headerSize_) + size_t(fileBlocks_) * size_t(blockSize_), 0);
+
+    // Each block written into the image, its number kept when its bytes change.
+    std::vector<uint16_t> changed;
+    std::vector<uint8_t> scratch(static_cast<size_t>(blockSize_));
+    auto place = [&](uint16_t no, const uint8_t* entries, size_t n, uint16_t next, uint16_t prev) {
+        std::fill(scratch.begin(), scratch.end(), 0);
+        putLE16(scratch.data(), next);
+        putLE16(scratch.data() + 2, prev);
+        putLE16(scratch.data() + 4, uint16_t(int16_t((int(n) - 1) * rs_)));
+        if (n) std::memcpy(scratch.data() + 6, entries, n * r);
+        uint8_t* b = image.data() + headerSize_ + size_t(no - 1) * size_t(blockSize_);
+        if (std::memcmp(b, scratch.data(), scratch.size()) != 0) {
+            std::memcpy(b, scratch.data(), scratch.size());
+            changed.push_back(no);
+        }
+    };
+    // Level 1: the new blocks whole, the links of the others.
     for (size_t i = 0; i < leaves_.size(); ++i) {
         const uint16_t next = i + 1 < leaves_.size() ? leaves_[i + 1].no : 0, prev = i > 0 ? leaves_[i - 1].no : 0;
         if (std::find(touched.begin(), touched.end(), leaves_[i].no) != touched.end()) {
-            putBlock(out, leaves_[i].no, leaves_[i].entries.data(), entriesIn(leaves_[i]), next, prev);
+            place(leaves_[i].no, leaves_[i].entries.data(), entriesIn(leaves_[i]), next, prev);
         } else {
-            uint8_t* b = out.data() + headerSize_ + size_t(leaves_[i].no - 1) * size_t(blockSize_);
-            putLE16(b, next);
-            putLE16(b + 2, prev);
+            uint8_t* b = image.data() + headerSize_ + size_t(leaves_[i].no - 1) * size_t(blockSize_);
+            if (getLE16(b) != next || getLE16(b + 2) != prev) {
+                putLE16(b, next);
+                putLE16(b + 2, prev);
+                changed.push_back(leaves_[i].no);
+            }
         }
     }
     uint32_t total = uint32_t(nw);
@@ -211,14 +265,14 @@ std::vector<uint8_t> PxIndexTree::update(const std::vector<uint8_t>& image, cons
         size_t at = 0;
         for (size_t i = 0; i < lv.blocks.size(); ++i) {
             const uint16_t next = i + 1 < lv.blocks.size() ? lv.blocks[i + 1] : 0, prev = i > 0 ? lv.blocks[i - 1] : 0;
-            putBlock(out, lv.blocks[i], lv.entries.data() + at * size_t(rs_), lv.sizes[i], next, prev);
+            place(lv.blocks[i], lv.entries.data() + at * r, lv.sizes[i], next, prev);
             at += lv.sizes[i];
         }
         total += uint32_t(at);
     }
     for (uint16_t n : free_)
-        if (n <= fileBlocks_) putBlock(out, n, nullptr, 0, 0, 0);
-    uint8_t* h = out.data();
+        if (n <= fileBlocks_) place(n, nullptr, 0, 0, 0);
+    uint8_t* h = image.data();
     putLE32(h + HoNumRecords, total);
     putLE16(h + HoUsedBlocks, fileBlocks_);
     putLE16(h + HoFileBlocks, fileBlocks_);
@@ -227,7 +281,7 @@ std::vector<uint8_t> PxIndexTree::update(const std::vector<uint8_t>& image, cons
     putLE16(h + HoLastBlock, fileBlocks_);
     putLE16(h + HoIndexRoot, root);
     h[HoIndexLevels] = uint8_t(depth);
-    return out;
+    return changed;
 }
 
 } // namespace vemo::engine::paradox

@@ -6,6 +6,7 @@
 // one goes back to a list of free blocks that the next split takes first.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace vemo::engine::paradox {
@@ -23,6 +24,20 @@ public:
     // the file, `image` (the one loaded or last returned) with only the blocks that change.
     std::vector<uint8_t> update(const std::vector<uint8_t>& image, const IndexEntries& wanted);
 
+    // The entries wanted, described by what changed since the tree last matched them: there
+    // are now `count`; the first `same` and the last `sameTail` are as they were, and
+    // entryAt(i, out) writes the key, block and count of entry i (keyLength() + 4 bytes)
+    // for any i in between. Changes `image` in place and returns the numbers of the blocks
+    // it changed (the header always changes when anything does). Work in proportion to the
+    // entries changed and the number of level-1 blocks, not to the entries.
+    struct Window {
+        size_t count = 0, same = 0, sameTail = 0;
+        bool scan = false; // find `same` and `sameTail` by comparing every entry instead
+        std::function<void(size_t i, uint8_t* key, uint16_t& block, int& count)> entryAt;
+    };
+    std::vector<uint16_t> update(std::vector<uint8_t>& image, const Window& wanted);
+    size_t entries() const { return starts_.empty() ? 0 : starts_.back(); }
+
 private:
     struct Leaf {
         uint16_t no = 0;
@@ -30,12 +45,13 @@ private:
     };
     size_t entriesIn(const Leaf& l) const { return l.entries.size() / size_t(rs_); }
     uint16_t allocate();
-    void putBlock(std::vector<uint8_t>& image, uint16_t no, const uint8_t* entries, size_t n, uint16_t next,
-                  uint16_t prev) const;
 
     int rs_ = 0, keyLen_ = 0, headerSize_ = 0, blockSize_ = 0, perBlock_ = 0;
     uint16_t fileBlocks_ = 0;
+    void recount();
     std::vector<Leaf> leaves_;
+    std::vector<size_t> starts_; // entries before each leaf (and the total)
+    std::vector<long> sums_;     // records under each leaf
     std::vector<uint16_t> upper_; // numbers of the blocks above level 1
     std::vector<uint16_t> free_;
 };

@@ -3,7 +3,10 @@
 
 #include "engine/contract/EngineError.h"
 
+#include "engine/drivers/standard/io/UndoJournal.h"
+
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -35,11 +38,41 @@ PxTable::PxTable(const std::filesystem::path& path, bool writable, bool indexFil
     }
     cache_.resize(h_.blockSize());
     loadChain();
+    if (!indexFile && writable) {
+        journal_ = std::make_unique<standard::FileSetJournal>(journalPath());
+        file_.journalThrough(&activeJournal_);
+    }
+}
+
+PxTable::~PxTable() {
+    activeJournal_ = nullptr;
+    file_.journalThrough(nullptr);
 }
 
 std::filesystem::path PxTable::journalPath() const { return standard::UndoJournal::pathFor(path()); }
 
 bool PxTable::hasJournal() const { return standard::UndoJournal::exists(journalPath()); }
+
+// A journal left by a write cut off puts back every file it names: only the table's own
+// files (its name with any extension), never another table's. One of the older kind names
+// the table file alone.
+void PxTable::playBackJournal() {
+    const auto j = journalPath();
+    if (standard::FileSetJournal::isFileSetJournal(j)) {
+        std::string stem = path().stem().string();
+        auto upper = [](std::string v) {
+            for (auto& c : v) c = char(std::toupper(static_cast<unsigned char>(c)));
+            return v;
+        };
+        stem = upper(stem);
+        const std::string own = path().filename().string();
+        standard::FileSetJournal::playBack(
+            j, [&](const std::string& name) { return upper(std::filesystem::path(name).stem().string()) == stem; },
+            [&](const std::string& name) { return name == own ? file_.fd() : -1; });
+    } else {
+        standard::UndoJournal::playBack(j, file_.fd(), path());
+    }
+}
 
 PxTable::Stamp PxTable::stampNow(const std::vector<uint8_t>& head) const {
     Stamp s;
@@ -97,16 +130,20 @@ void PxTable::reloadLocked() {
 }
 
 PxTable::WriteScope::WriteScope(PxTable& t) : t_(t) {
-    if (!t_.file_.writable()) t_.requireWritable();
+    if (!t_.file_.writable() || !t_.journal_) t_.requireWritable();
     t_.file_.lockWriters();
     try {
-        recovered_ = standard::UndoJournal::playBack(t_.journalPath(), t_.file_.fd(), t_.path());
-        if (recovered_) t_.stampValid_ = false;
+        recovered_ = t_.hasJournal();
+        if (recovered_) {
+            t_.playBackJournal();
+            t_.stampValid_ = false;
+        }
         t_.counterBumped_ = false;
         t_.reloadUnderLock(changed_);
         if (recovered_) changed_ = true;
         t_.requireWritable();
-        t_.journal_ = std::make_unique<standard::UndoJournal>(t_.journalPath(), t_.file_.fd(), t_.path());
+        t_.journal_->discard(); // the files are added as this write first reaches them
+        t_.activeJournal_ = t_.journal_.get();
     } catch (...) {
         t_.file_.unlockWriters();
         throw;
@@ -114,33 +151,30 @@ PxTable::WriteScope::WriteScope(PxTable& t) : t_(t) {
 }
 
 void PxTable::WriteScope::finish(bool indexesCurrent) {
-    const bool wrote = t_.journal_ && t_.journal_->started();
-    if (wrote || recovered_ || t_.hasJournal()) {
-        t_.file_.sync();
-        if (indexesCurrent) {
-            standard::UndoJournal::removeJournal(t_.journalPath());
-        } else {
-            // An empty journal: nothing to undo, but the index files lag behind the table.
-            PxFile mark(t_.journalPath(), PxFile::ReadWrite);
-            mark.truncate(0);
-            mark.sync();
-        }
+    standard::FileSetJournal& j = *t_.journal_;
+    if (j.started() || recovered_ || t_.hasJournal()) {
+        // Commit: the journal synced once, then every file of the write once. Without
+        // indexesCurrent an empty journal stays: nothing to undo, but the index files lag
+        // behind the table.
+        j.commit(!indexesCurrent);
+        if (indexesCurrent && t_.hasJournal()) standard::FileSetJournal::remove(t_.journalPath());
+    } else {
+        j.discard();
     }
-    t_.journal_.reset();
+    t_.activeJournal_ = nullptr;
     t_.stamp_ = t_.stampNow(std::vector<uint8_t>(t_.headerBytes_.begin(), t_.headerBytes_.begin() + 0x58));
     t_.stampValid_ = true;
     done_ = true;
 }
 
 void PxTable::WriteScope::rollBack() {
-    t_.journal_.reset();
-    standard::UndoJournal::playBack(t_.journalPath(), t_.file_.fd(), t_.path());
+    // Every file back as it was; a mark found when the scope began stays.
+    t_.journal_->rollBack(recovered_);
     bool ignored = false;
     std::fill(t_.headerBytes_.begin(), t_.headerBytes_.begin() + 0x58, 0); // parse the header again
     t_.stampValid_ = false;
     t_.counterBumped_ = false;
     t_.reloadUnderLock(ignored);
-    t_.journal_ = std::make_unique<standard::UndoJournal>(t_.journalPath(), t_.file_.fd(), t_.path());
 }
 
 PxTable::WriteScope::~WriteScope() {
@@ -150,14 +184,13 @@ PxTable::WriteScope::~WriteScope() {
         } catch (const EngineError&) {
             // The journal stays: the next writer plays it back.
         }
-        t_.journal_.reset();
+        t_.activeJournal_ = nullptr;
     }
     t_.file_.unlockWriters();
 }
 
 void PxTable::writeBytes(uint64_t offset, const void* data, size_t n) {
     ++writeCount_;
-    if (journal_) journal_->save(offset, n);
     file_.writeAt(offset, data, n);
 }
 
@@ -167,6 +200,9 @@ void PxTable::loadChain() {
     damage_.clear();
     cachedNo_ = 0;
     firstKeysValid_ = false;
+    chainAll_ = true;
+    emptyBlock_ = false;
+    ordered_.clear();
     const uint64_t size = file_.size();
     // A block cut short by the end of the file still counts: its whole records are read.
     const uint64_t inFile = size > h_.headerSize ? (size - h_.headerSize + h_.blockSize() - 1) / h_.blockSize() : 0;
@@ -196,6 +232,7 @@ void PxTable::loadChain() {
         }
         blocks_.push_back(n);
         counts_.push_back(uint16_t(count));
+        if (count == 0) emptyBlock_ = true;
         n = getLE16(bh);
     }
     rebuildStarts();
@@ -215,8 +252,13 @@ void PxTable::loadChain() {
 const std::vector<uint8_t>& PxTable::firstKeys() {
     if (!firstKeysValid_) {
         firstKeys_.assign(blocks_.size() * size_t(keyLength_), 0);
-        for (size_t i = 0; i < blocks_.size(); ++i)
-            if (counts_[i]) std::memcpy(firstKeys_.data() + i * keyLength_, record(starts_[i]), keyLength_);
+        // The key bytes alone of each block (whole blocks when scrambled).
+        for (size_t i = 0; i < blocks_.size(); ++i) {
+            if (!counts_[i]) continue;
+            uint8_t* k = firstKeys_.data() + i * keyLength_;
+            if (file_.ciphered() || !file_.readAt(blockOffset(blocks_[i]) + 6, k, size_t(keyLength_)))
+                std::memcpy(k, record(starts_[i]), keyLength_);
+        }
         firstKeysValid_ = true;
     }
     return firstKeys_;
@@ -233,6 +275,65 @@ void PxTable::eraseFirstKey(size_t ci) {
     if (!firstKeysValid_ || keyLength_ == 0) return;
     const auto at = firstKeys_.begin() + long(ci * keyLength_);
     firstKeys_.erase(at, at + keyLength_);
+}
+
+bool PxTable::firstKeysInOrder() {
+    if (!keyed()) return true;
+    const auto& fk = firstKeys();
+    const size_t kl = size_t(keyLength_);
+    const uint8_t* prev = nullptr;
+    for (size_t i = 0; i < blocks_.size(); ++i) {
+        if (!counts_[i]) continue;
+        const uint8_t* k = fk.data() + i * kl;
+        if (prev && std::memcmp(prev, k, kl) >= 0) return false;
+        prev = k;
+    }
+    return true;
+}
+
+void PxTable::requireOrdered(size_t ci, const Block& b) {
+    if (!keyed()) return;
+    const uint16_t no = blocks_[ci];
+    if (ordered_.size() <= no) ordered_.resize(size_t(no) + 1, false);
+    if (ordered_[no]) return;
+    const size_t kl = size_t(keyLength_), rs = size_t(h_.recordSize);
+    const int n = counts_[ci];
+    const uint8_t* base = b.data.data() + 6;
+    bool ok = true;
+    for (int k = 1; ok && k < n; ++k) ok = std::memcmp(base + (k - 1) * rs, base + k * rs, kl) < 0;
+    std::vector<uint8_t> edge(kl);
+    // The last key of the block before and the first of the block after.
+    for (size_t j = ci; ok && n > 0 && j > 0; --j) {
+        if (!counts_[j - 1]) continue;
+        if (!file_.readAt(blockOffset(blocks_[j - 1]) + 6 + uint64_t(counts_[j - 1] - 1) * rs, edge.data(), kl)) break;
+        ok = std::memcmp(edge.data(), base, kl) < 0;
+        break;
+    }
+    for (size_t j = ci + 1; ok && n > 0 && j < blocks_.size(); ++j) {
+        if (!counts_[j]) continue;
+        ok = std::memcmp(base + (n - 1) * rs, firstKeys().data() + j * kl, kl) < 0;
+        break;
+    }
+    if (!ok) {
+        outOfOrder_ = true;
+        throw EngineError(ErrReadOnly, path().filename().string() + ": キーの並び順がこのプログラムの照合順序と異なります");
+    }
+    ordered_[no] = true;
+}
+
+void PxTable::chainAt(size_t ci) {
+    chainSame_ = std::min(chainSame_, ci);
+    chainTail_ = std::min(chainTail_, blocks_.size() - 1 - std::min(ci, blocks_.size() - 1));
+}
+
+PxTable::ChainChange PxTable::takeChainChange() {
+    ChainChange c;
+    c.all = chainAll_ || emptyBlock_ || count() == 0;
+    c.same = std::min(chainSame_, blocks_.size());
+    c.sameTail = std::min(chainTail_, blocks_.size());
+    chainAll_ = false;
+    chainSame_ = chainTail_ = SIZE_MAX;
+    return c;
 }
 
 void PxTable::rebuildStarts() {
@@ -335,7 +436,7 @@ void PxTable::writeHeader() {
     putLE16(d + HoMaxBlocks, h_.fileBlocks);
     putLE32(d + HoAutoInc, h_.autoInc);
     putLE16(d + HoFirstFree, h_.firstFree);
-    if (journal_ && !counterBumped_) {
+    if (activeJournal_ && !counterBumped_) {
         // The write counter other writers compare (see reloadUnderLock), once a write scope.
         putLE16(d + HoWriteCounter, uint16_t(getLE16(d + HoWriteCounter) + 1));
         counterBumped_ = true;
@@ -383,6 +484,7 @@ int64_t PxTable::insert(const uint8_t* rec) {
     const bool keyedFile = keyed();
     const int rs = h_.recordSize;
     const int perBlock = h_.recordsPerBlock();
+    if (count() == 0) chainAll_ = true;
     if (blocks_.empty()) {
         const uint16_t n = allocateBlock();
         Block b;
@@ -417,6 +519,7 @@ int64_t PxTable::insert(const uint8_t* rec) {
     const uint16_t n = blocks_[ci];
     Block b = readBlock(n);
     b.count = counts_[ci];
+    requireOrdered(ci, b);
     uint8_t* base = b.data.data() + 6;
     if (b.count < perBlock) {
         std::memmove(base + size_t(idx + 1) * rs, base + size_t(idx) * rs, size_t(b.count - idx) * rs);
@@ -424,6 +527,7 @@ int64_t PxTable::insert(const uint8_t* rec) {
         ++b.count;
         writeBlock(n, b);
         counts_[ci] = uint16_t(b.count);
+        chainAt(ci);
         if (idx == 0) setFirstKey(ci, base);
         rebuildStarts();
         writeHeader();
@@ -459,6 +563,8 @@ int64_t PxTable::insert(const uint8_t* rec) {
     counts_[ci] = uint16_t(keep);
     blocks_.insert(blocks_.begin() + ci + 1, nn);
     counts_.insert(counts_.begin() + ci + 1, uint16_t(nb.count));
+    chainAt(ci);
+    chainAt(ci + 1);
     setFirstKey(ci, base);
     setFirstKey(ci + 1, nb.data.data() + 6, true);
     rebuildStarts();
@@ -472,9 +578,11 @@ void PxTable::overwrite(int64_t pos, const uint8_t* rec) {
     const size_t ci = chainIndexOf(pos);
     Block b = readBlock(blocks_[ci]);
     b.count = counts_[ci];
+    requireOrdered(ci, b);
     std::memcpy(b.data.data() + 6 + (pos - starts_[ci]) * h_.recordSize, rec, h_.recordSize);
     writeBlock(blocks_[ci], b);
-    if (journal_ && !counterBumped_) writeHeader(); // other writers must see the write counter move
+    chainAt(ci);
+    if (activeJournal_ && !counterBumped_) writeHeader(); // other writers must see the write counter move
 }
 
 void PxTable::patch(int64_t pos, int offset, const uint8_t* bytes, int n) {
@@ -503,12 +611,15 @@ void PxTable::remove(int64_t pos) {
     const uint16_t n = blocks_[ci];
     Block b = readBlock(n);
     b.count = counts_[ci];
+    requireOrdered(ci, b);
     uint8_t* base = b.data.data() + 6;
     std::memmove(base + size_t(idx) * rs, base + size_t(idx + 1) * rs, size_t(b.count - idx - 1) * rs);
     --b.count;
+    if (count() == 1) chainAll_ = true; // the table becomes empty
     if (b.count > 0 || blocks_.size() == 1) {
         writeBlock(n, b);
         counts_[ci] = uint16_t(b.count);
+        chainAt(ci);
         if (idx == 0 && b.count > 0) setFirstKey(ci, base);
     } else if (ci == 0) {
         // The first block stays first: it takes over its successor's records.
@@ -530,6 +641,8 @@ void PxTable::remove(int64_t pos) {
         counts_[0] = uint16_t(s.count);
         setFirstKey(0, base);
         eraseFirstKey(1);
+        chainAt(0);
+        chainAt(1);
         blocks_.erase(blocks_.begin() + 1);
         counts_.erase(counts_.begin() + 1);
     } else {
@@ -545,6 +658,7 @@ void PxTable::remove(int64_t pos) {
         writeBlock(pn, p);
         freeBlock(n);
         eraseFirstKey(ci);
+        chainAt(ci);
         blocks_.erase(blocks_.begin() + ci);
         counts_.erase(counts_.begin() + ci);
     }

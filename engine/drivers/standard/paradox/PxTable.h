@@ -3,9 +3,10 @@
 // and in-place writes that keep keyed tables sorted and the header consistent.
 #include "PxFile.h"
 #include "PxHeader.h"
-#include "engine/drivers/standard/io/UndoJournal.h"
+#include "engine/drivers/standard/io/FileSetJournal.h"
 
 #include <cstdint>
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -20,6 +21,7 @@ public:
     // settings: the code page rules, and the password of a protected table.
     PxTable(const std::filesystem::path& path, bool writable, bool indexFile = false,
             const standard::TableSettings& settings = {});
+    ~PxTable();
 
     const PxHeader& header() const { return h_; }
     const std::filesystem::path& path() const { return file_.path(); }
@@ -47,12 +49,13 @@ public:
 
     // Holds the writers' lock for one logical write and brings the in-memory chain up to
     // date with what other writers did (header and every block's links and count, re-read
-    // under the lock); changed() tells whether they did anything. Every block and header
-    // write inside the scope first saves the old bytes to the table's undo journal, so the
-    // logical write is all or nothing: finish() commits it, a scope left without finish()
-    // (an error at any step) puts the table back as it was. A journal found when the scope
-    // begins (a writer killed mid-write) is played back first; recovered() then tells that
-    // the index files must be rebuilt.
+    // under the lock); changed() tells whether they did anything. Every write inside the
+    // scope, to the table and to each file that joins it (journalSlot()), goes through one
+    // journal of the table's files, so the logical write is all or nothing: finish() commits
+    // it (journal synced once, each file once), a scope left without finish() (an error at
+    // any step) puts every file back as it was. A journal found when the scope begins (a
+    // writer killed mid-write) is played back first; recovered() then tells that the index
+    // files must be rebuilt.
     class WriteScope {
     public:
         explicit WriteScope(PxTable& t);
@@ -77,6 +80,11 @@ public:
     // may have caught another writer half way (the counts then seem not to match).
     void reloadLocked();
     std::filesystem::path journalPath() const;
+    // Where the journal of the write in progress is kept (null between writes): the index
+    // files of the table write through it (PxFile::journalThrough).
+    standard::FileSetJournal* const* journalSlot() const { return &activeJournal_; }
+    // For an .X file: its writes go through the journal of its table's write.
+    void joinJournalOf(const PxTable& owner) { file_.journalThrough(owner.journalSlot()); }
     // Whether a journal or mark of an unfinished write is there.
     bool hasJournal() const;
 
@@ -97,6 +105,24 @@ public:
     int64_t blockStart(size_t chainIndex) const { return starts_[chainIndex]; }
     // Key of each block's first record in chain order (keyed tables), kept across writes.
     const std::vector<uint8_t>& firstKeys();
+
+    // What changed in the chain (its blocks' first keys, numbers and counts) since the last
+    // call: the first `same` and the last `sameTail` blocks are as they were; `all` when
+    // that is not known (the chain was read anew, the table was or became empty). The tree
+    // over the blocks (.PX, .Y) is brought up to date by it.
+    struct ChainChange {
+        bool all = true;
+        size_t same = 0, sameTail = 0;
+    };
+    ChainChange takeChainChange();
+    void markChainUnknown() { chainAll_ = true; }
+
+    // Keyed files are written only where their keys are in this program's byte order: the
+    // first keys of all blocks are compared once (firstKeysInOrder), and each block a write
+    // changes is checked with its neighbours' edge keys before it is changed (a write into a
+    // block out of order throws ErrReadOnly and sets outOfOrder()).
+    bool firstKeysInOrder();
+    bool outOfOrder() const { return outOfOrder_; }
 
 private:
     struct Block {
@@ -135,7 +161,9 @@ private:
 
     PxFile file_;
     standard::TableSettings settings_;
-    std::unique_ptr<standard::UndoJournal> journal_; // while a write scope is open
+    std::unique_ptr<standard::FileSetJournal> journal_;
+    standard::FileSetJournal* activeJournal_ = nullptr; // journal_ while a write scope is open
+    void playBackJournal();
     std::vector<uint8_t> headerBytes_;
     PxHeader h_;
     std::string damage_;
@@ -146,6 +174,14 @@ private:
     std::vector<uint8_t> firstKeys_;
     bool firstKeysValid_ = false;
     void setFirstKey(size_t ci, const uint8_t* rec, bool insertNew = false);
+    // Block ci changes, is inserted (called after) or removed (called before).
+    void chainAt(size_t ci);
+    void requireOrdered(size_t ci, const Block& b);
+    std::vector<bool> ordered_; // by block number: checked since the chain was read
+    bool outOfOrder_ = false;
+    bool chainAll_ = true;
+    bool emptyBlock_ = false; // a block without records in the chain (a file from elsewhere)
+    size_t chainSame_ = SIZE_MAX, chainTail_ = SIZE_MAX;
     void eraseFirstKey(size_t ci);
     uint16_t cachedNo_ = 0;
     std::vector<uint8_t> cache_;
