@@ -1,5 +1,6 @@
 #include "engine/values/Codepage.h"
 #include "engine/contract/EngineError.h"
+#include "engine/values/DoubleByteCodec.h"
 
 #include <cerrno>
 #include <clocale>
@@ -111,6 +112,18 @@ bool isAscii(std::string_view s) {
 std::string decodeText(std::string_view bytes, int codepage) {
     if (isAscii(bytes) || codepage == 65001)
         return std::string(bytes);
+    if (const DoubleByteCodec* codec = DoubleByteCodec::forCodepage(codepage)) {
+        std::string out;
+        out.reserve(bytes.size() * 3 / 2);
+        if (codec->decode(bytes, out))
+            return out;
+    }
+    return decodeTextWithIconv(bytes, codepage);
+}
+
+std::string decodeTextWithIconv(std::string_view bytes, int codepage) {
+    if (codepage == 65001)
+        return std::string(bytes);
     std::string out;
     out.reserve(bytes.size() * 3 / 2);
     converter("UTF-8", iconvName(codepage))
@@ -120,6 +133,18 @@ std::string decodeText(std::string_view bytes, int codepage) {
 
 std::string encodeText(std::string_view utf8, int codepage) {
     if (isAscii(utf8) || codepage == 65001)
+        return std::string(utf8);
+    if (const DoubleByteCodec* codec = DoubleByteCodec::forCodepage(codepage)) {
+        std::string out;
+        out.reserve(utf8.size());
+        if (codec->encode(utf8, out))
+            return out;
+    }
+    return encodeTextWithIconv(utf8, codepage); // says which character has no form
+}
+
+std::string encodeTextWithIconv(std::string_view utf8, int codepage) {
+    if (codepage == 65001)
         return std::string(utf8);
     std::string out;
     out.reserve(utf8.size());

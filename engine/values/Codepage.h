@@ -10,6 +10,10 @@ namespace vemo::engine {
 std::string decodeText(std::string_view bytes, int codepage);
 // Encoding fails with EngineError(ErrConvert) when a character has no form in the code page.
 std::string encodeText(std::string_view utf8, int codepage);
+// The same two conversions straight through iconv, without the tables that the double-byte
+// code pages are converted through (the tables are checked against these).
+std::string decodeTextWithIconv(std::string_view bytes, int codepage);
+std::string encodeTextWithIconv(std::string_view utf8, int codepage);
 // True when iconv converts the code page both ways on this system. Code page numbers follow
 // Windows: 437, 850, 866, 1250-1258, 932, 936, 949, 950, 10000 (Mac Roman), 20866 (KOI8-R),
 // 28591-28599 (ISO-8859-n) ...
