@@ -191,6 +191,7 @@ struct Scan : sqlite3_vtab_cursor {
     // `upperField` is greater than `upper`.
     int upperField = -1;
     Value upper;
+    bool walking = false; // the records come from the cursor's walk through its index
 };
 
 Table* table(sqlite3_vtab* v) { return static_cast<Table*>(v); }
@@ -235,6 +236,17 @@ std::string unquoteArg(std::string s) {
     return s;
 }
 
+} // namespace
+
+int64_t estimatedRows(int64_t fileBytes, const std::vector<FieldDef>& fields) {
+    int64_t width = 1;
+    for (const FieldDef& f : fields)
+        width += f.size > 0 ? f.size : f.precision > 0 ? f.precision : 8;
+    return std::max<int64_t>(1, fileBytes / width);
+}
+
+namespace {
+
 int fieldIndex(const std::vector<FieldDef>& fields, const std::string& name) {
     for (size_t i = 0; i < fields.size(); ++i)
         if (strcasecmp(fields[i].name.c_str(), name.c_str()) == 0)
@@ -265,10 +277,12 @@ int xConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_
         }
         if (std::find(t->keyFields.begin(), t->keyFields.end(), -1) != t->keyFields.end())
             t->keyFields.clear();
-        t->rows = first->cursor->count();
-        t->pool.push_back(std::move(first));
         t->file = t->module->fileOf(t->name);
         t->stamp = stampOf(t->file);
+        // Counting the records of a large table would read all of it (deletion flags, an
+        // index order): the planner's estimate comes from the file's size instead.
+        t->rows = t->file.empty() ? first->cursor->count() : estimatedRows(t->stamp.size, t->fields);
+        t->pool.push_back(std::move(first));
         std::string ddl = "CREATE TABLE x(";
         for (size_t i = 0; i < t->fields.size(); ++i) {
             if (i)
@@ -408,7 +422,7 @@ Pooled& acquire(Table& t, Scan& s, const std::string& order) {
 
 bool load(Scan& s) {
     s.rowid = -1;
-    s.have = s.pos < s.end && s.held->cursor->read(s.pos, s.row, s.id);
+    s.have = s.walking ? s.held->cursor->walkNext(s.row, s.id) : s.pos < s.end && s.held->cursor->read(s.pos, s.row, s.id);
     if (s.have && s.upperField >= 0 && compareValues(s.row[static_cast<size_t>(s.upperField)], s.upper) > 0)
         s.have = false;
     return s.have;
@@ -441,7 +455,8 @@ int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char* idxStr, int argc, sq
         cur.setWantedFields(wantedFields(*t, idxStr, ix ? ix->field : -1));
         s->upperField = -1;
         s->upper = Value{};
-        int64_t lo = 0, hi = cur.count();
+        s->walking = false;
+        int64_t lo = 0, hi = -1; // hi: the order's count, asked only when needed
         if (ix) {
             const FieldDef& field = t->fields[static_cast<size_t>(ix->field)];
             const bool text = field.type == FieldType::String || field.type == FieldType::FixedChar;
@@ -458,8 +473,19 @@ int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char* idxStr, int argc, sq
             // kind) reads every record in that order and leaves the test to SQLite.
             // The index's own search: the first record not below the lower bound, and the
             // scan stops after the last one not above the upper bound.
-            const int64_t first = usable && (flags & (UseEq | UseLower)) ? cur.seek(Row{probes[0]}) : -1;
-            if (first >= 0) {
+            // Best, a walk through the index from the lower bound: no positions, so nothing of
+            // the table is read beyond the records passed. Not while this statement writes the
+            // table: the index files are brought up to date only when it ends.
+            const bool from = usable && (flags & (UseEq | UseLower));
+            const bool walk = from && !t->batching && cur.walkFrom(Row{probes[0]});
+            const int64_t first = from && !walk ? cur.seek(Row{probes[0]}) : -1;
+            if (walk) {
+                s->walking = true;
+                if (flags & (UseEq | UseUpper)) {
+                    s->upperField = ix->field;
+                    s->upper = probes[flags & UseEq ? 0 : probes.size() - 1];
+                }
+            } else if (first >= 0) {
                 lo = first;
                 if (flags & (UseEq | UseUpper)) {
                     s->upperField = ix->field;
@@ -475,6 +501,7 @@ int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char* idxStr, int argc, sq
                     cur.read(pos, row, id);
                     return row[static_cast<size_t>(ix->field)];
                 };
+                hi = cur.count();
                 auto bound = [&](const Value& probe, bool after) {
                     int64_t a = 0, b = cur.count();
                     while (a < b) {
@@ -499,6 +526,8 @@ int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char* idxStr, int argc, sq
                 }
             }
         }
+        if (hi < 0 && !s->walking)
+            hi = cur.count();
         s->pos = lo;
         s->end = std::max(lo, hi);
         load(*s);
