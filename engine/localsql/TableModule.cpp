@@ -192,6 +192,12 @@ struct Scan : sqlite3_vtab_cursor {
     int upperField = -1;
     Value upper;
     bool walking = false; // the records come from the cursor's walk through its index
+    // A writing statement's scan by position decodes only the searched field at first and
+    // the others when SQLite asks for them (most records only meet the WHERE test), the
+    // whole record once it is to be changed.
+    bool lazy = false;
+    std::vector<int> loaded;    // the fields each record is read with
+    std::vector<char> decoded;  // per field: holds this record's value
 };
 
 Table* table(sqlite3_vtab* v) { return static_cast<Table*>(v); }
@@ -423,9 +429,33 @@ Pooled& acquire(Table& t, Scan& s, const std::string& order) {
 bool load(Scan& s) {
     s.rowid = -1;
     s.have = s.walking ? s.held->cursor->walkNext(s.row, s.id) : s.pos < s.end && s.held->cursor->read(s.pos, s.row, s.id);
+    if (s.lazy) {
+        std::fill(s.decoded.begin(), s.decoded.end(), 0);
+        for (int f : s.loaded)
+            s.decoded[static_cast<size_t>(f)] = 1;
+    }
     if (s.have && s.upperField >= 0 && compareValues(s.row[static_cast<size_t>(s.upperField)], s.upper) > 0)
         s.have = false;
     return s.have;
+}
+
+// The rest of the current record's fields, or those in `which`, read again by position.
+void decodeMore(Scan& s, const std::vector<int>& which) {
+    Cursor& c = *s.held->cursor;
+    c.setWantedFields(which);
+    Row full;
+    RowId id;
+    const bool got = c.read(s.pos, full, id);
+    c.setWantedFields(s.loaded);
+    if (!got)
+        throw EngineError(ErrUpdateConflict, "レコードを読み直せません。");
+    if (s.row.size() < full.size())
+        s.row.resize(full.size());
+    for (size_t i = 0; i < s.decoded.size() && i < full.size(); ++i)
+        if (!s.decoded[i] && (which.empty() || std::find(which.begin(), which.end(), static_cast<int>(i)) != which.end())) {
+            s.row[i] = std::move(full[i]);
+            s.decoded[i] = 1;
+        }
 }
 
 // The fields a scan decodes: those the statement reads and the searched one. A writing
@@ -456,6 +486,7 @@ int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char* idxStr, int argc, sq
         s->upperField = -1;
         s->upper = Value{};
         s->walking = false;
+        s->lazy = false;
         int64_t lo = 0, hi = -1; // hi: the order's count, asked only when needed
         if (ix) {
             const FieldDef& field = t->fields[static_cast<size_t>(ix->field)];
@@ -477,7 +508,7 @@ int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char* idxStr, int argc, sq
             // the table is read beyond the records passed. Not while this statement writes the
             // table: the index files are brought up to date only when it ends.
             const bool from = usable && (flags & (UseEq | UseLower));
-            const bool walk = from && !t->batching && cur.walkFrom(Row{probes[0]});
+            const bool walk = from && !t->batching && cur.walkFrom(Row{probes[0]}, flags & UseEq);
             const int64_t first = from && !walk ? cur.seek(Row{probes[0]}) : -1;
             if (walk) {
                 s->walking = true;
@@ -528,6 +559,12 @@ int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char* idxStr, int argc, sq
         }
         if (hi < 0 && !s->walking)
             hi = cur.count();
+        if (t->inTransaction && !s->walking && !t->file.empty()) {
+            s->lazy = true;
+            s->loaded = {ix ? ix->field : 0};
+            s->decoded.assign(t->fields.size(), 0);
+            cur.setWantedFields(s->loaded);
+        }
         s->pos = lo;
         s->end = std::max(lo, hi);
         load(*s);
@@ -552,6 +589,13 @@ int xEof(sqlite3_vtab_cursor* c) { return static_cast<Scan*>(c)->have ? 0 : 1; }
 
 int xColumn(sqlite3_vtab_cursor* c, sqlite3_context* ctx, int i) {
     auto* s = static_cast<Scan*>(c);
+    if (s->lazy && i >= 0 && static_cast<size_t>(i) < s->decoded.size() && !s->decoded[static_cast<size_t>(i)]) {
+        try {
+            decodeMore(*s, {i});
+        } catch (const std::exception& e) {
+            return fail(c->pVtab, e);
+        }
+    }
     if (i >= 0 && static_cast<size_t>(i) < s->row.size())
         resultValue(ctx, s->row[static_cast<size_t>(i)]);
     else
@@ -569,6 +613,13 @@ int xRowid(sqlite3_vtab_cursor* c, sqlite3_int64* out) {
         return SQLITE_OK;
     }
     if (s->rowid < 0) {
+        if (s->lazy && std::find(s->decoded.begin(), s->decoded.end(), 0) != s->decoded.end()) {
+            try {
+                decodeMore(*s, {});
+            } catch (const std::exception& e) {
+                return fail(c->pVtab, e);
+            }
+        }
         s->rowid = t->nextRowid++;
         t->byRowid[s->rowid] = {s->id, s->row};
     }

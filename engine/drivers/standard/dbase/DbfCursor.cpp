@@ -292,7 +292,7 @@ bool DbfCursor::probeRecord(const Row& key, std::vector<uint8_t>& probe) const {
     return true;
 }
 
-bool DbfCursor::walkFrom(const Row& key) {
+bool DbfCursor::walkFrom(const Row& key, bool sameKey) {
     walk_.reset();
     // Only a whole key is looked up in the tree: a shorter one would need the tree's own
     // prefix comparison. Inside a batch the trees are rebuilt at its end, so they are stale.
@@ -306,6 +306,8 @@ bool DbfCursor::walkFrom(const Row& key) {
     w.record.resize(table_->header().recordLength);
     // The search starts before every record of the key: record numbers in the tree begin at 1.
     w.entries.emplace_back(indexes_->treeKey(order_, probe.data(), 0), 0);
+    if (sameKey)
+        w.last = w.entries.back().first;
     walk_ = std::move(w);
     return true;
 }
@@ -322,8 +324,8 @@ bool DbfCursor::walkNext(Row& row, RowId& id) {
             const auto last = w.entries.back();
             w.entries.clear();
             w.at = 0;
-            indexes_->treeEntries(order_, last.first, last.second + 1, w.batch, w.entries);
-            w.ended = w.entries.size() < w.batch;
+            w.ended = !indexes_->treeEntries(order_, last.first, last.second + 1, w.batch, w.entries,
+                                             w.last.empty() ? nullptr : &w.last);
             w.batch = std::min<size_t>(w.batch * 4, 1024);
             if (w.entries.empty())
                 return false;

@@ -30,7 +30,7 @@ public:
     void update(const RowId& id, const Row& before, const Row& after) override;
     void remove(const RowId& id, const Row& before) override;
     int64_t seek(const Row& key) override;
-    bool walkFrom(const Row& key) override;
+    bool walkFrom(const Row& key, bool sameKey) override;
     bool walkNext(Row& row, RowId& id) override;
     void beginBatch() override;
     void commitBatch() override;
@@ -77,6 +77,7 @@ private:
         size_t at = 0;
         size_t batch = 4;
         bool ended = false;
+        std::string last; // with sameKey: the key past which the walk ends
         std::vector<uint8_t> record;
     };
     std::optional<Walk> walk_;

@@ -478,8 +478,8 @@ std::string IndexSet::treeKey(const std::string& name, const uint8_t* record, ui
     return storedKey(tag, record, recno);
 }
 
-void IndexSet::treeEntries(const std::string& name, const std::string& key, uint32_t recno1, size_t limit,
-                           std::vector<std::pair<std::string, uint32_t>>& out) {
+bool IndexSet::treeEntries(const std::string& name, const std::string& key, uint32_t recno1, size_t limit,
+                           std::vector<std::pair<std::string, uint32_t>>& out, const std::string* last) {
     const Tag& tag = find(name);
     auto& reader = readers_[name];
     if (!reader) {
@@ -491,10 +491,18 @@ void IndexSet::treeEntries(const std::string& name, const std::string& key, uint
         r->tree->keepPages();
         reader = std::move(r);
     }
-    reader->tree->scanFrom(key, recno1, [&](const std::string& k, uint32_t r) {
+    const size_t start = out.size();
+    bool past = false;
+    const IndexTree& tree = *reader->tree;
+    tree.scanFrom(key, recno1, [&](const std::string& k, uint32_t r) {
+        if (last && tree.compare(k, *last) > 0) {
+            past = true;
+            return false;
+        }
         out.emplace_back(k, r);
-        return out.size() < limit;
+        return out.size() - start < limit;
     });
+    return !past && out.size() - start == limit;
 }
 
 void IndexSet::dropReaders() { readers_.clear(); }

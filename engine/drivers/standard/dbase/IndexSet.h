@@ -65,10 +65,12 @@ public:
     // The key a record gives in the named tag, in the form its tree stores.
     std::string treeKey(const std::string& name, const uint8_t* record, uint32_t recno) const;
     // Up to `limit` entries of the named tag's tree from the first not less than (key,
-    // recno1), as (stored key, 1-based record number), appended to out. The tree file stays
-    // open for the next call until dropReaders(), so that many lookups cost no opens.
-    void treeEntries(const std::string& name, const std::string& key, uint32_t recno1, size_t limit,
-                     std::vector<std::pair<std::string, uint32_t>>& out);
+    // recno1), as (stored key, 1-based record number), appended to out; none whose key is
+    // above *last when last is given. False when the entries ended before the limit. The
+    // tree file stays open for the next call until dropReaders(), so that many lookups cost
+    // no opens.
+    bool treeEntries(const std::string& name, const std::string& key, uint32_t recno1, size_t limit,
+                     std::vector<std::pair<std::string, uint32_t>>& out, const std::string* last = nullptr);
     // Forgets the open trees (the files may have been replaced).
     void dropReaders();
 
