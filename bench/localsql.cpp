@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <sys/resource.h>
 #include <iostream>
 
 using namespace vemo::engine;
@@ -95,6 +96,9 @@ int main(int argc, char** argv) {
             RowId id;
             for (int64_t i = 0; i < 50 && c->read(i, row, id); ++i)
                 ++rows;
+            rusage ru{};
+            getrusage(RUSAGE_SELF, &ru);
+            std::printf("open_max_rss %ld kB\n", ru.ru_maxrss);
         } else {
             std::cerr << "unknown operation " << op << "\n";
             return 2;

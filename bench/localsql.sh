@@ -75,5 +75,7 @@ for sync in on off; do
   row "UPDATE 2 %, sync $sync" "$ours" "$sq"
 done
 rm -rf "$work/upd"
-row "open SELECT *, 50 rows" "$("$ops" "$work/base" open)" "$(sqlite_ms "$db" "SELECT * FROM BENCH LIMIT 50")"
+out=$("$ops" "$work/base" open)
+row "open SELECT *, 50 rows" "$(echo "$out" | grep '^open ')" "$(sqlite_ms "$db" "SELECT * FROM BENCH LIMIT 50")"
+echo "memory with that result open: $(echo "$out" | sed -n 's/^open_max_rss //p') (maximum resident size)"
 echo "(ratio = ours / sqlite3's; sqlite3 times include starting the sqlite3 program; elapsed times on a shared machine are noisy, processor times much less so)"

@@ -13,6 +13,7 @@
 #include <strings.h>
 #include <sys/stat.h>
 #include <filesystem>
+#include <limits>
 #include <unordered_map>
 
 namespace vemo::engine::localsql {
@@ -487,7 +488,7 @@ int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char* idxStr, int argc, sq
         s->upper = Value{};
         s->walking = false;
         s->lazy = false;
-        int64_t lo = 0, hi = -1; // hi: the order's count, asked only when needed
+        int64_t lo = 0, hi = -1; // hi: past the last position to read, when known
         if (ix) {
             const FieldDef& field = t->fields[static_cast<size_t>(ix->field)];
             const bool text = field.type == FieldType::String || field.type == FieldType::FixedChar;
@@ -557,8 +558,10 @@ int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char* idxStr, int argc, sq
                 }
             }
         }
-        if (hi < 0 && !s->walking)
-            hi = cur.count();
+        // Without an upper bound the scan runs until read() finds no more records: counting
+        // them first would read every deletion flag of the table before the first row.
+        if (hi < 0)
+            hi = std::numeric_limits<int64_t>::max();
         if (t->inTransaction && !s->walking && !t->file.empty()) {
             s->lazy = true;
             s->loaded = {ix ? ix->field : 0};
