@@ -4,6 +4,7 @@
 #include "engine/drivers/standard/io/FileOps.h"
 
 #include <csignal>
+#include <functional>
 #include <set>
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -13,6 +14,26 @@ using namespace maint;
 using vemo::engine::standard::FaultPlan;
 
 namespace {
+
+// Runs writer in a child process, which SIGKILL stops after `delay`; the child never
+// returns on its own.
+void killWriterAfter(useconds_t delay, const std::function<void()>& writer) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        try {
+            writer();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "writer: %s\n", e.what());
+        }
+        ::_exit(2);
+    }
+    ::usleep(delay);
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+}
 
 class Batch : public ::testing::Test {
 protected:
@@ -213,31 +234,21 @@ TEST_F(Batch, AKillInsideABatchLeavesTheTableAsAtItsStart) {
     std::mt19937 rng(21);
     int committed = 0, kills = 0;
     for (int round = 0; round < 12; ++round) {
-        const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            try {
-                const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-                auto c = connect(dir_.path())->openTable("T", {});
-                for (int b = 0;; ++b) {
-                    const int first = 100000 * (round + 1) + 1000 * b;
-                    c->beginBatch();
-                    for (int i = 0; i < 150; ++i)
-                        c->insert(row(first + i, "K" + std::to_string(i % 9), i, i));
-                    c->commitBatch();
-                    if (::write(fd, "C\n", 2) != 2 || ::fdatasync(fd) != 0)
-                        ::_exit(3);
-                }
-            } catch (const std::exception& e) {
-                std::fprintf(stderr, "writer: %s\n", e.what());
-                ::_exit(2);
+        killWriterAfter(useconds_t(30000 + rng() % 250000), [&] {
+            const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+            auto c = connect(dir_.path())->openTable("T", {});
+            for (int b = 0;; ++b) {
+                const int first = 100000 * (round + 1) + 1000 * b;
+                c->beginBatch();
+                for (int i = 0; i < 150; ++i)
+                    c->insert(row(first + i, "K" + std::to_string(i % 9), i, i));
+                c->commitBatch();
+                if (::write(fd, "C\n", 2) != 2 || ::fdatasync(fd) != 0)
+                    ::_exit(3);
             }
-        }
-        ::usleep(useconds_t(30000 + rng() % 250000));
-        ::kill(pid, SIGKILL);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        ASSERT_TRUE(WIFSIGNALED(status)) << status;
+        });
+        if (HasFatalFailure())
+            return;
         ++kills;
         const std::string text = dbtest::bytesOf(log);
         const int logged = int(std::count(text.begin(), text.end(), '\n'));
@@ -320,36 +331,26 @@ TEST_F(Batch, AKillAmongABatchsOverwritesLeavesNoRecordOfItBehind) {
     const auto log = dir_ / "overwrites.log";
     std::mt19937 rng(7);
     for (int round = 0; round < 8; ++round) {
-        const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            try {
-                const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-                auto c = connect(dir_.path())->openTable("T", {});
-                for (int64_t b = 1000 * (round + 1);; ++b) {
-                    c->beginBatch();
-                    Row r;
-                    RowId id;
-                    for (int64_t pos = 0; c->read(pos, r, id); ++pos) {
-                        Row after = r;
-                        after[2] = b;
-                        c->update(id, r, after);
-                    }
-                    c->commitBatch();
-                    const std::string line = std::to_string(b) + "\n";
-                    if (::write(fd, line.data(), line.size()) != ssize_t(line.size()) || ::fdatasync(fd) != 0)
-                        ::_exit(3);
+        killWriterAfter(useconds_t(20000 + rng() % 200000), [&] {
+            const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+            auto c = connect(dir_.path())->openTable("T", {});
+            for (int64_t b = 1000 * (round + 1);; ++b) {
+                c->beginBatch();
+                Row r;
+                RowId id;
+                for (int64_t pos = 0; c->read(pos, r, id); ++pos) {
+                    Row after = r;
+                    after[2] = b;
+                    c->update(id, r, after);
                 }
-            } catch (const std::exception& e) {
-                std::fprintf(stderr, "writer: %s\n", e.what());
-                ::_exit(2);
+                c->commitBatch();
+                const std::string line = std::to_string(b) + "\n";
+                if (::write(fd, line.data(), line.size()) != ssize_t(line.size()) || ::fdatasync(fd) != 0)
+                    ::_exit(3);
             }
-        }
-        ::usleep(useconds_t(20000 + rng() % 200000));
-        ::kill(pid, SIGKILL);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        ASSERT_TRUE(WIFSIGNALED(status)) << status;
+        });
+        if (HasFatalFailure())
+            return;
         auto c = connect(dir_.path())->openTable("T", {});
         ASSERT_EQ(c->readOnlyReason(), "");
         std::set<int64_t> amounts;
