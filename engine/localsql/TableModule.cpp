@@ -460,7 +460,8 @@ void decodeMore(Scan& s, const std::vector<int>& which) {
 }
 
 // The fields a scan decodes: those the statement reads and the searched one. A writing
-// statement keeps whole records, which its updates and deletes are checked against.
+// statement needs whole records, which its updates and deletes are checked against: all
+// fields here, or, for a scan by position, the rest read when needed (Scan::lazy).
 std::vector<int> wantedFields(const Table& t, const char* idxStr, int searched) {
     if (t.inTransaction || !idxStr)
         return {};
