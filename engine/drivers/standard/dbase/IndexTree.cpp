@@ -12,6 +12,8 @@ namespace {
 
 constexpr size_t MdxTagTable = 544;
 constexpr int MaxDepth = 32;
+// The most page bytes a read-only tree keeps (keepPages): a 1,000,000-key numeric tag whole.
+constexpr size_t KeptPageBytes = 16u << 20;
 
 
 double ndxNumberValue(const std::string& key) {
@@ -196,7 +198,7 @@ IndexTree::Node IndexTree::load(uint32_t page) const {
         const uint64_t at = static_cast<uint64_t>(page) * 512;
         if (page == 0 || file_.readAt(at, node.b.data(), pageBytes_) < head_ + 4)
             corrupt("ページ " + std::to_string(page) + " がファイルの外にあります");
-        if (keep_ && kept_.size() < 8192)
+        if (keep_ && (kept_.size() + 1) * pageBytes_ <= KeptPageBytes)
             kept_.emplace(page, node.b);
     }
     node.n = le32(node.b.data());

@@ -40,8 +40,8 @@ public:
 
     size_t keyLength() const { return keyLength_; }
 
-    // For a tree that is only read (lookups): pages stay in memory once read, up to a few
-    // thousand, so that repeated descents cost no reads. The caller drops the tree when the
+    // For a tree that is only read (lookups): pages stay in memory once read, up to 16 MB,
+    // so that repeated descents cost no reads. The caller drops the tree when the
     // file may have changed.
     void keepPages() { keep_ = true; }
 
