@@ -41,10 +41,10 @@ public:
     // The bytes of a record (deletion flag first); valid until the next call.
     const uint8_t* record(uint32_t recno);
     bool isDeleted(uint32_t recno) { return record(recno)[0] == '*'; }
-    // The record as it is in the file now, bypassing the read-ahead buffer (which is dropped:
-    // a write is coming). One record is read, not a run of them.
+    // The record as it is in the file now, bypassing the read-ahead buffer (which writeRecord
+    // keeps right, so that reading on after a write costs no new run). One record is read,
+    // not a run of them.
     std::vector<uint8_t> freshRecord(uint32_t recno) {
-        bufferCount_ = 0;
         std::vector<uint8_t> out(header_.recordLength);
         readRecordInto(recno, out.data());
         return out;
