@@ -9,6 +9,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
+#include <sys/resource.h>
 #include <iostream>
 
 using namespace vemo::engine;
@@ -17,6 +19,14 @@ namespace {
 
 double msSince(std::chrono::steady_clock::time_point t) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t).count();
+}
+
+// The process's processor time so far, in ms: on a busy machine it varies far less than the
+// elapsed time.
+double cpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
 }
 
 int64_t rowsOf(Cursor& c) {
@@ -58,6 +68,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         auto t = std::chrono::steady_clock::now();
+        double cpu = cpuMs();
         int64_t rows = 0;
         if (op == "groupby") {
             auto c = db->openQuery("SELECT PREF, COUNT(*), SUM(AMOUNT) FROM BENCH GROUP BY PREF", {});
@@ -65,13 +76,15 @@ int main(int argc, char** argv) {
         } else if (op == "lookup") {
             auto c = db->openQuery("SELECT * FROM BENCH WHERE ID = 123456", {});
             rows = rowsOf(*c);
-            std::printf("lookup %.3f ms rows %lld (first, opening the table and its index)\n", msSince(t),
-                        static_cast<long long>(rows));
+            std::printf("lookup %.3f ms rows %lld cpu %.3f ms (first, opening the table and its index)\n", msSince(t),
+                        static_cast<long long>(rows), cpuMs() - cpu);
             t = std::chrono::steady_clock::now();
+            cpu = cpuMs();
             c = db->openQuery("SELECT * FROM BENCH WHERE ID = 654321", {});
             rows = rowsOf(*c);
-            std::printf("lookup2 %.3f ms rows %lld\n", msSince(t), static_cast<long long>(rows));
+            std::printf("lookup2 %.3f ms rows %lld cpu %.3f ms\n", msSince(t), static_cast<long long>(rows), cpuMs() - cpu);
             return 0;
+
         } else if (op == "join") {
             auto c = db->openQuery("SELECT COUNT(*), SUM(b.AMOUNT) FROM BENCH b JOIN SMALL s ON s.ID = b.ID", {});
             rows = rowsOf(*c);
@@ -83,11 +96,14 @@ int main(int argc, char** argv) {
             RowId id;
             for (int64_t i = 0; i < 50 && c->read(i, row, id); ++i)
                 ++rows;
+            rusage ru{};
+            getrusage(RUSAGE_SELF, &ru);
+            std::printf("open_max_rss %ld kB\n", ru.ru_maxrss);
         } else {
             std::cerr << "unknown operation " << op << "\n";
             return 2;
         }
-        std::printf("%s %.3f ms rows %lld\n", op.c_str(), msSince(t), static_cast<long long>(rows));
+        std::printf("%s %.3f ms rows %lld cpu %.3f ms\n", op.c_str(), msSince(t), static_cast<long long>(rows), cpuMs() - cpu);
     } catch (const std::exception& e) {
         std::cerr << e.what() << "\n";
         return 1;

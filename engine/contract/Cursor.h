@@ -72,6 +72,16 @@ public:
     // search by other means.
     virtual int64_t seek(const Row& key) { (void)key; return -1; }
 
+    // A walk through the current order from a key that needs no positions, so that a lookup
+    // in a large table reads only the index entries and records it passes: walkFrom starts it
+    // at the first record whose leading index fields are not less than `key` (as seek), and
+    // walkNext hands the records in order until it returns false at the end, or, with
+    // sameKey, before the first record whose fields differ from the key. walkFrom returns
+    // false when the driver cannot walk this order; callers then use seek. Changing the order,
+    // refresh() and writes through this cursor end a walk.
+    virtual bool walkFrom(const Row& key, bool sameKey) { (void)key; (void)sameKey; return false; }
+    virtual bool walkNext(Row& row, RowId& id) { (void)row; (void)id; return false; }
+
     // A hint that the following reads need only these fields (positions in fields()); the
     // others may come back null. An empty list asks for every field again.
     virtual void setWantedFields(const std::vector<int>& which) { (void)which; }

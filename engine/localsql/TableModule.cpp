@@ -13,6 +13,7 @@
 #include <strings.h>
 #include <sys/stat.h>
 #include <filesystem>
+#include <limits>
 #include <unordered_map>
 
 namespace vemo::engine::localsql {
@@ -191,6 +192,13 @@ struct Scan : sqlite3_vtab_cursor {
     // `upperField` is greater than `upper`.
     int upperField = -1;
     Value upper;
+    bool walking = false; // the records come from the cursor's walk through its index
+    // A writing statement's scan by position decodes only the searched field at first and
+    // the others when SQLite asks for them (most records only meet the WHERE test), the
+    // whole record once it is to be changed.
+    bool lazy = false;
+    std::vector<int> loaded;    // the fields each record is read with
+    std::vector<char> decoded;  // per field: holds this record's value
 };
 
 Table* table(sqlite3_vtab* v) { return static_cast<Table*>(v); }
@@ -235,6 +243,17 @@ std::string unquoteArg(std::string s) {
     return s;
 }
 
+} // namespace
+
+int64_t estimatedRows(int64_t fileBytes, const std::vector<FieldDef>& fields) {
+    int64_t width = 1;
+    for (const FieldDef& f : fields)
+        width += f.size > 0 ? f.size : f.precision > 0 ? f.precision : 8;
+    return std::max<int64_t>(1, fileBytes / width);
+}
+
+namespace {
+
 int fieldIndex(const std::vector<FieldDef>& fields, const std::string& name) {
     for (size_t i = 0; i < fields.size(); ++i)
         if (strcasecmp(fields[i].name.c_str(), name.c_str()) == 0)
@@ -265,10 +284,12 @@ int xConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_
         }
         if (std::find(t->keyFields.begin(), t->keyFields.end(), -1) != t->keyFields.end())
             t->keyFields.clear();
-        t->rows = first->cursor->count();
-        t->pool.push_back(std::move(first));
         t->file = t->module->fileOf(t->name);
         t->stamp = stampOf(t->file);
+        // Counting the records of a large table would read all of it (deletion flags, an
+        // index order): the planner's estimate comes from the file's size instead.
+        t->rows = t->file.empty() ? first->cursor->count() : estimatedRows(t->stamp.size, t->fields);
+        t->pool.push_back(std::move(first));
         std::string ddl = "CREATE TABLE x(";
         for (size_t i = 0; i < t->fields.size(); ++i) {
             if (i)
@@ -408,14 +429,39 @@ Pooled& acquire(Table& t, Scan& s, const std::string& order) {
 
 bool load(Scan& s) {
     s.rowid = -1;
-    s.have = s.pos < s.end && s.held->cursor->read(s.pos, s.row, s.id);
+    s.have = s.walking ? s.held->cursor->walkNext(s.row, s.id) : s.pos < s.end && s.held->cursor->read(s.pos, s.row, s.id);
+    if (s.lazy) {
+        std::fill(s.decoded.begin(), s.decoded.end(), 0);
+        for (int f : s.loaded)
+            s.decoded[static_cast<size_t>(f)] = 1;
+    }
     if (s.have && s.upperField >= 0 && compareValues(s.row[static_cast<size_t>(s.upperField)], s.upper) > 0)
         s.have = false;
     return s.have;
 }
 
+// The rest of the current record's fields, or those in `which`, read again by position.
+void decodeMore(Scan& s, const std::vector<int>& which) {
+    Cursor& c = *s.held->cursor;
+    c.setWantedFields(which);
+    Row full;
+    RowId id;
+    const bool got = c.read(s.pos, full, id);
+    c.setWantedFields(s.loaded);
+    if (!got)
+        throw EngineError(ErrUpdateConflict, "レコードを読み直せません。");
+    if (s.row.size() < full.size())
+        s.row.resize(full.size());
+    for (size_t i = 0; i < s.decoded.size() && i < full.size(); ++i)
+        if (!s.decoded[i] && (which.empty() || std::find(which.begin(), which.end(), static_cast<int>(i)) != which.end())) {
+            s.row[i] = std::move(full[i]);
+            s.decoded[i] = 1;
+        }
+}
+
 // The fields a scan decodes: those the statement reads and the searched one. A writing
-// statement keeps whole records, which its updates and deletes are checked against.
+// statement needs whole records, which its updates and deletes are checked against: all
+// fields here, or, for a scan by position, the rest read when needed (Scan::lazy).
 std::vector<int> wantedFields(const Table& t, const char* idxStr, int searched) {
     if (t.inTransaction || !idxStr)
         return {};
@@ -441,7 +487,9 @@ int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char* idxStr, int argc, sq
         cur.setWantedFields(wantedFields(*t, idxStr, ix ? ix->field : -1));
         s->upperField = -1;
         s->upper = Value{};
-        int64_t lo = 0, hi = cur.count();
+        s->walking = false;
+        s->lazy = false;
+        int64_t lo = 0, hi = -1; // hi: past the last position to read, when known
         if (ix) {
             const FieldDef& field = t->fields[static_cast<size_t>(ix->field)];
             const bool text = field.type == FieldType::String || field.type == FieldType::FixedChar;
@@ -458,8 +506,19 @@ int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char* idxStr, int argc, sq
             // kind) reads every record in that order and leaves the test to SQLite.
             // The index's own search: the first record not below the lower bound, and the
             // scan stops after the last one not above the upper bound.
-            const int64_t first = usable && (flags & (UseEq | UseLower)) ? cur.seek(Row{probes[0]}) : -1;
-            if (first >= 0) {
+            // Best, a walk through the index from the lower bound: no positions, so nothing of
+            // the table is read beyond the records passed. Not while this statement writes the
+            // table: the index files are brought up to date only when it ends.
+            const bool from = usable && (flags & (UseEq | UseLower));
+            const bool walk = from && !t->batching && cur.walkFrom(Row{probes[0]}, flags & UseEq);
+            const int64_t first = from && !walk ? cur.seek(Row{probes[0]}) : -1;
+            if (walk) {
+                s->walking = true;
+                if (flags & (UseEq | UseUpper)) {
+                    s->upperField = ix->field;
+                    s->upper = probes[flags & UseEq ? 0 : probes.size() - 1];
+                }
+            } else if (first >= 0) {
                 lo = first;
                 if (flags & (UseEq | UseUpper)) {
                     s->upperField = ix->field;
@@ -475,6 +534,7 @@ int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char* idxStr, int argc, sq
                     cur.read(pos, row, id);
                     return row[static_cast<size_t>(ix->field)];
                 };
+                hi = cur.count();
                 auto bound = [&](const Value& probe, bool after) {
                     int64_t a = 0, b = cur.count();
                     while (a < b) {
@@ -498,6 +558,16 @@ int xFilter(sqlite3_vtab_cursor* c, int idxNum, const char* idxStr, int argc, sq
                         hi = bound(probes[k], true);
                 }
             }
+        }
+        // Without an upper bound the scan runs until read() finds no more records: counting
+        // them first would read every deletion flag of the table before the first row.
+        if (hi < 0)
+            hi = std::numeric_limits<int64_t>::max();
+        if (t->inTransaction && !s->walking && !t->file.empty()) {
+            s->lazy = true;
+            s->loaded = {ix ? ix->field : 0};
+            s->decoded.assign(t->fields.size(), 0);
+            cur.setWantedFields(s->loaded);
         }
         s->pos = lo;
         s->end = std::max(lo, hi);
@@ -523,6 +593,13 @@ int xEof(sqlite3_vtab_cursor* c) { return static_cast<Scan*>(c)->have ? 0 : 1; }
 
 int xColumn(sqlite3_vtab_cursor* c, sqlite3_context* ctx, int i) {
     auto* s = static_cast<Scan*>(c);
+    if (s->lazy && i >= 0 && static_cast<size_t>(i) < s->decoded.size() && !s->decoded[static_cast<size_t>(i)]) {
+        try {
+            decodeMore(*s, {i});
+        } catch (const std::exception& e) {
+            return fail(c->pVtab, e);
+        }
+    }
     if (i >= 0 && static_cast<size_t>(i) < s->row.size())
         resultValue(ctx, s->row[static_cast<size_t>(i)]);
     else
@@ -540,6 +617,13 @@ int xRowid(sqlite3_vtab_cursor* c, sqlite3_int64* out) {
         return SQLITE_OK;
     }
     if (s->rowid < 0) {
+        if (s->lazy && std::find(s->decoded.begin(), s->decoded.end(), 0) != s->decoded.end()) {
+            try {
+                decodeMore(*s, {});
+            } catch (const std::exception& e) {
+                return fail(c->pVtab, e);
+            }
+        }
         s->rowid = t->nextRowid++;
         t->byRowid[s->rowid] = {s->id, s->row};
     }

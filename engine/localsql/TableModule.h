@@ -22,6 +22,9 @@ using OtherTables = std::function<std::unique_ptr<Cursor>(const std::string&, co
 // ":ALIAS:TABLE", split; false for any other name.
 bool splitAliasTable(const std::string& name, std::string& alias, std::string& table);
 
+// The planner's estimate of a file table's records: its size over the width its fields suggest.
+int64_t estimatedRows(int64_t fileBytes, const std::vector<FieldDef>& fields);
+
 class TableModule {
 public:
     // fileOf names the file of a table, so that changes by other writers are noticed; other

@@ -66,6 +66,8 @@ bool SqlQueryCursor::readRaw(int64_t pos, Row& raw) {
     if (pos < 0)
         return false;
     const int64_t end = windowStart_ + static_cast<int64_t>(window_.size());
+    if (count_ && pos >= *count_)
+        return false; // past the end: no query to find that out again
     if (pos < windowStart_ || pos >= end) {
         // Reading on makes the pages grow; a jump starts small again around the position.
         page_ = (pos == end && !window_.empty()) ? std::min(page_ * 2, kMaxPage) : kFirstPage;
@@ -82,6 +84,9 @@ bool SqlQueryCursor::readRaw(int64_t pos, Row& raw) {
                             conn_.placeholder(n),
                         params, [&](Row&& r) { window_.push_back(std::move(r)); });
         windowStart_ = start;
+        // A page that came back short ends the result.
+        if (static_cast<int64_t>(window_.size()) < page_ && !count_)
+            count_ = start + static_cast<int64_t>(window_.size());
     }
     if (pos >= windowStart_ + static_cast<int64_t>(window_.size()))
         return false;

@@ -2,6 +2,7 @@
 
 #include "engine/contract/EngineError.h"
 #include "engine/drivers/sqlcommon/SqlText.h"
+#include "engine/drivers/sqlite/SqliteRowCursor.h"
 #include "engine/drivers/sqlite/SqliteTypes.h"
 
 #include <algorithm>
@@ -75,7 +76,7 @@ SqliteConnection::SqliteConnection(const std::string& path, bool readOnly, int b
     }
 }
 
-SqliteConnection::SqliteConnection(InMemory) : readOnly_(false) {
+SqliteConnection::SqliteConnection(InMemory) : readOnly_(false), inMemory_(true) {
     withoutMemoryStatistics();
     int rc = sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
@@ -246,6 +247,27 @@ Value columnValue(sqlite3_stmt* st, int i) {
 }
 
 } // namespace
+
+sqlite3_stmt* SqliteConnection::prepareBound(const std::string& sql, const std::vector<Value>& params) {
+    Statement st(prepareOne(db_, sql));
+    bindAll(db_, st.get(), params);
+    return st.release();
+}
+
+Row SqliteConnection::rowOf(sqlite3_stmt* st) {
+    const int n = sqlite3_column_count(st);
+    Row row;
+    row.reserve(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+        row.push_back(columnValue(st, i));
+    return row;
+}
+
+std::unique_ptr<RowCursor> SqliteConnection::openRowCursor(const std::string& sql, const std::vector<Value>& params) {
+    if (!inMemory_)
+        return nullptr;
+    return std::make_unique<SqliteRowCursor>(*this, sql, params);
+}
 
 void SqliteConnection::query(const std::string& sql, const std::vector<Value>& params,
                              const std::function<void(Row&&)>& onRow) {

@@ -37,6 +37,16 @@ public:
     bool inTransaction() const override;
     std::vector<FieldDef> describe(const std::string& sql, const std::vector<Value>& params) override;
     std::vector<ColumnSource> columnSources(const std::string& sql, const std::vector<Value>& params) override;
+    // A stepping statement on an in-memory connection; null for a database file (its
+    // results are paged, so that no statement stays open on the file).
+    std::unique_ptr<RowCursor> openRowCursor(const std::string& sql, const std::vector<Value>& params) override;
+
+    // One statement prepared with its parameters bound; the caller finalizes it.
+    sqlite3_stmt* prepareBound(const std::string& sql, const std::vector<Value>& params);
+    // The current row of a stepped statement, each column by its storage class.
+    static Row rowOf(sqlite3_stmt* st);
+    // Throws the connection's last error as an EngineError.
+    [[noreturn]] void raise(int rc) const { fail(rc, ""); }
 
     // Runs statements without parameters (DDL, PRAGMA).
     void exec(const std::string& sql);
@@ -58,6 +68,7 @@ private:
     sqlite3* db_ = nullptr;
     bool readOnly_;
     std::map<std::string, sqlite3_stmt*> prepared_;
+    bool inMemory_ = false;
 };
 
 } // namespace vemo::engine::sql

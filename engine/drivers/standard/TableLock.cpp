@@ -62,6 +62,8 @@ public:
         inner_->remove(id, before);
     }
     int64_t seek(const Row& key) override { return inner_->seek(key); }
+    bool walkFrom(const Row& key, bool sameKey) override { return inner_->walkFrom(key, sameKey); }
+    bool walkNext(Row& row, RowId& id) override { return inner_->walkNext(row, id); }
     void setWantedFields(const std::vector<int>& which) override { inner_->setWantedFields(which); }
     void beginBatch() override {
         refuseHeld();

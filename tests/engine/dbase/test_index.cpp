@@ -7,6 +7,7 @@
 #include "engine/drivers/SampleData.h"
 #include "engine/drivers/standard/dbase/DbfCreate.h"
 #include "engine/drivers/standard/dbase/IndexFiles.h"
+#include "engine/drivers/standard/dbase/IndexTree.h"
 
 #include <gtest/gtest.h>
 #include <sstream>
@@ -212,4 +213,41 @@ TEST_F(IndexTest, SameNameNdxIsListedUsedAndMaintained) {
     EXPECT_EQ(ours.size(), 8u);
     EXPECT_EQ(ours, independentSort("ITEMS.DBF", "NAME"));
     EXPECT_EQ(ours, lines(runPerl((dir_ / "ITEMS.NDX").string())));
+}
+
+namespace {
+
+// An MDX numeric key spelled out: exponent and decimal digits as given, not normalised.
+std::string mdxKey(int exponent, const std::string& digits, bool negative) {
+    std::string k(12, '\0');
+    k[0] = static_cast<char>(52 + exponent);
+    k[1] = static_cast<char>((digits.size() << 2) | 0x01 | (negative ? 0x80 : 0));
+    for (size_t i = 0; i < digits.size(); ++i) {
+        const int d = digits[i] - '0';
+        k[2 + i / 2] = static_cast<char>(static_cast<unsigned char>(k[2 + i / 2]) | (i % 2 == 0 ? d << 4 : d));
+    }
+    return k;
+}
+
+} // namespace
+
+// Numeric MDX keys are ordered by the numbers they hold, whatever the sign, magnitude or
+// fraction, and keys written with leading or trailing zero digits equal the plain ones.
+TEST(DbaseIndexKeys, NumericKeysOrderByTheirNumbers) {
+    const double values[] = {-1e6, -12.5, -3, -0.25, -0.001, 0, 0.001, 0.25, 1, 9, 10, 12.5, 12.75, 99.99, 100, 123456789, 1e15};
+    for (size_t i = 0; i < std::size(values); ++i)
+        for (size_t j = 0; j < std::size(values); ++j) {
+            const int want = i < j ? -1 : i > j ? 1 : 0;
+            EXPECT_EQ(dbase::compareMdxNumbers(dbase::mdxNumberKey(values[i]), dbase::mdxNumberKey(values[j])), want)
+                << values[i] << " against " << values[j];
+        }
+    const std::string plain = dbase::mdxNumberKey(12.5);
+    EXPECT_EQ(plain, mdxKey(2, "125", false));
+    EXPECT_EQ(dbase::compareMdxNumbers(mdxKey(2, "12500", false), plain), 0);
+    EXPECT_EQ(dbase::compareMdxNumbers(mdxKey(3, "0125", false), plain), 0);
+    EXPECT_EQ(dbase::compareMdxNumbers(mdxKey(3, "0126", false), plain), 1);
+    EXPECT_EQ(dbase::compareMdxNumbers(mdxKey(2, "000", true), dbase::mdxNumberKey(0)), 0); // minus zero
+    EXPECT_EQ(dbase::compareMdxNumbers(mdxKey(2, "125", true), mdxKey(2, "1251", true)), 1);
+    // Twenty digits, more than a double holds, still tell two keys apart.
+    EXPECT_EQ(dbase::compareMdxNumbers(mdxKey(20, "12345678901234567890", false), mdxKey(20, "12345678901234567891", false)), -1);
 }

@@ -202,6 +202,7 @@ void DbfCursor::requireWritable() const {
 }
 
 void DbfCursor::setOrder(const std::string& indexName) {
+    walk_.reset();
     ordered_.reset();
     filtered_.reset();
     orderPending_ = false;
@@ -269,27 +270,92 @@ void DbfCursor::reorder(uint32_t recno, const std::vector<uint8_t>* before, cons
     list.insert(lowerBound(now, recno, now.size()), recno);
 }
 
-int64_t DbfCursor::seek(const Row& key) {
-    if (order_.empty() || key.empty() || filter_)
-        return -1;
+bool DbfCursor::probeRecord(const Row& key, std::vector<uint8_t>& probe) const {
     const std::vector<std::string> plain = indexes_->plainFields(order_);
     if (plain.empty() || key.size() > plain.size())
-        return -1;
+        return false;
     // A record holding the key's values in the leading fields gives the key as the index
     // forms it (field widths, number layout, UPPER and the like).
-    std::vector<uint8_t> probe = table_->blankRecord();
+    probe = table_->blankRecord();
     const DbfHeader& h = table_->header();
     for (size_t i = 0; i < key.size(); ++i) {
         auto it = std::find_if(h.fields.begin(), h.fields.end(),
                                [&](const DbfField& f) { return strcasecmp(f.name.c_str(), plain[i].c_str()) == 0; });
         if (it == h.fields.end())
-            return -1;
+            return false;
         try {
             encodeField(*it, key[i], probe.data(), table_->codepage(), nullptr);
         } catch (const EngineError&) {
-            return -1; // a value this field cannot hold: leave the search to the caller
+            return false; // a value this field cannot hold: leave the search to the caller
         }
     }
+    return true;
+}
+
+bool DbfCursor::walkFrom(const Row& key, bool sameKey) {
+    walk_.reset();
+    // Only a whole key is looked up in the tree: a shorter one would need the tree's own
+    // prefix comparison. Inside a batch the trees are rebuilt at its end, so they are stale.
+    if (order_.empty() || key.empty() || filter_ || batch_ || !indexes_->treeWalkable(order_) ||
+        key.size() != indexes_->plainFields(order_).size())
+        return false;
+    std::vector<uint8_t> probe;
+    if (!probeRecord(key, probe))
+        return false;
+    Walk w;
+    w.record.resize(table_->header().recordLength);
+    // The search starts before every record of the key: record numbers in the tree begin at 1.
+    w.entries.emplace_back(indexes_->treeKey(order_, probe.data(), 0), 0);
+    if (sameKey)
+        w.last = w.entries.back().first;
+    walk_ = std::move(w);
+    return true;
+}
+
+bool DbfCursor::walkNext(Row& row, RowId& id) {
+    if (!walk_)
+        return false;
+    Walk& w = *walk_;
+    for (;;) {
+        if (++w.at >= w.entries.size()) {
+            if (w.ended)
+                return false;
+            // On from just after the last entry seen (or from the probe).
+            const auto last = w.entries.back();
+            w.entries.clear();
+            w.at = 0;
+            w.ended = !indexes_->treeEntries(order_, last.first, last.second + 1, w.batch, w.entries,
+                                             w.last.empty() ? nullptr : &w.last);
+            w.batch = std::min<size_t>(w.batch * 4, 1024);
+            if (w.entries.empty())
+                return false;
+        }
+        const auto& [key, recno1] = w.entries[w.at];
+        // An entry that does not lead to a visible record holding its key (another program
+        // wrote the table, or this statement changed the record) is passed over.
+        if (recno1 < 1 || recno1 > table_->recordCount())
+            continue;
+        const uint32_t recno = recno1 - 1;
+        table_->readRecordInto(recno, w.record.data());
+        if (w.record[0] == '*' || indexes_->treeKey(order_, w.record.data(), recno) != key)
+            continue;
+        if (wanted_.empty())
+            table_->decode(w.record.data(), row);
+        else
+            table_->decodeSome(w.record.data(), row, wanted_);
+        id.recno = recno1;
+        id.key.clear();
+        return true;
+    }
+}
+
+int64_t DbfCursor::seek(const Row& key) {
+    if (order_.empty() || key.empty() || filter_)
+        return -1;
+    std::vector<uint8_t> probe;
+    if (!probeRecord(key, probe))
+        return -1;
+    const std::vector<std::string> plain = indexes_->plainFields(order_);
     size_t prefix;
     const std::string want = indexes_->sortKey(order_, probe.data(), 0);
     if (key.size() == plain.size())
@@ -313,6 +379,7 @@ int64_t DbfCursor::seek(const Row& key) {
 }
 
 bool DbfCursor::setFilter(const Filter* filter) {
+    walk_.reset();
     filter_ = filter;
     filtered_.reset();
     return true;
@@ -452,6 +519,8 @@ int64_t DbfCursor::positionOf(const RowId& id) {
 }
 
 void DbfCursor::refresh() {
+    walk_.reset();
+    indexes_->dropReaders();
     table_->reload();
     live_.reset(table_->recordCount());
     if (!order_.empty()) {
@@ -477,6 +546,7 @@ std::vector<uint8_t> DbfCursor::checkedRecord(const RowId& id, const Row& before
 }
 
 void DbfCursor::afterWrite() {
+    walk_.reset();
     if (table_->recordCount() != live_.records()) {
         // Another writer's records came in too: the order is built again when needed.
         live_.reset(table_->recordCount());

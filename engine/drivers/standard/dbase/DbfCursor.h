@@ -30,6 +30,8 @@ public:
     void update(const RowId& id, const Row& before, const Row& after) override;
     void remove(const RowId& id, const Row& before) override;
     int64_t seek(const Row& key) override;
+    bool walkFrom(const Row& key, bool sameKey) override;
+    bool walkNext(Row& row, RowId& id) override;
     void beginBatch() override;
     void commitBatch() override;
     void rollbackBatch() noexcept override;
@@ -65,6 +67,20 @@ private:
     std::string order_;
     std::optional<RecordOrder> ordered_;           // record numbers in index order
     bool orderPending_ = false;                    // ordered_ not built yet for order_
+    // The record of the table that holds the key's values in the order's leading fields (the
+    // others blank); false when the key cannot be put in them.
+    bool probeRecord(const Row& key, std::vector<uint8_t>& probe) const;
+    // A walk through the current order's index tree (walkFrom/walkNext): entries are read a
+    // few at a time, each checked against its record.
+    struct Walk {
+        std::vector<std::pair<std::string, uint32_t>> entries;
+        size_t at = 0;
+        size_t batch = 4;
+        bool ended = false;
+        std::string last; // with sameKey: the key past which the walk ends
+        std::vector<uint8_t> record;
+    };
+    std::optional<Walk> walk_;
     std::unique_ptr<DbfTable::WriteScope> batch_;  // the scope of a running batch
     bool batchBroken_ = false;                     // a write failed and the batch was undone
     uint64_t batchStart_ = 0;                      // table writes when the batch began

@@ -106,8 +106,8 @@ const uint8_t* DbfTable::record(uint32_t recno) {
         const uint32_t first = recno / chunkRecords_ * chunkRecords_;
         const uint32_t n = std::min(chunkRecords_, count_ - first);
         buffer_.resize(static_cast<size_t>(n) * header_.recordLength);
-        const size_t got = file_.readAt(header_.headerLength + static_cast<uint64_t>(first) * header_.recordLength,
-                                        buffer_.data(), buffer_.size());
+        const size_t got = readFile(header_.headerLength + static_cast<uint64_t>(first) * header_.recordLength,
+                                    buffer_.data(), buffer_.size());
         bufferFirst_ = first;
         bufferCount_ = static_cast<uint32_t>(got / header_.recordLength);
         if (recno >= first + bufferCount_)
@@ -124,8 +124,8 @@ void DbfTable::readRecordInto(uint32_t recno, uint8_t* out) const {
                     header_.recordLength);
         return;
     }
-    if (file_.readAt(header_.headerLength + static_cast<uint64_t>(recno) * header_.recordLength, out,
-                     header_.recordLength) < header_.recordLength)
+    if (readFile(header_.headerLength + static_cast<uint64_t>(recno) * header_.recordLength, out,
+                 header_.recordLength) < header_.recordLength)
         throw EngineError(ErrCorruptFile, "テーブル " + tableName() + " が途中で切れています");
 }
 
@@ -154,7 +154,7 @@ void DbfTable::reload() {
     flushAppends();
     bufferCount_ = 0;
     uint8_t first[32] = {};
-    if (file_.readAt(0, first, sizeof first) < 32)
+    if (readFile(0, first, sizeof first) < 32)
         throw EngineError(ErrCorruptFile, "テーブル " + tableName() + " が壊れています: ヘッダーが短すぎます");
     const uint64_t size = file_.size();
     const uint64_t held = size > header_.headerLength ? (size - header_.headerLength) / header_.recordLength : 0;
@@ -229,6 +229,7 @@ void DbfTable::WriteScope::finish() {
             standard::UndoJournal::removeJournal(t_.journalPath());
     } else {
         t_.flushAppends();
+        t_.writeHeld();
         const bool wrote = t_.journal_ && t_.journal_->started();
         if (wrote || recovered_ || t_.hasJournal()) {
             t_.file_.sync();
@@ -252,6 +253,7 @@ void DbfTable::WriteScope::rollBack() {
         else
             t_.playBackJournal(); // a rollback that failed earlier
     } else {
+        t_.held_.clear(); // never written: the file still holds the old bytes
         t_.journal_.reset();
         standard::UndoJournal::playBack(t_.journalPath(), t_.file_.fd(), t_.path());
     }
@@ -273,9 +275,63 @@ DbfTable::WriteScope::~WriteScope() {
 
 void DbfTable::writeBytes(uint64_t offset, const void* data, size_t n) {
     ++writes_;
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    if (journal_ && deferSync_) {
+        journal_->save(offset, n, false);
+        const uint64_t base = journal_->baseSize();
+        const size_t below = offset < base ? static_cast<size_t>(std::min<uint64_t>(n, base - offset)) : 0;
+        if (below && !hold(offset, bytes, below)) {
+            writeHeld(); // an odd overlap: the journal is synced now and the range written
+            file_.writeAt(offset, bytes, below);
+        }
+        // Bytes past the old end need no journal: a rollback cuts the file back.
+        if (below < n)
+            file_.writeAt(offset + below, bytes + below, n - below);
+        return;
+    }
     if (journal_)
         journal_->save(offset, n);
     file_.writeAt(offset, data, n);
+}
+
+bool DbfTable::hold(uint64_t offset, const uint8_t* data, size_t n) {
+    auto it = held_.lower_bound(offset);
+    if (it != held_.end() && it->first == offset && it->second.size() == n) {
+        std::copy(data, data + n, it->second.begin());
+        return true;
+    }
+    if (it != held_.end() && it->first < offset + n)
+        return false;
+    if (it != held_.begin() && std::prev(it)->first + std::prev(it)->second.size() > offset)
+        return false;
+    held_.emplace_hint(it, offset, std::vector<uint8_t>(data, data + n));
+    return true;
+}
+
+void DbfTable::writeHeld() {
+    if (held_.empty())
+        return;
+    journal_->flush();
+    for (const auto& [offset, bytes] : held_)
+        file_.writeAt(offset, bytes.data(), bytes.size());
+    held_.clear();
+}
+
+size_t DbfTable::readFile(uint64_t offset, uint8_t* out, size_t n) const {
+    const size_t got = file_.readAt(offset, out, n);
+    if (held_.empty())
+        return got;
+    auto it = held_.upper_bound(offset);
+    if (it != held_.begin())
+        --it;
+    for (; it != held_.end() && it->first < offset + got; ++it) {
+        const uint64_t from = std::max(offset, it->first);
+        const uint64_t to = std::min<uint64_t>(offset + got, it->first + it->second.size());
+        if (from < to)
+            std::copy(it->second.begin() + static_cast<std::ptrdiff_t>(from - it->first),
+                      it->second.begin() + static_cast<std::ptrdiff_t>(to - it->first), out + (from - offset));
+    }
+    return got;
 }
 
 void DbfTable::syncMemo() {
@@ -287,6 +343,7 @@ void DbfTable::syncAll() {
     flushAppends();
     if (memo_)
         memo_->sync();
+    writeHeld();
     file_.sync();
 }
 
@@ -295,8 +352,11 @@ void DbfTable::writeRecord(uint32_t recno, const uint8_t* bytes) {
         throw EngineError(ErrNotFound, "レコード " + std::to_string(recno + 1) + " はありません: " + tableName());
     flushAppends();
     syncMemo(); // the memo blocks the record points to are down before it is
-    bufferCount_ = 0;
     writeBytes(header_.headerLength + static_cast<uint64_t>(recno) * header_.recordLength, bytes, header_.recordLength);
+    // The read-ahead buffer takes the new bytes rather than being read again.
+    if (recno >= bufferFirst_ && recno < bufferFirst_ + bufferCount_)
+        std::memcpy(buffer_.data() + static_cast<size_t>(recno - bufferFirst_) * header_.recordLength, bytes,
+                    header_.recordLength);
     touchHeader(count_); // the count as re-read under the writers' lock
     if (!deferSync_)
         file_.sync();

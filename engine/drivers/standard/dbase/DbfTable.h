@@ -11,6 +11,7 @@
 #include "engine/drivers/standard/TableSettings.h"
 
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -40,10 +41,10 @@ public:
     // The bytes of a record (deletion flag first); valid until the next call.
     const uint8_t* record(uint32_t recno);
     bool isDeleted(uint32_t recno) { return record(recno)[0] == '*'; }
-    // The record as it is in the file now, bypassing the read-ahead buffer (which is dropped:
-    // a write is coming). One record is read, not a run of them.
+    // The record as it is in the file now, bypassing the read-ahead buffer (which writeRecord
+    // keeps right, so that reading on after a write costs no new run). One record is read,
+    // not a run of them.
     std::vector<uint8_t> freshRecord(uint32_t recno) {
-        bufferCount_ = 0;
         std::vector<uint8_t> out(header_.recordLength);
         readRecordInto(recno, out.data());
         return out;
@@ -103,6 +104,9 @@ public:
     std::vector<uint8_t> blankRecord() const;
 
     // Inside a batch the per-write syncs are left out; syncAll() makes everything durable.
+    // The new bytes of what the file held when the batch began are kept here until then, so
+    // that the journal needs one sync for the batch rather than one for every record: no
+    // overwritten byte reaches the file before its old bytes are durable in the journal.
     void setDeferSync(bool defer) { deferSync_ = defer; }
     void syncAll();
     // Table writes so far (a failed write that wrote nothing leaves it unchanged).
@@ -118,6 +122,12 @@ private:
     static constexpr size_t AppendRunBytes = 1 << 20;
     void syncMemo();
     void writeBytes(uint64_t offset, const void* data, size_t n);
+    // Reads the file as the table now is: the file's bytes with the held ones over them.
+    size_t readFile(uint64_t offset, uint8_t* out, size_t n) const;
+    // Keeps a range's new bytes back; false when it overlaps a held range of another extent.
+    bool hold(uint64_t offset, const uint8_t* data, size_t n);
+    // The journal made durable, then the held bytes written to the file.
+    void writeHeld();
 
     File file_;
     DbfHeader header_;
@@ -137,6 +147,7 @@ private:
     uint64_t writes_ = 0;
     std::vector<uint8_t> appends_; // records from appendsFirst_ on, not yet written
     uint32_t appendsFirst_ = 0;
+    std::map<uint64_t, std::vector<uint8_t>> held_; // offset -> new bytes, inside a batch
 };
 
 // Finds a companion file (".DBT", ".MDX" ...) of a table case-insensitively; empty when none.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -170,14 +171,13 @@ void bcdDigits(const std::string& digits, uint8_t* data) {
 
 std::string mdxNumberKey(double value) {
     uint8_t k[12] = {};
-    char buf[64];
+    char buf[400]; // room for any double with ten decimals
     const bool negative = value < 0;
     const double a = std::fabs(value);
-    if (a == std::trunc(a) && a < 1e20)
-        std::snprintf(buf, sizeof buf, "%.0f", a);
-    else
-        std::snprintf(buf, sizeof buf, "%.10f", a);
-    std::string s = buf;
+    // As "%.0f" or "%.10f" would print it, without the cost of printf.
+    const int decimals = a == std::trunc(a) && a < 1e20 ? 0 : 10;
+    const auto printed = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::fixed, decimals);
+    std::string s(buf, printed.ec == std::errc() ? printed.ptr : buf);
     std::string intPart = s.substr(0, s.find('.'));
     std::string frac = s.find('.') == std::string::npos ? "" : s.substr(s.find('.') + 1);
     while (!frac.empty() && frac.back() == '0')

@@ -270,6 +270,7 @@ void IndexSet::inserted(const uint8_t* record, uint32_t recno) {
     if (tags_.empty())
         return;
     if (batch_) {
+        batchMoved_ = true;
         for (size_t i = 0; i < tags_.size(); ++i)
             if (tags_[i].def.unique)
                 batchKeys_[i].emplace(storedKey(tags_[i], record, recno), recno);
@@ -289,9 +290,17 @@ void IndexSet::changed(const uint8_t* before, const uint8_t* after, uint32_t rec
     if (tags_.empty())
         return;
     if (batch_) {
-        for (size_t i = 0; i < tags_.size(); ++i)
+        for (size_t i = 0; i < tags_.size(); ++i) {
+            if (!tags_[i].expr) {
+                batchMoved_ = true;
+                continue;
+            }
+            const std::string now = storedKey(tags_[i], after, recno);
+            if (!batchMoved_ && now != storedKey(tags_[i], before, recno))
+                batchMoved_ = true;
             if (tags_[i].def.unique)
-                batchKeys_[i].emplace(storedKey(tags_[i], after, recno), recno);
+                batchKeys_[i].emplace(now, recno);
+        }
         return;
     }
     try {
@@ -315,14 +324,18 @@ void IndexSet::changed(const uint8_t* before, const uint8_t* after, uint32_t rec
 
 void IndexSet::beginBatch() {
     batch_ = true;
+    batchMoved_ = false;
     batchKeys_.clear();
 }
 
 void IndexSet::endBatch(bool rebuildFiles) {
     batch_ = false;
     batchKeys_.clear();
-    if (rebuildFiles && !tags_.empty())
+    // A batch that changed no key (nor added a record) leaves every tree as it is: a deleted
+    // record keeps its entries, as outside a batch.
+    if (rebuildFiles && batchMoved_ && !tags_.empty())
         rebuild();
+    batchMoved_ = false;
 }
 
 void IndexSet::checkUniqueByScan(const Tag& t, const std::string& mine, uint32_t recno) {
@@ -448,6 +461,52 @@ std::vector<uint32_t> IndexSet::orderFromIndex(const std::string& name, const st
     return out;
 }
 
+struct IndexSet::Reader {
+    File file;
+    std::unique_ptr<IndexTree> tree;
+};
+
+bool IndexSet::treeWalkable(const std::string& name) const {
+    const Tag& tag = find(name);
+    return tag.expr && tag.def.forExpression.empty() && !tag.def.descending;
+}
+
+std::string IndexSet::treeKey(const std::string& name, const uint8_t* record, uint32_t recno) const {
+    const Tag& tag = find(name);
+    if (!tag.expr)
+        throw EngineError(ErrNotSupported, tag.error);
+    return storedKey(tag, record, recno);
+}
+
+bool IndexSet::treeEntries(const std::string& name, const std::string& key, uint32_t recno1, size_t limit,
+                           std::vector<std::pair<std::string, uint32_t>>& out, const std::string* last) {
+    const Tag& tag = find(name);
+    auto& reader = readers_[name];
+    if (!reader) {
+        auto r = std::make_unique<Reader>();
+        r->file = File(tag.def.file, false);
+        r->tree = std::make_unique<IndexTree>(r->file, tag.def, [](uint64_t, size_t) {
+            throw EngineError(ErrGeneral, "読み取り中のインデックスへの書き込み");
+        });
+        r->tree->keepPages();
+        reader = std::move(r);
+    }
+    const size_t start = out.size();
+    bool past = false;
+    const IndexTree& tree = *reader->tree;
+    tree.scanFrom(key, recno1, [&](const std::string& k, uint32_t r) {
+        if (last && tree.compare(k, *last) > 0) {
+            past = true;
+            return false;
+        }
+        out.emplace_back(k, r);
+        return out.size() - start < limit;
+    });
+    return !past && out.size() - start == limit;
+}
+
+void IndexSet::dropReaders() { readers_.clear(); }
+
 bool IndexSet::keysDiffer(const uint8_t* before, const uint8_t* after, uint32_t recno) const {
     for (const Tag& t : tags_) {
         if (!t.expr)
@@ -478,6 +537,7 @@ std::vector<IndexEntry> IndexSet::entriesOf(const Tag& tag) {
 }
 
 void IndexSet::rebuild() {
+    dropReaders();
     if (!problem_.empty())
         throw EngineError(ErrReadOnly, problem_);
     verified_ = true;

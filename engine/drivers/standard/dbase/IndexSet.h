@@ -59,6 +59,21 @@ public:
     // isLive tells a visible record.
     std::vector<uint32_t> orderFromIndex(const std::string& name, const std::function<bool(uint32_t)>& isLive);
 
+    // Whether the named tag's tree holds every visible record in the order's direction (no
+    // FOR condition, ascending), so that walking it misses none.
+    bool treeWalkable(const std::string& name) const;
+    // The key a record gives in the named tag, in the form its tree stores.
+    std::string treeKey(const std::string& name, const uint8_t* record, uint32_t recno) const;
+    // Up to `limit` entries of the named tag's tree from the first not less than (key,
+    // recno1), as (stored key, 1-based record number), appended to out; none whose key is
+    // above *last when last is given. False when the entries ended before the limit. The
+    // tree file stays open for the next call until dropReaders(), so that many lookups cost
+    // no opens.
+    bool treeEntries(const std::string& name, const std::string& key, uint32_t recno1, size_t limit,
+                     std::vector<std::pair<std::string, uint32_t>>& out, const std::string* last = nullptr);
+    // Forgets the open trees (the files may have been replaced).
+    void dropReaders();
+
     // One logical write, inside the table's write scope: beginWrite opens the files for
     // in-place changes; inserted/changed keep every tree right (or, in a batch, remember the
     // new keys of unique tags); endWrite closes the files once the scope has committed or
@@ -105,9 +120,12 @@ private:
 
     struct OpenFile;
     std::map<std::filesystem::path, std::unique_ptr<OpenFile>> open_; // during a write
+    struct Reader;
+    std::map<std::string, std::unique_ptr<Reader>> readers_; // trees open for treeEntries, by tag
     bool writing_ = false;
     bool verified_ = false; // the files were found to hold one entry a record
     bool batch_ = false;
+    bool batchMoved_ = false; // a record of the batch was added or got another key
     // Keys that records got inside the batch, per unique tag: stored key -> record numbers.
     std::map<size_t, std::multimap<std::string, uint32_t>> batchKeys_;
 };

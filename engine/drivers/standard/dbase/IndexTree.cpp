@@ -2,6 +2,7 @@
 #include "engine/contract/EngineError.h"
 #include "engine/drivers/standard/dbase/DbfHeader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +12,8 @@ namespace {
 
 constexpr size_t MdxTagTable = 544;
 constexpr int MaxDepth = 32;
+// The most page bytes a read-only tree keeps (keepPages): a 1,000,000-key numeric tag whole.
+constexpr size_t KeptPageBytes = 16u << 20;
 
 
 double ndxNumberValue(const std::string& key) {
@@ -19,24 +22,76 @@ double ndxNumberValue(const std::string& key) {
     return d;
 }
 
+// A packed-decimal key as sign, exponent and digits, leading zeros dropped: the value is
+// sign * 0.d1d2d3... * 10^exponent. No digits is zero.
+struct MdxNumber {
+    int sign = 0; // -1, 0, 1
+    int exponent = 0;
+    uint8_t digits[20] = {};
+    size_t count = 0;
+};
+
+MdxNumber mdxNumber(const std::string& key) {
+    MdxNumber n;
+    if (key.size() < 12)
+        return n;
+    const auto* k = reinterpret_cast<const uint8_t*>(key.data());
+    n.exponent = static_cast<int>(k[0]) - 52;
+    const size_t count = std::min<size_t>((k[1] >> 2) & 0x1F, 20);
+    for (size_t i = 0; i < count; ++i) {
+        const int d = std::min(i % 2 == 0 ? k[2 + i / 2] >> 4 : k[2 + i / 2] & 0x0F, 9);
+        if (n.count == 0 && d == 0) {
+            --n.exponent;
+            continue;
+        }
+        n.digits[n.count++] = static_cast<uint8_t>(d);
+    }
+    while (n.count > 0 && n.digits[n.count - 1] == 0)
+        --n.count;
+    if (n.count > 0)
+        n.sign = (k[1] & 0x80) ? -1 : 1;
+    return n;
+}
+
 } // namespace
 
-double mdxNumberValue(const std::string& key) {
-    if (key.size() < 12)
-        return 0;
-    const auto* k = reinterpret_cast<const uint8_t*>(key.data());
-    const int sig = static_cast<int>(k[0]) - 52;
-    const size_t count = std::min<size_t>((k[1] >> 2) & 0x1F, 20);
-    std::string digits;
-    for (size_t i = 0; i < count; ++i) {
-        const int d = i % 2 == 0 ? k[2 + i / 2] >> 4 : k[2 + i / 2] & 0x0F;
-        digits.push_back(static_cast<char>('0' + std::min(d, 9)));
+int compareMdxNumbers(const std::string& a, const std::string& b) {
+    if (a.size() >= 12 && b.size() >= 12) {
+        // Keys whose first digit is not 0 (as this program writes them), of one sign:
+        // exponent first, then digit by digit, without taking them apart first.
+        const auto* p = reinterpret_cast<const uint8_t*>(a.data());
+        const auto* q = reinterpret_cast<const uint8_t*>(b.data());
+        const size_t cp = std::min<size_t>((p[1] >> 2) & 0x1F, 20), cq = std::min<size_t>((q[1] >> 2) & 0x1F, 20);
+        auto digit = [](const uint8_t* k, size_t count, size_t i) {
+            if (i >= count)
+                return 0;
+            const int d = i % 2 == 0 ? k[2 + i / 2] >> 4 : k[2 + i / 2] & 0x0F;
+            return std::min(d, 9);
+        };
+        if (digit(p, cp, 0) && digit(q, cq, 0) && (p[1] & 0x80) == (q[1] & 0x80)) {
+            int c = p[0] != q[0] ? (p[0] < q[0] ? -1 : 1) : 0;
+            for (size_t i = 0; c == 0 && i < std::max(cp, cq); ++i) {
+                const int dp = digit(p, cp, i), dq = digit(q, cq, i);
+                c = dp < dq ? -1 : dp > dq ? 1 : 0;
+            }
+            return (p[1] & 0x80) ? -c : c;
+        }
     }
-    if (digits.empty())
+    const MdxNumber x = mdxNumber(a), y = mdxNumber(b);
+    if (x.sign != y.sign)
+        return x.sign < y.sign ? -1 : 1;
+    if (x.sign == 0)
         return 0;
-    const std::string text = "0." + digits + "e" + std::to_string(sig);
-    const double v = std::strtod(text.c_str(), nullptr);
-    return (k[1] & 0x80) ? -v : v;
+    int c = 0;
+    if (x.exponent != y.exponent) {
+        c = x.exponent < y.exponent ? -1 : 1;
+    } else {
+        for (size_t i = 0; i < std::max(x.count, y.count) && c == 0; ++i) {
+            const int dx = i < x.count ? x.digits[i] : 0, dy = i < y.count ? y.digits[i] : 0;
+            c = dx < dy ? -1 : dx > dy ? 1 : 0;
+        }
+    }
+    return x.sign < 0 ? -c : c;
 }
 
 IndexTree::IndexTree(File& file, const IndexTag& tag, BeforeWrite beforeWrite)
@@ -97,9 +152,11 @@ void IndexTree::corrupt(const std::string& why) const {
 
 int IndexTree::compare(const std::string& a, const std::string& b) const {
     int c;
-    if (numeric_) {
-        const double x = ndx_ ? ndxNumberValue(a) : mdxNumberValue(a);
-        const double y = ndx_ ? ndxNumberValue(b) : mdxNumberValue(b);
+    if (numeric_ && !ndx_) {
+        c = compareMdxNumbers(a, b);
+    } else if (numeric_) {
+        const double x = ndxNumberValue(a);
+        const double y = ndxNumberValue(b);
         c = x < y ? -1 : x > y ? 1 : 0;
     } else {
         c = std::memcmp(a.data(), b.data(), std::min({a.size(), b.size(), keyLength_}));
@@ -115,8 +172,12 @@ int IndexTree::compareEntry(const std::string& ka, uint32_t ra, const std::strin
 }
 
 uint32_t IndexTree::root() const {
+    if (keep_ && keptRoot_)
+        return keptRoot_;
     uint8_t b[4] = {};
     file_.readAt(tagHeader_, b, 4);
+    if (keep_)
+        keptRoot_ = le32(b);
     return le32(b);
 }
 
@@ -130,10 +191,16 @@ void IndexTree::setRoot(uint32_t page) {
 IndexTree::Node IndexTree::load(uint32_t page) const {
     Node node;
     node.page = page;
-    node.b.assign(pageBytes_, 0);
-    const uint64_t at = static_cast<uint64_t>(page) * 512;
-    if (page == 0 || file_.readAt(at, node.b.data(), pageBytes_) < head_ + 4)
-        corrupt("ページ " + std::to_string(page) + " がファイルの外にあります");
+    if (auto it = keep_ ? kept_.find(page) : kept_.end(); it != kept_.end()) {
+        node.b = it->second;
+    } else {
+        node.b.assign(pageBytes_, 0);
+        const uint64_t at = static_cast<uint64_t>(page) * 512;
+        if (page == 0 || file_.readAt(at, node.b.data(), pageBytes_) < head_ + 4)
+            corrupt("ページ " + std::to_string(page) + " がファイルの外にあります");
+        if (keep_ && (kept_.size() + 1) * pageBytes_ <= KeptPageBytes)
+            kept_.emplace(page, node.b);
+    }
     node.n = le32(node.b.data());
     if (node.n > maxKeys_)
         corrupt("ページ " + std::to_string(page) + " のキー数が不正です");

@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace vemo::engine::dbase {
@@ -38,6 +39,11 @@ public:
     void recordNumbers(std::vector<uint32_t>& out) const;
 
     size_t keyLength() const { return keyLength_; }
+
+    // For a tree that is only read (lookups): pages stay in memory once read, up to 16 MB,
+    // so that repeated descents cost no reads. The caller drops the tree when the
+    // file may have changed.
+    void keepPages() { keep_ = true; }
 
 private:
     struct Node {
@@ -84,9 +90,12 @@ private:
     size_t pageBytes_, pageUnits_, head_, entryLen_, keyOffset_, keyLength_;
     uint32_t maxKeys_;
     uint64_t tagHeader_; // where the root page number is
+    bool keep_ = false;
+    mutable std::unordered_map<uint32_t, std::vector<uint8_t>> kept_;
+    mutable uint32_t keptRoot_ = 0;
 };
 
-// The number behind an MDX packed-decimal key.
-double mdxNumberValue(const std::string& key);
+// Orders two MDX packed-decimal keys by the numbers they hold, exactly, digit by digit.
+int compareMdxNumbers(const std::string& a, const std::string& b);
 
 } // namespace vemo::engine::dbase

@@ -62,7 +62,7 @@ UndoJournal::~UndoJournal() {
         ::close(fd_);
 }
 
-void UndoJournal::save(uint64_t offset, size_t n) {
+void UndoJournal::save(uint64_t offset, size_t n, bool durable) {
     if (fd_ < 0) {
         struct stat st {};
         if (::fstat(targetFd_, &st) != 0)
@@ -98,6 +98,13 @@ void UndoJournal::save(uint64_t offset, size_t n) {
         fail(path_, e);
     }
     end_ += entry.size();
+    if (durable)
+        flush();
+}
+
+void UndoJournal::flush() {
+    if (fd_ < 0)
+        return;
     if (int e = syncData(fd_))
         fail(path_, e);
 }

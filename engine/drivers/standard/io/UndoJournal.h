@@ -20,9 +20,15 @@ public:
     UndoJournal& operator=(const UndoJournal&) = delete;
 
     // Saves the current bytes of [offset, offset + n) unless this transaction already did;
-    // bytes past the size the file had when the transaction began need no saving.
-    void save(uint64_t offset, size_t n);
+    // bytes past the size the file had when the transaction began need no saving. With
+    // durable false the entry is not synced: the caller then keeps the range's new bytes
+    // from the file until flush() has returned.
+    void save(uint64_t offset, size_t n, bool durable = true);
+    // Makes the entries saved so far durable.
+    void flush();
     bool started() const { return fd_ >= 0; }
+    // The target's size when the transaction began (known once something was saved).
+    uint64_t baseSize() const { return baseSize_; }
     // Syncs the target and removes the journal.
     void commit();
 
