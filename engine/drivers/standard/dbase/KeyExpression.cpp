@@ -303,9 +303,19 @@ KeyValue eval(const Node& n, const DbfHeader& h, const uint8_t* rec, uint32_t re
             KeyValue v;
             v.kind = Kind::Date;
             v.number = -1;
-            int y = 0, m = 0, d = 0;
-            if (f.length == 8 && std::sscanf(reinterpret_cast<const char*>(p), "%4d%2d%2d", &y, &m, &d) == 3 &&
-                validDate(y, m, d))
+            // Eight digits YYYYMMDD, read in place: the record is not a terminated string.
+            const auto digits = [&](int from, int count) {
+                int x = 0;
+                for (int k = from; k < from + count; ++k) {
+                    if (p[k] < '0' || p[k] > '9')
+                        return -1;
+                    x = x * 10 + (p[k] - '0');
+                }
+                return x;
+            };
+            const bool eight = f.length == 8;
+            const int y = eight ? digits(0, 4) : -1, m = eight ? digits(4, 2) : -1, d = eight ? digits(6, 2) : -1;
+            if (y >= 0 && m >= 0 && d >= 0 && validDate(y, m, d))
                 v.number = static_cast<double>(dayNumber(y, m, d));
             return v;
         }

@@ -2,6 +2,8 @@
 // this program must refuse to write.
 #include "Maintenance.h"
 #include "engine/drivers/standard/dbase/DbfCreate.h"
+#include "engine/drivers/standard/dbase/DbfHeader.h"
+#include "engine/drivers/standard/dbase/KeyExpression.h"
 
 #include <cstring>
 #include <set>
@@ -262,4 +264,34 @@ TEST_F(Maintenance, KeyExpressionNumberArgumentsOutOfRangeAreHeldAtBounds) {
         c->setOrder(t);
         EXPECT_EQ(c->count(), 3) << t;
     }
+}
+
+// A date key is read from the record's own eight bytes: the field may end the record, which
+// is not a terminated string (a run of gathered records or a read-ahead buffer follows it).
+TEST(DateKeys, ReadFromTheFieldsEightBytesAlone) {
+    dbase::DbfHeader h;
+    dbase::DbfField name;
+    name.name = "NAME";
+    name.type = 'C';
+    name.offset = 1;
+    name.length = 4;
+    dbase::DbfField day;
+    day.name = "D";
+    day.type = 'D';
+    day.offset = 5;
+    day.length = 8;
+    h.fields = {name, day};
+    h.recordLength = 13;
+    const dbase::KeyExpression e("D", h);
+    const auto keyOf = [&](const std::string& bytes) {
+        // Exactly one record on the heap: a read past it is caught by the address sanitizer.
+        std::vector<uint8_t> rec(bytes.begin(), bytes.end());
+        return e.evaluate(rec.data(), 0).number;
+    };
+    const double feb3 = keyOf(" ABCD20010203");
+    EXPECT_GT(feb3, 0);
+    EXPECT_EQ(keyOf(" ABCD20010204"), feb3 + 1);
+    EXPECT_EQ(keyOf(" ABCD        "), -1) << "blank";
+    EXPECT_EQ(keyOf(" ABCD2001 2 3"), -1) << "not eight digits";
+    EXPECT_EQ(keyOf(" ABCD20011332"), -1) << "no such day";
 }
