@@ -324,6 +324,7 @@ void IndexSet::changed(const uint8_t* before, const uint8_t* after, uint32_t rec
 
 void IndexSet::beginBatch() {
     batch_ = true;
+    batchOnEmpty_ = table_.recordCount() == 0;
     batchMoved_ = false;
     batchKeys_.clear();
 }
@@ -376,6 +377,9 @@ void IndexSet::checkUnique(const uint8_t* record, uint32_t recno) {
             checkUniqueByScan(t, mine, recno);
             continue;
         }
+        // A batch into a table that was empty when it began: every key is one of the batch's.
+        if (batch_ && batchOnEmpty_)
+            continue;
         try {
             IndexTree& tree = treeOf(t);
             bool found = false;

@@ -125,6 +125,7 @@ private:
     bool writing_ = false;
     bool verified_ = false; // the files were found to hold one entry a record
     bool batch_ = false;
+    bool batchOnEmpty_ = false; // the table had no records when the batch began
     bool batchMoved_ = false; // a record of the batch was added or got another key
     // Keys that records got inside the batch, per unique tag: stored key -> record numbers.
     std::map<size_t, std::multimap<std::string, uint32_t>> batchKeys_;

@@ -191,6 +191,31 @@ TEST_F(Batch, UniqueKeysAreCheckedInsideTheBatch) {
     EXPECT_EQ(r2->count(), 40 + 2);
 }
 
+// A batch into an empty table finds its duplicates among its own keys alone.
+TEST_F(Batch, UniqueKeysAreCheckedInABatchIntoAnEmptyTable) {
+    for (const char* ext : {"T.DBF", "T.MDX", "T.NDX"})
+        std::filesystem::remove(dir_ / ext);
+    createTable(*db_, dir_.path());
+    auto c = db_->openTable("T", {});
+    c->beginBatch();
+    for (int i = 0; i < 500; ++i)
+        c->insert(row(i, "E" + std::to_string(i % 9), i, 1));
+    EXPECT_EQ(dbtest::errorCodeOf([&] { c->insert(row(250, "DUP", 1, 1)); }), ErrKeyViolation);
+    c->setOrder("ID");
+    Row r;
+    RowId id;
+    ASSERT_TRUE(c->read(3, r, id));
+    Row after = r;
+    after[0] = int64_t(7000);
+    c->update(id, r, after); // 3 is free again, 7000 taken
+    EXPECT_EQ(dbtest::errorCodeOf([&] { c->insert(row(7000, "DUP", 1, 1)); }), ErrKeyViolation);
+    c->insert(row(3, "REUSED", 1, 1));
+    c->commitBatch();
+    c.reset();
+    EXPECT_EQ(indexProblems(dir_.path()), "");
+    EXPECT_EQ(db_->openTable("T", {OpenOptions{false, true}})->count(), 501);
+}
+
 // The k-th file operation of a batch fails, for every k until the batch gets through: each
 // time the table and its indexes are as at beginBatch, and the next write works.
 TEST_F(Batch, AFailureAtAnyStepUndoesTheWholeBatch) {
