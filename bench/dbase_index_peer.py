@@ -10,7 +10,8 @@ con = sqlite3.connect(path, isolation_level=None)
 if len(sys.argv) > 3 and sys.argv[3] == "nosync":
     con.execute("PRAGMA synchronous=OFF")
 count = con.execute("SELECT count(*) FROM bench").fetchone()[0]
-base = 10000000 + int(time.time()) % 8000 * 10000
+# Keys no earlier run has used: above the largest one in the table.
+base = max(10000000, (con.execute("SELECT max(ID) FROM bench").fetchone()[0] or 0) + 1)
 
 
 def median(v):
