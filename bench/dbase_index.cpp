@@ -4,6 +4,7 @@
 //        bench_dbase_index bulk DIR N
 //        prints the seconds of N appends in one batch into a table with three tags, and of
 //        the same appends without indexes followed by one build of the three tags
+#include "BenchTiming.h"
 #include "engine/drivers/Drivers.h"
 #include "engine/drivers/standard/dbase/DbfCreate.h"
 #include "engine/contract/EngineError.h"
@@ -20,14 +21,9 @@ using namespace vemo::engine;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double msSince(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
+using bench::Clock;
+using bench::median;
+using bench::msSince;
 
 IndexDef tag(const std::string& name, const std::string& fields, bool unique = false) {
     IndexDef d;

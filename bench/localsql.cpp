@@ -2,6 +2,7 @@
 // STANDARD driver's embedded SQL. Prints "NAME MS ms rows R" for the statement (and, for
 // lookup, a second lookup on the warm connection).
 // Usage: bench_localsql DIR setup | bench_localsql DIR groupby|lookup|join|update|open
+#include "BenchTiming.h"
 #include "engine/contract/EngineError.h"
 #include "engine/drivers/Drivers.h"
 #include "engine/drivers/standard/dbase/DbfCreate.h"
@@ -17,9 +18,7 @@ using namespace vemo::engine;
 
 namespace {
 
-double msSince(std::chrono::steady_clock::time_point t) {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t).count();
-}
+using bench::msSince;
 
 // The process's processor time so far, in ms: on a busy machine it varies far less than the
 // elapsed time.

@@ -1,6 +1,7 @@
 // Benchmark of Paradox tables through the engine's dataset, as the windows use them.
 //   bench_paradox make FILE N     a keyed table of N records
 //   bench_paradox run FILE CSV    timings (ms) and memory (kB), one "name value" a line
+#include "BenchTiming.h"
 #include "engine/export/CsvExport.h"
 #include "engine/drivers/Drivers.h"
 #include "engine/session/Session.h"
@@ -20,9 +21,7 @@ using namespace vemo::engine;
 
 namespace {
 
-double msSince(std::chrono::steady_clock::time_point t) {
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t).count();
-}
+using bench::msSince;
 
 long rssKb() {
     std::ifstream in("/proc/self/status");

@@ -6,6 +6,7 @@
 //   bench_paradox_post post FILE POSTS       median ms of an insert, a key change, a delete
 //   bench_paradox_post sqlite FILE N POSTS   the same on SQLite (FILE is created anew)
 // Each prints "name value" lines. VEMO32_SYNC=0 turns syncing off for both.
+#include "BenchTiming.h"
 #include "engine/contract/EngineError.h"
 #include "engine/drivers/standard/io/FileOps.h"
 #include "engine/drivers/standard/paradox/PxCreate.h"
@@ -28,14 +29,9 @@ using namespace vemo::engine;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double msSince(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
+using bench::Clock;
+using bench::median;
+using bench::msSince;
 
 FieldDef field(const std::string& name, FieldType type, int size = 0) {
     FieldDef f;
