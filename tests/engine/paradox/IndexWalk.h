@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <vector>
 
 inline std::vector<uint8_t> slurp(const std::filesystem::path& p) {
@@ -11,9 +12,14 @@ inline std::vector<uint8_t> slurp(const std::filesystem::path& p) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
+// How a reader orders two keys of `len` bytes (<0, 0, >0): byte order unless the test says
+// otherwise (the .Y of a descending index is searched in that index's order).
+using KeyCompare = std::function<int(const uint8_t* a, const uint8_t* b, int len)>;
+inline int byteCompare(const uint8_t* a, const uint8_t* b, int len) { return std::memcmp(a, b, size_t(len)); }
+
 // Walks a .PX tree from its root down to level 1 for one key, the way a reader of the
 // format would, and returns the data block it names (0 when the tree is unusable).
-inline int pxLookup(const std::vector<uint8_t>& px, const uint8_t* key, int keyLen) {
+inline int pxLookup(const std::vector<uint8_t>& px, const uint8_t* key, int keyLen, const KeyCompare& cmp = byteCompare) {
     auto le16 = [&](size_t o) { return int(px[o] | (px[o + 1] << 8)); };
     const int rs = le16(0), headerSize = le16(2), bs = px[5] * 1024;
     int block = le16(0x1E), levels = px[0x20];
@@ -26,7 +32,7 @@ inline int pxLookup(const std::vector<uint8_t>& px, const uint8_t* key, int keyL
         int chosen = -1;
         for (int i = 0; i < n; ++i) {
             const uint8_t* e = px.data() + at + 6 + size_t(i) * rs;
-            if (i == 0 || std::memcmp(e, key, keyLen) <= 0) chosen = i;
+            if (i == 0 || cmp(e, key, keyLen) <= 0) chosen = i;
             else break;
         }
         if (chosen < 0) return 0;
@@ -74,11 +80,12 @@ inline std::string primaryProblems(const std::filesystem::path& db, const std::f
     return out.size() > 300 ? out.substr(0, 300) : out;
 }
 
-// What is wrong with a secondary index pair: .X entries ascending, one for each table
-// record, each found through the .Y tree in the block that holds it, each hint naming the
-// table block that holds the record of its key (the table key follows `fieldsLen` bytes).
+// What is wrong with a secondary index pair: .X entries ascending (by cmp), one for each
+// table record, each found through the .Y tree in the block that holds it, each hint naming
+// the table block that holds the record of its key (the table key follows `fieldsLen` bytes).
 inline std::string secondaryProblems(const std::filesystem::path& db, const std::filesystem::path& x,
-                                     const std::filesystem::path& y, int fieldsLen, int tableKeyLen) {
+                                     const std::filesystem::path& y, int fieldsLen, int tableKeyLen,
+                                     const KeyCompare& cmp = byteCompare) {
     const auto d = slurp(db), xb = slurp(x), yb = slurp(y);
     if (xb.size() < 0x58 || d.size() < 0x58) return "file too short";
     const int xrs = le16(xb, 0), keyLen = xrs - 2;
@@ -88,9 +95,9 @@ inline std::string secondaryProblems(const std::filesystem::path& db, const std:
     int entries = 0;
     out += walkChain(xb, [&](int block, const uint8_t* e) {
         ++entries;
-        if (!prev.empty() && std::memcmp(prev.data(), e, size_t(keyLen)) >= 0) out += "entries out of order; ";
+        if (!prev.empty() && cmp(prev.data(), e, keyLen) >= 0) out += "entries out of order; ";
         prev.assign(e, e + keyLen);
-        if (pxLookup(yb, e, keyLen) != block) out += "entry not found through the .Y; ";
+        if (pxLookup(yb, e, keyLen, cmp) != block) out += "entry not found through the .Y; ";
         const int hint = int(int16_t(uint16_t((e[keyLen] << 8) | e[keyLen + 1]) ^ 0x8000));
         const size_t dat = size_t(dhs) + size_t(hint - 1) * dbs;
         bool found = false;

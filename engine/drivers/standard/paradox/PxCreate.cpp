@@ -119,6 +119,10 @@ void createParadoxTable(const std::filesystem::path& file, const std::vector<Fie
         }
         if (s.fields.empty() || s.fields.size() > 16) throw EngineError(ErrInvalidParam, "索引 \"" + ix.name + "\" のフィールドが不正です");
         s.caseInsensitive = ix.caseInsensitive;
+        // Opened again before any text with a lower-case letter is in it, a composite index
+        // without case cannot be told from one with case (the files do not say): not made.
+        if (ix.caseInsensitive && s.fields.size() > 1)
+            throw EngineError(ErrNotSupported, "索引 \"" + ix.name + "\": 複数フィールドの大文字小文字を区別しない索引は作成できません");
         s.composite = s.fields.size() > 1 || ix.caseInsensitive
             || (!ix.name.empty() && upper(ix.name) != upper(h.fields[s.fields[0]].name));
         s.name = s.composite ? ix.name : h.fields[s.fields[0]].name;
@@ -134,8 +138,12 @@ void createParadoxTable(const std::filesystem::path& file, const std::vector<Fie
         }
         s.xPath = companionPath(file, std::string(".X") + ext);
         s.yPath = companionPath(file, std::string(".Y") + ext);
-        if (ix.descending || ix.unique)
-            throw EngineError(ErrNotSupported, "索引 \"" + ix.name + "\": 降順・一意のセカンダリインデックスは作成できません");
+        // Where a level-7 .X marks a unique index is not known; a file the other programs
+        // would take for an ordinary index is not made.
+        if (ix.unique)
+            throw EngineError(ErrNotSupported, "索引 \"" + ix.name + "\": 一意のセカンダリインデックスは作成できません");
+        s.descending = ix.descending;
+        if (s.descending) level = 7; // the direction is marked from level 7 on
         secondary.push_back(std::move(s));
     }
 

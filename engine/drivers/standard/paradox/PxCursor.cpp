@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <numeric>
 
@@ -152,10 +153,17 @@ void PxCursor::findSecondaryIndexes() {
                 s.fields.push_back(no - 1);
             }
             s.name = s.composite && !x.indexName.empty() ? x.indexName : t.fields[s.fields[0]].name;
-            s.descending = x.version >= 0x0C && head.size() > 0x55 && head[0x55] == 0x11;
-            if (s.descending) problems_.push_back("降順の索引 \"" + s.name + "\" は維持できません");
+            // Level 7 tells the direction; another value there may mean a kind of index (a
+            // unique one, say) whose rules are not known here, so such a table is not written.
+            s.descending = x.version >= 0x0C && x.indexDirection == IxDescending;
+            if (x.version >= 0x0C && x.indexDirection != 0 && x.indexDirection != IxAscending && !s.descending) {
+                char b[8];
+                std::snprintf(b, sizeof b, "0x%02X", x.indexDirection);
+                problems_.push_back("索引 \"" + s.name + "\" の種類 (" + b + ") はこのプログラムでは維持できません");
+            }
             s.xPath = p;
             s.yPath = y;
+            s.caseInsensitive = foldedIndex(s);
             std::error_code ec;
             if (!std::filesystem::exists(y, ec)) problems_.push_back(y.filename().string() + " がありません");
             treeImages_.emplace_back(s.yPath);
@@ -206,8 +214,9 @@ void PxCursor::checkKeyOrder() {
         problems_.push_back("キーの並び順がこのプログラムの照合順序と異なります");
         return;
     }
-    // Index files written with another collation (case-insensitive ones, say) would be
-    // rewritten in byte order; keep them as they are instead.
+    // Index files written in another order (another collation, the case-insensitive order
+    // of text beyond ASCII letters) would be rewritten in this program's order; keep them as
+    // they are instead.
     for (size_t i = 0; i < secondary_.size(); ++i) {
         const auto& ix = secondary_[i];
         try {
@@ -263,10 +272,76 @@ void PxCursor::setOrder(const std::string& name) {
     throw EngineError(ErrNotFound, "索引 \"" + name + "\" がありません");
 }
 
+// The header has no known mark of a case-insensitive index; it is always a .XGn file (as
+// are composite ones and single-field ones named otherwise than their field). It is told by
+// its entries: in the folded order but not in byte order; or, where both orders agree,
+// holding no lower-case letter where the table's records do (entries are stored folded).
+bool PxCursor::foldedIndex(const SecondaryIndexSpec& s) {
+    const PxHeader& t = table_->header();
+    if (!s.composite || std::none_of(s.fields.begin(), s.fields.end(), [&](int f) { return t.fields[f].type == PxAlpha; }))
+        return false;
+    try {
+        PxTable x(s.xPath, false, true, settings_);
+        const int fieldsLen = secondaryFieldsLength(s, t), kl = x.keyLength();
+        if (!x.damage().empty() || kl != fieldsLen + table_->keyLength()) return false;
+        SecondaryIndexSpec bytesSpec = s, foldedSpec = s;
+        bytesSpec.caseInsensitive = false;
+        foldedSpec.caseInsensitive = true;
+        const PxKeyOrder bytes = secondaryKeyOrder(bytesSpec, t), folded = secondaryKeyOrder(foldedSpec, t);
+        // Whether alpha text of the indexed fields has a lower-case letter; `at` is where
+        // the fields start in rec, their offsets in the table (0) or in the .X (the rest).
+        auto hasLower = [&](const uint8_t* rec, bool inTable) {
+            int xat = 0;
+            for (int fi : s.fields) {
+                const PxField& f = t.fields[fi];
+                const uint8_t* p = rec + (inTable ? f.offset : xat);
+                xat += f.length;
+                if (f.type != PxAlpha) continue;
+                for (int i = 0; i < f.length && p[i]; ++i) {
+                    if (PxKeyOrder::leadByte(p[i], t.codepage)) ++i;
+                    else if (p[i] >= 'a' && p[i] <= 'z') return true;
+                }
+            }
+            return false;
+        };
+        constexpr int64_t everyRecordUpTo = 20000;
+        bool inBytes = true, inFolded = true, lowerInIndex = false;
+        const uint8_t* prev = nullptr;
+        std::vector<uint8_t> prevKey(static_cast<size_t>(kl));
+        auto look = [&](const uint8_t* k) {
+            if (prev) {
+                inBytes = inBytes && bytes.compare(prev, k, kl) < 0;
+                inFolded = inFolded && folded.compare(prev, k, kl) < 0;
+            }
+            lowerInIndex = lowerInIndex || hasLower(k, false);
+            std::memcpy(prevKey.data(), k, size_t(kl));
+            prev = prevKey.data();
+        };
+        if (x.count() <= everyRecordUpTo) {
+            for (int64_t p = 0; p < x.count(); ++p) look(x.record(p));
+        } else {
+            const auto& fk = x.firstKeys();
+            for (size_t i = 0; i < x.blocks().size(); ++i)
+                if (x.counts()[i]) look(fk.data() + i * size_t(kl));
+        }
+        if (inBytes != inFolded) return inFolded;
+        if (!inBytes || lowerInIndex) return false; // neither order (writes are refused), or stored as typed
+        for (int64_t p = 0; p < std::min(table_->count(), everyRecordUpTo); ++p)
+            if (hasLower(table_->record(p), true)) return true;
+        // Nothing tells (no text with a lower-case letter yet): one field in a .XGn file is
+        // taken for a case-insensitive index, since a case-sensitive one of one field is an
+        // .Xnn file unless renamed; several fields for a case-sensitive one.
+        return s.fields.size() == 1;
+    } catch (const EngineError&) {
+        // Unreadable: reported when the index is used.
+    }
+    return false;
+}
+
 bool PxCursor::orderThroughIndexFile() {
     if (orderIndex_ < 0 || memoryOrder_) return false;
     const auto& ix = secondary_[size_t(orderIndex_)];
-    if (ix.descending || indexesDirty_ || rebuildNeeded_) return false;
+    if (indexesDirty_ || rebuildNeeded_) return false;
     try {
         PxTable& x = xTable(size_t(orderIndex_));
         const int expected = secondaryFieldsLength(ix, table_->header()) + table_->keyLength() + 2;
@@ -283,25 +358,17 @@ void PxCursor::buildOrder() {
     if (orderIndex_ < 0) return;
     const auto& ix = secondary_[size_t(orderIndex_)];
     const PxHeader& h = table_->header();
-    int len = table_->keyLength();
-    for (int fi : ix.fields) len += h.fields[fi].length;
+    // The .X records the index would hold (their hints aside), in its order.
+    const int len = secondaryFieldsLength(ix, h) + table_->keyLength(), rs = len + 2;
     const int64_t n = table_->count();
-    std::vector<uint8_t> keys(size_t(n) * len);
-    for (int64_t p = 0; p < n; ++p) {
-        const uint8_t* r = table_->record(p);
-        uint8_t* o = keys.data() + size_t(p) * len;
-        for (int fi : ix.fields) {
-            std::memcpy(o, r + h.fields[fi].offset, h.fields[fi].length);
-            o += h.fields[fi].length;
-        }
-        std::memcpy(o, r, table_->keyLength());
-    }
+    std::vector<uint8_t> keys(size_t(n) * rs);
+    for (int64_t p = 0; p < n; ++p)
+        secondaryRecord(ix, h, table_->keyLength(), table_->record(p), 0, keys.data() + size_t(p) * rs);
     order_.resize(size_t(n));
     std::iota(order_.begin(), order_.end(), 0u);
-    const bool down = ix.descending;
-    std::stable_sort(order_.begin(), order_.end(), [&](uint32_t a, uint32_t b) {
-        const int c = std::memcmp(keys.data() + size_t(a) * len, keys.data() + size_t(b) * len, len);
-        return down ? c > 0 : c < 0;
+    const PxKeyOrder keyOrder = secondaryKeyOrder(ix, h);
+    std::sort(order_.begin(), order_.end(), [&](uint32_t a, uint32_t b) {
+        return keyOrder.compare(keys.data() + size_t(a) * rs, keys.data() + size_t(b) * rs, len) < 0;
     });
 }
 
@@ -434,8 +501,7 @@ std::vector<uint8_t> PxCursor::encodeLeading(const std::vector<int>& fields, con
         const PxField& f = h.fields[fields[i]];
         if (isBlobType(f.type)) throw EngineError(ErrInvalidParam, "フィールド \"" + f.name + "\" では検索できません");
         encodeField(f, key[i], out.data() + at, h.codepage);
-        if (fold && f.type == PxAlpha)
-            for (int k = 0; k < f.length; ++k) out[size_t(at + k)] = uint8_t(std::toupper(out[size_t(at + k)]) & 0xFF);
+        if (fold && f.type == PxAlpha) PxKeyOrder::foldText(out.data() + at, f.length, h.codepage);
         at += f.length;
     }
     return out;
@@ -452,7 +518,6 @@ int64_t PxCursor::seek(const Row& key) {
         return table_->lowerBound(bytes.data(), len);
     }
     const auto& ix = secondary_[size_t(orderIndex_)];
-    if (ix.descending) return -1;
     int len = 0;
     const auto bytes = encodeLeading(ix.fields, key, ix.caseInsensitive, len);
     if (len == 0) return 0; // no value: every record is not below it
@@ -460,9 +525,10 @@ int64_t PxCursor::seek(const Row& key) {
     // Sorted in memory: a binary search over the order, comparing the indexed bytes.
     if (orderStale_ || int64_t(order_.size()) != table_->count()) buildOrder();
     std::vector<uint8_t> xr(size_t(secondaryFieldsLength(ix, h) + table_->keyLength() + 2));
+    const PxKeyOrder keyOrder = secondaryKeyOrder(ix, h);
     auto it = std::partition_point(order_.begin(), order_.end(), [&](uint32_t p) {
         secondaryRecord(ix, h, table_->keyLength(), table_->record(p), 0, xr.data());
-        return std::memcmp(xr.data(), bytes.data(), size_t(len)) < 0;
+        return keyOrder.compare(xr.data(), bytes.data(), len) < 0;
     });
     return int64_t(it - order_.begin());
 }

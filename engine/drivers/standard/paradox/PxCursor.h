@@ -79,6 +79,8 @@ private:
     PxTable& xTable(size_t i);
     // Whether reads in a secondary order can go through its .X file.
     bool orderThroughIndexFile();
+    // Whether an existing .X is of a case-insensitive index (its header does not say).
+    bool foldedIndex(const SecondaryIndexSpec& ix);
     std::vector<uint8_t> encodeLeading(const std::vector<int>& fields, const Row& key, bool fold, int& len);
     // locked: under the writers' lock, where the key order is checked once.
     void requireWritable(bool locked = false);

@@ -258,6 +258,7 @@ PxTable& PxCursor::xTable(size_t i) {
     if (xTables_.size() != secondary_.size()) xTables_.resize(secondary_.size());
     if (!xTables_[i]) {
         xTables_[i] = std::make_unique<PxTable>(secondary_[i].xPath, table_->writable(), true, settings_);
+        xTables_[i]->setKeyOrder(secondaryKeyOrder(secondary_[i], table_->header()));
         xTables_[i]->joinJournalOf(*table_);
     }
     return *xTables_[i];

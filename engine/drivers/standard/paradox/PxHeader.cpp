@@ -83,6 +83,7 @@ PxHeader parseHeader(const uint8_t* d, size_t size, const std::string& what, con
     h.version = d[0x39];
     h.autoInc = getLE32(d + 0x49);
     h.firstFree = getLE16(d + 0x4D);
+    h.indexDirection = d[0x55];
 
     if (h.fileType > FtCompositeXInc) corrupt(what, "ファイル種別 " + std::to_string(h.fileType) + " は不明です");
     if (h.blockSizeK < 1 || h.blockSizeK > 32) corrupt(what, "ブロックサイズが不正です");
@@ -223,6 +224,7 @@ std::vector<uint8_t> buildHeader(const PxHeader& h) {
     putLE32(d + 0x49, h.autoInc);
     putLE16(d + 0x4D, h.firstFree);
     putLE16(d + 0x51, uint16_t(start + var.size()));
+    d[0x55] = h.indexDirection;
     d[0x56] = names ? 0x20 : 0;
     if (hasDataHeader(h)) {
         const uint16_t vword = uint16_t(0x0100 | h.version);

@@ -15,6 +15,9 @@ enum PxFileType : uint8_t {
     FtSecondaryXInc = 5, FtCompositeX = 6, FtCompositeY = 7, FtCompositeXInc = 8,
 };
 
+// The direction byte (0x55) of a level-7 .X file.
+enum PxIndexDirection : uint8_t { IxAscending = 0x01, IxDescending = 0x11 };
+
 // Header offsets a writer keeps current.
 enum PxHeaderOffset {
     HoRecordSize = 0x00, HoHeaderSize = 0x02, HoFileType = 0x04, HoBlockSizeK = 0x05,
@@ -42,6 +45,9 @@ struct PxHeader {
     uint8_t writeProtected = 0;
     uint32_t autoInc = 0;
     uint16_t firstFree = 0;
+    // Level-7 .X files: the direction of the index (IxAscending, IxDescending). The same byte
+    // of a .DB tells of referential integrity.
+    uint8_t indexDirection = 0;
     bool encrypted = false;
     uint32_t checksum = 0;     // of the master password, when encrypted
     int namedCodepage = 0;     // the code page the header names (code page field, sort order); 0: none

@@ -6,7 +6,6 @@
 #include "engine/drivers/standard/io/FileOps.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <numeric>
 #include <cerrno>
@@ -299,14 +298,24 @@ int secondaryFieldsLength(const SecondaryIndexSpec& ix, const PxHeader& t) {
     return len;
 }
 
+PxKeyOrder secondaryKeyOrder(const SecondaryIndexSpec& ix, const PxHeader& t) {
+    std::vector<PxKeyOrder::Segment> segs;
+    int at = 0;
+    for (int fi : ix.fields) {
+        const PxField& f = t.fields[fi];
+        segs.push_back({at, f.length, ix.descending, ix.caseInsensitive && f.type == PxAlpha});
+        at += f.length;
+    }
+    return PxKeyOrder(std::move(segs), t.codepage);
+}
+
 void secondaryRecord(const SecondaryIndexSpec& ix, const PxHeader& t, int tableKeyLength, const uint8_t* r,
                      uint16_t block, uint8_t* o) {
     int at = 0;
     for (int fi : ix.fields) {
         const PxField& f = t.fields[fi];
         std::memcpy(o + at, r + f.offset, f.length);
-        if (ix.caseInsensitive && f.type == PxAlpha)
-            for (int k = 0; k < f.length; ++k) o[at + k] = uint8_t(std::toupper(o[at + k]) & 0xFF);
+        if (ix.caseInsensitive && f.type == PxAlpha) PxKeyOrder::foldText(o + at, f.length, t.codepage);
         at += f.length;
     }
     std::memcpy(o + at, r, tableKeyLength);
@@ -333,6 +342,8 @@ std::pair<std::vector<uint8_t>, std::vector<uint8_t>> buildSecondaryIndex(const 
     x.tableName = t.tableName;
     x.indexName = ix.composite ? ix.name : std::string();
     x.indexFieldNumber = ix.composite ? 0 : uint8_t(ix.fields[0] + 1);
+    if (x.version >= 0x0C) x.indexDirection = ix.descending ? IxDescending : IxAscending;
+    else if (ix.descending) throw EngineError(ErrInvalidParam, "索引 \"" + ix.name + "\": 降順の索引はレベル 7 のテーブルにだけ作れます");
     int offset = 0;
     for (int fi : ix.fields) {
         PxField f = t.fields[fi];
@@ -366,8 +377,9 @@ std::pair<std::vector<uint8_t>, std::vector<uint8_t>> buildSecondaryIndex(const 
     }
     std::vector<uint32_t> order(static_cast<size_t>(n));
     std::iota(order.begin(), order.end(), 0u);
+    const PxKeyOrder keyOrder = secondaryKeyOrder(ix, t);
     std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-        return std::memcmp(recs.data() + size_t(a) * rs, recs.data() + size_t(b) * rs, keyLen) < 0;
+        return keyOrder.compare(recs.data() + size_t(a) * rs, recs.data() + size_t(b) * rs, keyLen) < 0;
     });
     const int perBlock = x.recordsPerBlock();
     const int64_t nblocks = (n + perBlock - 1) / perBlock;

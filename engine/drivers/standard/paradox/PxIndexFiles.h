@@ -9,6 +9,7 @@
 // index from the records (the journal doubles as the mark that they may not match).
 #include "PxHeader.h"
 #include "PxIndexTree.h"
+#include "PxKeyOrder.h"
 #include "engine/drivers/standard/io/FileSetJournal.h"
 
 #include <cstdint>
@@ -89,13 +90,16 @@ struct SecondaryIndexSpec {
     std::string name;
     std::vector<int> fields; // 0-based table field numbers
     bool composite = false;  // .XGn/.YGn (named) rather than .Xnn/.Ynn
-    bool caseInsensitive = false;
-    bool descending = false; // read only: such files are not rewritten here
+    bool caseInsensitive = false; // alpha fields compared with ASCII letters folded (and stored so)
+    bool descending = false;      // the indexed fields descending; the table's key after them ascending
     std::filesystem::path xPath, yPath;
 };
 
-// The .X record of a table record: the indexed fields (upper-cased for a case-insensitive
-// index), the table's key and the hint (the number of the table block holding it). `out`
+// The order of an index's .X records (see PxKeyOrder).
+PxKeyOrder secondaryKeyOrder(const SecondaryIndexSpec& ix, const PxHeader& table);
+
+// The .X record of a table record: the indexed fields (ASCII letters upper-cased for a
+// case-insensitive index), the table's key and the hint (the number of the table block holding it). `out`
 // holds the .X file's record size.
 void secondaryRecord(const SecondaryIndexSpec& ix, const PxHeader& table, int tableKeyLength, const uint8_t* rec,
                      uint16_t block, uint8_t* out);

@@ -108,8 +108,10 @@ RepairReport repairParadox(const std::filesystem::path& file, bool apply, bool o
     std::vector<std::filesystem::path> known;
     for (const auto& s : c->secondaryIndexes()) {
         known.push_back(s.xPath);
-        if (s.descending) {
-            r.remaining.push_back("降順の索引 \"" + s.name + "\" は作り直せません");
+        // A level-7 index can be descending in some of its fields only, and where the file
+        // says which is not known: one of several fields is not rebuilt in a guessed order.
+        if (s.descending && s.fields.size() > 1) {
+            r.remaining.push_back("複合の降順索引 \"" + s.name + "\" は作り直せません (フィールドごとの向きが分かりません)");
             return r;
         }
         if (!fileExists(s.yPath)) {

@@ -285,7 +285,7 @@ bool PxTable::firstKeysInOrder() {
     for (size_t i = 0; i < blocks_.size(); ++i) {
         if (!counts_[i]) continue;
         const uint8_t* k = fk.data() + i * kl;
-        if (prev && std::memcmp(prev, k, kl) >= 0) return false;
+        if (prev && order_.compare(prev, k, int(kl)) >= 0) return false;
         prev = k;
     }
     return true;
@@ -300,18 +300,18 @@ void PxTable::requireOrdered(size_t ci, const Block& b) {
     const int n = counts_[ci];
     const uint8_t* base = b.data.data() + 6;
     bool ok = true;
-    for (int k = 1; ok && k < n; ++k) ok = std::memcmp(base + (k - 1) * rs, base + k * rs, kl) < 0;
+    for (int k = 1; ok && k < n; ++k) ok = order_.compare(base + (k - 1) * rs, base + k * rs, int(kl)) < 0;
     std::vector<uint8_t> edge(kl);
     // The last key of the block before and the first of the block after.
     for (size_t j = ci; ok && n > 0 && j > 0; --j) {
         if (!counts_[j - 1]) continue;
         if (!file_.readAt(blockOffset(blocks_[j - 1]) + 6 + uint64_t(counts_[j - 1] - 1) * rs, edge.data(), kl)) break;
-        ok = std::memcmp(edge.data(), base, kl) < 0;
+        ok = order_.compare(edge.data(), base, int(kl)) < 0;
         break;
     }
     for (size_t j = ci + 1; ok && n > 0 && j < blocks_.size(); ++j) {
         if (!counts_[j]) continue;
-        ok = std::memcmp(base + (n - 1) * rs, firstKeys().data() + j * kl, kl) < 0;
+        ok = order_.compare(base + (n - 1) * rs, firstKeys().data() + j * kl, int(kl)) < 0;
         break;
     }
     if (!ok) {
@@ -366,7 +366,7 @@ const uint8_t* PxTable::record(int64_t pos) {
     return cache_.data() + 6 + (pos - starts_[ci]) * h_.recordSize;
 }
 
-int PxTable::compareKey(const uint8_t* a, const uint8_t* b) const { return std::memcmp(a, b, keyLength_); }
+int PxTable::compareKey(const uint8_t* a, const uint8_t* b) const { return order_.compare(a, b, keyLength_); }
 
 PxTable::Block PxTable::readBlock(uint16_t n) {
     Block b;
@@ -459,13 +459,13 @@ int64_t PxTable::lowerBound(const uint8_t* key, int len) {
     size_t lo = 0, hi = blocks_.size();
     while (hi - lo > 1) {
         const size_t mid = (lo + hi) / 2;
-        if (counts_[mid] && std::memcmp(fk.data() + mid * size_t(keyLength_), key, len) < 0) lo = mid;
+        if (counts_[mid] && order_.compare(fk.data() + mid * size_t(keyLength_), key, len) < 0) lo = mid;
         else hi = mid;
     }
     int64_t a = starts_[lo], b = starts_[lo + 1];
     while (a < b) {
         const int64_t mid = (a + b) / 2;
-        if (std::memcmp(record(mid), key, len) < 0) a = mid + 1;
+        if (order_.compare(record(mid), key, len) < 0) a = mid + 1;
         else b = mid;
     }
     return a;

@@ -3,6 +3,7 @@
 // and in-place writes that keep keyed tables sorted and the header consistent.
 #include "PxFile.h"
 #include "PxHeader.h"
+#include "PxKeyOrder.h"
 #include "engine/drivers/standard/io/FileSetJournal.h"
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vemo::engine::paradox {
@@ -123,6 +125,10 @@ public:
     // block out of order throws ErrReadOnly and sets outOfOrder()).
     bool firstKeysInOrder();
     bool outOfOrder() const { return outOfOrder_; }
+    // The order the keys are kept in (byte order unless set: the .X of a descending or
+    // case-insensitive index). Every search, insert and order check goes by it.
+    void setKeyOrder(PxKeyOrder order) { order_ = std::move(order); }
+    const PxKeyOrder& keyOrder() const { return order_; }
 
 private:
     struct Block {
@@ -179,6 +185,7 @@ private:
     void requireOrdered(size_t ci, const Block& b);
     std::vector<bool> ordered_; // by block number: checked since the chain was read
     bool outOfOrder_ = false;
+    PxKeyOrder order_;
     bool chainAll_ = true;
     bool emptyBlock_ = false; // a block without records in the chain (a file from elsewhere)
     size_t chainSame_ = SIZE_MAX, chainTail_ = SIZE_MAX;
