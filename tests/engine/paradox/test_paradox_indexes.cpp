@@ -7,6 +7,7 @@
 #include "engine/contract/EngineError.h"
 #include "engine/drivers/standard/io/FileOps.h"
 #include "engine/drivers/standard/io/UndoJournal.h"
+#include "engine/drivers/standard/paradox/PxCodec.h"
 #include "engine/drivers/standard/paradox/PxCreate.h"
 #include "engine/drivers/standard/paradox/PxCursor.h"
 #include "engine/drivers/standard/paradox/PxHeader.h"
@@ -22,6 +23,7 @@
 #include <fstream>
 #include <map>
 #include <random>
+#include <set>
 #include <sstream>
 #include <sys/wait.h>
 #include <tuple>
@@ -534,11 +536,14 @@ std::map<std::string, std::string> folderBytes(const std::filesystem::path& dir)
 
 } // namespace
 
-TEST(ParadoxIndexes, APostKilledAtEveryStepLeavesTableAndIndexesBeforeOrAfter) {
-    // One post that splits blocks of the table and of both .X files (a wide key inserted
-    // into full blocks) and patches hints: killed at its k-th file operation for every k,
-    // the next open finds every file as it was before the post, byte for byte, or the post
-    // whole with every index in step.
+namespace {
+
+// One post of `added` into a table of 300 appended records (full blocks of 78) from which
+// `removed` were deleted: killed at its k-th file operation for every k, the next open
+// finds every file as it was before the post, byte for byte, or the post whole with every
+// index in step.
+void killPostAtEveryStep(const std::vector<int64_t>& removed, const Row& added) {
+    SCOPED_TRACE("post of " + std::to_string(std::get<int64_t>(added[0])) + ", " + std::to_string(removed.size()) + " deleted before");
     TestDir base;
     createCustomers(base / "C.DB");
     Model m;
@@ -552,9 +557,12 @@ TEST(ParadoxIndexes, APostKilledAtEveryStepLeavesTableAndIndexesBeforeOrAfter) {
             m[k] = r;
         }
         c.commitBatch();
+        for (int64_t k : removed) {
+            c.remove(idOf(k), m.at(k));
+            m.erase(k);
+        }
     }
     const auto before = folderBytes(base.path());
-    Row added = {int64_t(301), std::string(30, 'm'), std::string("Kobe"), 1.5};
     int sawBefore = 0, sawAfter = 0;
     for (long k = 1; k < 400; ++k) {
         TestDir dir;
@@ -589,7 +597,7 @@ TEST(ParadoxIndexes, APostKilledAtEveryStepLeavesTableAndIndexesBeforeOrAfter) {
                 }
             } else {
                 Model with = m;
-                with[301] = added;
+                with[std::get<int64_t>(added[0])] = added;
                 EXPECT_TRUE(now == with) << "kill at step " << k;
                 ++sawAfter;
             }
@@ -601,6 +609,23 @@ TEST(ParadoxIndexes, APostKilledAtEveryStepLeavesTableAndIndexesBeforeOrAfter) {
     }
     EXPECT_GT(sawBefore, 3);
     EXPECT_GE(sawAfter, 1);
+}
+
+} // namespace
+
+TEST(ParadoxIndexes, APostKilledAtEveryStepLeavesTableAndIndexesBeforeOrAfter) {
+    // Posts that change blocks of the table and of both .X files (wide keys into full
+    // blocks) and patch hints, by each way a full block makes room. The second block (keys
+    // 156-310) is full; so are its neighbours unless a record was deleted from one.
+    const std::string wide(30, 'm');
+    auto row = [&](int64_t k) { return Row{k, wide, std::string("Kobe"), 1.5}; };
+    // Its last record goes to a new block, or to the next block, or its first to the previous.
+    killPostAtEveryStep({}, row(201));
+    killPostAtEveryStep({400}, row(201));
+    killPostAtEveryStep({20}, row(201));
+    // Past its last record: a block of its own, or the front of the next block.
+    killPostAtEveryStep({}, row(311));
+    killPostAtEveryStep({400}, row(311));
 }
 
 TEST(ParadoxIndexes, OnlyTheBlocksAWriteChangesNeedBeInOrder) {
@@ -720,4 +745,163 @@ TEST(ParadoxIndexes, ATreeUpdatedFromTheBlocksThatChangedEqualsOneComparedEntryB
         ASSERT_TRUE(fresh.load(image)) << "round " << round;
         ASSERT_TRUE(fresh.update(image, all) == image) << "round " << round;
     }
+}
+
+namespace {
+
+// A keyed table of K (integer) and padding, written through PxTable alone (no index files
+// kept), with every record it holds read back in chain order.
+struct PlainKeyedTable {
+    TestDir dir;
+    std::unique_ptr<PxTable> t;
+    int moves = 0;
+    PlainKeyedTable() {
+        createParadoxTable(dir / "K.DB", {field("K", FieldType::Integer), field("PAD", FieldType::String, 60)},
+                           {index("", "K", true)});
+        t = std::make_unique<PxTable>(dir / "K.DB", true);
+        t->setMoveObserver([this](const uint8_t*) { ++moves; });
+    }
+    std::vector<uint8_t> rec(int64_t k) const {
+        std::vector<uint8_t> r(t->header().recordSize, 0);
+        encodeField(t->header().fields[0], Value(k), r.data(), t->header().codepage);
+        encodeField(t->header().fields[1], Value("p" + std::to_string(k)), r.data() + 4, t->header().codepage);
+        return r;
+    }
+    int64_t keyAt(int64_t pos) {
+        const PxField& f = t->header().fields[0];
+        return std::get<int64_t>(decodeField(f, t->record(pos), t->header().codepage));
+    }
+    // What differs between the file, walked independently, and the keys expected.
+    std::string problems(const std::set<int64_t>& want) {
+        std::string out;
+        std::vector<int64_t> inFile;
+        const auto bytes = slurp(dir / "K.DB");
+        std::set<int> blocksSeen;
+        int prevBlock = 0;
+        out += indexwalk::walkChain(bytes, [&](int block, const uint8_t* r) {
+            if (block != prevBlock) {
+                const size_t at = size_t(indexwalk::le16(bytes, 2)) + size_t(block - 1) * bytes[5] * 1024;
+                if (indexwalk::le16(bytes, at + 2) != (blocksSeen.empty() ? 0 : prevBlock)) out += "back link wrong; ";
+                if (!blocksSeen.insert(block).second) out += "block twice in the chain; ";
+                prevBlock = block;
+            }
+            inFile.push_back(std::get<int64_t>(decodeField(t->header().fields[0], r, t->header().codepage)));
+        });
+        if (indexwalk::le16(bytes, 0x10) != prevBlock) out += "header's last block wrong; ";
+        if (inFile != std::vector<int64_t>(want.begin(), want.end())) out += "records differ from the model; ";
+        if (t->count() != int64_t(want.size())) out += "count differs; ";
+        return out;
+    }
+    double fill() const {
+        return double(t->count()) / double(t->blocks().size() * size_t(t->header().recordsPerBlock()));
+    }
+};
+
+} // namespace
+
+TEST(ParadoxIndexes, AnInsertIntoFullBlocksMovesOneRecordAtMostAndBlocksStayFull) {
+    // Appended in key order, every block fills; then inserts fall into full blocks
+    // everywhere, before the first record and after the last: each moves at most one
+    // record to another block (the secondary indexes patch one hint each), and new blocks
+    // come only where both neighbours are full, so the table stays well filled.
+    PlainKeyedTable p;
+    std::set<int64_t> m;
+    for (int64_t k = 0; k < 20000; ++k) {
+        p.t->insert(p.rec(10 * k).data());
+        m.insert(10 * k);
+    }
+    EXPECT_EQ(p.moves, 0);
+    EXPECT_GT(p.fill(), 0.99) << "appends fill every block";
+    std::mt19937 rng(17);
+    int worst = 0;
+    for (int i = 0; i < 10000; ++i) {
+        const int where = int(rng() % 20);
+        const int64_t k = where == 0 ? -1 - int64_t(rng() % 100000) : where == 1 ? 200000 + int64_t(rng() % 100000)
+                                                                             : int64_t(rng() % 200000);
+        if (m.count(k)) continue;
+        const int before = p.moves;
+        const int64_t pos = p.t->insert(p.rec(k).data());
+        m.insert(k);
+        worst = std::max(worst, p.moves - before);
+        ASSERT_EQ(pos, int64_t(std::distance(m.begin(), m.find(k)))) << "insert " << i;
+        ASSERT_EQ(p.keyAt(pos), k) << "insert " << i;
+    }
+    EXPECT_LE(worst, 1);
+    EXPECT_GT(p.moves, 1000) << "most inserts fell into full blocks";
+    EXPECT_EQ(p.problems(m), "");
+    // Halving a full block when it takes one more record leaves about 0.72 here.
+    EXPECT_GT(p.fill(), 0.75);
+    ::testing::Test::RecordProperty("fill_after_random_inserts", std::to_string(p.fill()));
+    // Deletes empty blocks (the first one too) and move one record at most.
+    worst = 0;
+    for (int i = 0; i < 20000 && !m.empty(); ++i) {
+        const int64_t pos = rng() % 4 == 0 ? int64_t(rng() % std::min<uint64_t>(m.size(), 200)) : int64_t(rng() % m.size());
+        const int64_t k = p.keyAt(pos);
+        const int before = p.moves;
+        p.t->remove(pos);
+        m.erase(k);
+        worst = std::max(worst, p.moves - before);
+        if (i % 2000 == 0) {
+            ASSERT_EQ(p.problems(m), "") << "delete " << i;
+        }
+    }
+    EXPECT_LE(worst, 1);
+    EXPECT_EQ(p.problems(m), "");
+    // Reopened, the table reads as written, and pxlib reads every record.
+    p.t = std::make_unique<PxTable>(p.dir / "K.DB", true);
+    EXPECT_EQ(p.t->damage(), "");
+    EXPECT_EQ(p.problems(m), "");
+    EXPECT_EQ(pxpeer::read(p.dir / "K.DB").rows.size(), m.size());
+}
+
+TEST(ParadoxIndexes, PostsIntoFullBlocksAtTheEdgesKeepEveryIndexAndHintRight) {
+    // A table appended in key order (every block of the table and of both .X files full),
+    // then writes where blocks fill and empty: all over, before the first record and after
+    // the last, many records of one NAME and CITY (equal secondary keys side by side), and
+    // deletes that empty the first blocks again and again. After each stretch every index
+    // file is walked (each hint must name the block that holds its record) and pxlib reads
+    // the table and both .X files.
+    TestDir dir;
+    createCustomers(dir / "C.DB");
+    Model m;
+    std::mt19937 rng(404);
+    {
+        PxCursor c(dir / "C.DB", OpenOptions{});
+        c.beginBatch();
+        for (int64_t k = 0; k < 3000; ++k) {
+            Row r = customer(10 * k, rng);
+            c.insert(r);
+            m[10 * k] = r;
+        }
+        c.commitBatch();
+    }
+    PxCursor c(dir / "C.DB", OpenOptions{});
+    auto check = [&](const std::string& stretch) {
+        EXPECT_EQ(indexProblems(dir), "") << stretch;
+        EXPECT_EQ(orderProblems(c, m), "") << stretch;
+        EXPECT_EQ(pxpeer::read(dir / "C.DB").rows.size(), m.size()) << stretch;
+        EXPECT_EQ(pxpeer::read(dir / "C.X02").rows.size(), m.size()) << stretch;
+        EXPECT_EQ(pxpeer::read(dir / "C.XG0").rows.size(), m.size()) << stretch;
+    };
+    auto insert = [&](int64_t k, Row r) {
+        if (m.count(k)) return;
+        r[0] = k;
+        c.insert(r);
+        m[k] = r;
+    };
+    for (int i = 0; i < 1500; ++i) randomWrite(c, m, rng, 30000);
+    check("all over");
+    for (int i = 0; i < 600; ++i) insert(i % 2 ? -1 - int64_t(rng() % 5000) : 30000 + int64_t(rng() % 5000), customer(0, rng));
+    check("at both ends");
+    const Row same = {int64_t(0), std::string("same"), std::string("Nara"), 1.0};
+    for (int i = 0; i < 800; ++i) insert(int64_t(rng() % 30000), same);
+    check("equal secondary keys");
+    for (int i = 0; i < 900 && !m.empty(); ++i) {
+        auto it = m.begin();
+        std::advance(it, long(rng() % std::min<size_t>(m.size(), 3)));
+        c.remove(idOf(it->first), it->second);
+        m.erase(it);
+        if (i % 3 == 0) insert(-int64_t(rng() % 8000), same);
+    }
+    check("first blocks emptied");
 }

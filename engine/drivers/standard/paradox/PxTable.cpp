@@ -516,60 +516,96 @@ int64_t PxTable::insert(const uint8_t* rec) {
         ci = blocks_.size() - 1;
         idx = counts_[ci];
     }
-    const uint16_t n = blocks_[ci];
-    Block b = readBlock(n);
+    const int64_t at = keyedFile ? starts_[ci] + idx : count();
+    Block b = blockForWrite(ci);
+    uint8_t* base = b.data.data() + 6;
+    auto room = [&](size_t j) { return j < blocks_.size() && counts_[j] < perBlock; };
+    if (b.count < perBlock) {
+        putRecord(ci, b, idx, rec);
+    } else if (idx == b.count) {
+        // Past the last record of a full block: to the front of the next block when that has
+        // room, else into a block of its own after this one. Nothing moves, and appends at
+        // the end fill every block.
+        if (room(ci + 1)) {
+            Block next = blockForWrite(ci + 1);
+            putRecord(ci + 1, next, 0, rec);
+        } else {
+            addBlockAfter(ci, b, rec);
+            writeBlock(blocks_[ci], b);
+        }
+    } else {
+        // Inside a full block: one record makes room. The block's last goes to the front of
+        // the next block, or its first to the end of the previous one, when that has room;
+        // else the last goes to a new block after this one. So a write moves one record to
+        // another block at most (the secondary indexes patch its hint), and a block is added
+        // only where the blocks on both sides are full.
+        const std::vector<uint8_t> last(base + size_t(b.count - 1) * rs, base + size_t(b.count) * rs);
+        if (room(ci + 1)) {
+            Block next = blockForWrite(ci + 1);
+            putRecord(ci + 1, next, 0, last.data());
+            --b.count;
+            putRecord(ci, b, idx, rec);
+            if (onMoved_) onMoved_(last.data());
+        } else if (ci > 0 && room(ci - 1)) {
+            const std::vector<uint8_t> first(base, base + rs);
+            Block prev = blockForWrite(ci - 1);
+            putRecord(ci - 1, prev, counts_[ci - 1], first.data());
+            std::memmove(base, base + rs, size_t(b.count - 1) * rs);
+            --b.count;
+            putRecord(ci, b, idx - 1, rec);
+            setFirstKey(ci, base);
+            if (onMoved_) onMoved_(first.data());
+        } else {
+            addBlockAfter(ci, b, last.data());
+            --b.count;
+            putRecord(ci, b, idx, rec);
+            if (onMoved_) onMoved_(last.data());
+        }
+    }
+    rebuildStarts();
+    writeHeader();
+    return at;
+}
+
+PxTable::Block PxTable::blockForWrite(size_t ci) {
+    Block b = readBlock(blocks_[ci]);
     b.count = counts_[ci];
     requireOrdered(ci, b);
+    return b;
+}
+
+void PxTable::putRecord(size_t ci, Block& b, int idx, const uint8_t* rec) {
+    const size_t rs = h_.recordSize;
     uint8_t* base = b.data.data() + 6;
-    if (b.count < perBlock) {
-        std::memmove(base + size_t(idx + 1) * rs, base + size_t(idx) * rs, size_t(b.count - idx) * rs);
-        std::memcpy(base + size_t(idx) * rs, rec, rs);
-        ++b.count;
-        writeBlock(n, b);
-        counts_[ci] = uint16_t(b.count);
-        chainAt(ci);
-        if (idx == 0) setFirstKey(ci, base);
-        rebuildStarts();
-        writeHeader();
-        return starts_[ci] + idx;
-    }
-    // Full: the last block grows the chain; any other block is split in two.
-    std::vector<uint8_t> all(size_t(b.count + 1) * rs);
-    std::memcpy(all.data(), base, size_t(idx) * rs);
-    std::memcpy(all.data() + size_t(idx) * rs, rec, rs);
-    std::memcpy(all.data() + size_t(idx + 1) * rs, base + size_t(idx) * rs, size_t(b.count - idx) * rs);
-    const int total = b.count + 1;
-    const int keep = (ci + 1 == blocks_.size() && idx == b.count) ? b.count : total / 2;
+    std::memmove(base + size_t(idx + 1) * rs, base + size_t(idx) * rs, size_t(b.count - idx) * rs);
+    std::memcpy(base + size_t(idx) * rs, rec, rs);
+    ++b.count;
+    writeBlock(blocks_[ci], b);
+    counts_[ci] = uint16_t(b.count);
+    chainAt(ci);
+    if (idx == 0) setFirstKey(ci, base);
+}
+
+void PxTable::addBlockAfter(size_t ci, Block& b, const uint8_t* rec) {
     const uint16_t nn = allocateBlock();
     Block nb;
     nb.data.assign(h_.blockSize(), 0);
-    nb.count = total - keep;
-    nb.prev = n;
+    nb.count = 1;
+    nb.prev = blocks_[ci];
     nb.next = b.next;
-    std::memcpy(nb.data.data() + 6, all.data() + size_t(keep) * rs, size_t(nb.count) * rs);
+    std::memcpy(nb.data.data() + 6, rec, h_.recordSize);
     writeBlock(nn, nb);
-    if (onMoved_)
-        for (int k = keep; k < total; ++k)
-            if (k != idx) onMoved_(all.data() + size_t(k) * rs);
     if (b.next != 0) {
         Block after = readBlock(b.next);
         after.prev = nn;
         writeBlock(b.next, after);
     }
-    std::memcpy(base, all.data(), size_t(keep) * rs);
-    b.count = keep;
     b.next = nn;
-    writeBlock(n, b);
-    counts_[ci] = uint16_t(keep);
-    blocks_.insert(blocks_.begin() + ci + 1, nn);
-    counts_.insert(counts_.begin() + ci + 1, uint16_t(nb.count));
+    blocks_.insert(blocks_.begin() + long(ci) + 1, nn);
+    counts_.insert(counts_.begin() + long(ci) + 1, uint16_t(1));
     chainAt(ci);
     chainAt(ci + 1);
-    setFirstKey(ci, base);
-    setFirstKey(ci + 1, nb.data.data() + 6, true);
-    rebuildStarts();
-    writeHeader();
-    return starts_[ci] + idx;
+    setFirstKey(ci + 1, rec, true);
 }
 
 void PxTable::overwrite(int64_t pos, const uint8_t* rec) {
@@ -622,29 +658,39 @@ void PxTable::remove(int64_t pos) {
         chainAt(ci);
         if (idx == 0 && b.count > 0) setFirstKey(ci, base);
     } else if (ci == 0) {
-        // The first block stays first: it takes over its successor's records.
+        // The first block stays first: it takes its successor's first record, and the
+        // successor goes when that was its only one (one record moves, not a block of them).
         const uint16_t sn = blocks_[1];
-        Block s = readBlock(sn);
-        s.count = counts_[1];
-        b.count = s.count;
-        b.next = s.next;
-        std::memcpy(base, s.data.data() + 6, size_t(s.count) * rs);
-        if (s.next != 0) {
-            Block after = readBlock(s.next);
-            after.prev = n;
-            writeBlock(s.next, after);
+        Block s = blockForWrite(1);
+        uint8_t* sbase = s.data.data() + 6;
+        b.count = std::min(s.count, 1);
+        std::memcpy(base, sbase, size_t(b.count) * rs);
+        if (s.count > 1) {
+            std::memmove(sbase, sbase + rs, size_t(s.count - 1) * rs);
+            --s.count;
+            writeBlock(sn, s);
+            writeBlock(n, b);
+            counts_[1] = uint16_t(s.count);
+            setFirstKey(1, sbase);
+        } else {
+            b.next = s.next;
+            if (s.next != 0) {
+                Block after = readBlock(s.next);
+                after.prev = n;
+                writeBlock(s.next, after);
+            }
+            writeBlock(n, b);
+            freeBlock(sn);
+            eraseFirstKey(1);
+            chainAt(1);
+            blocks_.erase(blocks_.begin() + 1);
+            counts_.erase(counts_.begin() + 1);
         }
-        writeBlock(n, b);
-        freeBlock(sn);
-        if (onMoved_)
-            for (int k = 0; k < s.count; ++k) onMoved_(base + size_t(k) * rs);
-        counts_[0] = uint16_t(s.count);
-        setFirstKey(0, base);
-        eraseFirstKey(1);
+        if (onMoved_ && b.count) onMoved_(base);
+        counts_[0] = uint16_t(b.count);
+        if (b.count) setFirstKey(0, base);
         chainAt(0);
         chainAt(1);
-        blocks_.erase(blocks_.begin() + 1);
-        counts_.erase(counts_.begin() + 1);
     } else {
         const uint16_t pn = blocks_[ci - 1];
         Block p = readBlock(pn);

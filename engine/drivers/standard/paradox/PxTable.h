@@ -141,6 +141,12 @@ private:
     uint64_t blockOffset(uint16_t n) const { return uint64_t(h_.headerSize) + uint64_t(n - 1) * h_.blockSize(); }
     Block readBlock(uint16_t n);
     void writeBlock(uint16_t n, Block& b);
+    // Block ci read for a change (its keys checked against its neighbours').
+    Block blockForWrite(size_t ci);
+    // Puts rec at idx of block ci (b, which has room) and writes the block.
+    void putRecord(size_t ci, Block& b, int idx, const uint8_t* rec);
+    // A new block after ci holding rec alone; b (block ci) gets the new link, unwritten.
+    void addBlockAfter(size_t ci, Block& b, const uint8_t* rec);
     uint16_t allocateBlock();
     void freeBlock(uint16_t n);
     void writeHeader();
