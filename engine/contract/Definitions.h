@@ -25,6 +25,7 @@ struct IndexDef {
     bool descending = false;
     bool caseInsensitive = false;
     std::string expression; // dBASE key expression when the index is not a plain field list
+    std::string condition;  // dBASE FOR condition: the index holds only the records meeting it
 };
 
 } // namespace vemo::engine

@@ -68,7 +68,7 @@ TEST_F(WritersTest, AnEditAfterAnotherCursorAppendedKeepsTheAppendedRecord) {
 }
 
 TEST_F(WritersTest, TwoWritersNeverShareAMemoBlockOrAUniqueKey) {
-    create({IndexDef{"NAME", "NAME", false, true, false, false, ""}});
+    create({IndexDef{"NAME", "NAME", false, true, false, false, "", ""}});
     auto a = db_->openTable("T", {});
     auto b = db_->openTable("T", {});
     a->insert({std::string("a"), int64_t(1), std::string("memo of a")});
@@ -85,7 +85,7 @@ TEST_F(WritersTest, TwoWritersNeverShareAMemoBlockOrAUniqueKey) {
 }
 
 TEST_F(WritersTest, TwoProcessesWritingAtRandomLoseNothing) {
-    create({IndexDef{"NAME", "NAME", false, true, false, false, ""}});
+    create({IndexDef{"NAME", "NAME", false, true, false, false, "", ""}});
     constexpr int perChild = 60;
     std::vector<pid_t> kids;
     for (int child = 0; child < 2; ++child) {

@@ -256,7 +256,8 @@ void DbfCursor::reorder(uint32_t recno, const std::vector<uint8_t>* before, cons
     if (!ordered_ || orderPending_)
         return;
     RecordOrder& list = *ordered_;
-    if (before) {
+    // An order through a tag with a FOR condition holds only the records meeting it.
+    if (before && indexes_->inTag(order_, before->data(), recno)) {
         const std::string was = indexes_->sortKey(order_, before->data(), recno);
         size_t at = lowerBound(was, recno, was.size(), recno);
         if (at >= list.size() || list[at] != recno)
@@ -264,7 +265,7 @@ void DbfCursor::reorder(uint32_t recno, const std::vector<uint8_t>* before, cons
         if (at < list.size())
             list.erase(at);
     }
-    if (after[0] == '*')
+    if (after[0] == '*' || !indexes_->inTag(order_, after.data(), recno))
         return;
     const std::string now = indexes_->sortKey(order_, after.data(), recno);
     list.insert(lowerBound(now, recno, now.size()), recno);
@@ -499,7 +500,7 @@ int64_t DbfCursor::positionOf(const RowId& id) {
         // Found by its key rather than by a pass over the whole order.
         std::vector<uint8_t> rec(table_->header().recordLength);
         table_->readRecordInto(recno, rec.data());
-        if (rec[0] == '*')
+        if (rec[0] == '*' || !indexes_->inTag(order_, rec.data(), recno))
             return -1;
         const std::string k = indexes_->sortKey(order_, rec.data(), recno);
         const size_t at = lowerBound(k, recno, k.size());
@@ -629,10 +630,12 @@ void DbfCursor::remove(const RowId& id, const Row& before) {
         rec[0] = '*';
         recno = static_cast<uint32_t>(id.recno - 1);
         table_->writeRecord(recno, rec.data());
+        indexes_->deleted(was.data(), rec.data(), recno);
     });
     live_.markDeleted(recno);
     // Deleted records keep their keys in dBASE indexes until the table is packed, so the
-    // index files stay as they are; only the order forgets the record.
+    // index files stay as they are (but for a tag whose condition reads the mark); only the
+    // order forgets the record.
     std::vector<uint8_t> gone = was;
     gone[0] = '*';
     reorder(recno, &was, gone);

@@ -207,10 +207,9 @@ std::string ndxNumberKey(double value) {
 
 namespace {
 
-// A tag's condition (its FOR clause) is kept as text after the key expression's field. This
-// reader keeps such tags as they are rather than maintain them, so all that matters is
-// whether there is one: the first run of printable text ending in a zero byte, at least
-// three characters long and with a letter in it. Flag bytes and padding do not look like that.
+// A tag's condition (its FOR clause) is kept as text after the key expression's field: the
+// first run of printable text ending in a zero byte, at least three characters long and with
+// a letter in it. Flag bytes and padding do not look like that.
 std::string conditionText(const uint8_t* p, size_t n) {
     size_t i = 0;
     while (i < n && p[i] == 0)
@@ -333,6 +332,7 @@ void writeMdx(const std::filesystem::path& file, const std::string& stem, const 
         putLe16(th + 18, static_cast<uint32_t>(shape.entryLen));
         th[23] = tag.unique ? 1 : 0;
         std::memcpy(th + 24, tag.expression.data(), std::min<size_t>(tag.expression.size(), 219));
+        std::memcpy(th + 24 + 220, tag.forExpression.data(), std::min<size_t>(tag.forExpression.size(), 219));
 
         uint8_t* e = head.data() + MdxTagTable + t * 32;
         putLe32(e, headerPage);

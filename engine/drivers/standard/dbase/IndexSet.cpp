@@ -15,6 +15,7 @@ namespace vemo::engine::dbase {
 namespace {
 
 constexpr int MaxKeyLength = 100;
+constexpr size_t MaxExpressionLength = 219; // the tag header's room for the key or the condition, less the zero
 constexpr int MdxMaxTagsWritten = 47; // what writeMdx lays out
 
 std::string upper(std::string s) {
@@ -96,8 +97,22 @@ IndexSet::IndexSet(DbfTable& table) : table_(table) {
             if (problem_.empty())
                 problem_ = e.what();
         }
-        if (!t.def.forExpression.empty() && problem_.empty())
-            problem_ = "条件付きインデックス " + t.def.name + " は保守できません";
+        if (!t.def.forExpression.empty() && t.expr) {
+            // A condition this program cannot evaluate as true or false leaves the tag as it is:
+            // it gives no order, and the table is not written.
+            try {
+                auto c = std::make_unique<KeyExpression>(t.def.forExpression, h);
+                if (c->resultKind() == KeyValue::Kind::Bool)
+                    t.condition = std::move(c);
+            } catch (const EngineError&) {
+            }
+            if (!t.condition) {
+                t.expr.reset();
+                t.error = "条件付きインデックス " + t.def.name + " は保守できません";
+                if (problem_.empty())
+                    problem_ = t.error;
+            }
+        }
         tags_.push_back(std::move(t));
     }
 }
@@ -122,6 +137,7 @@ std::vector<IndexDef> IndexSet::definitions() const {
             d.fields = fields;
         }
         d.caseInsensitive = upper(t.def.expression).rfind("UPPER(", 0) == 0;
+        d.condition = t.def.forExpression;
         out.push_back(std::move(d));
     }
     return out;
@@ -153,7 +169,7 @@ IndexSet::SortedKeys IndexSet::sortedKeys(const Tag& tag, bool liveOnly) {
     recs.reserve(n);
     for (uint32_t r = 0; r < n; ++r) {
         const uint8_t* rec = table_.record(r);
-        if (liveOnly && rec[0] == '*')
+        if ((liveOnly && rec[0] == '*') || !tag.holds(rec, r))
             continue;
         std::string k = sortable(tag.expr->evaluate(rec, r), out.width);
         k.resize(out.width, ' ');
@@ -241,7 +257,13 @@ void IndexSet::beginWrite() {
             std::vector<uint32_t> recnos;
             recnos.reserve(table_.recordCount());
             tree.recordNumbers(recnos);
-            stale = recnos.size() != table_.recordCount() ||
+            uint32_t expected = table_.recordCount();
+            if (t.condition) {
+                expected = 0;
+                for (uint32_t r = 0; r < table_.recordCount(); ++r)
+                    expected += t.holds(table_.record(r), r) ? 1 : 0;
+            }
+            stale = recnos.size() != expected ||
                     std::any_of(recnos.begin(), recnos.end(), [&](uint32_t r1) { return r1 < 1 || r1 > table_.recordCount(); });
         } catch (const EngineError& e) {
             if (e.code() != ErrCorruptFile)
@@ -272,13 +294,14 @@ void IndexSet::inserted(const uint8_t* record, uint32_t recno) {
     if (batch_) {
         batchMoved_ = true;
         for (size_t i = 0; i < tags_.size(); ++i)
-            if (tags_[i].def.unique)
+            if (tags_[i].def.unique && tags_[i].holds(record, recno))
                 batchKeys_[i].emplace(storedKey(tags_[i], record, recno), recno);
         return;
     }
     try {
         for (const Tag& t : tags_)
-            treeOf(t).insert(storedKey(t, record, recno), recno + 1);
+            if (t.holds(record, recno))
+                treeOf(t).insert(storedKey(t, record, recno), recno + 1);
     } catch (const EngineError& e) {
         if (e.code() != ErrCorruptFile)
             throw;
@@ -295,25 +318,56 @@ void IndexSet::changed(const uint8_t* before, const uint8_t* after, uint32_t rec
                 batchMoved_ = true;
                 continue;
             }
-            const std::string now = storedKey(tags_[i], after, recno);
-            if (!batchMoved_ && now != storedKey(tags_[i], before, recno))
+            const Tag& t = tags_[i];
+            const bool wasIn = t.holds(before, recno), isIn = t.holds(after, recno);
+            const std::string now = storedKey(t, after, recno);
+            if (!batchMoved_ && (wasIn != isIn || (isIn && now != storedKey(t, before, recno))))
                 batchMoved_ = true;
-            if (tags_[i].def.unique)
+            if (t.def.unique && isIn)
                 batchKeys_[i].emplace(now, recno);
         }
         return;
     }
     try {
         for (const Tag& t : tags_) {
-            const std::string was = storedKey(t, before, recno);
-            const std::string now = storedKey(t, after, recno);
-            if (was == now)
+            const bool wasIn = t.holds(before, recno), isIn = t.holds(after, recno);
+            if (!wasIn && !isIn)
+                continue;
+            const std::string was = wasIn ? storedKey(t, before, recno) : std::string();
+            const std::string now = isIn ? storedKey(t, after, recno) : std::string();
+            if (wasIn && isIn && was == now)
                 continue;
             IndexTree& tree = treeOf(t);
             // The new entry goes in before the old one leaves.
-            tree.insert(now, recno + 1);
-            if (!tree.remove(was, recno + 1))
+            if (isIn)
+                tree.insert(now, recno + 1);
+            if (wasIn && !tree.remove(was, recno + 1))
                 throw Stale{}; // the file did not hold the old key
+        }
+    } catch (const EngineError& e) {
+        if (e.code() != ErrCorruptFile)
+            throw;
+        throw Stale{};
+    }
+}
+
+void IndexSet::deleted(const uint8_t* before, const uint8_t* after, uint32_t recno) {
+    try {
+        for (const Tag& t : tags_) {
+            if (!t.condition)
+                continue;
+            const bool wasIn = t.holds(before, recno), isIn = t.holds(after, recno);
+            if (wasIn == isIn)
+                continue;
+            if (batch_) {
+                batchMoved_ = true;
+                continue;
+            }
+            IndexTree& tree = treeOf(t);
+            if (isIn)
+                tree.insert(storedKey(t, after, recno), recno + 1);
+            else if (!tree.remove(storedKey(t, before, recno), recno + 1))
+                throw Stale{};
         }
     } catch (const EngineError& e) {
         if (e.code() != ErrCorruptFile)
@@ -344,7 +398,7 @@ void IndexSet::checkUniqueByScan(const Tag& t, const std::string& mine, uint32_t
         if (r == recno)
             continue;
         const uint8_t* rec = table_.record(r);
-        if (rec[0] != '*' && storedKey(t, rec, r) == mine)
+        if (rec[0] != '*' && t.holds(rec, r) && storedKey(t, rec, r) == mine)
             throw EngineError(ErrKeyViolation, "キーが重複しています (インデックス " + t.def.name + "): " + table_.tableName());
     }
 }
@@ -353,7 +407,7 @@ void IndexSet::checkUnique(const uint8_t* record, uint32_t recno) {
     std::vector<uint8_t> other(table_.header().recordLength);
     for (size_t i = 0; i < tags_.size(); ++i) {
         const Tag& t = tags_[i];
-        if (!t.def.unique || !t.expr)
+        if (!t.def.unique || !t.expr || !t.holds(record, recno))
             continue;
         const std::string mine = storedKey(t, record, recno);
         // A candidate counts only when the record is live and still has that key (inside a
@@ -362,7 +416,7 @@ void IndexSet::checkUnique(const uint8_t* record, uint32_t recno) {
             if (r == recno || r >= table_.recordCount())
                 return false;
             table_.readRecordInto(r, other.data());
-            return other[0] != '*' && storedKey(t, other.data(), r) == mine;
+            return other[0] != '*' && t.holds(other.data(), r) && storedKey(t, other.data(), r) == mine;
         };
         auto fail = [&] {
             throw EngineError(ErrKeyViolation, "キーが重複しています (インデックス " + t.def.name + "): " + table_.tableName());
@@ -409,6 +463,10 @@ std::string IndexSet::sortKey(const std::string& name, const uint8_t* record, ui
 }
 
 bool IndexSet::descending(const std::string& name) const { return find(name).def.descending; }
+
+bool IndexSet::inTag(const std::string& name, const uint8_t* record, uint32_t recno) const {
+    return find(name).holds(record, recno);
+}
 
 void IndexSet::requireUsable(const std::string& name) const {
     const Tag& tag = find(name);
@@ -513,7 +571,7 @@ void IndexSet::dropReaders() { readers_.clear(); }
 
 bool IndexSet::keysDiffer(const uint8_t* before, const uint8_t* after, uint32_t recno) const {
     for (const Tag& t : tags_) {
-        if (!t.expr)
+        if (!t.expr || t.holds(before, recno) != t.holds(after, recno))
             return true;
         if (compareKeys(t.expr->evaluate(before, recno), t.expr->evaluate(after, recno)) != 0)
             return true;
@@ -579,6 +637,21 @@ void IndexSet::create(DbfTable& table, const std::vector<IndexDef>& indexes) {
         for (const auto& other : tags)
             if (other.name == t.name)
                 throw EngineError(ErrInvalidParam, "タグ名 " + t.name + " が重複しています。");
+        if (expr.size() > MaxExpressionLength)
+            throw EngineError(ErrInvalidParam, "インデックス " + t.name + " のキー式は " +
+                                                   std::to_string(MaxExpressionLength) + " バイトまでです。");
+        if (!d.condition.empty()) {
+            // Kept after the key expression in the tag header, where a reader tells it from
+            // flag bytes by its letters and length: a shorter one goes in parentheses.
+            const KeyExpression c(d.condition, table.header());
+            if (c.resultKind() != KeyValue::Kind::Bool)
+                throw EngineError(ErrInvalidParam, "インデックス " + t.name + " の条件 " + d.condition + " は論理式ではありません。");
+            t.forExpression = d.condition.size() < 3 ? "(" + d.condition + ")" : d.condition;
+            if (t.forExpression.size() > MaxExpressionLength ||
+                std::none_of(t.forExpression.begin(), t.forExpression.end(), [](char ch) { return std::isalpha(static_cast<unsigned char>(ch)); }))
+                throw EngineError(ErrInvalidParam, "インデックス " + t.name + " の条件 " + d.condition + " は書き込めません (" +
+                                                       std::to_string(MaxExpressionLength) + " バイトまでの、フィールドか関数を含む式)。");
+        }
         t.expression = expr;
         t.unique = d.unique;
         t.descending = d.descending;

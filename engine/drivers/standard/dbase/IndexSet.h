@@ -34,8 +34,12 @@ public:
     // unknown name, ErrNotSupported for a tag whose expression cannot be evaluated.
     std::vector<uint32_t> order(const std::string& name);
 
+    // Whether the record belongs in the named tag: always, but for a tag with a FOR
+    // condition, whose index holds only the records meeting it.
+    bool inTag(const std::string& name, const uint8_t* record, uint32_t recno) const;
+
     // Throws ErrKeyViolation when record (0-based recno, bytes) would repeat the key of
-    // another live record in a unique tag.
+    // another live record in a unique tag (among the records of the tag).
     void checkUnique(const uint8_t* record, uint32_t recno);
 
     // True when some tag's key differs between the two versions of a record.
@@ -84,6 +88,9 @@ public:
     void beginWrite();
     void inserted(const uint8_t* record, uint32_t recno);
     void changed(const uint8_t* before, const uint8_t* after, uint32_t recno);
+    // A record marked deleted keeps its entries, but a condition may read the mark
+    // (DELETED()): the tags whose condition it changes gain or lose the record.
+    void deleted(const uint8_t* before, const uint8_t* after, uint32_t recno);
     void endWrite() noexcept;
 
     // Batch: the files are left as they are until endBatch, which rebuilds each one once.
@@ -98,7 +105,11 @@ private:
     struct Tag {
         IndexTag def;
         std::unique_ptr<KeyExpression> expr; // null when it cannot be evaluated
+        std::unique_ptr<KeyExpression> condition; // the FOR condition, null for none
         std::string error;
+        bool holds(const uint8_t* record, uint32_t recno) const {
+            return !condition || condition->evaluate(record, recno).flag;
+        }
     };
     const Tag& find(const std::string& name) const;
     struct SortedKeys {

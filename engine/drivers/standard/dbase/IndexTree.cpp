@@ -144,6 +144,11 @@ IndexTree::IndexTree(File& file, const IndexTag& tag, BeforeWrite beforeWrite)
     if (pageBytes_ < head_ + entryLen_ + (ndx_ ? entryLen_ : 4) || room / entryLen_ < 2)
         corrupt("キー長 " + std::to_string(keyLength_) + " のキーはページに収まりません");
     maxKeys_ = static_cast<uint32_t>(room / entryLen_);
+    // Under a quarter full a page is rebalanced; two that fit in three quarters of a page
+    // merge, so that a merged page takes a quarter of a page of inserts before it splits again
+    // and the halves of a split take a quarter of a page of removals before they merge.
+    minFill_ = std::max<uint32_t>(1, maxKeys_ / 4);
+    mergeLimit_ = std::max<uint32_t>(2, maxKeys_ - maxKeys_ / 4);
 }
 
 void IndexTree::corrupt(const std::string& why) const {
@@ -442,11 +447,10 @@ std::optional<IndexTree::Split> IndexTree::insertAt(uint32_t page, const std::st
 
 bool IndexTree::remove(const std::string& key, uint32_t recno) {
     const uint32_t top = root();
-    bool emptied = false;
-    if (!removeAt(top, key, recno, 0, emptied))
+    Node node;
+    if (!removeAt(top, key, recno, 0, node))
         return false;
     // A root branch left with its trailing child only hands the root down.
-    Node node = load(top);
     while (node.branch && node.n == 0) {
         const uint32_t child = childAt(node, 0);
         setRoot(child);
@@ -456,11 +460,10 @@ bool IndexTree::remove(const std::string& key, uint32_t recno) {
     return true;
 }
 
-bool IndexTree::removeAt(uint32_t page, const std::string& key, uint32_t recno, int depth, bool& emptied) {
+bool IndexTree::removeAt(uint32_t page, const std::string& key, uint32_t recno, int depth, Node& node) {
     if (depth > MaxDepth)
         corrupt("木が深すぎます (ページの参照が循環しています)");
-    Node node = load(page);
-    emptied = false;
+    node = load(page);
     if (!node.branch) {
         const uint32_t at = leafPosition(node, key, recno);
         if (at >= node.n || ptrAt(node, at) != recno || compare(keyAt(node, at), key) != 0)
@@ -468,44 +471,92 @@ bool IndexTree::removeAt(uint32_t page, const std::string& key, uint32_t recno, 
         uint8_t* base = node.b.data() + head_;
         std::memmove(base + at * entryLen_, base + (at + 1) * entryLen_, (node.n - at - 1) * entryLen_);
         --node.n;
-        emptied = node.n == 0;
-        if (!emptied || depth == 0)
+        if (depth == 0 || !underfull(node))
             store(node);
         return true;
     }
     const uint32_t at = chooseChild(node, key, recno, depth);
-    bool childEmptied = false;
-    if (!removeAt(childAt(node, at), key, recno, depth + 1, childEmptied))
+    Node child;
+    if (!removeAt(childAt(node, at), key, recno, depth + 1, child))
         return false;
-    if (!childEmptied)
+    if (!underfull(child))
         return true;
-    // The child is gone: drop its entry (or, for the trailing child, let the last entry's
-    // child take its place).
-    release(childAt(node, at));
-    uint8_t* base = node.b.data() + head_;
-    if (node.n == 0) {
-        emptied = true; // a branch whose only child emptied is empty itself
-        if (depth == 0) {
-            // An empty tree: the root becomes an empty leaf.
-            node.branch = false;
-            node.n = 0;
-            std::memset(node.b.data() + 4, 0, pageBytes_ - 4);
-            store(node);
-            emptied = false;
-        }
-        return true;
-    }
-    if (at < node.n) {
-        std::memmove(base + at * entryLen_, base + (at + 1) * entryLen_, (node.n - at - 1) * entryLen_ + 4);
-    } else {
-        // The trailing child: the last entry's child becomes the trailing one.
-        const uint32_t last = childAt(node, node.n - 1);
-        std::memset(base + (node.n - 1) * entryLen_, 0, entryLen_ + 4);
-        putLe32(base + (node.n - 1) * entryLen_, last);
-    }
-    --node.n;
-    store(node);
+    rebalance(node, at, child);
+    if (depth == 0 || !underfull(node))
+        store(node);
     return true;
+}
+
+void IndexTree::rebalance(Node& node, uint32_t at, Node& child) {
+    if (node.n == 0) {
+        // No sibling (only in a tree written elsewhere): the child stays as it is, and a root
+        // left like this hands its place down.
+        store(child);
+        return;
+    }
+    // The pair (left, right) of neighbours: the child and the one after it, or, for the
+    // trailing child, the one before it and the child. The right page is the one kept when
+    // they merge: a leaf's back link names the leaf before it, so only the kept page's own
+    // link changes, and the parent's entry for the left page is the one that goes.
+    const uint32_t li = at < node.n ? at : at - 1;
+    Node other = load(childAt(node, at < node.n ? at + 1 : at - 1));
+    Node& left = at < node.n ? child : other;
+    Node& right = at < node.n ? other : child;
+    if (left.branch != right.branch)
+        corrupt("ページ " + std::to_string(left.page) + " と " + std::to_string(right.page) + " の段が合いません");
+    const std::string separator = keyAt(node, li); // an upper bound of every key under left
+    // Every entry of both pages in order in one buffer; for branches the left page's trailing
+    // child comes in between as an entry under the separator.
+    const bool branch = left.branch;
+    const uint32_t total = left.n + right.n + (branch ? 1 : 0);
+    std::vector<uint8_t> all(static_cast<size_t>(total) * entryLen_);
+    std::memcpy(all.data(), left.b.data() + head_, left.n * entryLen_);
+    uint32_t rightFrom = left.n;
+    if (branch) {
+        writeEntry(all.data() + left.n * entryLen_, true, childAt(left, left.n), separator);
+        ++rightFrom;
+    }
+    std::memcpy(all.data() + rightFrom * entryLen_, right.b.data() + head_, right.n * entryLen_);
+    const uint32_t rightTail = branch ? childAt(right, right.n) : 0;
+    auto fill = [&](Node& page, uint32_t from, uint32_t count, uint32_t tail) {
+        std::memset(page.b.data() + head_, 0, pageBytes_ - head_);
+        std::memcpy(page.b.data() + head_, all.data() + static_cast<size_t>(from) * entryLen_,
+                    static_cast<size_t>(count) * entryLen_);
+        page.n = count;
+        if (branch)
+            setChild(page, count, tail);
+    };
+    uint8_t* base = node.b.data() + head_;
+    if (total <= mergeLimit_) {
+        if (!ndx_ && !branch)
+            putLe32(right.b.data() + 4, le32(left.b.data() + 4)); // the back link: the leaf before left
+        fill(right, 0, total, rightTail);
+        store(right);
+        release(left.page);
+        // The parent's entry for left goes; right keeps its own (or stays the trailing child).
+        std::memmove(base + li * entryLen_, base + (li + 1) * entryLen_, (node.n - li - 1) * entryLen_ + 4);
+        --node.n;
+        return;
+    }
+    // Shared out evenly: left keeps the lower half, and the parent's separator becomes the
+    // highest key under left (for branches, the key of the entry whose child becomes left's
+    // trailing one).
+    const uint32_t keep = total / 2;
+    std::string upper;
+    if (branch) {
+        const uint8_t* e = all.data() + static_cast<size_t>(keep) * entryLen_;
+        upper.assign(reinterpret_cast<const char*>(e + keyOffset_), keyLength_);
+        fill(left, 0, keep, le32(e));
+        fill(right, keep + 1, total - keep - 1, rightTail);
+    } else {
+        const uint8_t* e = all.data() + static_cast<size_t>(keep - 1) * entryLen_;
+        upper.assign(reinterpret_cast<const char*>(e + keyOffset_), keyLength_);
+        fill(left, 0, keep, 0); // the back links, before the entries, stay
+        fill(right, keep, total - keep, 0);
+    }
+    store(left);
+    store(right);
+    setEntry(node, li, left.page, upper);
 }
 
 void IndexTree::recordNumbers(std::vector<uint32_t>& out) const { collect(root(), 0, out); }

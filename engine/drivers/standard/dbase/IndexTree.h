@@ -1,7 +1,11 @@
 #pragma once
 // The B-tree of one MDX tag or one NDX file, changed in place: an entry is inserted or
-// removed by descending to its leaf, and pages split (or, emptied, leave their parent)
-// upwards. Entries are ordered by key in the tag's order, then by record number, so equal
+// removed by descending to its leaf, and pages split upwards. A page that a removal leaves
+// under a quarter full takes entries from a sibling, or, when the two fit well in one page,
+// is merged with it; the parent loses the separating entry and may in turn fall under the
+// threshold, up to a root that hands its place down to its only child. A page given up goes
+// on the MDX free list; an NDX file has no such list, so the page stays in the file unreferenced
+// until the file is next built whole (a repair, the end of a batch). Entries are ordered by key in the tag's order, then by record number, so equal
 // keys keep the order of their records. Every page write goes through beforeWrite first
 // (the caller journals the old bytes there).
 #include "engine/drivers/standard/dbase/FileIO.h"
@@ -74,8 +78,13 @@ private:
     uint32_t chooseChild(const Node& node, const std::string& key, uint32_t recno, int depth) const;
     uint32_t leafPosition(const Node& node, const std::string& key, uint32_t recno) const;
     std::optional<Split> insertAt(uint32_t page, const std::string& key, uint32_t recno, int depth);
-    // Returns whether found; emptied tells that the page has no entries left.
-    bool removeAt(uint32_t page, const std::string& key, uint32_t recno, int depth, bool& emptied);
+    // Returns whether found. node is the page after the removal; a page left under the fill
+    // threshold is not written: the caller rebalances it with a sibling and writes it then.
+    bool removeAt(uint32_t page, const std::string& key, uint32_t recno, int depth, Node& node);
+    bool underfull(const Node& node) const { return node.n < minFill_; }
+    // Child `at` of node is under the threshold: it takes entries from a sibling or is merged
+    // with it (node loses an entry then). Writes the children; node is written by the caller.
+    void rebalance(Node& node, uint32_t at, Node& child);
     bool scan(uint32_t page, const std::string& key, uint32_t recno, bool fromStart, int depth, const Visit& visit) const;
     void collect(uint32_t page, int depth, std::vector<uint32_t>& out) const;
     uint32_t root() const;
@@ -89,6 +98,8 @@ private:
     bool descending_;
     size_t pageBytes_, pageUnits_, head_, entryLen_, keyOffset_, keyLength_;
     uint32_t maxKeys_;
+    uint32_t minFill_;    // fewer entries than this: the page is rebalanced
+    uint32_t mergeLimit_; // two siblings holding at most this many together become one page
     uint64_t tagHeader_; // where the root page number is
     bool keep_ = false;
     mutable std::unordered_map<uint32_t, std::vector<uint8_t>> kept_;

@@ -162,10 +162,31 @@ private:
                 n->literal.flag = std::toupper(static_cast<unsigned char>(s_[i_ - 2])) == 'T';
                 return n;
             }
-            char* end = nullptr;
+            // Digits with an optional fraction; a point followed by a letter is the start of
+            // an operator (100.AND. ...), not part of the number.
+            size_t end = i_;
+            while (end < s_.size() && std::isdigit(static_cast<unsigned char>(s_[end])))
+                ++end;
+            if (end < s_.size() && s_[end] == '.' && !(end + 1 < s_.size() && std::isalpha(static_cast<unsigned char>(s_[end + 1])))) {
+                ++end;
+                while (end < s_.size() && std::isdigit(static_cast<unsigned char>(s_[end])))
+                    ++end;
+            }
+            if (end < s_.size() && (s_[end] == 'E' || s_[end] == 'e')) {
+                size_t e = end + 1;
+                if (e < s_.size() && (s_[e] == '+' || s_[e] == '-'))
+                    ++e;
+                if (e < s_.size() && std::isdigit(static_cast<unsigned char>(s_[e]))) {
+                    while (e < s_.size() && std::isdigit(static_cast<unsigned char>(s_[e])))
+                        ++e;
+                    end = e;
+                }
+            }
+            if (end == i_ || (end == i_ + 1 && s_[i_] == '.'))
+                unsupported(s_, "\"" + s_.substr(i_) + "\"");
             n->literal.kind = Kind::Number;
-            n->literal.number = std::strtod(s_.c_str() + i_, &end);
-            i_ = static_cast<size_t>(end - s_.c_str());
+            n->literal.number = std::strtod(s_.substr(i_, end - i_).c_str(), nullptr);
+            i_ = end;
             return n;
         }
         if (c == '-') {
@@ -346,9 +367,11 @@ KeyValue eval(const Node& n, const DbfHeader& h, const uint8_t* rec, uint32_t re
             return boolean(b.text.find(rtrim(a.text)) != std::string::npos);
         if (op == "=" || op == "<>" || op == "<" || op == ">" || op == "<=" || op == ">=") {
             int c;
-            if (a.kind == Kind::String && b.kind == Kind::String && op == "=" )
-                c = compareKeys(str(a.text.substr(0, std::min(a.text.size(), b.text.size()))),
-                                str(b.text.substr(0, std::min(a.text.size(), b.text.size()))));
+            if ((a.kind == Kind::String) != (b.kind == Kind::String))
+                c = a.kind == Kind::String ? 1 : -1; // a string is never equal to a number or a date
+            else if (a.kind == Kind::String && (op == "=" || op == "<>"))
+                // As far as the right side goes: "ABC" = "AB" holds, "AB" = "ABC" does not.
+                c = compareKeys(str(a.text.substr(0, std::min(a.text.size(), b.text.size()))), b);
             else
                 c = compareKeys(a, b);
             if (op == "=") return boolean(c == 0);
