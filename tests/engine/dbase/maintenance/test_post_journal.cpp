@@ -228,3 +228,51 @@ TEST_F(PostJournal, AStaleIndexFoundMidWriteIsRebuiltAndTheWriteMadeOnce) {
     EXPECT_EQ(ids.size(), 401u);
     EXPECT_FALSE(std::filesystem::exists(dir_ / "T.DBF-journal"));
 }
+
+// Key changes that take records off the front of every tree, so that leaves and branches
+// share out and merge (pages go on the free list), failing at every step in turn: the files
+// are byte for byte as before each time, and the retry makes the change once.
+TEST_F(PostJournal, AFailureAtEveryStepOfAMergingPostLeavesEveryFileAsBefore) {
+    auto files = [&] {
+        return dbtest::bytesOf(dir_ / "T.DBF") + "|" + dbtest::bytesOf(dir_ / "T.MDX") + "|" +
+               dbtest::bytesOf(dir_ / "T.NDX");
+    };
+    auto freeHead = [&] {
+        const std::string b = dbtest::bytesOf(dir_ / "T.MDX");
+        return uint32_t(uint8_t(b[36])) | uint32_t(uint8_t(b[37])) << 8 | uint32_t(uint8_t(b[38])) << 16;
+    };
+    ASSERT_EQ(freeHead(), 0u);
+    auto c = db_->openTable("T", {});
+    c->setOrder("ID");
+    long injected = 0;
+    bool freed = false;
+    for (int n = 0; n < 40; ++n) {
+        Row before;
+        RowId id;
+        ASSERT_TRUE(c->read(1, before, id)); // the lowest ID after the record -1
+        const int64_t was = asInt(before[0]);
+        const Row after = row(700000 + n, "~MOVED", 1, 1);
+        const std::string old = files();
+        for (long k = 1;; ++k) {
+            ASSERT_LT(k, 600);
+            FaultPlan::failAt(k, k % 2 ? ENOSPC : EIO);
+            bool failed = false;
+            try {
+                c->update(id, before, after);
+            } catch (const EngineError& e) {
+                failed = true;
+                EXPECT_EQ(e.code(), ErrIO) << e.what();
+            }
+            FaultPlan::clear();
+            if (!failed)
+                break;
+            ++injected;
+            ASSERT_TRUE(files() == old) << "change " << n << " failing at step " << k;
+        }
+        freed = freed || freeHead() != 0;
+        ASSERT_EQ(liveIds(dir_.path()).count(was), 0u);
+    }
+    EXPECT_TRUE(freed) << "no page was given up: nothing merged";
+    EXPECT_GT(injected, 100);
+    EXPECT_EQ(indexProblems(dir_.path()), "");
+}
