@@ -193,7 +193,8 @@ void Mover::prepareKeys() {
     const auto indexes = dst_->indexes();
     const IndexDef* chosen = nullptr;
     for (const auto& ix : indexes)
-        if (s_.destinationIndex.empty() ? true : sameName(ix.name, s_.destinationIndex)) {
+        // An index with a condition holds only some records: never chosen by itself.
+        if (s_.destinationIndex.empty() ? ix.condition.empty() : sameName(ix.name, s_.destinationIndex)) {
             chosen = &ix;
             break;
         }
@@ -204,6 +205,8 @@ void Mover::prepareKeys() {
     }
     if (!chosen->expression.empty())
         throw EngineError(ErrNotSupported, "式のインデックスでは更新・削除できません: " + chosen->name);
+    if (!chosen->condition.empty())
+        throw EngineError(ErrNotSupported, "条件付きのインデックスでは更新・削除できません: " + chosen->name);
     for (const auto& name : splitIndexFields(chosen->fields)) {
         const int d = fieldIndexOf(dstFields_, name);
         if (d < 0)

@@ -275,7 +275,8 @@ int xConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_
             if (idx.primary)
                 for (const auto& n : names)
                     t->keyFields.push_back(fieldIndex(t->fields, n));
-            if (!idx.expression.empty() || idx.descending || names.empty())
+            // An index with a condition holds only some records: no search through it.
+            if (!idx.expression.empty() || !idx.condition.empty() || idx.descending || names.empty())
                 continue;
             const int f = fieldIndex(t->fields, names.front());
             if (f < 0 || !searchableType(t->fields[f].type))

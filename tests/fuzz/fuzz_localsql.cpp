@@ -28,7 +28,7 @@ Database& folder() {
                      ->connect("F", {{"PATH", dir.string()}, {"DEFAULT DRIVER", "DBASE"}}, {});
         FieldDef id{"ID", FieldType::Integer, 0, false, 6, 0, "N"};
         FieldDef name{"NAME", FieldType::String, 10, false, 0, 0, "C"};
-        IndexDef byId{"ID", "ID", false, false, false, false, ""};
+        IndexDef byId{"ID", "ID", false, false, false, false, "", ""};
         d->createTable("T.DBF", {id, name}, {byId});
         auto c = d->openTable("T.DBF", {});
         for (int64_t i = 0; i < 20; ++i)

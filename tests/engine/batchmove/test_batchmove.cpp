@@ -490,6 +490,23 @@ TEST_F(BatchMoveTest, UpdateAndDeleteFindDestinationRecordsThroughADbaseIndex) {
     for (auto& row : readAll(*c))
         codes.push_back(std::get<int64_t>(row[0]));
     EXPECT_EQ(codes, (std::vector<int64_t>{1, 3, 5}));
+    c.reset();
+
+    // An index with a condition holds only some records: it is never chosen by itself, and
+    // named, it is refused rather than miss the records outside it.
+    IndexDef high = byCode;
+    high.name = "HIGH";
+    high.condition = "CODE>3";
+    s->database("DBF").deleteTable("FRUIT");
+    s->database("DBF").createTable("FRUIT", {code, field("NAME", FieldType::String, 20)}, {high, byCode});
+    ASSERT_EQ(move("PDX", "SEED", "DBF", "FRUIT", BatchMode::Append, {"CODE", "NAME"}).moved, 5);
+    b.mode = BatchMode::Update;
+    b.destinationIndex = "HIGH";
+    EXPECT_EQ(errorCodeOf([&] { runBatchMove(*s, b); }), ErrNotSupported);
+    b.destinationIndex.clear();
+    r = runBatchMove(*s, b);
+    EXPECT_EQ(r.changed, 2) << "the record under 2, outside HIGH, is found through CODE";
+    EXPECT_EQ(peerNames("DBF", "FRUIT").size(), 5u);
 }
 
 TEST_F(BatchMoveTest, ServerDestinationsAreSearchedByKeyNotHeldInMemory) {
