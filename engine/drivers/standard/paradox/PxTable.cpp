@@ -336,10 +336,11 @@ PxTable::ChainChange PxTable::takeChainChange() {
     return c;
 }
 
-void PxTable::rebuildStarts() {
-    starts_.assign(1, 0);
-    starts_.reserve(counts_.size() + 1);
-    for (auto c : counts_) starts_.push_back(starts_.back() + c);
+void PxTable::rebuildStarts(size_t from) {
+    if (starts_.empty()) starts_.push_back(0);
+    from = std::min(from, starts_.size() - 1);
+    starts_.resize(counts_.size() + 1);
+    for (size_t i = from; i < counts_.size(); ++i) starts_[i + 1] = starts_[i] + counts_[i];
 }
 
 size_t PxTable::chainIndexOf(int64_t pos) const {
@@ -562,7 +563,7 @@ int64_t PxTable::insert(const uint8_t* rec) {
             if (onMoved_) onMoved_(last.data());
         }
     }
-    rebuildStarts();
+    rebuildStarts(ci > 0 ? ci - 1 : 0); // the blocks from ci - 1 to ci + 1 changed
     writeHeader();
     return at;
 }
@@ -708,7 +709,7 @@ void PxTable::remove(int64_t pos) {
         blocks_.erase(blocks_.begin() + ci);
         counts_.erase(counts_.begin() + ci);
     }
-    rebuildStarts();
+    rebuildStarts(ci > 0 ? ci - 1 : 0);
     writeHeader();
 }
 

@@ -137,7 +137,9 @@ private:
         std::vector<uint8_t> data; // whole block
     };
     void loadChain();
-    void rebuildStarts();
+    // Record positions of the chain's blocks from chain index `from` on (those before it
+    // are unchanged by the write that calls it).
+    void rebuildStarts(size_t from = 0);
     uint64_t blockOffset(uint16_t n) const { return uint64_t(h_.headerSize) + uint64_t(n - 1) * h_.blockSize(); }
     Block readBlock(uint16_t n);
     void writeBlock(uint16_t n, Block& b);
