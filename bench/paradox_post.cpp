@@ -5,6 +5,8 @@
 //   bench_paradox_post rebuild FILE          one rebuild of every index of the table
 //   bench_paradox_post post FILE POSTS       median ms of an insert, a key change, a delete
 //   bench_paradox_post sqlite FILE N POSTS   the same on SQLite (FILE is created anew)
+//   bench_paradox_post killed FILE           ms to open the table after a post killed half
+//                                            way (its journal down, files partly written)
 // Each prints "name value" lines. VEMO32_SYNC=0 turns syncing off for both.
 #include "BenchTiming.h"
 #include "engine/contract/EngineError.h"
@@ -24,6 +26,8 @@
 #include <random>
 #include <string>
 #include <vector>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace vemo::engine;
 
@@ -218,6 +222,31 @@ int sqlite(const std::filesystem::path& file, int64_t n, int posts) {
     return 0;
 }
 
+int killed(const std::filesystem::path& file) {
+    const pid_t child = ::fork();
+    if (child < 0) return 1;
+    if (child == 0) {
+        paradox::PxCursor c(file, OpenOptions{});
+        Row r;
+        RowId id;
+        c.read(0, r, id);
+        // The post's journal write and sync, its first file write: killed at the next.
+        standard::FaultPlan::killAt(4);
+        c.insert({int64_t(1000001), std::string("Nkilled"), std::string("Tokyo"), 1.0, int64_t(1)});
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (!WIFSIGNALED(status)) {
+        std::fprintf(stderr, "the post was not killed\n");
+        return 1;
+    }
+    const auto t = Clock::now();
+    paradox::PxCursor c(file, OpenOptions{});
+    std::printf("open_after_kill_ms %.1f\n", msSince(t));
+    return c.readOnlyReason().empty() ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -227,10 +256,11 @@ int main(int argc, char** argv) {
         if (cmd == "rebuild" && argc == 3) return rebuild(argv[2]);
         if (cmd == "post" && argc == 4) return post(argv[2], std::atoi(argv[3]));
         if (cmd == "sqlite" && argc == 5) return sqlite(argv[2], std::atoll(argv[3]), std::atoi(argv[4]));
+        if (cmd == "killed" && argc == 3) return killed(argv[2]);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;
     }
-    std::fprintf(stderr, "usage: bench_paradox_post make FILE N [plain] | rebuild FILE | post FILE POSTS | sqlite FILE N POSTS\n");
+    std::fprintf(stderr, "usage: bench_paradox_post make FILE N [plain] | rebuild FILE | post FILE POSTS | sqlite FILE N POSTS | killed FILE\n");
     return 2;
 }
