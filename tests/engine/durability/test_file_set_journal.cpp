@@ -129,7 +129,7 @@ TEST(FileSetJournal, WritesAreHeldReadBackAndLandOnCommit) {
     EXPECT_EQ(back.substr(200), a);
     EXPECT_EQ(j.read(t0, 44000, back.data(), 10), 0u);
     j.commit();
-    EXPECT_FALSE(FileSetJournal::exists(set.journal()));
+    EXPECT_EQ(FileSetJournal::inspect(set.journal()), FileSetJournal::Found::None) << "kept, idle";
     EXPECT_TRUE(same(slurp(set.files[0]), set.before[0].substr(0, 39000) + a));
 
     // The same object serves a second write (its files added again), which rolls back to
@@ -142,7 +142,7 @@ TEST(FileSetJournal, WritesAreHeldReadBackAndLandOnCommit) {
     EXPECT_FALSE(same(slurp(set.files[0]), first));
     j.rollBack();
     EXPECT_TRUE(same(slurp(set.files[0]), first));
-    EXPECT_FALSE(FileSetJournal::exists(set.journal()));
+    EXPECT_EQ(FileSetJournal::inspect(set.journal()), FileSetJournal::Found::None);
     EXPECT_GT(j.generation(), generation);
 
     // A file given up in the middle of a write (its fd to be closed) is written and synced
@@ -164,9 +164,17 @@ TEST(FileSetJournal, WritesAreHeldReadBackAndLandOnCommit) {
 
     j.write(j.addTarget(set.files[0], fds.fd[0]), 0, a.data(), 1);
     j.commit(true);
-    EXPECT_TRUE(FileSetJournal::exists(set.journal()));
-    EXPECT_TRUE(FileSetJournal::playBack(set.journal())) << "an empty journal is a mark, nothing to play";
+    EXPECT_EQ(FileSetJournal::inspect(set.journal()), FileSetJournal::Found::Mark);
+    const auto mark = FileSetJournal::playBack(set.journal());
+    EXPECT_TRUE(mark.found && mark.mark) << "a mark, nothing to play";
     EXPECT_EQ(slurp(set.files[0])[0], a[0]);
+    // The next write keeps a mark found when it began only when told so.
+    j.begin();
+    j.write(j.addTarget(set.files[0], fds.fd[0]), 0, a.data(), 2);
+    j.commit();
+    EXPECT_EQ(FileSetJournal::inspect(set.journal()), FileSetJournal::Found::None);
+    j.retire();
+    EXPECT_FALSE(FileSetJournal::exists(set.journal())) << "an idle journal goes with its owner";
 }
 
 TEST(FileSetJournal, WholeWriteOrNothingUnderAFailureAtEveryStep) {
@@ -195,7 +203,7 @@ TEST(FileSetJournal, WholeWriteOrNothingUnderAFailureAtEveryStep) {
             break;
         }
         EXPECT_TRUE(same(set.now(), set.before)) << "failure at step " << k;
-        EXPECT_FALSE(FileSetJournal::exists(set.journal()));
+        EXPECT_EQ(FileSetJournal::inspect(set.journal()), FileSetJournal::Found::None) << "failure at step " << k;
     }
 }
 
@@ -218,6 +226,7 @@ TEST(FileSetJournal, KilledAtEveryStepPlaysBackToBeforeOrAfter) {
         int status = 0;
         ::waitpid(pid, &status, 0);
         const bool finished = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        EXPECT_NE(FileSetJournal::inspect(set.journal()), FileSetJournal::Found::Empty) << "killed at step " << k;
         FileSetJournal::playBack(set.journal());
         FileSetJournal::remove(set.journal());
         const auto now = set.now();
@@ -243,9 +252,10 @@ void leaveHotJournal(const FileSet& set) {
     if (pid == 0) {
         auto fds = set.open();
         FileSetJournal j(set.journal());
-        // Steps of the flush inside truncate(): journal write, sync; then the first target
-        // write of the first page; the kill comes at the second target write.
-        FaultPlan::killAt(4);
+        // Steps of the flush inside truncate(): the journal file made (its idle header
+        // written), its records written and synced; then the first target write of the
+        // first page; the kill comes at the second target write.
+        FaultPlan::killAt(5);
         set.write(j, fds, true);
         ::_exit(0);
     }
@@ -260,7 +270,7 @@ TEST(FileSetJournal, CutOrDamagedJournalPlaysBackOnlyWholeRecords) {
     leaveHotJournal(set);
     ASSERT_FALSE(same(set.now(), set.before)) << "the child wrote part of its pages";
     const std::string journal = slurp(set.journal());
-    ASSERT_GT(journal.size(), 8000u);
+    ASSERT_GT(journal.size(), 6000u);
     const auto touched = set.now();
 
     // Whole: every file as before.
@@ -325,6 +335,105 @@ TEST(FileSetJournal, PlaybackStaysInsideItsFolder) {
     EXPECT_TRUE(same(slurp(set.files[0]), set.before[0]));
     EXPECT_TRUE(same(slurp(set.files[2]), set.before[2]));
     EXPECT_FALSE(fs::exists(set.files[1]));
+}
+
+TEST(FileSetJournal, AKeptJournalNeverPlaysBackACommittedWrite) {
+    // One object, one journal file, write after write: a long write committed, then a short
+    // one left in force (its writer stopped after the flush). The short one's records lie
+    // over the start of the long one's; whatever is left of those behind them is never
+    // played back, so the long write stays and only the short one goes.
+    enginetest::TempDir tmp;
+    FileSet set(tmp.path());
+    auto fds = set.open();
+    const std::string big = patterned(30000, 21), small = patterned(40, 22);
+    {
+        FileSetJournal j(set.journal());
+        j.begin();
+        j.write(j.addTarget(set.files[0], fds.fd[0]), 0, big.data(), big.size());
+        j.commit();
+        const auto idle = FileSetJournal::playBack(set.journal());
+        EXPECT_FALSE(idle.found) << "an idle journal is nothing to play";
+        EXPECT_TRUE(same(slurp(set.files[0]).substr(0, big.size()), big));
+        const size_t longJournal = fs::file_size(set.journal());
+        EXPECT_GT(longJournal, big.size());
+
+        EXPECT_EQ(j.begin(), FileSetJournal::Found::None);
+        const int t2 = j.addTarget(set.files[2], fds.fd[2]);
+        j.write(t2, 100, small.data(), small.size());
+        j.flush();
+        // Only the bytes changed are saved, not the pages around them.
+        std::string journal = slurp(set.journal());
+        EXPECT_EQ(journal.size(), longJournal) << "the file is written over, not cut";
+    } // the writer stops: its journal stays in force
+    EXPECT_EQ(FileSetJournal::inspect(set.journal()), FileSetJournal::Found::Journal);
+    const auto out = FileSetJournal::playBack(set.journal());
+    EXPECT_TRUE(out.found && out.known && !out.mark);
+    EXPECT_TRUE(same(slurp(set.files[2]), set.before[2]));
+    EXPECT_TRUE(same(slurp(set.files[0]).substr(0, big.size()), big)) << "the committed write stays";
+}
+
+TEST(FileSetJournal, ASmallWriteSavesOnlyTheBytesItChanges) {
+    enginetest::TempDir tmp;
+    FileSet set(tmp.path());
+    auto fds = set.open();
+    FileSetJournal j(set.journal());
+    const int t0 = j.addTarget(set.files[0], fds.fd[0]);
+    const std::string b = patterned(30, 23);
+    j.write(t0, 5000, b.data(), b.size());
+    j.write(t0, 5010, b.data(), b.size()); // overlapping: saved once
+    j.write(t0, 12000, b.data(), 8);
+    j.flush();
+    EXPECT_LT(fs::file_size(set.journal()), 300u) << "48 bytes saved, with their records and a header";
+    // Bytes saved in one flush are not saved again in the next; new ones are.
+    j.write(t0, 5000, b.data(), 4);
+    j.write(t0, 4990, b.data(), 20);
+    j.flush();
+    EXPECT_LT(fs::file_size(set.journal()), 400u);
+    FileSetJournal::playBack(set.journal());
+    EXPECT_TRUE(same(slurp(set.files[0]), set.before[0]));
+}
+
+TEST(FileSetJournal, NotesAndMarksAreToldByPlayback) {
+    enginetest::TempDir tmp;
+    FileSet set(tmp.path());
+    auto fds = set.open();
+    const std::string b = patterned(100, 24);
+    {
+        FileSetJournal j(set.journal());
+        j.begin();
+        // Down before the call returns, ahead of any record (a file about to be replaced).
+        j.note(FileSetJournal::NoteReplaced, true);
+        EXPECT_EQ(FileSetJournal::inspect(set.journal()), FileSetJournal::Found::Journal);
+        EXPECT_EQ(FileSetJournal::playBack(set.journal()).notes, FileSetJournal::NoteReplaced);
+        j.write(j.addTarget(set.files[1], fds.fd[1]), 0, b.data(), b.size());
+        j.flush();
+        j.note(FileSetJournal::NoteMark, true); // a later note, as a record of its own
+    }
+    const auto out = FileSetJournal::playBack(set.journal());
+    EXPECT_TRUE(out.found && out.known && out.mark);
+    EXPECT_EQ(out.notes, FileSetJournal::NoteReplaced | FileSetJournal::NoteMark);
+    EXPECT_TRUE(same(slurp(set.files[1]), set.before[1]));
+
+    // A rollback of a write that noted a mark leaves the mark.
+    {
+        FileSetJournal j(set.journal());
+        j.begin();
+        j.note(FileSetJournal::NoteMark, false);
+        j.write(j.addTarget(set.files[1], fds.fd[1]), 0, b.data(), b.size());
+        j.flush();
+        j.rollBack();
+        EXPECT_EQ(FileSetJournal::inspect(set.journal()), FileSetJournal::Found::Mark);
+        EXPECT_TRUE(same(slurp(set.files[1]), set.before[1]));
+        // An empty file, as an earlier version left for a mark, and one of another kind.
+        spit(set.journal(), "");
+        EXPECT_EQ(j.begin(), FileSetJournal::Found::Empty);
+        EXPECT_TRUE(FileSetJournal::playBack(set.journal()).mark);
+        spit(set.journal(), "some other journal");
+        EXPECT_EQ(j.begin(), FileSetJournal::Found::Other);
+        EXPECT_FALSE(FileSetJournal::playBack(set.journal()).known);
+        j.retire();
+        EXPECT_TRUE(FileSetJournal::exists(set.journal())) << "only an idle journal is removed";
+    }
 }
 
 } // namespace

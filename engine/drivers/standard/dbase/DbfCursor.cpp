@@ -32,6 +32,16 @@ DbfCursor::DbfCursor(const std::filesystem::path& file, const OpenOptions& optio
         table_ = std::make_unique<DbfTable>(file, false, settings);
         readOnly_ = "ファイルに書き込む権限がありません";
     }
+    if (writable && !table_->damage().empty() &&
+        standard::FileSetJournal::inspect(table_->journalPath()) == standard::FileSetJournal::Found::Journal) {
+        // A post cut off may leave the table looking damaged (its count down before the
+        // record it counts): it is put back first, its index pages with it, and read again.
+        {
+            DbfTable::WriteScope scope(*table_);
+            scope.finish();
+        }
+        table_ = std::make_unique<DbfTable>(file, writable, settings);
+    }
     const DbfHeader& h = table_->header();
     for (int i : table_->visibleFields())
         fields_.push_back(fieldDefOf(h.fields[static_cast<size_t>(i)], h.variant));

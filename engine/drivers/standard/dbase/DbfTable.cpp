@@ -164,11 +164,30 @@ void DbfTable::reload() {
 
 std::filesystem::path DbfTable::journalPath() const { return standard::UndoJournal::pathFor(path()); }
 
-bool DbfTable::hasJournal() const { return standard::UndoJournal::exists(journalPath()); }
+bool DbfTable::hasJournal() const {
+    return standard::FileSetJournal::inspect(journalPath()) != standard::FileSetJournal::Found::None;
+}
 
-bool DbfTable::playBackJournal() {
+DbfTable::~DbfTable() {
+    // The post journal kept between writes goes with the table, unless another writer is at
+    // work: removing it needs the writers' lock.
+    if (file_.writable() && file_.fd() >= 0 && standard::tryLockByte(file_.fd(), WriterLockByte) == 0) {
+        if (postJournal_)
+            postJournal_->retire();
+        else
+            standard::FileSetJournal::removeIdle(journalPath()); // one a writer killed between posts left
+        standard::unlockByte(file_.fd(), WriterLockByte);
+    }
+}
+
+bool DbfTable::playBackJournal() { return playBackJournal(standard::FileSetJournal::inspect(journalPath())); }
+
+bool DbfTable::playBackJournal(standard::FileSetJournal::Found found) {
+    using Found = standard::FileSetJournal::Found;
     const auto j = journalPath();
-    if (standard::FileSetJournal::isFileSetJournal(j)) {
+    if (found == Found::None)
+        return false; // none, or a post journal left idle
+    if (found == Found::Journal || found == Found::Mark) {
         // A post's journal names the files it changed: the table and its companions only.
         const std::string stem = path().stem().string();
         standard::FileSetJournal::playBack(j, [&](const std::string& name) {
@@ -179,8 +198,7 @@ bool DbfTable::playBackJournal() {
         standard::FileSetJournal::remove(j);
         return false;
     }
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(j, ec) && std::filesystem::file_size(j, ec) == 0 && !ec) {
+    if (found == Found::Empty) {
         // Created, but the writer was stopped before the journal's first bytes: both kinds
         // are written and synced before any file is touched, so nothing was.
         standard::UndoJournal::removeJournal(j);
@@ -193,14 +211,16 @@ void DbfTable::dropFileJournal() noexcept {
     file_.detach();
     if (memo_)
         memo_->file().detach();
-    files_.reset();
+    files_ = nullptr;
 }
 
 DbfTable::WriteScope::WriteScope(DbfTable& table, bool allFiles) : t_(table), allFiles_(allFiles) {
     if (int e = standard::lockByte(t_.file_.fd(), WriterLockByte))
         throw EngineError(ErrLocked, "テーブルをロックできません: " + t_.tableName() + " (" + std::strerror(e) + ")");
     try {
-        recovered_ = t_.playBackJournal();
+        if (!t_.postJournal_)
+            t_.postJournal_ = std::make_unique<standard::FileSetJournal>(t_.journalPath());
+        recovered_ = t_.playBackJournal(t_.postJournal_->begin());
         begin();
     } catch (...) {
         standard::unlockByte(t_.file_.fd(), WriterLockByte);
@@ -215,10 +235,11 @@ void DbfTable::WriteScope::begin() {
         t_.journal_ = std::make_unique<standard::UndoJournal>(t_.journalPath(), t_.file_.fd(), t_.path());
         return;
     }
-    t_.files_ = std::make_unique<standard::FileSetJournal>(t_.journalPath());
-    t_.file_.attach(t_.files_.get(), t_.files_->addTarget(t_.path(), t_.file_.fd()));
+    t_.files_ = t_.postJournal_.get();
+    t_.files_->discard(); // a write undone before: its files are added again
+    t_.file_.attach(t_.files_, t_.files_->addTarget(t_.path(), t_.file_.fd()));
     if (t_.memo_ && t_.memo_->file().writable())
-        t_.memo_->file().attach(t_.files_.get(), t_.files_->addTarget(t_.memo_->path(), t_.memo_->file().fd()));
+        t_.memo_->file().attach(t_.files_, t_.files_->addTarget(t_.memo_->path(), t_.memo_->file().fd()));
 }
 
 void DbfTable::WriteScope::finish() {
@@ -246,7 +267,7 @@ void DbfTable::WriteScope::rollBack() {
     t_.bufferCount_ = 0;
     if (allFiles_) {
         // Held writes are dropped; whatever reached the files goes back from the journal.
-        std::unique_ptr<standard::FileSetJournal> files = std::move(t_.files_);
+        standard::FileSetJournal* files = t_.files_;
         t_.dropFileJournal();
         if (files)
             files->rollBack();

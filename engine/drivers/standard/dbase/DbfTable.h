@@ -25,6 +25,7 @@ class DbfTable {
 public:
     // settings: the code page of a table whose header names none (or of every table).
     DbfTable(const std::filesystem::path& path, bool writable, const standard::TableSettings& settings = {});
+    ~DbfTable();
 
     const DbfHeader& header() const { return header_; }
     const std::filesystem::path& path() const { return file_.path(); }
@@ -92,10 +93,11 @@ public:
     bool hasJournal() const;
     // The journal of the running post, through which index files are written too; null
     // outside a write scope and in a batch.
-    standard::FileSetJournal* fileJournal() { return files_.get(); }
+    standard::FileSetJournal* fileJournal() { return files_; }
     // Puts a journal left by a write that was cut off back; true when the index files must
     // then be rebuilt from the records.
     bool playBackJournal();
+    bool playBackJournal(standard::FileSetJournal::Found found);
 
     // Writes. The record goes down before the count that makes it part of the table, so
     // even without the journal a kill leaves the table as before or as after.
@@ -137,7 +139,8 @@ private:
     uint32_t count_ = 0;
     std::string damage_;
     std::unique_ptr<standard::UndoJournal> journal_;     // while a batch's write scope is open
-    std::unique_ptr<standard::FileSetJournal> files_;    // while a post's write scope is open
+    std::unique_ptr<standard::FileSetJournal> postJournal_; // kept from one post to the next
+    standard::FileSetJournal* files_ = nullptr;           // it, while a post's write scope is open
     void dropFileJournal() noexcept;
     // Read-ahead: an aligned run of whole records.
     std::vector<uint8_t> buffer_;

@@ -124,6 +124,7 @@ int setLock(int fd, int64_t at, short type, bool wait) {
 
 int lockByte(int fd, int64_t at) { return setLock(fd, at, F_WRLCK, true); }
 int unlockByte(int fd, int64_t at) { return setLock(fd, at, F_UNLCK, false); }
+int tryLockByte(int fd, int64_t at) { return setLock(fd, at, F_WRLCK, false); }
 
 int syncDirectoryOf(const std::filesystem::path& file) {
     if (!syncOnPost())

@@ -41,6 +41,8 @@ bool syncOnPost();
 // writers of one table in every process; waits until it is free.
 int lockByte(int fd, int64_t at);
 int unlockByte(int fd, int64_t at);
+// The same lock when it is free at once: 0, or the errno value (EAGAIN: held by another).
+int tryLockByte(int fd, int64_t at);
 
 // Replaces target by what write() puts into a new file beside it (a temporary name, synced,
 // then renamed over the target, the folder synced): readers see the old file or the new

@@ -17,11 +17,16 @@ namespace vemo::engine::standard {
 namespace {
 
 constexpr char Magic[8] = {'V', 'E', 'M', 'O', 'J', 'S', 'E', 'T'};
-constexpr size_t HeadSize = 32;       // magic, salt, reserved, check
+constexpr size_t HeadSize = 32;       // magic, salt, version, state, notes, check
 constexpr size_t RecordHead = 28;     // kind, target, value, reserved, length
 constexpr uint32_t KindTarget = 1;    // value: size when the journal began; bytes: the name
 constexpr uint32_t KindPage = 2;      // value: offset; bytes: the old bytes there
+constexpr uint32_t KindNote = 3;      // value: the write's notes so far
 constexpr uint32_t MaxName = 255;
+// The header's version: an earlier one wrote zeros there (a journal in force whose write
+// noted nothing of what it did).
+constexpr uint16_t Version = 2;
+constexpr uint16_t StateInForce = 1, StateIdle = 2, StateMark = 3;
 
 [[noreturn]] void fail(const std::filesystem::path& p, int err) {
     throw EngineError(ErrIO, "ジャーナルを書き込めません: " + p.string() + " (" + std::strerror(err) + ")");
@@ -135,25 +140,176 @@ bool readRecord(int fd, uint64_t salt, uint64_t& at, Record& r) {
     return true;
 }
 
-bool readHead(int fd, uint64_t& salt) {
-    uint8_t head[HeadSize];
-    if (readSome(fd, 0, head, HeadSize) != HeadSize || std::memcmp(head, Magic, 8) != 0 ||
-        get64(head + 24) != checkOf(0, head, 24))
-        return false;
-    salt = get64(head + 8);
-    return true;
+struct Head {
+    bool ours = false;  // the magic is there
+    bool valid = false; // ... and the check word holds
+    uint16_t version = 0, state = 0;
+    uint32_t notes = 0;
+    uint64_t salt = 0;
+};
+Head parseHead(const uint8_t* p, size_t n) {
+    Head h;
+    h.ours = n >= 8 && std::memcmp(p, Magic, 8) == 0;
+    if (!h.ours || n < HeadSize || get64(p + 24) != checkOf(0, p, 24))
+        return h;
+    h.valid = true;
+    h.salt = get64(p + 8);
+    h.version = uint16_t(p[16] | p[17] << 8);
+    h.state = uint16_t(p[18] | p[19] << 8);
+    h.notes = get32(p + 20);
+    return h;
+}
+void makeHead(uint8_t* p, uint64_t salt, uint16_t state, uint32_t notes) {
+    std::memcpy(p, Magic, 8);
+    put64(p + 8, salt);
+    p[16] = uint8_t(Version);
+    p[17] = uint8_t(Version >> 8);
+    p[18] = uint8_t(state);
+    p[19] = uint8_t(state >> 8);
+    put32(p + 20, notes);
+    put64(p + 24, checkOf(0, p, 24));
+}
+FileSetJournal::Found classify(const uint8_t* p, size_t n) {
+    using F = FileSetJournal::Found;
+    if (n == 0)
+        return F::Empty;
+    const Head h = parseHead(p, n);
+    if (!h.ours)
+        return F::Other;
+    if (h.valid && h.version == Version && h.state == StateIdle)
+        return F::None;
+    if (h.valid && h.version == Version && h.state == StateMark)
+        return F::Mark;
+    return F::Journal; // in force, of an earlier version, or cut off: played back
+}
+
+uint64_t mixed(uint64_t x) {
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+void addRange(std::map<uint64_t, uint64_t>& r, uint64_t a, uint64_t b) {
+    if (a >= b)
+        return;
+    auto it = r.upper_bound(a);
+    if (it != r.begin()) {
+        auto before = std::prev(it);
+        if (before->second >= a) {
+            a = before->first;
+            b = std::max(b, before->second);
+            r.erase(before);
+        }
+    }
+    while (it != r.end() && it->first <= b) {
+        b = std::max(b, it->second);
+        it = r.erase(it);
+    }
+    r.emplace(a, b);
+}
+
+// Calls take(from, to) for each part of [a, b) that r does not cover.
+template <class Take> void forEachGap(const std::map<uint64_t, uint64_t>& r, uint64_t a, uint64_t b, Take&& take) {
+    auto it = r.upper_bound(a);
+    if (it != r.begin() && std::prev(it)->second > a)
+        a = std::prev(it)->second;
+    while (a < b) {
+        if (it == r.end() || it->first >= b) {
+            take(a, b);
+            return;
+        }
+        if (it->first > a)
+            take(a, it->first);
+        a = std::max(a, it->second);
+        ++it;
+    }
 }
 
 } // namespace
 
 FileSetJournal::FileSetJournal(std::filesystem::path journal) : path_(std::move(journal)) {
     folder_ = std::filesystem::absolute(path_).lexically_normal().parent_path();
-    newSalt();
+    std::random_device rd;
+    saltBase_ = (uint64_t(rd()) << 32 | rd()) ^ uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
+    restart();
 }
 
 FileSetJournal::~FileSetJournal() {
     if (fd_ >= 0)
         ::close(fd_);
+}
+
+FileSetJournal::Found FileSetJournal::inspect(const std::filesystem::path& journal) {
+    Fd j;
+    j.fd = ::open(journal.c_str(), O_RDONLY | O_CLOEXEC);
+    if (j.fd < 0)
+        return errno == ENOENT ? Found::None : Found::Journal; // one that cannot be read is not passed over
+    uint8_t head[HeadSize];
+    return classify(head, readSome(j.fd, 0, head, HeadSize));
+}
+
+// Whether the kept file is still the one at the journal's path (another writer, or an
+// earlier version of this program, may have removed it since).
+bool FileSetJournal::keptFileCurrent() {
+    if (fd_ < 0)
+        return false;
+    struct stat st {};
+    if (::lstat(path_.c_str(), &st) == 0 && uint64_t(st.st_dev) == dev_ && uint64_t(st.st_ino) == inode_)
+        return true;
+    ::close(fd_);
+    fd_ = -1;
+    return false;
+}
+
+bool FileSetJournal::openKept(bool create) {
+    if (keptFileCurrent())
+        return true;
+    int fd = ::open(path_.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT && create) {
+        // Made under another name with an idle header in it, then renamed into place: an
+        // empty file at the journal's name is the mark of an earlier version, never ours.
+        std::filesystem::path tmp = path_;
+        tmp += ".new" + std::to_string(::getpid()) + "~";
+        ::unlink(tmp.c_str());
+        fd = ::open(tmp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            uint8_t head[HeadSize];
+            makeHead(head, 0, StateIdle, 0);
+            int e = writeFully(fd, 0, head, HeadSize);
+            if (!e && ::rename(tmp.c_str(), path_.c_str()) != 0)
+                e = errno;
+            if (e) {
+                ::close(fd);
+                ::unlink(tmp.c_str());
+                fail(path_, e);
+            }
+            created_ = true;
+        }
+    }
+    if (fd < 0) {
+        if (errno == ENOENT && !create)
+            return false;
+        fail(path_, errno);
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int e = errno;
+        ::close(fd);
+        fail(path_, e);
+    }
+    fd_ = fd;
+    dev_ = uint64_t(st.st_dev);
+    inode_ = uint64_t(st.st_ino);
+    return true;
+}
+
+FileSetJournal::Found FileSetJournal::begin() {
+    restart();
+    if (!openKept(false))
+        return foundAtBegin_ = Found::None;
+    uint8_t head[HeadSize];
+    return foundAtBegin_ = classify(head, readSome(fd_, 0, head, HeadSize));
 }
 
 int FileSetJournal::addTarget(const std::filesystem::path& file, int fd) {
@@ -196,6 +352,7 @@ void FileSetJournal::write(int target, uint64_t offset, const void* data, size_t
         std::memcpy(pageOf(t, page).data() + in, src + done, take);
         done += take;
     }
+    addRange(t.changed, offset, offset + n);
     t.size = std::max(t.size, offset + n);
     if (pendingBytes_ > MaxHeld)
         flush(); // a long write (a batch) holds a bounded amount
@@ -233,67 +390,69 @@ size_t FileSetJournal::read(int target, uint64_t offset, void* buf, size_t n) co
 
 uint64_t FileSetJournal::size(int target) const { return targets_.at(size_t(target))->size; }
 
-void FileSetJournal::openJournal() {
-    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd_ < 0)
-        fail(path_, errno);
-    end_ = 0;
+void FileSetJournal::note(uint32_t bits, bool durable) {
+    notes_ |= bits;
+    if (durable && (!begun_ || notes_ != notesDown_))
+        appendRecords();
 }
 
-void FileSetJournal::newSalt() {
-    std::random_device rd;
-    salt_ = (uint64_t(rd()) << 32 | rd()) ^ uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
-}
-
-// Puts the old bytes of every held page not journaled yet into the journal, in one write
-// and one sync (the folder too when the journal is new).
+// Puts the old bytes of every range changed and not journaled yet into the journal, in one
+// write and one sync: with this write's header in front when it is the first (the folder
+// synced too when the journal file is new).
 void FileSetJournal::appendRecords() {
     std::vector<uint8_t> out;
-    const bool fresh = fd_ < 0;
+    const bool fresh = !begun_;
     if (fresh) {
-        openJournal();
+        openKept(true);
         out.resize(HeadSize);
-        std::memcpy(out.data(), Magic, 8);
-        put64(out.data() + 8, salt_);
-        put64(out.data() + 16, 0);
-        put64(out.data() + 24, checkOf(0, out.data(), 24));
+        makeHead(out.data(), salt_, StateInForce, notes_);
+    } else if (notes_ != notesDown_) {
+        appendRecord(out, salt_, KindNote, 0, notes_, nullptr, 0);
     }
     std::vector<uint8_t> old(PageSize);
     for (size_t i = 0; i < targets_.size(); ++i) {
         Target& t = *targets_[i];
-        if (t.pages.empty())
+        if (t.changed.empty())
             continue;
         if (!t.announced)
             appendRecord(out, salt_, KindTarget, uint32_t(i), t.baseSize, reinterpret_cast<const uint8_t*>(t.name.data()),
                          t.name.size());
-        for (const auto& kv : t.pages) {
-            const uint64_t from = kv.first * PageSize;
-            if (from >= t.baseSize || t.saved.count(kv.first))
-                continue;
-            const size_t n = size_t(std::min<uint64_t>(PageSize, t.baseSize - from));
-            const size_t got = readSome(t.fd, from, old.data(), n);
-            std::fill(old.begin() + long(got), old.begin() + long(n), 0);
-            appendRecord(out, salt_, KindPage, uint32_t(i), from, old.data(), n);
+        // Only bytes the file had when the journal began, and each of them once.
+        for (const auto& [from, to] : t.changed) {
+            forEachGap(t.saved, from, std::min(to, t.baseSize), [&](uint64_t a, uint64_t b) {
+                for (uint64_t at = a; at < b; at += PageSize) {
+                    const size_t n = size_t(std::min<uint64_t>(PageSize, b - at));
+                    const size_t got = readSome(t.fd, at, old.data(), n);
+                    std::fill(old.begin() + long(got), old.begin() + long(n), 0);
+                    appendRecord(out, salt_, KindPage, uint32_t(i), at, old.data(), n);
+                }
+            });
         }
     }
     if (out.empty())
         return;
-    if (int e = writeFully(fd_, end_, out.data(), out.size()))
+    const uint64_t at = fresh ? 0 : end_;
+    touched_ = true;
+    if (int e = writeFully(fd_, at, out.data(), out.size()))
         fail(path_, e);
-    end_ += out.size();
     if (int e = syncData(fd_))
         fail(path_, e);
-    if (fresh)
+    if (created_) {
         if (int e = syncDirectoryOf(path_))
             fail(path_, e);
+        created_ = false;
+    }
     // Only now are the records down: a failure above leaves them to be written again.
+    end_ = at + out.size();
+    begun_ = true;
+    notesDown_ = notes_;
     for (auto& tp : targets_) {
-        if (tp->pages.empty())
+        if (tp->changed.empty())
             continue;
         tp->announced = true;
-        for (const auto& kv : tp->pages)
-            if (kv.first * PageSize < tp->baseSize)
-                tp->saved.insert(kv.first);
+        for (const auto& [from, to] : tp->changed)
+            addRange(tp->saved, from, std::min(to, tp->baseSize));
+        tp->changed.clear();
     }
 }
 
@@ -321,14 +480,9 @@ void FileSetJournal::truncate(int target, uint64_t size) {
     flush();
     Target& t = *targets_.at(size_t(target));
     if (size < t.baseSize) {
-        // The bytes the cut takes away are journaled first, page by page.
-        const uint64_t upTo = std::min(t.baseSize, fileSize(t.fd));
-        for (uint64_t page = size / PageSize; page * PageSize < upTo; ++page)
-            if (!t.saved.count(page))
-                pageOf(t, page);
+        // The bytes the cut takes away are journaled first.
+        addRange(t.changed, size, std::min(t.baseSize, fileSize(t.fd)));
         appendRecords();
-        for (auto it = t.pages.begin(); it != t.pages.end(); it = t.pages.erase(it))
-            pendingBytes_ -= PageSize;
     }
     if (int e = truncateFile(t.fd, size))
         throw EngineError(ErrIO, "ファイルを切り詰められません: " + (folder_ / t.name).string() + " (" + std::strerror(e) + ")");
@@ -379,55 +533,72 @@ void FileSetJournal::release(int target) {
     t.fd = -1;
 }
 
+// Overwrites the header: idle (nothing to undo) or a mark, synced before the call returns.
+// Records of earlier writes behind it never pass their check words under another salt.
+void FileSetJournal::writeState(uint16_t state) {
+    if (!openKept(state == StateMark))
+        return; // no file, and none needed
+    uint8_t head[HeadSize];
+    makeHead(head, 0, state, 0);
+    idling_ = begun_;
+    if (int e = writeFully(fd_, 0, head, HeadSize))
+        fail(path_, e);
+    if (end_ > KeepBytes)
+        if (int e = truncateFile(fd_, HeadSize))
+            fail(path_, e);
+    if (int e = syncData(fd_))
+        fail(path_, e);
+    if (created_) {
+        if (int e = syncDirectoryOf(path_))
+            fail(path_, e);
+        created_ = false;
+    }
+}
+
 void FileSetJournal::commit(bool leaveMark) {
     flush();
     syncTargets();
-    if (leaveMark) {
-        const int fd = fd_ >= 0 ? fd_ : ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd < 0)
-            fail(path_, errno);
-        int e = truncateFile(fd, 0);
-        if (!e)
-            e = syncData(fd);
-        if (!e && fd_ < 0)
-            e = syncDirectoryOf(path_);
-        if (fd != fd_)
-            ::close(fd);
-        if (e)
-            fail(path_, e);
-    } else if (fd_ >= 0) {
-        remove(path_);
-    }
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
+    if (leaveMark)
+        writeState(StateMark);
+    else if (begun_ || touched_ || foundAtBegin_ != Found::None)
+        writeState(StateIdle);
     restart();
 }
 
-// Ready for the next write: its files are added anew (their fds may be closed by now).
+// Ready for the next write: its files are added anew (their fds may be closed by now), its
+// records go under a salt of their own.
 void FileSetJournal::restart() {
     targets_.clear();
     pendingBytes_ = 0;
     ++generation_;
-    newSalt();
+    begun_ = touched_ = idling_ = false;
+    foundAtBegin_ = Found::None;
+    end_ = 0;
+    notes_ = notesDown_ = 0;
+    salt_ = mixed(saltBase_ + ++writes_);
+    if (salt_ == 0)
+        salt_ = 1; // an idle header's salt
 }
 
-void FileSetJournal::discard() {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
-    restart();
-}
+void FileSetJournal::discard() { restart(); }
 
 void FileSetJournal::rollBack(bool leaveMark) {
     for (auto& tp : targets_) {
         pendingBytes_ -= tp->pages.size() * PageSize;
         tp->pages.clear();
+        tp->changed.clear();
         tp->size = tp->baseSize;
     }
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
+    leaveMark = leaveMark || (notes_ & NoteMark);
+    if (begun_) {
+        if (idling_) {
+            // The header again as this write put it down: the commit failed while making
+            // the journal idle, and may have left part of the idle header over it.
+            uint8_t head[HeadSize];
+            makeHead(head, salt_, StateInForce, notesDown_);
+            if (int e = writeFully(fd_, 0, head, HeadSize))
+                fail(path_, e);
+        }
         // Through the fds held (a file reached through a link included).
         playBack(path_, {}, [&](const std::string& name) {
             for (const auto& t : targets_)
@@ -436,26 +607,60 @@ void FileSetJournal::rollBack(bool leaveMark) {
             return -1;
         });
     }
-    if (leaveMark) {
-        commit(true);
-    } else {
-        remove(path_);
-        restart();
-    }
+    if (leaveMark)
+        writeState(StateMark);
+    else if (begun_ || touched_ || foundAtBegin_ != Found::None)
+        writeState(StateIdle);
+    restart();
 }
 
-bool FileSetJournal::playBack(const std::filesystem::path& journal, const std::function<bool(const std::string&)>& allow,
-                              const std::function<int(const std::string&)>& openFd) {
+void FileSetJournal::retire() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    removeIdle(path_);
+}
+
+void FileSetJournal::removeIdle(const std::filesystem::path& journal) {
+    std::error_code ec;
+    if (inspect(journal) == Found::None && std::filesystem::is_regular_file(journal, ec))
+        ::unlink(journal.c_str()); // a journal left idle is no harm: a failure is not reported
+}
+
+FileSetJournal::Outcome FileSetJournal::playBack(const std::filesystem::path& journal,
+                                                 const std::function<bool(const std::string&)>& allow,
+                                                 const std::function<int(const std::string&)>& openFd) {
+    Outcome out;
     Fd j;
     j.fd = ::open(journal.c_str(), O_RDONLY | O_CLOEXEC);
     if (j.fd < 0) {
         if (errno == ENOENT)
-            return false;
+            return out;
         fail(journal, errno);
     }
-    uint64_t salt = 0;
-    if (!readHead(j.fd, salt))
-        return true; // empty, or cut off before its header was down: no file was touched yet
+    uint8_t headBytes[HeadSize];
+    const size_t got = readSome(j.fd, 0, headBytes, HeadSize);
+    const Head head = parseHead(headBytes, got);
+    switch (classify(headBytes, got)) {
+    case Found::None:
+        return out;
+    case Found::Empty:
+    case Found::Mark:
+        out.found = out.mark = true;
+        return out;
+    default:
+        break;
+    }
+    out.found = true;
+    if (!head.valid) {
+        // Cut off before its header was down (no file was touched yet), or not a journal of
+        // this kind: nothing to play, and nothing known of its write.
+        out.known = false;
+        return out;
+    }
+    out.known = head.version == Version && head.state == StateInForce;
+    out.notes = head.notes;
+    const uint64_t salt = head.salt;
     const auto folder = std::filesystem::absolute(journal).lexically_normal().parent_path();
 
     // First pass: the files it names, every one checked before anything is written.
@@ -470,6 +675,10 @@ bool FileSetJournal::playBack(const std::filesystem::path& journal, const std::f
     Record r;
     uint64_t at = HeadSize;
     while (readRecord(j.fd, salt, at, r)) {
+        if (r.kind == KindNote) {
+            out.notes |= uint32_t(r.value);
+            continue;
+        }
         if (r.kind != KindTarget)
             continue;
         const std::string name(r.bytes.begin(), r.bytes.end());
@@ -478,6 +687,7 @@ bool FileSetJournal::playBack(const std::filesystem::path& journal, const std::f
         named[r.target].name = name;
         named[r.target].baseSize = r.value;
     }
+    out.mark = (out.notes & NoteMark) != 0;
     Fd dir;
     dir.fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir.fd < 0)
@@ -496,8 +706,8 @@ bool FileSetJournal::playBack(const std::filesystem::path& journal, const std::f
             throw EngineError(ErrCorruptFile, "ジャーナルの対象が通常のファイルではありません: " + (folder / n.name).string());
     }
 
-    // Second pass: every page back. Each page is journaled once, with its bytes from before
-    // the write, so the order does not matter.
+    // Second pass: every range back. Each byte is journaled once, with its value from
+    // before the write, so the order does not matter.
     at = HeadSize;
     while (readRecord(j.fd, salt, at, r)) {
         if (r.kind != KindPage)
@@ -514,23 +724,14 @@ bool FileSetJournal::playBack(const std::filesystem::path& journal, const std::f
         if (n.use() < 0)
             continue;
         // Cut back to the size it had: the write only ever added past it (a cut the write
-        // made is undone by the pages put back above).
+        // made is undone by the ranges put back above).
         if (fileSize(n.use()) > n.baseSize)
             if (int e = truncateFile(n.use(), n.baseSize))
                 failRestore((folder / n.name).string(), e);
         if (int e = syncData(n.use()))
             failRestore((folder / n.name).string(), e);
     }
-    return true;
-}
-
-bool FileSetJournal::isFileSetJournal(const std::filesystem::path& journal) {
-    Fd j;
-    j.fd = ::open(journal.c_str(), O_RDONLY | O_CLOEXEC);
-    if (j.fd < 0)
-        return false;
-    uint8_t head[8];
-    return readSome(j.fd, 0, head, 8) == 8 && std::memcmp(head, Magic, 8) == 0;
+    return out;
 }
 
 bool FileSetJournal::exists(const std::filesystem::path& journal) {

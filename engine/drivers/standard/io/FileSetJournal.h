@@ -1,12 +1,19 @@
 #pragma once
 // One undo journal for a write that changes several files of one table (the table, its blob
 // or memo file, its index files). Writes made through it are held in memory; flush() first
-// puts the old bytes of every page they change into the journal and syncs it once, then
-// writes them to the files. commit() flushes, syncs each changed file once and removes the
-// journal. A journal found later (the writer was killed, or a step failed) is played back,
-// which puts every file back as it was before the write. Each record of the journal carries
-// a check word, so a journal cut off anywhere plays back only what is whole: a record still
-// being written when the writer stopped belongs to pages that were not yet touched.
+// puts the old bytes of every range they change into the journal and syncs it once, then
+// writes them to the files. commit() flushes, syncs each changed file once and turns the
+// journal idle. A journal found later in force (the writer was killed, or a step failed) is
+// played back, which puts every file back as it was before the write. Each record of the
+// journal carries a check word over its own bytes, seeded with a salt of that write, so a
+// journal cut off anywhere plays back only what is whole (a record still being written when
+// the writer stopped belongs to ranges that were not yet touched), and a record left behind
+// by an earlier write never passes for one of this write.
+//
+// The journal file is kept from one write to the next while its object lives: a write
+// overwrites its header in place, a commit overwrites it with an idle one (synced when
+// syncing is on, so that no committed write is ever undone by a journal left over after a
+// power loss). The owner removes an idle journal when it closes the table (retire()).
 //
 // The files are named in the journal by their names alone, relative to the journal's own
 // folder; playback never opens anything outside that folder and never follows a link.
@@ -15,7 +22,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -24,18 +30,33 @@ namespace vemo::engine::standard {
 class FileSetJournal {
 public:
     explicit FileSetJournal(std::filesystem::path journal);
-    // Drops the writes not yet flushed; a journal already on disk stays for rollBack() or
-    // the next open to play back.
+    // Drops the writes not yet flushed and closes the journal file, which stays on disk
+    // (one in force for rollBack() or the next open to play back).
     ~FileSetJournal();
     FileSetJournal(const FileSetJournal&) = delete;
     FileSetJournal& operator=(const FileSetJournal&) = delete;
+
+    // What a journal's path holds.
+    enum class Found {
+        None,    // nothing, or an idle journal: no write to undo, no mark
+        Empty,   // an empty file (what an earlier version left as its mark)
+        Mark,    // a mark: nothing to undo, but its owner has something to mend
+        Journal, // a journal of this kind in force (or one whose header cannot be read)
+        Other,   // a file of another kind
+    };
+    static Found inspect(const std::filesystem::path& journal);
+    // Starts a write: held writes dropped, files to be added again (as discard()), and what
+    // the journal's path holds now (read through the kept file while it is still the one
+    // there). Called under the owner's writers' lock; anything but None is the owner's to
+    // play back or clear before writing.
+    Found begin();
 
     // A file the write may change: it must lie in the journal's folder. The same file given
     // twice gets the same number (a new fd replaces one given up by release()). fd stays the
     // caller's: it must stay open until the write ends or release() is called.
     int addTarget(const std::filesystem::path& file, int fd);
     // Before a caller closes a target's fd in the middle of a write: what is held is put on
-    // the files (journal first) and this one is synced; its pages stay journaled.
+    // the files (journal first) and this one is synced; its ranges stay journaled.
     void release(int target);
     // Advances whenever a write ends (commit or rollBack): the numbers given by addTarget
     // then no longer hold, the files must be added again.
@@ -54,17 +75,25 @@ public:
     void flush();
     // Bytes of writes held in memory.
     uint64_t pending() const { return pendingBytes_; }
-    // Whether anything was written (the journal exists or writes are held).
-    bool started() const { return fd_ >= 0 || pendingBytes_ > 0; }
+    // Whether anything was written (the journal is down or writes are held).
+    bool started() const { return begun_ || pendingBytes_ > 0; }
+
+    // What a write tells whoever plays its journal back, beyond the old bytes (bits, given
+    // back by playBack()).
+    static constexpr uint32_t NoteReplaced = 1; // a file of the write was replaced whole
+    static constexpr uint32_t NoteMark = 2;     // after playback the mark stays (it was there before)
+    // Adds bits to this write's notes. durable: in the journal and synced before the call
+    // returns (before a file is replaced, say); otherwise they go with the next records.
+    void note(uint32_t bits, bool durable);
 
     // After either of the two below, the same object serves the next write (its files added
     // again).
-    // Makes the write durable: flush, each changed file synced once, the journal removed
-    // and the folder synced. leaveMark keeps an empty journal instead (a sign for the next
-    // open, such as index files that no longer match their table).
+    // Makes the write durable: flush, each changed file synced once, the journal made idle.
+    // leaveMark makes it a mark instead (a sign for the next open, such as index files that
+    // no longer match their table).
     void commit(bool leaveMark = false);
-    // Puts every file back as it was when the journal began; the journal is then removed
-    // (or kept empty with leaveMark).
+    // Puts every file back as it was when the journal began; the journal is then made idle
+    // (or a mark, with leaveMark or a NoteMark).
     void rollBack(bool leaveMark = false);
 
     // Starts afresh without touching any file: held writes dropped, files to be added again.
@@ -72,24 +101,40 @@ public:
     // journal it left on disk is the caller's to play back).
     void discard();
 
-    // Plays back a journal left by an earlier write: true when there was one (an empty one
-    // too). allow, when given, must accept each file name the journal names, or nothing is
-    // played back and ErrCorruptFile is thrown. The journal stays until remove(), so a
-    // playback cut off is simply redone.
+    // The owner closes the table, holding its writers' lock: an idle journal is removed (one
+    // in force, or a mark, stays).
+    void retire();
+    // The same for a journal's path, by an owner that made no journal object.
+    static void removeIdle(const std::filesystem::path& journal);
+
+    // What playBack() found.
+    struct Outcome {
+        bool found = false;   // a journal or mark was there
+        bool mark = false;    // a mark, or a journal noting one
+        bool known = true;    // false: a journal of an earlier version, or one whose header
+                              // cannot be read, which does not tell what its write did
+        uint32_t notes = 0;
+        explicit operator bool() const { return found; }
+    };
+    // Plays back a journal left by an earlier write. allow, when given, must accept each file
+    // name the journal names, or nothing is played back and ErrCorruptFile is thrown. The
+    // journal stays until remove(), so a playback cut off is simply redone.
     // openFd, when given, may hand over an fd the caller already holds for a name (-1: none),
     // so a file the caller reached through a link is put back too; the fd stays the caller's.
-    static bool playBack(const std::filesystem::path& journal,
-                         const std::function<bool(const std::string& name)>& allow = {},
-                         const std::function<int(const std::string& name)>& openFd = {});
-    // Whether the file is a journal of this kind (false for a missing or empty file).
-    static bool isFileSetJournal(const std::filesystem::path& journal);
+    static Outcome playBack(const std::filesystem::path& journal,
+                            const std::function<bool(const std::string& name)>& allow = {},
+                            const std::function<int(const std::string& name)>& openFd = {});
     static bool exists(const std::filesystem::path& journal);
     static void remove(const std::filesystem::path& journal);
 
     static constexpr uint64_t PageSize = 4096;
     static constexpr uint64_t MaxHeld = 32u << 20;
+    // An idle journal longer than this is cut back when a write ends.
+    static constexpr uint64_t KeepBytes = 1u << 20;
 
 private:
+    // Byte ranges [first, second) of a file, disjoint and not touching.
+    using Ranges = std::map<uint64_t, uint64_t>;
     struct Target {
         std::string name;
         int fd = -1;
@@ -97,22 +142,32 @@ private:
         uint64_t size = 0;       // size with the held writes
         bool announced = false;  // its name record is in the journal
         bool dirty = false;      // written since the last sync
-        std::set<uint64_t> saved;                         // pages whose old bytes are journaled
+        Ranges saved;            // ranges whose old bytes are journaled
+        Ranges changed;          // ranges written since the last records went down
         std::map<uint64_t, std::vector<uint8_t>> pages;   // held writes, whole pages
     };
     std::vector<uint8_t>& pageOf(Target& t, uint64_t page);
     void appendRecords();
-    void openJournal();
+    bool keptFileCurrent();
+    bool openKept(bool create);
+    void writeState(uint16_t state);
     void restart();
-    void newSalt();
     void syncTargets();
 
     std::filesystem::path path_;
     std::filesystem::path folder_;
     std::vector<std::unique_ptr<Target>> targets_;
-    int fd_ = -1;
+    int fd_ = -1;                         // the journal file, kept between writes
+    uint64_t dev_ = 0, inode_ = 0;        // ... and the file it is
+    bool created_ = false;                // made by this write: the folder is synced with it
+    bool begun_ = false;                  // this write's header is down
+    bool touched_ = false;                // ... or was being written
+    bool idling_ = false;                 // an idle header was being written over it
+    Found foundAtBegin_ = Found::None;
     uint64_t end_ = 0;
+    uint64_t saltBase_ = 0, writes_ = 0;  // drawn once; the salt of a write mixes in its count
     uint64_t salt_ = 0;
+    uint32_t notes_ = 0, notesDown_ = 0;
     uint64_t pendingBytes_ = 0;
     uint64_t generation_ = 1;
 };

@@ -85,11 +85,12 @@ void PxCursor::openFiles() {
     });
     bool unfinished = false;
     if (writable && table_->hasJournal()) {
-        // A write was cut off: put the table back as it was before it; the index files
-        // are rebuilt once they are known.
+        // A write was cut off: every file it wrote in place goes back as it was before it;
+        // the index files are rebuilt, once they are known, only where the journal says
+        // they lag (or were replaced whole by that write).
         PxTable::WriteScope scope(*table_);
-        scope.finish(false);
-        unfinished = true;
+        unfinished = scope.indexesLag();
+        scope.finish(!unfinished);
     }
     if (writable && !table_->damage().empty()) table_->reloadLocked(); // read again, alone
     const PxHeader& h = table_->header();

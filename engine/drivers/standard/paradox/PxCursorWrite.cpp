@@ -148,7 +148,7 @@ template <class Body> auto PxCursor::writing(Body&& body) {
     indexTouched_ = false;
     indexReplaced_ = false;
     if (scope.changed()) forgetIndexImages();
-    if (scope.recovered()) {
+    if (scope.indexesLag()) {
         indexesDirty_ = true;
         rebuildNeeded_ = true;
     }
@@ -229,6 +229,7 @@ void PxCursor::writeIndexes() {
 }
 
 void PxCursor::replaceIndexFiles() {
+    table_->noteReplacingIndexFiles();
     indexTouched_ = true;
     indexReplaced_ = true;
     xTables_.clear();
@@ -353,7 +354,7 @@ void PxCursor::beginBatch() {
     auto scope = std::make_unique<PxTable::WriteScope>(*table_);
     indexTouched_ = false;
     if (scope->changed()) forgetIndexImages();
-    if (scope->recovered()) {
+    if (scope->indexesLag()) {
         indexesDirty_ = true;
         rebuildNeeded_ = true;
     }

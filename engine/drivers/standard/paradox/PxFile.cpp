@@ -193,6 +193,8 @@ void PxFile::lockWriters() {
     if (int e = standard::lockByte(fd_, WriterLockByte)) throw EngineError(ErrLocked, path_.string() + ": " + std::strerror(e));
 }
 
+bool PxFile::tryLockWriters() { return fd_ >= 0 && standard::tryLockByte(fd_, WriterLockByte) == 0; }
+
 void PxFile::unlockWriters() { standard::unlockByte(fd_, WriterLockByte); }
 
 void PxFile::sync() {

@@ -33,6 +33,8 @@ public:
     // real data; blocks until it is free.
     void lockWriters();
     void unlockWriters();
+    // The writers' lock if it is free now; false when another writer holds it.
+    bool tryLockWriters();
     const std::filesystem::path& path() const { return path_; }
     int fd() const { return fd_; }
 

@@ -50,6 +50,8 @@ void IndexFileImage::forget() {
 }
 
 void IndexFileImage::replace(std::vector<uint8_t> bytes) {
+    // Inside a write: its journal says first that a file went whole (playback cannot put it back).
+    if (standard::FileSetJournal* j = link_.slot ? *link_.slot : nullptr) j->note(standard::FileSetJournal::NoteReplaced, true);
     close();
     known_ = false;
     treeLoaded_ = false;

@@ -5,8 +5,9 @@
 // over the records, and only the bytes that changed are written to the file in place; an
 // .X file is a keyed table of its own and is changed record by record through PxTable.
 // In-place writes happen only inside a table's write scope: a write cut off leaves the
-// table's undo journal behind, and the next writer puts the table back and rebuilds every
-// index from the records (the journal doubles as the mark that they may not match).
+// table's undo journal behind, and the next writer puts the table and these files back. A
+// file replaced whole is noted in the journal before the rename, and the files are then
+// rebuilt from the records instead.
 #include "PxHeader.h"
 #include "PxIndexTree.h"
 #include "PxKeyOrder.h"

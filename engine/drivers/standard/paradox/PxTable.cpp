@@ -47,18 +47,32 @@ PxTable::PxTable(const std::filesystem::path& path, bool writable, bool indexFil
 PxTable::~PxTable() {
     activeJournal_ = nullptr;
     file_.journalThrough(nullptr);
+    // The journal kept between writes goes with the table, unless another writer is at work
+    // (it is idle then, or theirs): removing it needs the writers' lock.
+    if (journal_ && file_.tryLockWriters()) {
+        try {
+            journal_->retire();
+        } catch (const EngineError&) {
+        }
+        file_.unlockWriters();
+    }
 }
 
 std::filesystem::path PxTable::journalPath() const { return standard::UndoJournal::pathFor(path()); }
 
-bool PxTable::hasJournal() const { return standard::UndoJournal::exists(journalPath()); }
+bool PxTable::hasJournal() const {
+    return standard::FileSetJournal::inspect(journalPath()) != standard::FileSetJournal::Found::None;
+}
 
 // A journal left by a write cut off puts back every file it names: only the table's own
 // files (its name with any extension), never another table's. One of the older kind names
-// the table file alone.
-void PxTable::playBackJournal() {
+// the table file alone. Returns whether the index files must then be rebuilt: the journal
+// was a mark, the write replaced one of them whole or noted that they lagged already, or it
+// does not tell (an older journal).
+bool PxTable::playBackJournal(standard::FileSetJournal::Found found) {
+    using Found = standard::FileSetJournal::Found;
     const auto j = journalPath();
-    if (standard::FileSetJournal::isFileSetJournal(j)) {
+    if (found == Found::Journal) {
         std::string stem = path().stem().string();
         auto upper = [](std::string v) {
             for (auto& c : v) c = char(std::toupper(static_cast<unsigned char>(c)));
@@ -66,12 +80,13 @@ void PxTable::playBackJournal() {
         };
         stem = upper(stem);
         const std::string own = path().filename().string();
-        standard::FileSetJournal::playBack(
+        const auto outcome = standard::FileSetJournal::playBack(
             j, [&](const std::string& name) { return upper(std::filesystem::path(name).stem().string()) == stem; },
             [&](const std::string& name) { return name == own ? file_.fd() : -1; });
-    } else {
-        standard::UndoJournal::playBack(j, file_.fd(), path());
+        return outcome.mark || !outcome.known || (outcome.notes & standard::FileSetJournal::NoteReplaced);
     }
+    if (found == Found::Other) standard::UndoJournal::playBack(j, file_.fd(), path());
+    return true;
 }
 
 PxTable::Stamp PxTable::stampNow(const std::vector<uint8_t>& head) const {
@@ -133,16 +148,19 @@ PxTable::WriteScope::WriteScope(PxTable& t) : t_(t) {
     if (!t_.file_.writable() || !t_.journal_) t_.requireWritable();
     t_.file_.lockWriters();
     try {
-        recovered_ = t_.hasJournal();
+        // The files are added as this write first reaches them.
+        const auto found = t_.journal_->begin();
+        recovered_ = found != standard::FileSetJournal::Found::None;
         if (recovered_) {
-            t_.playBackJournal();
+            indexesLag_ = t_.playBackJournal(found);
             t_.stampValid_ = false;
         }
         t_.counterBumped_ = false;
         t_.reloadUnderLock(changed_);
         if (recovered_) changed_ = true;
         t_.requireWritable();
-        t_.journal_->discard(); // the files are added as this write first reaches them
+        // Should this write be cut off too, its playback leaves them lagging still.
+        if (indexesLag_) t_.journal_->note(standard::FileSetJournal::NoteMark, false);
         t_.activeJournal_ = t_.journal_.get();
     } catch (...) {
         t_.file_.unlockWriters();
@@ -151,16 +169,10 @@ PxTable::WriteScope::WriteScope(PxTable& t) : t_(t) {
 }
 
 void PxTable::WriteScope::finish(bool indexesCurrent) {
-    standard::FileSetJournal& j = *t_.journal_;
-    if (j.started() || recovered_ || t_.hasJournal()) {
-        // Commit: the journal synced once, then every file of the write once. Without
-        // indexesCurrent an empty journal stays: nothing to undo, but the index files lag
-        // behind the table.
-        j.commit(!indexesCurrent);
-        if (indexesCurrent && t_.hasJournal()) standard::FileSetJournal::remove(t_.journalPath());
-    } else {
-        j.discard();
-    }
+    // Commit: the journal synced once, then every file of the write once. Without
+    // indexesCurrent the journal stays as a mark: nothing to undo, but the index files lag
+    // behind the table.
+    t_.journal_->commit(!indexesCurrent);
     t_.activeJournal_ = nullptr;
     t_.stamp_ = t_.stampNow(std::vector<uint8_t>(t_.headerBytes_.begin(), t_.headerBytes_.begin() + 0x58));
     t_.stampValid_ = true;
@@ -169,7 +181,7 @@ void PxTable::WriteScope::finish(bool indexesCurrent) {
 
 void PxTable::WriteScope::rollBack() {
     // Every file back as it was; a mark found when the scope began stays.
-    t_.journal_->rollBack(recovered_);
+    t_.journal_->rollBack(indexesLag_);
     bool ignored = false;
     std::fill(t_.headerBytes_.begin(), t_.headerBytes_.begin() + 0x58, 0); // parse the header again
     t_.stampValid_ = false;
@@ -187,6 +199,10 @@ PxTable::WriteScope::~WriteScope() {
         t_.activeJournal_ = nullptr;
     }
     t_.file_.unlockWriters();
+}
+
+void PxTable::noteReplacingIndexFiles() {
+    if (activeJournal_) activeJournal_->note(standard::FileSetJournal::NoteReplaced, true);
 }
 
 void PxTable::writeBytes(uint64_t offset, const void* data, size_t n) {

@@ -56,8 +56,9 @@ public:
     // journal of the table's files, so the logical write is all or nothing: finish() commits
     // it (journal synced once, each file once), a scope left without finish() (an error at
     // any step) puts every file back as it was. A journal found when the scope begins (a
-    // writer killed mid-write) is played back first; recovered() then tells that the index
-    // files must be rebuilt.
+    // writer killed mid-write) is played back first: recovered() tells that there was one,
+    // indexesLag() that the index files must be rebuilt (the write replaced some of them
+    // whole, or they lagged already); otherwise they are as before that write, with the table.
     class WriteScope {
     public:
         explicit WriteScope(PxTable& t);
@@ -66,8 +67,9 @@ public:
         WriteScope& operator=(const WriteScope&) = delete;
         bool changed() const { return changed_; }
         bool recovered() const { return recovered_; }
-        // Commits. indexesCurrent: the index files match the table; otherwise an empty
-        // journal stays as the mark that they must be rebuilt.
+        bool indexesLag() const { return indexesLag_; }
+        // Commits. indexesCurrent: the index files match the table; otherwise the journal
+        // stays as the mark that they must be rebuilt.
         void finish(bool indexesCurrent);
         // Puts the table back as it was when the scope began (the mark stays).
         void rollBack();
@@ -76,6 +78,7 @@ public:
         PxTable& t_;
         bool changed_ = false;
         bool recovered_ = false;
+        bool indexesLag_ = false;
         bool done_ = false;
     };
     // Reads the header and chain again under the writers' lock: what was read without it
@@ -89,6 +92,9 @@ public:
     void joinJournalOf(const PxTable& owner) { file_.journalThrough(owner.journalSlot()); }
     // Whether a journal or mark of an unfinished write is there.
     bool hasJournal() const;
+    // Before index files are replaced whole inside a write scope: its journal says so (and
+    // is down), so that a playback of it knows they must be rebuilt.
+    void noteReplacingIndexFiles();
 
     // Writes; each leaves the file consistent when it returns. insert returns the position.
     int64_t insert(const uint8_t* rec);
@@ -177,7 +183,7 @@ private:
     standard::TableSettings settings_;
     std::unique_ptr<standard::FileSetJournal> journal_;
     standard::FileSetJournal* activeJournal_ = nullptr; // journal_ while a write scope is open
-    void playBackJournal();
+    bool playBackJournal(standard::FileSetJournal::Found found);
     std::vector<uint8_t> headerBytes_;
     PxHeader h_;
     std::string damage_;

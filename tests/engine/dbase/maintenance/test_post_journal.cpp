@@ -4,6 +4,7 @@
 // and the index files must have been put back page by page, not rebuilt.
 #include "Maintenance.h"
 #include "engine/drivers/standard/io/FileOps.h"
+#include "engine/drivers/standard/io/FileSetJournal.h"
 
 #include <csignal>
 #include <fcntl.h>
@@ -140,7 +141,7 @@ TEST_F(PostJournal, KilledPostsLeaveTreesPutBackPageByPage) {
                 ++returned;
             }
         }
-        journals += std::filesystem::exists(dir_ / "T.DBF-journal");
+        journals += standard::FileSetJournal::inspect(dir_ / "T.DBF-journal") == standard::FileSetJournal::Found::Journal;
         {
             // Opening for writing puts back the post that was cut off.
             auto c = connect(dir_.path())->openTable("T", {});
@@ -194,7 +195,8 @@ TEST_F(PostJournal, AFailureAtEveryStepOfASplittingPostLeavesEveryFileAsBefore) 
                 break;
             ++injected;
             ASSERT_TRUE(files() == before) << "insert " << n << " failing at step " << k;
-            ASSERT_FALSE(std::filesystem::exists(dir_ / "T.DBF-journal"));
+            // Kept while the table is open, with nothing to play back.
+            ASSERT_EQ(standard::FileSetJournal::inspect(dir_ / "T.DBF-journal"), standard::FileSetJournal::Found::None);
         }
         ASSERT_EQ(indexProblems(dir_.path()), "") << "insert " << n;
     }
@@ -226,7 +228,9 @@ TEST_F(PostJournal, AStaleIndexFoundMidWriteIsRebuiltAndTheWriteMadeOnce) {
     EXPECT_EQ(ids.count(777777), 1u);
     EXPECT_EQ(ids.count(5), 0u);
     EXPECT_EQ(ids.size(), 401u);
-    EXPECT_FALSE(std::filesystem::exists(dir_ / "T.DBF-journal"));
+    EXPECT_EQ(standard::FileSetJournal::inspect(dir_ / "T.DBF-journal"), standard::FileSetJournal::Found::None);
+    c.reset();
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "T.DBF-journal")) << "removed with the table";
 }
 
 // Key changes that take records off the front of every tree, so that leaves and branches
