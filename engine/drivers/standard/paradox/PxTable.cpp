@@ -171,8 +171,9 @@ PxTable::WriteScope::WriteScope(PxTable& t) : t_(t) {
 void PxTable::WriteScope::finish(bool indexesCurrent) {
     // Commit: the journal synced once, then every file of the write once. Without
     // indexesCurrent the journal stays as a mark: nothing to undo, but the index files lag
-    // behind the table.
-    t_.journal_->commit(!indexesCurrent);
+    // behind the table. A write that wrote nothing (refused) leaves the files as they were.
+    if (t_.journal_->started() || recovered_) t_.journal_->commit(!indexesCurrent);
+    else t_.journal_->discard();
     t_.activeJournal_ = nullptr;
     t_.stamp_ = t_.stampNow(std::vector<uint8_t>(t_.headerBytes_.begin(), t_.headerBytes_.begin() + 0x58));
     t_.stampValid_ = true;
