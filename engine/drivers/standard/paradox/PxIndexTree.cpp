@@ -94,6 +94,38 @@ void PxIndexTree::recount() {
     }
 }
 
+// Where the level-1 blocks from la to lb split the wanted entries `w` (e of them, from entry
+// `from` on) when each boundary between them stays at its old first entry, found again at
+// most two places away (a write adds or removes a few blocks of the table). Blocks whose
+// entries did not change then come out byte for byte as they were, so a change in two
+// far-apart places (a key edit) rewrites the blocks at those places, not every block between.
+// Empty when that does not give blocks between a quarter full and full: split evenly then.
+std::vector<size_t> PxIndexTree::keptCuts(size_t la, size_t lb, size_t from, const std::vector<uint8_t>& w,
+                                          size_t e) const {
+    const size_t r = size_t(rs_), per = size_t(perBlock_);
+    std::vector<size_t> cuts;
+    if (lb <= la || e == 0) return cuts;
+    cuts.push_back(0);
+    for (size_t i = la + 1; i <= lb; ++i) {
+        if (!entriesIn(leaves_[i])) return {};
+        const long os = long(starts_[i] - from);
+        for (long s : {0L, -1L, 1L, -2L, 2L}) {
+            const long c = os + s;
+            if (c > long(cuts.back()) && c < long(e)
+                && std::memcmp(w.data() + size_t(c) * r, leaves_[i].entries.data(), r) == 0) {
+                cuts.push_back(size_t(c));
+                break;
+            }
+        }
+    }
+    cuts.push_back(e);
+    for (size_t j = 0; j + 1 < cuts.size(); ++j) {
+        const size_t n = cuts[j + 1] - cuts[j];
+        if (n > per || n < std::max<size_t>(1, per / 4)) return {};
+    }
+    return cuts;
+}
+
 std::vector<uint16_t> PxIndexTree::update(std::vector<uint8_t>& image, const Window& wanted) {
     const size_t r = size_t(rs_);
     if (starts_.size() != leaves_.size() + 1 || sums_.size() != leaves_.size()) recount();
@@ -149,9 +181,11 @@ std::vector<uint16_t> PxIndexTree::update(std::vector<uint8_t>& image, const Win
     size_t m = (e + size_t(perBlock_) - 1) / size_t(perBlock_);
     if (m < k && e >= k) m = std::min(k, (e + size_t(perBlock_) / 2 - 1) / (size_t(perBlock_) / 2)); // keep halves
     if (m == 0 && leaves_.size() == k) m = 1;                                                       // one empty block stays
+    std::vector<size_t> cuts = keptCuts(la, lb, from, w, e);
+    if (!cuts.empty()) m = cuts.size() - 1;
     std::vector<Leaf> fresh(m);
     for (size_t i = 0; i < m; ++i) {
-        const size_t a = e * i / m, b = e * (i + 1) / m;
+        const size_t a = cuts.empty() ? e * i / m : cuts[i], b = cuts.empty() ? e * (i + 1) / m : cuts[i + 1];
         fresh[i].entries.assign(w.data() + a * r, w.data() + b * r);
         fresh[i].no = i < k ? leaves_[la + i].no : allocate();
     }

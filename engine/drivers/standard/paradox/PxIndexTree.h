@@ -49,6 +49,7 @@ private:
     int rs_ = 0, keyLen_ = 0, headerSize_ = 0, blockSize_ = 0, perBlock_ = 0;
     uint16_t fileBlocks_ = 0;
     void recount();
+    std::vector<size_t> keptCuts(size_t la, size_t lb, size_t from, const std::vector<uint8_t>& w, size_t e) const;
     std::vector<Leaf> leaves_;
     std::vector<size_t> starts_; // entries before each leaf (and the total)
     std::vector<long> sums_;     // records under each leaf
