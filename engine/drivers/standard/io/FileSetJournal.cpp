@@ -336,6 +336,8 @@ std::vector<uint8_t>& FileSetJournal::pageOf(Target& t, uint64_t page) {
         return it->second;
     std::vector<uint8_t> bytes(PageSize, 0);
     readSome(t.fd, page * PageSize, bytes.data(), PageSize);
+    if (page * PageSize < t.baseSize)
+        t.asRead[page] = bytes;
     pendingBytes_ += PageSize;
     return t.pages.emplace(page, std::move(bytes)).first->second;
 }
@@ -399,6 +401,29 @@ void FileSetJournal::note(uint32_t bits, bool durable) {
 // Puts the old bytes of every range changed and not journaled yet into the journal, in one
 // write and one sync: with this write's header in front when it is the first (the folder
 // synced too when the journal file is new).
+// n old bytes of a target from `at` (n at most a page): from the held pages as they were
+// read where there are some, else from the file (zeros past its end).
+void FileSetJournal::readOld(Target& t, uint64_t at, size_t n, uint8_t* dst) {
+    const uint64_t first = at / PageSize, last = (at + n - 1) / PageSize;
+    if (!t.asRead.count(first) && !t.asRead.count(last)) {
+        const size_t got = readSome(t.fd, at, dst, n);
+        std::fill(dst + got, dst + n, 0);
+        return;
+    }
+    for (size_t done = 0; done < n;) {
+        const uint64_t pos = at + done, page = pos / PageSize;
+        const size_t in = size_t(pos % PageSize), take = std::min(n - done, PageSize - in);
+        auto it = t.asRead.find(page);
+        if (it != t.asRead.end()) {
+            std::memcpy(dst + done, it->second.data() + in, take);
+        } else {
+            const size_t got = readSome(t.fd, pos, dst + done, take);
+            std::fill(dst + done + got, dst + done + take, 0);
+        }
+        done += take;
+    }
+}
+
 void FileSetJournal::appendRecords() {
     std::vector<uint8_t> out;
     const bool fresh = !begun_;
@@ -422,8 +447,7 @@ void FileSetJournal::appendRecords() {
             forEachGap(t.saved, from, std::min(to, t.baseSize), [&](uint64_t a, uint64_t b) {
                 for (uint64_t at = a; at < b; at += PageSize) {
                     const size_t n = size_t(std::min<uint64_t>(PageSize, b - at));
-                    const size_t got = readSome(t.fd, at, old.data(), n);
-                    std::fill(old.begin() + long(got), old.begin() + long(n), 0);
+                    readOld(t, at, n, old.data());
                     appendRecord(out, salt_, KindPage, uint32_t(i), at, old.data(), n);
                 }
             });
@@ -471,6 +495,7 @@ void FileSetJournal::flush() {
                                                  std::strerror(e) + ")");
             t.dirty = true;
             pendingBytes_ -= PageSize;
+            t.asRead.erase(it->first);
             it = t.pages.erase(it);
         }
     }
@@ -558,6 +583,12 @@ void FileSetJournal::writeState(uint16_t state) {
 void FileSetJournal::commit(bool leaveMark) {
     flush();
     syncTargets();
+    settle(leaveMark);
+}
+
+// The journal as it stays after a write: the mark of lagging indexes, or idle when this write
+// (or one found when it began) put anything into it; then ready for the next write.
+void FileSetJournal::settle(bool leaveMark) {
     if (leaveMark)
         writeState(StateMark);
     else if (begun_ || touched_ || foundAtBegin_ != Found::None)
@@ -586,6 +617,7 @@ void FileSetJournal::rollBack(bool leaveMark) {
     for (auto& tp : targets_) {
         pendingBytes_ -= tp->pages.size() * PageSize;
         tp->pages.clear();
+        tp->asRead.clear();
         tp->changed.clear();
         tp->size = tp->baseSize;
     }
@@ -607,11 +639,7 @@ void FileSetJournal::rollBack(bool leaveMark) {
             return -1;
         });
     }
-    if (leaveMark)
-        writeState(StateMark);
-    else if (begun_ || touched_ || foundAtBegin_ != Found::None)
-        writeState(StateIdle);
-    restart();
+    settle(leaveMark);
 }
 
 void FileSetJournal::retire() {

@@ -145,13 +145,18 @@ private:
         Ranges saved;            // ranges whose old bytes are journaled
         Ranges changed;          // ranges written since the last records went down
         std::map<uint64_t, std::vector<uint8_t>> pages;   // held writes, whole pages
+        // The held pages as read from the file: what of them is not journaled yet is the
+        // file's old bytes still (the file is only written after those are journaled).
+        std::map<uint64_t, std::vector<uint8_t>> asRead;
     };
     std::vector<uint8_t>& pageOf(Target& t, uint64_t page);
+    void readOld(Target& t, uint64_t at, size_t n, uint8_t* dst);
     void appendRecords();
     bool keptFileCurrent();
     bool openKept(bool create);
     void writeState(uint16_t state);
     void restart();
+    void settle(bool leaveMark);
     void syncTargets();
 
     std::filesystem::path path_;
