@@ -401,6 +401,17 @@ void FileSetJournal::note(uint32_t bits, bool durable) {
 // Puts the old bytes of every range changed and not journaled yet into the journal, in one
 // write and one sync: with this write's header in front when it is the first (the folder
 // synced too when the journal file is new).
+// The journal file synced, and its folder too when the file is new (its name must survive).
+void FileSetJournal::syncKept() {
+    if (int e = syncData(fd_))
+        fail(path_, e);
+    if (created_) {
+        if (int e = syncDirectoryOf(path_))
+            fail(path_, e);
+        created_ = false;
+    }
+}
+
 // n old bytes of a target from `at` (n at most a page): from the held pages as they were
 // read where there are some, else from the file (zeros past its end).
 void FileSetJournal::readOld(Target& t, uint64_t at, size_t n, uint8_t* dst) {
@@ -459,13 +470,7 @@ void FileSetJournal::appendRecords() {
     touched_ = true;
     if (int e = writeFully(fd_, at, out.data(), out.size()))
         fail(path_, e);
-    if (int e = syncData(fd_))
-        fail(path_, e);
-    if (created_) {
-        if (int e = syncDirectoryOf(path_))
-            fail(path_, e);
-        created_ = false;
-    }
+    syncKept();
     // Only now are the records down: a failure above leaves them to be written again.
     end_ = at + out.size();
     begun_ = true;
@@ -571,13 +576,7 @@ void FileSetJournal::writeState(uint16_t state) {
     if (end_ > KeepBytes)
         if (int e = truncateFile(fd_, HeadSize))
             fail(path_, e);
-    if (int e = syncData(fd_))
-        fail(path_, e);
-    if (created_) {
-        if (int e = syncDirectoryOf(path_))
-            fail(path_, e);
-        created_ = false;
-    }
+    syncKept();
 }
 
 void FileSetJournal::commit(bool leaveMark) {

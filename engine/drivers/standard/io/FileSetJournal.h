@@ -157,6 +157,7 @@ private:
     void writeState(uint16_t state);
     void restart();
     void settle(bool leaveMark);
+    void syncKept();
     void syncTargets();
 
     std::filesystem::path path_;
