@@ -656,6 +656,24 @@ void PxTable::patch(int64_t pos, int offset, const uint8_t* bytes, int n) {
     writeBytes(blockOffset(blocks_[ci]) + 6 + uint64_t(pos - starts_[ci]) * h_.recordSize + uint64_t(offset), bytes, size_t(n));
 }
 
+// Takes the block at chain index ci (ci > 0) out of the chain: prev, the block before it,
+// is linked to `next` (the block after it) and written, and the block is freed.
+void PxTable::dropBlock(size_t ci, Block& prev, uint16_t next) {
+    const uint16_t pn = blocks_[ci - 1];
+    prev.next = next;
+    if (next != 0) {
+        Block after = readBlock(next);
+        after.prev = pn;
+        writeBlock(next, after);
+    }
+    writeBlock(pn, prev);
+    freeBlock(blocks_[ci]);
+    eraseFirstKey(ci);
+    chainAt(ci);
+    blocks_.erase(blocks_.begin() + long(ci));
+    counts_.erase(counts_.begin() + long(ci));
+}
+
 void PxTable::remove(int64_t pos) {
     requireWritable();
     if (pos < 0 || pos >= count()) throw EngineError(ErrNotFound, "レコードがありません");
@@ -691,18 +709,7 @@ void PxTable::remove(int64_t pos) {
             counts_[1] = uint16_t(s.count);
             setFirstKey(1, sbase);
         } else {
-            b.next = s.next;
-            if (s.next != 0) {
-                Block after = readBlock(s.next);
-                after.prev = n;
-                writeBlock(s.next, after);
-            }
-            writeBlock(n, b);
-            freeBlock(sn);
-            eraseFirstKey(1);
-            chainAt(1);
-            blocks_.erase(blocks_.begin() + 1);
-            counts_.erase(counts_.begin() + 1);
+            dropBlock(1, b, s.next);
         }
         if (onMoved_ && b.count) onMoved_(base);
         counts_[0] = uint16_t(b.count);
@@ -710,21 +717,9 @@ void PxTable::remove(int64_t pos) {
         chainAt(0);
         chainAt(1);
     } else {
-        const uint16_t pn = blocks_[ci - 1];
-        Block p = readBlock(pn);
+        Block p = readBlock(blocks_[ci - 1]);
         p.count = counts_[ci - 1];
-        p.next = b.next;
-        if (b.next != 0) {
-            Block after = readBlock(b.next);
-            after.prev = pn;
-            writeBlock(b.next, after);
-        }
-        writeBlock(pn, p);
-        freeBlock(n);
-        eraseFirstKey(ci);
-        chainAt(ci);
-        blocks_.erase(blocks_.begin() + ci);
-        counts_.erase(counts_.begin() + ci);
+        dropBlock(ci, p, b.next);
     }
     rebuildStarts(ci > 0 ? ci - 1 : 0);
     writeHeader();

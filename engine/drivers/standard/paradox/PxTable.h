@@ -157,6 +157,7 @@ private:
     void addBlockAfter(size_t ci, Block& b, const uint8_t* rec);
     uint16_t allocateBlock();
     void freeBlock(uint16_t n);
+    void dropBlock(size_t ci, Block& prev, uint16_t next);
     void writeHeader();
     size_t chainIndexOf(int64_t pos) const;
     int compareKey(const uint8_t* a, const uint8_t* b) const;
