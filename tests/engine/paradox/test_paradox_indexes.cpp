@@ -975,6 +975,81 @@ TEST(ParadoxIndexes, AnInsertIntoFullBlocksMovesOneRecordAtMostAndBlocksStayFull
     EXPECT_EQ(pxpeer::read(p.dir / "K.DB").rows.size(), m.size());
 }
 
+TEST(ParadoxIndexes, TheChangedRunsOfTheChainCoverEveryBlockThatDiffers) {
+    // After a few inserts and deletes anywhere (blocks split, fill, empty, at both ends), the
+    // runs the table reports are all that differ: outside them the chain's blocks, their
+    // counts and first keys are the old ones in order, and each run stands for as many old
+    // blocks as it says. The tree files are brought up to date from these runs alone.
+    PlainKeyedTable p;
+    std::set<int64_t> m;
+    for (int64_t k = 0; k < 6000; ++k) {
+        p.t->insert(p.rec(10 * k).data());
+        m.insert(10 * k);
+    }
+    struct Entry {
+        uint16_t block;
+        uint16_t count;
+        std::vector<uint8_t> key;
+        bool operator==(const Entry&) const = default;
+    };
+    auto snapshot = [&] {
+        std::vector<Entry> out;
+        const auto& keys = p.t->firstKeys();
+        const size_t kl = size_t(p.t->keyLength());
+        for (size_t i = 0; i < p.t->blocks().size(); ++i)
+            out.push_back({p.t->blocks()[i], p.t->counts()[i], {keys.begin() + long(i * kl), keys.begin() + long((i + 1) * kl)}});
+        return out;
+    };
+    (void)p.t->takeChainChange();
+    std::vector<Entry> before = snapshot();
+    std::mt19937 rng(33);
+    size_t severalRuns = 0;
+    for (int round = 0; round < 3000; ++round) {
+        const int steps = 1 + int(rng() % 4);
+        for (int s = 0; s < steps; ++s) {
+            const int where = int(rng() % 10);
+            if (rng() % 2 && !m.empty()) {
+                const int64_t pos = where == 0 ? 0 : where == 1 ? int64_t(m.size()) - 1 : int64_t(rng() % m.size());
+                m.erase(p.keyAt(pos));
+                p.t->remove(pos);
+            } else {
+                const int64_t k = where == 0 ? -1 - int64_t(rng() % 100000) : where == 1 ? 60000 + int64_t(rng() % 100000)
+                                                                                     : int64_t(rng() % 60000);
+                if (m.insert(k).second) p.t->insert(p.rec(k).data());
+            }
+        }
+        const auto change = p.t->takeChainChange();
+        const std::vector<Entry> after = snapshot();
+        if (change.all) {
+            before = after;
+            continue;
+        }
+        if (change.runs.size() > 1) ++severalRuns;
+        size_t oldAt = 0, newAt = 0;
+        for (size_t j = 0; j < change.runs.size(); ++j) {
+            const auto& r = change.runs[j];
+            ASSERT_LE(newAt, r.lo) << "round " << round << ": runs out of order";
+            ASSERT_LE(r.lo, r.hi);
+            if (j > 0) {
+                ASSERT_LT(newAt, r.lo) << "round " << round << ": runs touch";
+            }
+            for (; newAt < r.lo; ++newAt, ++oldAt) {
+                ASSERT_LT(oldAt, before.size()) << "round " << round;
+                ASSERT_TRUE(after[newAt] == before[oldAt]) << "round " << round << ": block " << newAt << " outside the runs changed";
+            }
+            newAt = r.hi;
+            ASSERT_GE(long(r.hi - r.lo) - r.added, 0) << "round " << round;
+            oldAt += size_t(long(r.hi - r.lo) - r.added);
+        }
+        ASSERT_EQ(after.size() - newAt, before.size() - oldAt) << "round " << round;
+        for (; newAt < after.size(); ++newAt, ++oldAt)
+            ASSERT_TRUE(after[newAt] == before[oldAt]) << "round " << round << ": block " << newAt << " after the runs changed";
+        before = after;
+    }
+    EXPECT_GT(severalRuns, 500u) << "writes in several places gave runs apart";
+    EXPECT_EQ(p.problems(m), "");
+}
+
 TEST(ParadoxIndexes, PostsIntoFullBlocksAtTheEdgesKeepEveryIndexAndHintRight) {
     // A table appended in key order (every block of the table and of both .X files full),
     // then writes where blocks fill and empty: all over, before the first record and after

@@ -110,20 +110,39 @@ void IndexFileImage::updateTree(PxTable& keyed, const std::function<std::vector<
             writeChanges(tree_.update(bytes_, treeEntriesOf(keyed)));
             return;
         }
-        // Only the blocks between the unchanged ends are looked at.
+        // Only the blocks of the changed runs are looked at, the last run first: after it
+        // the tree holds the old entries up to that run and the new ones from it on, so
+        // each run is a change between unchanged ends of its own.
         const auto& keys = keyed.firstKeys();
         const size_t klen = size_t(keyed.keyLength());
-        PxIndexTree::Window w;
-        w.count = keyed.blocks().size();
-        w.same = change.same;
-        w.sameTail = change.sameTail;
-        w.entryAt = [&](size_t i, uint8_t* key, uint16_t& block, int& count) {
-            std::memcpy(key, keys.data() + i * klen, klen);
-            block = keyed.blocks()[i];
-            count = keyed.counts()[i];
-        };
+        const size_t nw = keyed.blocks().size();
+        long added = 0;
+        for (const auto& r : change.runs) added += r.added;
+        if (long(tree_.entries()) + added != long(nw)) {
+            // The tree does not hold what the runs were counted from: compared entry by entry.
+            writeChanges(tree_.update(bytes_, treeEntriesOf(keyed)));
+            return;
+        }
         const size_t oldSize = bytes_.size();
-        writeBlocks(tree_.update(bytes_, w), oldSize);
+        std::vector<uint16_t> changed;
+        for (size_t j = change.runs.size(); j-- > 0;) {
+            const auto& r = change.runs[j];
+            added -= r.added; // now the blocks added by the runs before this one
+            const size_t oldLo = size_t(long(r.lo) - added);
+            PxIndexTree::Window w;
+            w.count = oldLo + nw - r.lo;
+            w.same = oldLo;
+            w.sameTail = nw - r.hi;
+            w.entryAt = [&](size_t i, uint8_t* key, uint16_t& block, int& count) {
+                const size_t at = i - oldLo + r.lo;
+                std::memcpy(key, keys.data() + at * klen, klen);
+                block = keyed.blocks()[at];
+                count = keyed.counts()[at];
+            };
+            for (uint16_t no : tree_.update(bytes_, w))
+                if (std::find(changed.begin(), changed.end(), no) == changed.end()) changed.push_back(no);
+        }
+        writeBlocks(changed, oldSize);
     } catch (...) {
         treeLoaded_ = false; // the tree in memory may be ahead of the file
         forget();

@@ -218,6 +218,7 @@ void PxTable::loadChain() {
     cachedNo_ = 0;
     firstKeysValid_ = false;
     chainAll_ = true;
+    chainRuns_.clear();
     emptyBlock_ = false;
     ordered_.clear();
     const uint64_t size = file_.size();
@@ -338,18 +339,51 @@ void PxTable::requireOrdered(size_t ci, const Block& b) {
     ordered_[no] = true;
 }
 
-void PxTable::chainAt(size_t ci) {
-    chainSame_ = std::min(chainSame_, ci);
-    chainTail_ = std::min(chainTail_, blocks_.size() - 1 - std::min(ci, blocks_.size() - 1));
+void PxTable::chainAt(size_t ci, ChainEdit edit) {
+    auto& runs = chainRuns_;
+    // Runs after the block move with it when a block comes in or goes.
+    const long shift = edit == ChainEdit::Inserted ? 1 : edit == ChainEdit::Removed ? -1 : 0;
+    ChainRun r{ci, edit == ChainEdit::Removed ? ci : ci + 1, shift};
+    for (auto& x : runs) {
+        if (x.lo > ci) {
+            x.lo = size_t(long(x.lo) + shift);
+            x.hi = size_t(long(x.hi) + shift);
+        } else if (x.hi > ci) {
+            x.hi = size_t(long(x.hi) + shift); // the block is inside the run
+        }
+    }
+    // The new run taken together with every run it touches.
+    std::vector<ChainRun> out;
+    out.reserve(runs.size() + 1);
+    bool placed = false;
+    for (const auto& x : runs) {
+        if (x.hi < r.lo) {
+            out.push_back(x);
+        } else if (x.lo > r.hi) {
+            if (!placed) out.push_back(r), placed = true;
+            out.push_back(x);
+        } else {
+            r.lo = std::min(r.lo, x.lo);
+            r.hi = std::max(r.hi, x.hi);
+            r.added += x.added;
+        }
+    }
+    if (!placed) out.push_back(r);
+    // A write touches a handful of places; past that one run covers them all.
+    if (out.size() > 8) {
+        ChainRun all{out.front().lo, out.back().hi, 0};
+        for (const auto& x : out) all.added += x.added;
+        out.assign(1, all);
+    }
+    runs = std::move(out);
 }
 
 PxTable::ChainChange PxTable::takeChainChange() {
     ChainChange c;
     c.all = chainAll_ || emptyBlock_ || count() == 0;
-    c.same = std::min(chainSame_, blocks_.size());
-    c.sameTail = std::min(chainTail_, blocks_.size());
+    c.runs = std::move(chainRuns_);
     chainAll_ = false;
-    chainSame_ = chainTail_ = SIZE_MAX;
+    chainRuns_.clear();
     return c;
 }
 
@@ -621,8 +655,8 @@ void PxTable::addBlockAfter(size_t ci, Block& b, const uint8_t* rec) {
     b.next = nn;
     blocks_.insert(blocks_.begin() + long(ci) + 1, nn);
     counts_.insert(counts_.begin() + long(ci) + 1, uint16_t(1));
+    chainAt(ci + 1, ChainEdit::Inserted);
     chainAt(ci);
-    chainAt(ci + 1);
     setFirstKey(ci + 1, rec, true);
 }
 
@@ -669,7 +703,7 @@ void PxTable::dropBlock(size_t ci, Block& prev, uint16_t next) {
     writeBlock(pn, prev);
     freeBlock(blocks_[ci]);
     eraseFirstKey(ci);
-    chainAt(ci);
+    chainAt(ci, ChainEdit::Removed);
     blocks_.erase(blocks_.begin() + long(ci));
     counts_.erase(counts_.begin() + long(ci));
 }

@@ -115,12 +115,19 @@ public:
     const std::vector<uint8_t>& firstKeys();
 
     // What changed in the chain (its blocks' first keys, numbers and counts) since the last
-    // call: the first `same` and the last `sameTail` blocks are as they were; `all` when
-    // that is not known (the chain was read anew, the table was or became empty). The tree
-    // over the blocks (.PX, .Y) is brought up to date by it.
+    // call, as runs of chain indexes: the blocks now at [lo, hi) may differ from those they
+    // took the place of, which were `hi - lo - added` blocks; every block outside the runs is
+    // as it was. In order, apart from one another. `all` when that is not known (the chain
+    // was read anew, the table was or became empty). The tree over the blocks (.PX, .Y) is
+    // brought up to date run by run, so two changes far apart (a key edit) cost two small
+    // changes, not one spanning everything between them.
+    struct ChainRun {
+        size_t lo = 0, hi = 0;
+        long added = 0;
+    };
     struct ChainChange {
         bool all = true;
-        size_t same = 0, sameTail = 0;
+        std::vector<ChainRun> runs;
     };
     ChainChange takeChainChange();
     void markChainUnknown() { chainAll_ = true; }
@@ -196,14 +203,15 @@ private:
     bool firstKeysValid_ = false;
     void setFirstKey(size_t ci, const uint8_t* rec, bool insertNew = false);
     // Block ci changes, is inserted (called after) or removed (called before).
-    void chainAt(size_t ci);
+    enum class ChainEdit { Changed, Inserted, Removed };
+    void chainAt(size_t ci, ChainEdit edit = ChainEdit::Changed);
     void requireOrdered(size_t ci, const Block& b);
     std::vector<bool> ordered_; // by block number: checked since the chain was read
     bool outOfOrder_ = false;
     PxKeyOrder order_;
     bool chainAll_ = true;
     bool emptyBlock_ = false; // a block without records in the chain (a file from elsewhere)
-    size_t chainSame_ = SIZE_MAX, chainTail_ = SIZE_MAX;
+    std::vector<ChainRun> chainRuns_; // since the last takeChainChange
     void eraseFirstKey(size_t ci);
     uint16_t cachedNo_ = 0;
     std::vector<uint8_t> cache_;
