@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <random>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -391,6 +392,46 @@ TEST(FileSetJournal, ASmallWriteSavesOnlyTheBytesItChanges) {
     EXPECT_LT(fs::file_size(set.journal()), 400u);
     FileSetJournal::playBack(set.journal());
     EXPECT_TRUE(same(slurp(set.files[0]), set.before[0]));
+}
+
+TEST(FileSetJournal, BytesWrittenAsTheyWereAreNeitherSavedNorWrittenAgain) {
+    // Whole blocks rewritten where two bytes change (a link, a count): only those two are
+    // saved, and pages written back as the file holds them are not written at all, while
+    // an append into the file's last page and past its end still lands.
+    enginetest::TempDir tmp;
+    FileSet set(tmp.path());
+    auto fds = set.open();
+    struct stat before{};
+    ASSERT_EQ(::fstat(fds.fd[0], &before), 0);
+    {
+        FileSetJournal j(set.journal());
+        const int t0 = j.addTarget(set.files[0], fds.fd[0]);
+        j.write(t0, 0, set.before[0].data(), set.before[0].size()); // the whole file as it is
+        j.commit();
+        struct stat after{};
+        ASSERT_EQ(::fstat(fds.fd[0], &after), 0);
+        EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec) << "nothing was written";
+        EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+        EXPECT_LT(fs::file_size(set.journal()), 100u) << "nothing was saved";
+    }
+    std::string want = set.before[0];
+    std::string block = want.substr(6144, 4096); // across a page edge
+    block[1] ^= 0x5A;
+    block[4000] ^= 0x33;
+    want.replace(6144, block.size(), block);
+    const std::string tail = patterned(700, 31); // the last page and the one after it
+    want.replace(39800, 200, tail.substr(0, 200));
+    want += tail.substr(200);
+    FileSetJournal j(set.journal());
+    const int t0 = j.addTarget(set.files[0], fds.fd[0]);
+    j.write(t0, 6144, block.data(), block.size());
+    j.write(t0, 39800, tail.data(), tail.size());
+    j.flush();
+    EXPECT_LT(fs::file_size(set.journal()), 1000u) << "the pieces around two bytes and the 200 overwritten saved, not the block";
+    EXPECT_TRUE(same(slurp(set.files[0]), want));
+    FileSetJournal::playBack(set.journal());
+    EXPECT_TRUE(same(slurp(set.files[0]), set.before[0])) << "the bytes saved are all it takes to undo";
+    j.discard();
 }
 
 TEST(FileSetJournal, NotesAndMarksAreToldByPlayback) {

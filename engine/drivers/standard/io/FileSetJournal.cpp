@@ -325,7 +325,7 @@ int FileSetJournal::addTarget(const std::filesystem::path& file, int fd) {
     auto t = std::make_unique<Target>();
     t->name = name;
     t->fd = fd;
-    t->baseSize = t->size = fileSize(fd);
+    t->baseSize = t->size = t->onDisk = fileSize(fd);
     targets_.push_back(std::move(t));
     return int(targets_.size() - 1);
 }
@@ -335,7 +335,8 @@ std::vector<uint8_t>& FileSetJournal::pageOf(Target& t, uint64_t page) {
     if (it != t.pages.end())
         return it->second;
     std::vector<uint8_t> bytes(PageSize, 0);
-    readSome(t.fd, page * PageSize, bytes.data(), PageSize);
+    if (page * PageSize < t.onDisk) // past the file's end there is nothing to read
+        readSome(t.fd, page * PageSize, bytes.data(), PageSize);
     if (page * PageSize < t.baseSize)
         t.asRead[page] = bytes;
     pendingBytes_ += PageSize;
@@ -351,10 +352,25 @@ void FileSetJournal::write(int target, uint64_t offset, const void* data, size_t
         const uint64_t page = at / PageSize;
         const size_t in = size_t(at % PageSize);
         const size_t take = std::min<size_t>(n - done, PageSize - in);
-        std::memcpy(pageOf(t, page).data() + in, src + done, take);
+        uint8_t* dst = pageOf(t, page).data() + in;
+        // Only the pieces that differ are journaled: callers write whole blocks where a few
+        // bytes change (a link, a count), and the journal stays about as small as the change.
+        constexpr size_t Piece = 64;
+        for (size_t i = 0; i < take;) {
+            const size_t len = std::min(Piece, take - i);
+            if (std::memcmp(dst + i, src + done + i, len) == 0) {
+                i += len;
+                continue;
+            }
+            size_t end = i + len;
+            while (end < take && std::memcmp(dst + end, src + done + end, std::min(Piece, take - end)) != 0)
+                end += std::min(Piece, take - end);
+            addRange(t.changed, at + i, at + end);
+            i = end;
+        }
+        std::memcpy(dst, src + done, take);
         done += take;
     }
-    addRange(t.changed, offset, offset + n);
     t.size = std::max(t.size, offset + n);
     if (pendingBytes_ > MaxHeld)
         flush(); // a long write (a batch) holds a bounded amount
@@ -494,11 +510,17 @@ void FileSetJournal::flush() {
         for (auto it = t.pages.begin(); it != t.pages.end();) {
             const uint64_t from = it->first * PageSize;
             const size_t n = size_t(std::min<uint64_t>(PageSize, t.size - std::min(t.size, from)));
-            if (n)
+            // A page the file holds already as it is held here is not written again.
+            const auto read = t.asRead.find(it->first);
+            const bool same = read != t.asRead.end() && from + n <= t.onDisk &&
+                              std::memcmp(read->second.data(), it->second.data(), n) == 0;
+            if (n && !same) {
                 if (int e = writeFully(t.fd, from, it->second.data(), n))
                     throw EngineError(ErrIO, "ファイルを書き込めません: " + (folder_ / t.name).string() + " (" +
                                                  std::strerror(e) + ")");
-            t.dirty = true;
+                t.onDisk = std::max(t.onDisk, from + n);
+                t.dirty = true;
+            }
             pendingBytes_ -= PageSize;
             t.asRead.erase(it->first);
             it = t.pages.erase(it);
@@ -516,7 +538,7 @@ void FileSetJournal::truncate(int target, uint64_t size) {
     }
     if (int e = truncateFile(t.fd, size))
         throw EngineError(ErrIO, "ファイルを切り詰められません: " + (folder_ / t.name).string() + " (" + std::strerror(e) + ")");
-    t.size = size;
+    t.size = t.onDisk = size;
     t.dirty = true;
 }
 

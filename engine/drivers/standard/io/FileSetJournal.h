@@ -140,10 +140,11 @@ private:
         int fd = -1;
         uint64_t baseSize = 0;   // size when the journal began
         uint64_t size = 0;       // size with the held writes
+        uint64_t onDisk = 0;     // size of the file itself (grown by flushes, cut by truncate)
         bool announced = false;  // its name record is in the journal
         bool dirty = false;      // written since the last sync
         Ranges saved;            // ranges whose old bytes are journaled
-        Ranges changed;          // ranges written since the last records went down
+        Ranges changed;          // ranges written with other bytes since the last records went down
         std::map<uint64_t, std::vector<uint8_t>> pages;   // held writes, whole pages
         // The held pages as read from the file: what of them is not journaled yet is the
         // file's old bytes still (the file is only written after those are journaled).
