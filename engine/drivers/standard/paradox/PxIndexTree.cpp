@@ -190,8 +190,6 @@ std::vector<uint16_t> PxIndexTree::update(std::vector<uint8_t>& image, const Win
         fresh[i].no = i < k ? leaves_[la + i].no : allocate();
     }
     for (size_t i = m; i < k; ++i) free_.push_back(leaves_[la + i].no);
-    std::vector<uint16_t> touched;
-    for (const auto& f : fresh) touched.push_back(f.no);
     if (k) leaves_.erase(leaves_.begin() + long(la), leaves_.begin() + long(la + k));
     leaves_.insert(leaves_.begin() + long(la), fresh.begin(), fresh.end());
     // The counts under each leaf: summed again for the new leaves only.
@@ -203,8 +201,8 @@ std::vector<uint16_t> PxIndexTree::update(std::vector<uint8_t>& image, const Win
     }
     if (k) sums_.erase(sums_.begin() + long(la), sums_.begin() + long(la + k));
     sums_.insert(sums_.begin() + long(la), freshSums.begin(), freshSums.end());
-    starts_.assign(1, 0);
-    for (const auto& l : leaves_) starts_.push_back(starts_.back() + entriesIn(l));
+    starts_.resize(la + 1); // the leaves before la start where they did
+    for (size_t i = la; i < leaves_.size(); ++i) starts_.push_back(starts_.back() + entriesIn(leaves_[i]));
 
     // The levels above, packed anew into the blocks they had (and more when they grow).
     std::vector<uint16_t> oldUpper = std::move(upper_);
@@ -280,10 +278,11 @@ std::vector<uint16_t> PxIndexTree::update(std::vector<uint8_t>& image, const Win
             changed.push_back(no);
         }
     };
-    // Level 1: the new blocks whole, the links of the others.
-    for (size_t i = 0; i < leaves_.size(); ++i) {
+    // Level 1: the new blocks whole, the links of their neighbours (no other block's
+    // neighbours changed).
+    for (size_t i = la > 0 ? la - 1 : 0; i < std::min(leaves_.size(), la + m + 1); ++i) {
         const uint16_t next = i + 1 < leaves_.size() ? leaves_[i + 1].no : 0, prev = i > 0 ? leaves_[i - 1].no : 0;
-        if (std::find(touched.begin(), touched.end(), leaves_[i].no) != touched.end()) {
+        if (i >= la && i < la + m) {
             place(leaves_[i].no, leaves_[i].entries.data(), entriesIn(leaves_[i]), next, prev);
         } else {
             uint8_t* b = image.data() + headerSize_ + size_t(leaves_[i].no - 1) * size_t(blockSize_);
