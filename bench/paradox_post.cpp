@@ -7,6 +7,7 @@
 //   bench_paradox_post sqlite FILE N POSTS   the same on SQLite (FILE is created anew)
 //   bench_paradox_post killed FILE           ms to open the table after a post killed half
 //                                            way (its journal down, files partly written)
+//   bench_paradox_post thin FILE EVERY       every EVERY-th record deleted in one batch
 // Each prints "name value" lines. VEMO32_SYNC=0 turns syncing off for both.
 #include "BenchTiming.h"
 #include "engine/contract/EngineError.h"
@@ -85,6 +86,23 @@ int rebuild(const std::filesystem::path& file) {
     const auto t = Clock::now();
     c.rebuildIndexFiles();
     std::printf("rebuild_ms %.1f\n", msSince(t));
+    return 0;
+}
+
+// Every `every`-th record deleted in one batch, so that the blocks of a table appended in key
+// order (all full) have room again and the posts after it measure inserts that split nothing.
+int thin(const std::filesystem::path& file, int every) {
+    paradox::PxCursor c(file, OpenOptions{});
+    const auto t = Clock::now();
+    Row row;
+    RowId id;
+    c.beginBatch();
+    for (int64_t p = c.count() - 1; p >= 0; p -= every) {
+        c.read(p, row, id);
+        c.remove(id, row);
+    }
+    c.commitBatch();
+    std::printf("thin_ms %.1f\nrecords %lld\n", msSince(t), static_cast<long long>(c.count()));
     return 0;
 }
 
@@ -262,10 +280,11 @@ int main(int argc, char** argv) {
         if (cmd == "post" && argc == 4) return post(argv[2], std::atoi(argv[3]));
         if (cmd == "sqlite" && argc == 5) return sqlite(argv[2], std::atoll(argv[3]), std::atoi(argv[4]));
         if (cmd == "killed" && argc == 3) return killed(argv[2]);
+        if (cmd == "thin" && argc == 4) return thin(argv[2], std::atoi(argv[3]));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;
     }
-    std::fprintf(stderr, "usage: bench_paradox_post make FILE N [plain] | rebuild FILE | post FILE POSTS | sqlite FILE N POSTS | killed FILE\n");
+    std::fprintf(stderr, "usage: bench_paradox_post make FILE N [plain] | rebuild FILE | post FILE POSTS | sqlite FILE N POSTS | killed FILE | thin FILE EVERY\n");
     return 2;
 }

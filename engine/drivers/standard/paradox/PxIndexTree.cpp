@@ -171,12 +171,19 @@ std::vector<uint16_t> PxIndexTree::update(std::vector<uint8_t>& image, const Win
     const size_t e = newTo - from;
     // The entries of those blocks as wanted: the unchanged ends from the old blocks.
     std::vector<uint8_t> w(e * r);
-    for (size_t i = from; i < newTo; ++i) {
-        uint8_t* dst = w.data() + (i - from) * r;
-        if (i < p) std::memcpy(dst, oldEntry(i), r);
-        else if (i >= nw - q) std::memcpy(dst, oldEntry(i - nw + no), r);
-        else entryAt(i, dst);
-    }
+    // Old entries [a, b) to dst, leaf by leaf.
+    auto copyOld = [&](size_t a, size_t b, uint8_t* dst) {
+        for (size_t l = a < b ? leafOf(a) : 0; a < b; ++l) {
+            const size_t n = std::min(b, starts_[l + 1]) - a;
+            std::memcpy(dst, leaves_[l].entries.data() + (a - starts_[l]) * r, n * r);
+            dst += n * r;
+            a += n;
+        }
+    };
+    const size_t headTo = std::min(p, newTo), tailFrom = std::max(nw - q, headTo);
+    copyOld(from, headTo, w.data());
+    for (size_t i = headTo; i < tailFrom; ++i) entryAt(i, w.data() + (i - from) * r);
+    copyOld(tailFrom - nw + no, newTo - nw + no, w.data() + (tailFrom - from) * r);
     const size_t k = leaves_.empty() ? 0 : lb - la + 1;
     size_t m = (e + size_t(perBlock_) - 1) / size_t(perBlock_);
     if (m < k && e >= k) m = std::min(k, (e + size_t(perBlock_) / 2 - 1) / (size_t(perBlock_) / 2)); // keep halves
