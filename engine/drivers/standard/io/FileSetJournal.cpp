@@ -312,7 +312,7 @@ FileSetJournal::Found FileSetJournal::begin() {
     return foundAtBegin_ = classify(head, readSome(fd_, 0, head, HeadSize));
 }
 
-int FileSetJournal::addTarget(const std::filesystem::path& file, int fd) {
+int FileSetJournal::addTarget(const std::filesystem::path& file, int fd, uint64_t pagePhase) {
     const auto abs = std::filesystem::absolute(file).lexically_normal();
     const std::string name = abs.filename().string();
     if (abs.parent_path() != folder_ || !plainName(name))
@@ -326,6 +326,7 @@ int FileSetJournal::addTarget(const std::filesystem::path& file, int fd) {
     t->name = name;
     t->fd = fd;
     t->baseSize = t->size = t->onDisk = fileSize(fd);
+    t->shift = (PageSize - pagePhase % PageSize) % PageSize;
     targets_.push_back(std::move(t));
     return int(targets_.size() - 1);
 }
@@ -335,9 +336,11 @@ std::vector<uint8_t>& FileSetJournal::pageOf(Target& t, uint64_t page) {
     if (it != t.pages.end())
         return it->second;
     std::vector<uint8_t> bytes(PageSize, 0);
-    if (page * PageSize < t.onDisk) // past the file's end there is nothing to read
-        readSome(t.fd, page * PageSize, bytes.data(), PageSize);
-    if (page * PageSize < t.baseSize)
+    const size_t skip = pageSkip(t, page);
+    const uint64_t from = pageFrom(t, page);
+    if (from < t.onDisk) // past the file's end there is nothing to read
+        readSome(t.fd, from, bytes.data() + skip, PageSize - skip);
+    if (from < t.baseSize)
         t.asRead[page] = bytes;
     pendingBytes_ += PageSize;
     return t.pages.emplace(page, std::move(bytes)).first->second;
@@ -349,8 +352,8 @@ void FileSetJournal::write(int target, uint64_t offset, const void* data, size_t
     size_t done = 0;
     while (done < n) {
         const uint64_t at = offset + done;
-        const uint64_t page = at / PageSize;
-        const size_t in = size_t(at % PageSize);
+        const uint64_t page = pageAt(t, at);
+        const size_t in = inPage(t, at);
         const size_t take = std::min<size_t>(n - done, PageSize - in);
         uint8_t* dst = pageOf(t, page).data() + in;
         // Only the pieces that differ are journaled: callers write whole blocks where a few
@@ -385,8 +388,8 @@ size_t FileSetJournal::read(int target, uint64_t offset, void* buf, size_t n) co
     size_t done = 0;
     while (done < n) {
         const uint64_t at = offset + done;
-        const uint64_t page = at / PageSize;
-        const size_t in = size_t(at % PageSize);
+        const uint64_t page = pageAt(t, at);
+        const size_t in = inPage(t, at);
         const size_t take = std::min<size_t>(n - done, PageSize - in);
         auto it = t.pages.find(page);
         if (it != t.pages.end()) {
@@ -397,7 +400,7 @@ size_t FileSetJournal::read(int target, uint64_t offset, void* buf, size_t n) co
         // Not written by this journal: the file's own bytes, as far as the next page held,
         // in one read (zeros past its end, which only a write past the end can leave).
         auto next = t.pages.upper_bound(page);
-        const uint64_t stop = next == t.pages.end() ? offset + n : std::min<uint64_t>(offset + n, next->first * PageSize);
+        const uint64_t stop = next == t.pages.end() ? offset + n : std::min<uint64_t>(offset + n, pageFrom(t, next->first));
         const size_t run = size_t(stop - at);
         const size_t got = readSome(t.fd, at, dst + done, run);
         std::fill(dst + done + got, dst + done + run, 0);
@@ -431,15 +434,15 @@ void FileSetJournal::syncKept() {
 // n old bytes of a target from `at` (n at most a page): from the held pages as they were
 // read where there are some, else from the file (zeros past its end).
 void FileSetJournal::readOld(Target& t, uint64_t at, size_t n, uint8_t* dst) {
-    const uint64_t first = at / PageSize, last = (at + n - 1) / PageSize;
+    const uint64_t first = pageAt(t, at), last = pageAt(t, at + n - 1);
     if (!t.asRead.count(first) && !t.asRead.count(last)) {
         const size_t got = readSome(t.fd, at, dst, n);
         std::fill(dst + got, dst + n, 0);
         return;
     }
     for (size_t done = 0; done < n;) {
-        const uint64_t pos = at + done, page = pos / PageSize;
-        const size_t in = size_t(pos % PageSize), take = std::min(n - done, PageSize - in);
+        const uint64_t pos = at + done, page = pageAt(t, pos);
+        const size_t in = inPage(t, pos), take = std::min(n - done, PageSize - in);
         auto it = t.asRead.find(page);
         if (it != t.asRead.end()) {
             std::memcpy(dst + done, it->second.data() + in, take);
@@ -508,14 +511,15 @@ void FileSetJournal::flush() {
     for (auto& tp : targets_) {
         Target& t = *tp;
         for (auto it = t.pages.begin(); it != t.pages.end();) {
-            const uint64_t from = it->first * PageSize;
-            const size_t n = size_t(std::min<uint64_t>(PageSize, t.size - std::min(t.size, from)));
+            const uint64_t from = pageFrom(t, it->first);
+            const size_t skip = pageSkip(t, it->first);
+            const size_t n = size_t(std::min<uint64_t>(PageSize - skip, t.size - std::min(t.size, from)));
             // A page the file holds already as it is held here is not written again.
             const auto read = t.asRead.find(it->first);
             const bool same = read != t.asRead.end() && from + n <= t.onDisk &&
-                              std::memcmp(read->second.data(), it->second.data(), n) == 0;
+                              std::memcmp(read->second.data() + skip, it->second.data() + skip, n) == 0;
             if (n && !same) {
-                if (int e = writeFully(t.fd, from, it->second.data(), n))
+                if (int e = writeFully(t.fd, from, it->second.data() + skip, n))
                     throw EngineError(ErrIO, "ファイルを書き込めません: " + (folder_ / t.name).string() + " (" +
                                                  std::strerror(e) + ")");
                 t.onDisk = std::max(t.onDisk, from + n);

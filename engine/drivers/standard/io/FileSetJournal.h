@@ -54,7 +54,11 @@ public:
     // A file the write may change: it must lie in the journal's folder. The same file given
     // twice gets the same number (a new fd replaces one given up by release()). fd stays the
     // caller's: it must stay open until the write ends or release() is called.
-    int addTarget(const std::filesystem::path& file, int fd);
+    // pagePhase: an offset the held pages of the file start at (a multiple of the page size
+    // away), so a file of blocks behind a header holds each block in one page; it changes
+    // nothing but how many reads and writes a change takes, and counts only when the file is
+    // first added in a write.
+    int addTarget(const std::filesystem::path& file, int fd, uint64_t pagePhase = 0);
     // Before a caller closes a target's fd in the middle of a write: what is held is put on
     // the files (journal first) and this one is synced; its ranges stay journaled.
     void release(int target);
@@ -141,6 +145,7 @@ private:
         uint64_t baseSize = 0;   // size when the journal began
         uint64_t size = 0;       // size with the held writes
         uint64_t onDisk = 0;     // size of the file itself (grown by flushes, cut by truncate)
+        uint64_t shift = 0;      // page i holds [i * PageSize - shift, (i + 1) * PageSize - shift)
         bool announced = false;  // its name record is in the journal
         bool dirty = false;      // written since the last sync
         Ranges saved;            // ranges whose old bytes are journaled
@@ -151,6 +156,13 @@ private:
         std::map<uint64_t, std::vector<uint8_t>> asRead;
     };
     std::vector<uint8_t>& pageOf(Target& t, uint64_t page);
+    // The page holding a byte, and the byte's place in it.
+    static uint64_t pageAt(const Target& t, uint64_t at) { return (at + t.shift) / PageSize; }
+    static size_t inPage(const Target& t, uint64_t at) { return size_t((at + t.shift) % PageSize); }
+    // Where a page starts in the file, and how much of it lies before the file (the first
+    // page's part before offset 0).
+    static size_t pageSkip(const Target& t, uint64_t page) { return page == 0 ? size_t(t.shift) : 0; }
+    static uint64_t pageFrom(const Target& t, uint64_t page) { return page == 0 ? 0 : page * PageSize - t.shift; }
     void readOld(Target& t, uint64_t at, size_t n, uint8_t* dst);
     void appendRecords();
     bool keptFileCurrent();
@@ -187,12 +199,13 @@ struct JournalLink {
     uint64_t generation = 0;
     int target = -1;
     int fd = -1;
+    uint64_t pagePhase = 0; // see FileSetJournal::addTarget
     FileSetJournal* route(const std::filesystem::path& file, int fileFd) {
         FileSetJournal* j = slot ? *slot : nullptr;
         if (!j || fileFd < 0)
             return nullptr;
         if (generation != j->generation() || fd != fileFd) {
-            target = j->addTarget(file, fileFd);
+            target = j->addTarget(file, fileFd, pagePhase);
             generation = j->generation();
             fd = fileFd;
         }

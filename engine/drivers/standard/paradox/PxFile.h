@@ -47,6 +47,9 @@ public:
     // While *slot names a journal (a write of the table in progress), reads and writes go
     // through it: writes are held until it commits, sync() is left to it.
     void journalThrough(standard::FileSetJournal* const* slot) { link_.slot = slot; }
+    // Where the file's blocks start (its header's size): the journal holds each block in one
+    // page.
+    void setBlockStart(uint64_t at) { link_.pagePhase = at; }
 
 private:
     size_t readRaw(uint64_t offset, void* buf, size_t n) const;

@@ -153,6 +153,7 @@ void IndexFileImage::updateTree(PxTable& keyed, const std::function<std::vector<
 
 // In place: through the journal of the table's write, or straight to the file.
 void IndexFileImage::writeAt(size_t at, const uint8_t* data, size_t len) {
+    if (bytes_.size() >= 0x58) link_.pagePhase = getLE16(bytes_.data() + HoHeaderSize); // blocks in pages of their own
     if (standard::FileSetJournal* j = link_.route(path_, fd_)) {
         j->write(link_.target, at, data, len);
         return;

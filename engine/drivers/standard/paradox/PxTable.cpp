@@ -42,6 +42,7 @@ PxTable::PxTable(const std::filesystem::path& path, bool writable, bool indexFil
         journal_ = std::make_unique<standard::FileSetJournal>(journalPath());
         file_.journalThrough(&activeJournal_);
     }
+    file_.setBlockStart(h_.headerSize);
 }
 
 PxTable::~PxTable() {
