@@ -388,11 +388,26 @@ PxTable::ChainChange PxTable::takeChainChange() {
     return c;
 }
 
-void PxTable::rebuildStarts(size_t from) {
+void PxTable::rebuildStarts(size_t from, size_t changed) {
     if (starts_.empty()) starts_.push_back(0);
-    from = std::min(from, starts_.size() - 1);
-    starts_.resize(counts_.size() + 1);
-    for (size_t i = from; i < counts_.size(); ++i) starts_[i + 1] = starts_[i] + counts_[i];
+    const size_t oldN = starts_.size() - 1, newN = counts_.size();
+    from = std::min({from, oldN, newN});
+    const long added = long(newN) - long(oldN);
+    const size_t end = std::min(newN, from + std::min(changed, newN));
+    const long oldEnd = long(end) - added;
+    if (end == newN || oldEnd <= long(from) || oldEnd > long(oldN)) {
+        starts_.resize(newN + 1);
+        for (size_t i = from; i < newN; ++i) starts_[i + 1] = starts_[i] + counts_[i];
+        return;
+    }
+    // The old positions of the blocks after the changed ones, moved to their new places.
+    if (added > 0) starts_.insert(starts_.begin() + oldEnd, size_t(added), 0);
+    else if (added < 0) starts_.erase(starts_.begin() + long(end), starts_.begin() + oldEnd);
+    const int64_t oldAtEnd = starts_[end];
+    for (size_t i = from; i < end; ++i) starts_[i + 1] = starts_[i] + counts_[i];
+    const int64_t d = starts_[end] - oldAtEnd;
+    if (d != 0)
+        for (size_t i = end + 1; i <= newN; ++i) starts_[i] += d;
 }
 
 size_t PxTable::chainIndexOf(int64_t pos) const {
@@ -615,7 +630,7 @@ int64_t PxTable::insert(const uint8_t* rec) {
             if (onMoved_) onMoved_(last.data());
         }
     }
-    rebuildStarts(ci > 0 ? ci - 1 : 0); // the blocks from ci - 1 to ci + 1 changed
+    rebuildStarts(ci > 0 ? ci - 1 : 0, ci > 0 ? 4 : 3); // the blocks from ci - 1 to ci + 1 changed, one added
     writeHeader();
     return at;
 }
@@ -756,7 +771,7 @@ void PxTable::remove(int64_t pos) {
         p.count = counts_[ci - 1];
         dropBlock(ci, p, b.next);
     }
-    rebuildStarts(ci > 0 ? ci - 1 : 0);
+    rebuildStarts(ci > 0 ? ci - 1 : 0, 3); // blocks ci - 1 to ci + 1, one of them gone
     writeHeader();
 }
 

@@ -151,8 +151,10 @@ private:
     };
     void loadChain();
     // Record positions of the chain's blocks from chain index `from` on (those before it
-    // are unchanged by the write that calls it).
-    void rebuildStarts(size_t from = 0);
+    // are unchanged by the write that calls it). When only the `changed` blocks from `from`
+    // on (now) differ in count, blocks added or removed among them, the blocks after them
+    // keep their positions but for one difference, added to all of them at once.
+    void rebuildStarts(size_t from = 0, size_t changed = SIZE_MAX);
     uint64_t blockOffset(uint16_t n) const { return uint64_t(h_.headerSize) + uint64_t(n - 1) * h_.blockSize(); }
     Block readBlock(uint16_t n);
     void writeBlock(uint16_t n, Block& b);
