@@ -913,6 +913,15 @@ struct PlainKeyedTable {
         if (t->count() != int64_t(want.size())) out += "count differs; ";
         return out;
     }
+    // Keys 0, 10, 20 ... appended in key order (every block fills); the keys written.
+    std::set<int64_t> appendInOrder(int64_t n) {
+        std::set<int64_t> m;
+        for (int64_t k = 0; k < n; ++k) {
+            t->insert(rec(10 * k).data());
+            m.insert(10 * k);
+        }
+        return m;
+    }
     double fill() const {
         return double(t->count()) / double(t->blocks().size() * size_t(t->header().recordsPerBlock()));
     }
@@ -926,11 +935,7 @@ TEST(ParadoxIndexes, AnInsertIntoFullBlocksMovesOneRecordAtMostAndBlocksStayFull
     // record to another block (the secondary indexes patch one hint each), and new blocks
     // come only where both neighbours are full, so the table stays well filled.
     PlainKeyedTable p;
-    std::set<int64_t> m;
-    for (int64_t k = 0; k < 20000; ++k) {
-        p.t->insert(p.rec(10 * k).data());
-        m.insert(10 * k);
-    }
+    std::set<int64_t> m = p.appendInOrder(20000);
     EXPECT_EQ(p.moves, 0);
     EXPECT_GT(p.fill(), 0.99) << "appends fill every block";
     std::mt19937 rng(17);
@@ -981,11 +986,7 @@ TEST(ParadoxIndexes, TheChangedRunsOfTheChainCoverEveryBlockThatDiffers) {
     // counts and first keys are the old ones in order, and each run stands for as many old
     // blocks as it says. The tree files are brought up to date from these runs alone.
     PlainKeyedTable p;
-    std::set<int64_t> m;
-    for (int64_t k = 0; k < 6000; ++k) {
-        p.t->insert(p.rec(10 * k).data());
-        m.insert(10 * k);
-    }
+    std::set<int64_t> m = p.appendInOrder(6000);
     struct Entry {
         uint16_t block;
         uint16_t count;
