@@ -68,6 +68,17 @@ DbfCursor::DbfCursor(const std::filesystem::path& file, const OpenOptions& optio
         writing([] {});
         live_.reset(table_->recordCount());
     }
+    table_->markSeen();
+}
+
+void DbfCursor::forgetKept() {
+    walk_.reset();
+    live_.reset(table_->recordCount());
+    if (!order_.empty()) {
+        ordered_.reset();
+        orderPending_ = true;
+    }
+    filtered_.reset();
 }
 
 void DbfCursor::writing(const std::function<void()>& body) {
@@ -89,6 +100,10 @@ void DbfCursor::writing(const std::function<void()>& body) {
         return;
     }
     DbfTable::WriteScope scope(*table_);
+    // Another cursor or program wrote since this one last looked: what it keeps of the
+    // records (its order, the visible records) is built again from the file.
+    if (table_->changedSinceSeen())
+        forgetKept();
     const bool recovered = scope.recovered() && !indexes_->empty();
     try {
         if (recovered)
@@ -109,7 +124,8 @@ void DbfCursor::writing(const std::function<void()>& body) {
             }
         }
         scope.finish(); // the commit: records, memo and index pages synced through one journal
-        indexes_->endWrite();
+        table_->markSeen();
+        indexes_->endWrite(true);
     } catch (...) {
         // The records and the index pages go back together.
         try {
@@ -121,12 +137,7 @@ void DbfCursor::writing(const std::function<void()>& body) {
             // The journal stays; the next write or open finishes the repair.
         }
         indexes_->endWrite();
-        live_.reset(table_->recordCount());
-        if (!order_.empty()) {
-            ordered_.reset();
-            orderPending_ = true;
-        }
-        filtered_.reset();
+        forgetKept();
         throw;
     }
 }
@@ -139,6 +150,8 @@ void DbfCursor::beginBatch() {
     if (table_->hasJournal())
         writing([] {}); // finish the repair of a cut-off write first
     auto scope = std::make_unique<DbfTable::WriteScope>(*table_, false);
+    if (table_->changedSinceSeen())
+        forgetKept();
     table_->setDeferSync(true);
     indexes_->beginBatch();
     indexes_->beginWrite(); // for key checks through the trees
@@ -169,6 +182,7 @@ void DbfCursor::commitBatch() {
         // Each index file is built once from the records, then the table commits.
         indexes_->endBatch(wrote);
         batch_->finish();
+        table_->markSeen();
     } catch (...) {
         try {
             batch_->rollBack();
@@ -227,28 +241,39 @@ void DbfCursor::setOrder(const std::string& indexName) {
 
 RecordOrder* DbfCursor::order() {
     if (orderPending_) {
-        ordered_.emplace(indexes_->order(order_));
+        ordered_.emplace(indexes_->keyedOrder(order_, OrderKeyBytes));
         orderPending_ = false;
     }
     return ordered_ ? &*ordered_ : nullptr;
 }
 
 size_t DbfCursor::lowerBound(const std::string& key, uint32_t recno, size_t prefix, int64_t moving) {
-    const RecordOrder& list = *ordered_;
+    RecordOrder& list = *ordered_;
     const bool down = indexes_->descending(order_);
     const size_t width = key.size();
+    const size_t compared = std::min(prefix, width);
+    const size_t kept = list.keyBytes();
+    const bool keyRestBlank = RecordOrder::blankBetween(key, kept, compared);
     std::vector<uint8_t> rec(table_->header().recordLength);
     size_t lo = 0, hi = list.size();
     while (lo < hi) {
         const size_t mid = (lo + hi) / 2;
-        const uint32_t r = list[mid];
+        const RecordOrder::Entry e = list.entry(mid);
+        const uint32_t r = e.recno;
         if (r == moving) {
             hi = mid;
             continue;
         }
-        table_->readRecordInto(r, rec.data());
-        const std::string k = indexes_->sortKey(order_, rec.data(), r);
-        int c = std::memcmp(k.data(), key.data(), std::min({prefix, width, k.size()}));
+        // The kept bytes of the entry's key decide unless they are all equal and the
+        // comparison goes on past them into bytes that are not blank in both keys: then the
+        // record is read (and its key kept).
+        int c = e.key ? std::memcmp(e.key, key.data(), std::min(compared, kept)) : 0;
+        if (!e.key || (c == 0 && compared > kept && !(e.restBlank && keyRestBlank))) {
+            table_->readRecordInto(r, rec.data());
+            const std::string k = indexes_->sortKey(order_, rec.data(), r);
+            c = std::memcmp(k.data(), key.data(), std::min(compared, k.size()));
+            list.setKey(mid, k);
+        }
         if (down)
             c = -c;
         if (c == 0 && prefix >= width)
@@ -278,7 +303,7 @@ void DbfCursor::reorder(uint32_t recno, const std::vector<uint8_t>* before, cons
     if (after[0] == '*' || !indexes_->inTag(order_, after.data(), recno))
         return;
     const std::string now = indexes_->sortKey(order_, after.data(), recno);
-    list.insert(lowerBound(now, recno, now.size()), recno);
+    list.insert(lowerBound(now, recno, now.size()), recno, &now);
 }
 
 bool DbfCursor::probeRecord(const Row& key, std::vector<uint8_t>& probe) const {
@@ -379,7 +404,8 @@ int64_t DbfCursor::seek(const Row& key) {
         try {
             auto list = indexes_->orderFromIndex(order_, [this](uint32_t r) { return live_.isLive(r, flags_); });
             if (static_cast<int64_t>(list.size()) == live_.liveCount(flags_)) {
-                ordered_.emplace(list);
+                // The keys are learnt as searches pass them.
+                ordered_.emplace(list, std::min(OrderKeyBytes, indexes_->sortWidth(order_)));
                 orderPending_ = false;
             }
         } catch (const EngineError&) {
@@ -530,15 +556,10 @@ int64_t DbfCursor::positionOf(const RowId& id) {
 }
 
 void DbfCursor::refresh() {
-    walk_.reset();
     indexes_->dropReaders();
     table_->reload();
-    live_.reset(table_->recordCount());
-    if (!order_.empty()) {
-        ordered_.reset();
-        orderPending_ = true;
-    }
-    filtered_.reset();
+    table_->markSeen();
+    forgetKept();
 }
 
 std::vector<uint8_t> DbfCursor::checkedRecord(const RowId& id, const Row& before) {

@@ -45,6 +45,12 @@ private:
     // The record as it is on disk now, after checking that it still holds `before`.
     std::vector<uint8_t> checkedRecord(const RowId& id, const Row& before);
     void afterWrite();
+    // Drops what the cursor keeps of the records (order, visible records, filter result):
+    // built again from the file on next use.
+    void forgetKept();
+    // Leading bytes of each record's sortable key the order keeps, so that finding a
+    // record's place after a write reads no records but those whose keys tie that far.
+    static constexpr size_t OrderKeyBytes = 16;
     // The current order's record numbers, built on first use.
     RecordOrder* order();
     // Keeps the built order right after one record got a new key (or was added: had == false).

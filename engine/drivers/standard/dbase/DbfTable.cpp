@@ -162,6 +162,15 @@ void DbfTable::reload() {
     count_ = static_cast<uint32_t>(std::min<uint64_t>(header_.recordCount, held));
 }
 
+void DbfTable::markSeen() {
+    seen_ = standard::FileStamp::ofFd(file_.fd());
+    seenCount_ = header_.recordCount;
+}
+
+bool DbfTable::changedSinceSeen() const {
+    return !(standard::FileStamp::ofFd(file_.fd()) == seen_) || header_.recordCount != seenCount_;
+}
+
 std::filesystem::path DbfTable::journalPath() const { return standard::UndoJournal::pathFor(path()); }
 
 bool DbfTable::hasJournal() const {

@@ -7,6 +7,7 @@
 #include "engine/drivers/standard/dbase/FileIO.h"
 #include "engine/drivers/standard/dbase/MemoFile.h"
 #include "engine/drivers/standard/io/FileSetJournal.h"
+#include "engine/drivers/standard/io/FileStamp.h"
 #include "engine/drivers/standard/io/UndoJournal.h"
 #include "engine/drivers/standard/TableSettings.h"
 
@@ -61,6 +62,14 @@ public:
 
     // Re-reads the record count from the header (other writers may have appended).
     void reload();
+
+    // What a reader keeps of the records between writes (an order, the visible records) is
+    // still right when nobody else wrote the table since: markSeen() records the file's
+    // stamp and record count as they are now (after this program's own write, or when the
+    // kept things are built anew); changedSinceSeen(), called under the writers' lock after
+    // the scope's reload, tells whether anything else wrote in between.
+    void markSeen();
+    bool changedSinceSeen() const;
 
     // Holds the table's writers' lock (between cursors and processes alike) for one logical
     // write and re-reads, under it, what other writers may have changed. Every write below
@@ -138,6 +147,8 @@ private:
     std::vector<int> visible_;
     uint32_t count_ = 0;
     std::string damage_;
+    standard::FileStamp seen_;
+    uint32_t seenCount_ = 0;
     std::unique_ptr<standard::UndoJournal> journal_;     // while a batch's write scope is open
     std::unique_ptr<standard::FileSetJournal> postJournal_; // kept from one post to the next
     standard::FileSetJournal* files_ = nullptr;           // it, while a post's write scope is open

@@ -3,6 +3,7 @@
 #include "engine/drivers/standard/dbase/DbfTable.h"
 #include "engine/drivers/standard/dbase/FileIO.h"
 #include "engine/drivers/standard/dbase/IndexTree.h"
+#include "engine/drivers/standard/io/FileStamp.h"
 #include "engine/drivers/standard/io/UndoJournal.h"
 
 #include <algorithm>
@@ -157,6 +158,14 @@ std::vector<uint32_t> IndexSet::order(const std::string& name) {
     return sortedKeys(tag, true).recnos;
 }
 
+RecordOrder IndexSet::keyedOrder(const std::string& name, size_t keyBytes) {
+    const Tag& tag = find(name);
+    if (!tag.expr)
+        throw EngineError(ErrNotSupported, tag.error);
+    const SortedKeys sorted = sortedKeys(tag, true);
+    return RecordOrder(sorted.recnos, sorted.keys, sorted.width, keyBytes);
+}
+
 // Keys of one tag for every record in one flat buffer of fixed-width sortable keys: a few
 // bytes a record instead of a string each, which matters on tables of a million records.
 IndexSet::SortedKeys IndexSet::sortedKeys(const Tag& tag, bool liveOnly) {
@@ -196,6 +205,7 @@ IndexSet::SortedKeys IndexSet::sortedKeys(const Tag& tag, bool liveOnly) {
 struct IndexSet::OpenFile {
     File file;
     std::map<std::string, std::unique_ptr<IndexTree>> trees; // by tag name
+    standard::FileStamp stamp; // after the last committed post
 };
 
 std::string IndexSet::storedKey(const Tag& tag, const uint8_t* record, uint32_t recno) const {
@@ -215,33 +225,55 @@ std::string IndexSet::storedKey(const Tag& tag, const uint8_t* record, uint32_t 
 IndexTree& IndexSet::treeOf(const Tag& tag) {
     if (!writing_)
         throw EngineError(ErrGeneral, "インデックスの変更が書き込みの外で行われました");
+    OpenFile& of = fileOf(tag);
+    // A file kept from an earlier post joins this post's journal on first use.
+    if (auto* journal = table_.fileJournal(); journal && !of.file.attached())
+        of.file.attach(journal, journal->addTarget(tag.def.file, of.file.fd()));
+    return treeIn(of, tag);
+}
+
+IndexSet::OpenFile& IndexSet::fileOf(const Tag& tag) {
     auto& slot = open_[tag.def.file];
     if (!slot) {
         slot = std::make_unique<OpenFile>();
         slot->file = File(tag.def.file, table_.writable());
-        if (auto* journal = table_.fileJournal())
-            slot->file.attach(journal, journal->addTarget(tag.def.file, slot->file.fd()));
     }
-    auto& tree = slot->trees[tag.def.name];
+    return *slot;
+}
+
+IndexTree& IndexSet::treeIn(OpenFile& of, const Tag& tag) {
+    auto& tree = of.trees[tag.def.name];
     if (!tree) {
-        OpenFile* of = slot.get();
-        tree = std::make_unique<IndexTree>(of->file, tag.def, [of](uint64_t, size_t) {
-            if (!of->file.attached())
+        OpenFile* file = &of;
+        tree = std::make_unique<IndexTree>(of.file, tag.def, [file](uint64_t, size_t) {
+            if (!file->file.attached())
                 throw EngineError(ErrGeneral, "インデックスの変更がジャーナルの外で行われました");
         });
+        tree->keepBranches();
     }
     return *tree;
 }
 
 void IndexSet::beginWrite() {
-    open_.clear();
+    // Under the writers' lock: a file kept from the last post is still what this program
+    // left only when nobody has written it since (nor put another file in its place).
+    for (auto it = open_.begin(); it != open_.end();) {
+        if (batch_ || !(standard::FileStamp::of(it->first) == it->second->stamp))
+            it = open_.erase(it);
+        else
+            ++it;
+    }
     writing_ = true;
     // A journal of its own beside an index file was left by an older version of this
     // program, whose index pages were journaled file by file: it belongs to a write that
     // either committed (the table's journal is gone, the pages are the new ones) or is being
     // undone, and then the files are rebuilt from the records. It is never played back.
-    for (const Tag& t : tags_) {
-        const auto j = standard::UndoJournal::pathFor(t.def.file);
+    for (size_t i = 0; i < tags_.size(); ++i) {
+        const auto& file = tags_[i].def.file;
+        if (std::any_of(tags_.begin(), tags_.begin() + static_cast<std::ptrdiff_t>(i),
+                        [&](const Tag& earlier) { return earlier.def.file == file; }))
+            continue; // the tags of one .MDX share its journal name
+        const auto j = standard::UndoJournal::pathFor(file);
         if (standard::UndoJournal::exists(j))
             standard::UndoJournal::removeJournal(j);
     }
@@ -249,11 +281,13 @@ void IndexSet::beginWrite() {
     // a record (written by a program that did not keep it, or damaged) is rebuilt first.
     if (verified_ || batch_ || tags_.empty() || !problem_.empty())
         return;
+    // The trees are walked as the post will keep them (outside the journal: nothing is
+    // written yet), so that their branch pages and each leaf's last entry are in memory
+    // from the first post on.
     bool stale = false;
     for (const Tag& t : tags_) {
         try {
-            File f(t.def.file, false);
-            IndexTree tree(f, t.def, [](uint64_t, size_t) {});
+            IndexTree& tree = treeIn(fileOf(t), t);
             std::vector<uint32_t> recnos;
             recnos.reserve(table_.recordCount());
             tree.recordNumbers(recnos);
@@ -273,18 +307,22 @@ void IndexSet::beginWrite() {
         if (stale)
             break;
     }
-    if (stale)
+    if (stale) {
+        open_.clear(); // none of them is in the journal yet
         rebuild();
+    }
     verified_ = true;
 }
 
-void IndexSet::endWrite() noexcept {
-    // The scope's journal has committed or rolled back by now: the files are only closed.
+void IndexSet::endWrite(bool committed) noexcept {
+    // The scope's journal has committed or rolled back by now: the files are only let go.
     for (auto& [path, of] : open_) {
-        of->trees.clear();
         of->file.detach();
+        if (committed && !batch_)
+            of->stamp = standard::FileStamp::of(path);
     }
-    open_.clear();
+    if (!committed || batch_)
+        open_.clear();
     writing_ = false;
 }
 
@@ -464,6 +502,8 @@ std::string IndexSet::sortKey(const std::string& name, const uint8_t* record, ui
 
 bool IndexSet::descending(const std::string& name) const { return find(name).def.descending; }
 
+size_t IndexSet::sortWidth(const std::string& name) const { return keyWidth(find(name).def); }
+
 bool IndexSet::inTag(const std::string& name, const uint8_t* record, uint32_t recno) const {
     return find(name).holds(record, recno);
 }
@@ -567,7 +607,11 @@ bool IndexSet::treeEntries(const std::string& name, const std::string& key, uint
     return !past && out.size() - start == limit;
 }
 
-void IndexSet::dropReaders() { readers_.clear(); }
+void IndexSet::dropReaders() {
+    readers_.clear();
+    if (!writing_)
+        open_.clear();
+}
 
 bool IndexSet::keysDiffer(const uint8_t* before, const uint8_t* after, uint32_t recno) const {
     for (const Tag& t : tags_) {
@@ -600,6 +644,7 @@ std::vector<IndexEntry> IndexSet::entriesOf(const Tag& tag) {
 
 void IndexSet::rebuild() {
     dropReaders();
+    open_.clear(); // every file is replaced (never while a post has one in its journal)
     if (!problem_.empty())
         throw EngineError(ErrReadOnly, problem_);
     verified_ = true;

@@ -7,6 +7,7 @@
 #include "engine/contract/Definitions.h"
 #include "engine/drivers/standard/dbase/IndexFiles.h"
 #include "engine/drivers/standard/dbase/KeyExpression.h"
+#include "engine/drivers/standard/dbase/RecordOrder.h"
 
 #include <functional>
 #include <map>
@@ -33,6 +34,8 @@ public:
     // Visible record numbers (0-based) in the order of the named tag; ErrNotFound for an
     // unknown name, ErrNotSupported for a tag whose expression cannot be evaluated.
     std::vector<uint32_t> order(const std::string& name);
+    // The same order with the first keyBytes of each record's sortable key kept beside it.
+    RecordOrder keyedOrder(const std::string& name, size_t keyBytes);
 
     // Whether the record belongs in the named tag: always, but for a tag with a FOR
     // condition, whose index holds only the records meeting it.
@@ -52,6 +55,8 @@ public:
     // (reversed for a descending tag, see descending()).
     std::string sortKey(const std::string& name, const uint8_t* record, uint32_t recno) const;
     bool descending(const std::string& name) const;
+    // Bytes of the sortable key of the named order.
+    size_t sortWidth(const std::string& name) const;
     // Throws as order() does for a name that cannot give an order.
     void requireUsable(const std::string& name) const;
     // Field names of the tag's key when it is plain fields joined by "+"; else empty.
@@ -80,10 +85,15 @@ public:
 
     // One logical write, inside the table's write scope: beginWrite opens the files for
     // in-place changes; inserted/changed keep every tree right (or, in a batch, remember the
-    // new keys of unique tags); endWrite closes the files once the scope has committed or
+    // new keys of unique tags); endWrite lets the files go once the scope has committed or
     // rolled back (the scope's journal writes them). A file found not to match the table
     // in the middle of a write throws Stale: the caller rolls the write back, calls
     // rebuild() and tries the write again.
+    // After a committed post (endWrite(true), still under the writers' lock) the files stay
+    // open with the upper pages of their trees in memory, each with its stamp; the next
+    // beginWrite, under the lock again, keeps a file only when its stamp is unchanged, that
+    // is when nobody else wrote it since. Anything else (a rollback, a batch, a rebuild)
+    // lets them go.
     struct Stale {};
     void beginWrite();
     void inserted(const uint8_t* record, uint32_t recno);
@@ -91,7 +101,7 @@ public:
     // A record marked deleted keeps its entries, but a condition may read the mark
     // (DELETED()): the tags whose condition it changes gain or lose the record.
     void deleted(const uint8_t* before, const uint8_t* after, uint32_t recno);
-    void endWrite() noexcept;
+    void endWrite(bool committed = false) noexcept;
 
     // Batch: the files are left as they are until endBatch, which rebuilds each one once.
     void beginBatch();
@@ -122,6 +132,9 @@ private:
     std::string storedKey(const Tag& tag, const uint8_t* record, uint32_t recno) const;
     // The tree of a tag in its file opened for this write (opened on first use).
     class IndexTree& treeOf(const Tag& tag);
+    struct OpenFile;
+    OpenFile& fileOf(const Tag& tag);             // opened, not yet in the journal
+    class IndexTree& treeIn(OpenFile& of, const Tag& tag);
     void checkUniqueByScan(const Tag& tag, const std::string& mine, uint32_t recno);
 
     DbfTable& table_;
@@ -129,8 +142,7 @@ private:
     std::filesystem::path mdx_;
     std::string problem_;
 
-    struct OpenFile;
-    std::map<std::filesystem::path, std::unique_ptr<OpenFile>> open_; // during a write
+    std::map<std::filesystem::path, std::unique_ptr<OpenFile>> open_; // during a write, and kept after a post
     struct Reader;
     std::map<std::string, std::unique_ptr<Reader>> readers_; // trees open for treeEntries, by tag
     bool writing_ = false;

@@ -177,11 +177,12 @@ int IndexTree::compareEntry(const std::string& ka, uint32_t ra, const std::strin
 }
 
 uint32_t IndexTree::root() const {
-    if (keep_ && keptRoot_)
+    const bool keep = keep_ || keepBranches_;
+    if (keep && keptRoot_)
         return keptRoot_;
     uint8_t b[4] = {};
     file_.readAt(tagHeader_, b, 4);
-    if (keep_)
+    if (keep)
         keptRoot_ = le32(b);
     return le32(b);
 }
@@ -191,27 +192,53 @@ void IndexTree::setRoot(uint32_t page) {
     putLe32(b, page);
     beforeWrite_(tagHeader_, 4);
     file_.writeAt(tagHeader_, b, 4);
+    if (keepBranches_)
+        keptRoot_ = page;
 }
 
 IndexTree::Node IndexTree::load(uint32_t page) const {
     Node node;
     node.page = page;
-    if (auto it = keep_ ? kept_.find(page) : kept_.end(); it != kept_.end()) {
+    bool read = false;
+    if (auto it = kept_.find(page); it != kept_.end()) {
         node.b = it->second;
     } else {
         node.b.assign(pageBytes_, 0);
         const uint64_t at = static_cast<uint64_t>(page) * 512;
         if (page == 0 || file_.readAt(at, node.b.data(), pageBytes_) < head_ + 4)
             corrupt("ページ " + std::to_string(page) + " がファイルの外にあります");
-        if (keep_ && (kept_.size() + 1) * pageBytes_ <= KeptPageBytes)
-            kept_.emplace(page, node.b);
+        read = true;
     }
     node.n = le32(node.b.data());
     if (node.n > maxKeys_)
         corrupt("ページ " + std::to_string(page) + " のキー数が不正です");
     const size_t tailAt = head_ + node.n * entryLen_;
     node.branch = tailAt + 4 <= pageBytes_ && le32(node.b.data() + tailAt) != 0;
+    if (read && keep_ && (kept_.size() + 1) * pageBytes_ <= KeptPageBytes)
+        kept_.emplace(page, node.b);
+    else if (read && keepBranches_ && (node.branch || !leafLast_.count(page)))
+        keepCopy(node); // a leaf's kept last entry is already the file's (stores keep it)
     return node;
+}
+
+void IndexTree::keepCopy(const Node& node) const {
+    if (!keepBranches_)
+        return;
+    if (!node.branch) {
+        // A kept branch page never turns into a leaf but by release() and allocate(),
+        // and release() forgets it.
+        auto& last = leafLast_[node.page];
+        if (node.n == 0)
+            last.reset();
+        else
+            last = std::make_pair(keyAt(node, node.n - 1), ptrAt(node, node.n - 1));
+        return;
+    }
+    leafLast_.erase(node.page);
+    if (auto it = kept_.find(node.page); it != kept_.end())
+        it->second = node.b;
+    else if ((kept_.size() + 1) * pageBytes_ <= KeptPageBytes)
+        kept_.emplace(node.page, node.b);
 }
 
 void IndexTree::store(Node& node) {
@@ -223,6 +250,7 @@ void IndexTree::store(Node& node) {
     const uint64_t at = static_cast<uint64_t>(node.page) * 512;
     beforeWrite_(at, pageBytes_);
     file_.writeAt(at, node.b.data(), pageBytes_);
+    keepCopy(node);
 }
 
 uint32_t IndexTree::allocate() {
@@ -263,6 +291,8 @@ uint32_t IndexTree::allocate() {
 }
 
 void IndexTree::release(uint32_t page) {
+    kept_.erase(page);
+    leafLast_.erase(page);
     if (ndx_)
         return; // the NDX format keeps no free list: the page stays unreferenced
     uint8_t h[44] = {};
@@ -318,6 +348,8 @@ void IndexTree::writeEntry(uint8_t* e, bool branch, uint32_t ptr, const std::str
 std::optional<std::pair<std::string, uint32_t>> IndexTree::lastEntry(uint32_t page, int depth) const {
     if (depth > MaxDepth)
         corrupt("木が深すぎます (ページの参照が循環しています)");
+    if (auto it = leafLast_.find(page); it != leafLast_.end())
+        return it->second;
     const Node node = load(page);
     if (node.branch)
         return lastEntry(childAt(node, node.n), depth + 1);

@@ -48,6 +48,15 @@ public:
     // so that repeated descents cost no reads. The caller drops the tree when the
     // file may have changed.
     void keepPages() { keep_ = true; }
+    // For a tree that is changed in place and kept from one write to the next: the branch
+    // pages (and the root's page number) stay in memory once read, and every write of them
+    // goes to the copy as well, so that a descent reads only its leaf. The caller drops the
+    // tree when the file may have been changed by anything but this tree (another writer, a
+    // write rolled back, another tag's tree releasing pages is not such a change: a page
+    // belongs to one tag).
+    // Each leaf's last entry is kept as well: an equal key in a branch is decided by the
+    // last entry under the child (see chooseChild), which then costs no leaf read.
+    void keepBranches() { keepBranches_ = true; }
 
 private:
     struct Node {
@@ -102,6 +111,10 @@ private:
     uint32_t mergeLimit_; // two siblings holding at most this many together become one page
     uint64_t tagHeader_; // where the root page number is
     bool keep_ = false;
+    bool keepBranches_ = false;
+    // Last entry of each leaf read or written (none for an empty one), with keepBranches.
+    mutable std::unordered_map<uint32_t, std::optional<std::pair<std::string, uint32_t>>> leafLast_;
+    void keepCopy(const Node& node) const; // after a load or store: the kept copies follow the page
     mutable std::unordered_map<uint32_t, std::vector<uint8_t>> kept_;
     mutable uint32_t keptRoot_ = 0;
 };

@@ -3,8 +3,18 @@
 // comes in or leaves moves only the entries of its own block and the start positions of the
 // blocks after it, so a write costs about the square root of the table's size rather than a
 // shift of the whole list. Positions are 0-based.
+//
+// Beside each record number the order may keep the leading bytes of the record's sortable
+// key (keyBytes() of them, 0 for none), so that a search through the order compares in
+// memory instead of reading each record it passes; a key not known yet is learnt by the
+// caller and handed in with setKey. The kept key is the one the record had when it took its
+// place, which is what keeps the order sorted: whoever changes a record's key moves its
+// entry (erase, insert with the new key). For a key longer than the kept bytes the order
+// also keeps whether the rest of it is blank (spaces, how character keys are padded), so that
+// two short keys tie without a read.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace vemo::engine::dbase {
@@ -12,12 +22,27 @@ namespace vemo::engine::dbase {
 class RecordOrder {
 public:
     RecordOrder() = default;
-    explicit RecordOrder(const std::vector<uint32_t>& recnos);
+    // No key known yet.
+    explicit RecordOrder(const std::vector<uint32_t>& recnos, size_t keyBytes = 0);
+    // keys: the sortable key of each record in turn, `width` bytes each.
+    RecordOrder(const std::vector<uint32_t>& recnos, const std::string& keys, size_t width, size_t keyBytes);
 
     size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
+    size_t keyBytes() const { return keyBytes_; }
     uint32_t operator[](size_t pos) const;
-    void insert(size_t pos, uint32_t recno);
+    // The record number at pos and its kept key bytes (null when not known).
+    struct Entry {
+        uint32_t recno;
+        const char* key;
+        bool restBlank; // every byte of the key past the kept ones is a space
+    };
+    // Whether every byte of key from `from` to `to` is a space.
+    static bool blankBetween(const std::string& key, size_t from, size_t to);
+    Entry entry(size_t pos) const;
+    // key: the record's sortable key (its first keyBytes() are kept), or null.
+    void insert(size_t pos, uint32_t recno, const std::string* key = nullptr);
+    void setKey(size_t pos, const std::string& key);
     void erase(size_t pos);
     // Position of the first entry holding recno (a pass over the whole order); size() if none.
     size_t find(uint32_t recno) const;
@@ -26,20 +51,30 @@ public:
     template <typename F>
     void forEach(F&& f) const {
         for (const auto& b : blocks_)
-            for (uint32_t r : b)
+            for (uint32_t r : b.recnos)
                 f(r);
     }
 
     static constexpr size_t BlockSize = 2048; // a block splits in two past twice this
 
 private:
+    struct Block {
+        std::vector<uint32_t> recnos;
+        std::string keys;          // keyBytes_ a record
+        std::vector<uint8_t> known; // each record's: Unknown, Known or KnownRestBlank
+    };
     // Block holding pos and pos's offset in it (pos == size() gives the end of the last block).
     std::pair<size_t, size_t> locate(size_t pos) const;
     void restart(size_t fromBlock); // recomputes starts_ from that block on
+    void split(size_t b);           // a block past twice BlockSize gives its upper part away
+    void join(size_t b);            // block b takes in block b + 1
 
-    std::vector<std::vector<uint32_t>> blocks_;
+    enum : uint8_t { Unknown = 0, Known = 1, KnownRestBlank = 2 };
+    uint8_t kindOf(const std::string* key) const;
+    std::vector<Block> blocks_;
     std::vector<size_t> starts_; // position of each block's first entry
     size_t size_ = 0;
+    size_t keyBytes_ = 0;
 };
 
 } // namespace vemo::engine::dbase
