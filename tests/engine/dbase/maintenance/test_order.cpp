@@ -125,3 +125,84 @@ TEST(RecordOrderTest, CursorOrderFollowsItsOwnWrites) {
     }
     EXPECT_EQ(indexProblems(dir.path()), "");
 }
+
+// The kept key bytes travel with their records through inserts, erases, splits and merges:
+// a key handed in (or learnt later with setKey) is the one read back at the record's
+// position, unknown keys read back as unknown, and the blank-rest mark follows the key.
+TEST(RecordOrderTest, KeptKeysStayWithTheirRecordsThroughSplitsAndMerges) {
+    constexpr size_t Kept = 6, Width = 10;
+    std::mt19937 rng(23);
+    struct Slot {
+        uint32_t recno;
+        std::string key; // empty: not known
+    };
+    auto keyFor = [&](uint32_t r) {
+        // Half of them blank past the kept bytes, half not.
+        std::string k = "k" + std::to_string(r % 100000);
+        k.resize(Kept, '.');
+        k += r % 2 ? std::string(Width - Kept, ' ') : "x" + std::string(Width - Kept - 1, ' ');
+        return k;
+    };
+    std::vector<Slot> model;
+    std::vector<uint32_t> recnos;
+    std::string keys;
+    for (uint32_t i = 0; i < 5000; ++i) {
+        recnos.push_back(i);
+        keys += keyFor(i);
+        model.push_back({i, keyFor(i)});
+    }
+    RecordOrder order(recnos, keys, Width, Kept);
+    ASSERT_EQ(order.keyBytes(), Kept);
+    auto check = [&](size_t pos, int step) {
+        const RecordOrder::Entry e = order.entry(pos);
+        ASSERT_EQ(e.recno, model[pos].recno) << "step " << step << " pos " << pos;
+        if (model[pos].key.empty()) {
+            ASSERT_EQ(e.key, nullptr) << "step " << step << " pos " << pos;
+            return;
+        }
+        ASSERT_NE(e.key, nullptr) << "step " << step << " pos " << pos;
+        ASSERT_EQ(std::string(e.key, Kept), model[pos].key.substr(0, Kept)) << "step " << step << " pos " << pos;
+        ASSERT_EQ(e.restBlank, RecordOrder::blankBetween(model[pos].key, Kept, Width)) << "step " << step;
+    };
+    uint32_t next = 100000;
+    for (int step = 1; step <= 40000; ++step) {
+        const unsigned what = rng() % 10;
+        const bool grow = (step / 8000) % 2 == 0 ? what < 6 : what < 2;
+        size_t pos = model.empty() ? 0 : rng() % (model.size() + 1);
+        if (rng() % 4 == 0)
+            pos = std::min(model.size(), size_t(RecordOrder::BlockSize)); // a seam
+        if (grow || model.empty()) {
+            const bool known = rng() % 3 != 0;
+            const std::string k = keyFor(next);
+            order.insert(pos, next, known ? &k : nullptr);
+            model.insert(model.begin() + std::ptrdiff_t(pos), Slot{next, known ? k : std::string()});
+            ++next;
+        } else if (what == 9) {
+            // A key learnt later, or one too short to keep (left unknown).
+            pos = std::min(pos, model.size() - 1);
+            const std::string k = rng() % 5 ? keyFor(model[pos].recno) : std::string("ab");
+            order.setKey(pos, k);
+            if (k.size() >= Kept)
+                model[pos].key = k;
+        } else {
+            pos = std::min(pos, model.size() - 1);
+            order.erase(pos);
+            model.erase(model.begin() + std::ptrdiff_t(pos));
+        }
+        if (!model.empty()) {
+            check(pos < model.size() ? pos : model.size() - 1, step);
+            check(0, step);
+        }
+        if (step % 4999 == 0)
+            for (size_t p = 0; p < model.size(); ++p)
+                check(p, step);
+    }
+    ASSERT_EQ(order.size(), model.size());
+    EXPECT_TRUE(RecordOrder::blankBetween("ab   ", 2, 9));
+    EXPECT_FALSE(RecordOrder::blankBetween("ab  c", 2, 9));
+    // An order without kept keys never reports one.
+    RecordOrder plain(std::vector<uint32_t>{1, 2, 3});
+    plain.insert(1, 9, &model.front().key);
+    EXPECT_EQ(plain.entry(1).recno, 9u);
+    EXPECT_EQ(plain.entry(1).key, nullptr);
+}
