@@ -255,15 +255,10 @@ size_t DbfCursor::lowerBound(const std::string& key, uint32_t recno, size_t pref
     const size_t kept = list.keyBytes();
     const bool keyRestBlank = RecordOrder::blankBetween(key, kept, compared);
     std::vector<uint8_t> rec(table_->header().recordLength);
-    size_t lo = 0, hi = list.size();
-    while (lo < hi) {
-        const size_t mid = (lo + hi) / 2;
-        const RecordOrder::Entry e = list.entry(mid);
+    return list.lowerBound([&](size_t pos, const RecordOrder::Entry& e) {
         const uint32_t r = e.recno;
-        if (r == moving) {
-            hi = mid;
-            continue;
-        }
+        if (r == moving)
+            return false; // counts as equal to the key
         // The kept bytes of the entry's key decide unless they are all equal and the
         // comparison goes on past them into bytes that are not blank in both keys: then the
         // record is read (and its key kept).
@@ -272,18 +267,14 @@ size_t DbfCursor::lowerBound(const std::string& key, uint32_t recno, size_t pref
             table_->readRecordInto(r, rec.data());
             const std::string k = indexes_->sortKey(order_, rec.data(), r);
             c = std::memcmp(k.data(), key.data(), std::min(compared, k.size()));
-            list.setKey(mid, k);
+            list.setKey(pos, k);
         }
         if (down)
             c = -c;
         if (c == 0 && prefix >= width)
             c = r < recno ? -1 : r > recno ? 1 : 0;
-        if (c >= 0)
-            hi = mid;
-        else
-            lo = mid + 1;
-    }
-    return lo;
+        return c < 0;
+    });
 }
 
 void DbfCursor::reorder(uint32_t recno, const std::vector<uint8_t>* before, const std::vector<uint8_t>& after) {

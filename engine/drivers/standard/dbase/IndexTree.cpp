@@ -14,6 +14,8 @@ constexpr size_t MdxTagTable = 544;
 constexpr int MaxDepth = 32;
 // The most page bytes a read-only tree keeps (keepPages): a 1,000,000-key numeric tag whole.
 constexpr size_t KeptPageBytes = 16u << 20;
+// Pages past this number (an 8 GB file) are not kept: the table by page number stays small.
+constexpr uint32_t MaxKeptPageNumber = 1u << 24;
 
 
 double ndxNumberValue(const std::string& key) {
@@ -196,49 +198,85 @@ void IndexTree::setRoot(uint32_t page) {
         keptRoot_ = page;
 }
 
+const IndexTree::KeptPage* IndexTree::keptOf(uint32_t page) const {
+    if (page >= keptSlot_.size() || keptSlot_[page] == 0)
+        return nullptr;
+    return &keptPages_[keptSlot_[page] - 1];
+}
+
+IndexTree::KeptPage* IndexTree::keptFor(uint32_t page) const {
+    if (page >= MaxKeptPageNumber)
+        return nullptr;
+    if (page >= keptSlot_.size())
+        keptSlot_.resize(std::max<size_t>(page + 1, keptSlot_.size() * 2), 0);
+    if (keptSlot_[page] == 0) {
+        keptPages_.emplace_back();
+        keptSlot_[page] = static_cast<uint32_t>(keptPages_.size());
+    }
+    return &keptPages_[keptSlot_[page] - 1];
+}
+
+void IndexTree::forget(uint32_t page) {
+    if (page >= keptSlot_.size() || keptSlot_[page] == 0)
+        return;
+    KeptPage& k = keptPages_[keptSlot_[page] - 1];
+    keptBytes_ -= k.bytes.size();
+    k = KeptPage{};
+}
+
+void IndexTree::keepBytes(KeptPage& k, const std::vector<uint8_t>& bytes) const {
+    if (k.bytes.empty() && keptBytes_ + bytes.size() > KeptPageBytes)
+        return;
+    keptBytes_ += bytes.size() - k.bytes.size();
+    k.bytes = bytes;
+}
+
 IndexTree::Node IndexTree::load(uint32_t page) const {
     Node node;
     node.page = page;
-    bool read = false;
-    if (auto it = kept_.find(page); it != kept_.end()) {
-        node.b = it->second;
+    const KeptPage* kept = keptOf(page);
+    const bool read = !kept || kept->bytes.empty();
+    if (!read) {
+        node.b = kept->bytes;
     } else {
         node.b.assign(pageBytes_, 0);
         const uint64_t at = static_cast<uint64_t>(page) * 512;
         if (page == 0 || file_.readAt(at, node.b.data(), pageBytes_) < head_ + 4)
             corrupt("ページ " + std::to_string(page) + " がファイルの外にあります");
-        read = true;
     }
     node.n = le32(node.b.data());
     if (node.n > maxKeys_)
         corrupt("ページ " + std::to_string(page) + " のキー数が不正です");
     const size_t tailAt = head_ + node.n * entryLen_;
     node.branch = tailAt + 4 <= pageBytes_ && le32(node.b.data() + tailAt) != 0;
-    if (read && keep_ && (kept_.size() + 1) * pageBytes_ <= KeptPageBytes)
-        kept_.emplace(page, node.b);
-    else if (read && keepBranches_ && (node.branch || !leafLast_.count(page)))
+    if (read && keep_) {
+        if (KeptPage* k = keptFor(page))
+            keepBytes(*k, node.b);
+    } else if (read && keepBranches_ && (node.branch || !kept || !kept->lastKnown)) {
         keepCopy(node); // a leaf's kept last entry is already the file's (stores keep it)
+    }
     return node;
 }
 
 void IndexTree::keepCopy(const Node& node) const {
     if (!keepBranches_)
         return;
+    KeptPage* k = keptFor(node.page);
+    if (!k)
+        return;
     if (!node.branch) {
-        // A kept branch page never turns into a leaf but by release() and allocate(),
-        // and release() forgets it.
-        auto& last = leafLast_[node.page];
-        if (node.n == 0)
-            last.reset();
-        else
-            last = std::make_pair(keyAt(node, node.n - 1), ptrAt(node, node.n - 1));
+        // A kept branch page never turns into a leaf but by release() and allocate(), and
+        // release() forgets it; a leaf keeps its last entry only.
+        k->lastKnown = true;
+        k->lastNone = node.n == 0;
+        if (node.n > 0) {
+            k->lastKey.assign(reinterpret_cast<const char*>(entry(node, node.n - 1) + keyOffset_), keyLength_);
+            k->lastRecno = ptrAt(node, node.n - 1);
+        }
         return;
     }
-    leafLast_.erase(node.page);
-    if (auto it = kept_.find(node.page); it != kept_.end())
-        it->second = node.b;
-    else if ((kept_.size() + 1) * pageBytes_ <= KeptPageBytes)
-        kept_.emplace(node.page, node.b);
+    k->lastKnown = false;
+    keepBytes(*k, node.b);
 }
 
 void IndexTree::store(Node& node) {
@@ -291,8 +329,7 @@ uint32_t IndexTree::allocate() {
 }
 
 void IndexTree::release(uint32_t page) {
-    kept_.erase(page);
-    leafLast_.erase(page);
+    forget(page);
     if (ndx_)
         return; // the NDX format keeps no free list: the page stays unreferenced
     uint8_t h[44] = {};
@@ -348,8 +385,11 @@ void IndexTree::writeEntry(uint8_t* e, bool branch, uint32_t ptr, const std::str
 std::optional<std::pair<std::string, uint32_t>> IndexTree::lastEntry(uint32_t page, int depth) const {
     if (depth > MaxDepth)
         corrupt("木が深すぎます (ページの参照が循環しています)");
-    if (auto it = leafLast_.find(page); it != leafLast_.end())
-        return it->second;
+    if (const KeptPage* k = keptOf(page); k && k->lastKnown) {
+        if (k->lastNone)
+            return std::nullopt;
+        return std::make_pair(k->lastKey, k->lastRecno);
+    }
     const Node node = load(page);
     if (node.branch)
         return lastEntry(childAt(node, node.n), depth + 1);

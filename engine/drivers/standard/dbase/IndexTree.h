@@ -15,7 +15,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace vemo::engine::dbase {
@@ -112,10 +111,24 @@ private:
     uint64_t tagHeader_; // where the root page number is
     bool keep_ = false;
     bool keepBranches_ = false;
-    // Last entry of each leaf read or written (none for an empty one), with keepBranches.
-    mutable std::unordered_map<uint32_t, std::optional<std::pair<std::string, uint32_t>>> leafLast_;
+    // What is kept of one page: its bytes (any page with keepPages, a branch with
+    // keepBranches) or, for a leaf with keepBranches, its last entry.
+    struct KeptPage {
+        std::vector<uint8_t> bytes; // empty: not kept
+        bool lastKnown = false;
+        bool lastNone = false;      // the leaf is empty
+        std::string lastKey;
+        uint32_t lastRecno = 0;
+    };
+    // Found by page number through a flat table (a lookup is one step, not a hash and a chase).
+    const KeptPage* keptOf(uint32_t page) const;
+    KeptPage* keptFor(uint32_t page) const; // made on first use; null for a page past the table's reach
+    void forget(uint32_t page);
+    void keepBytes(KeptPage& k, const std::vector<uint8_t>& bytes) const;
     void keepCopy(const Node& node) const; // after a load or store: the kept copies follow the page
-    mutable std::unordered_map<uint32_t, std::vector<uint8_t>> kept_;
+    mutable std::vector<uint32_t> keptSlot_;   // by page number: 1 + index into keptPages_, 0 for none
+    mutable std::vector<KeptPage> keptPages_;
+    mutable size_t keptBytes_ = 0;
     mutable uint32_t keptRoot_ = 0;
 };
 

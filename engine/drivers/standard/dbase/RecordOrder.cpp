@@ -1,22 +1,24 @@
 #include "engine/drivers/standard/dbase/RecordOrder.h"
 
 #include <algorithm>
-#include <cstring>
 #include <stdexcept>
 
 namespace vemo::engine::dbase {
 
-RecordOrder::RecordOrder(const std::vector<uint32_t>& recnos, size_t keyBytes) : size_(recnos.size()), keyBytes_(keyBytes) {
+RecordOrder::RecordOrder(const std::vector<uint32_t>& recnos, size_t keyBytes)
+    : size_(recnos.size()), keyBytes_(keyBytes), stride_(5 + keyBytes) {
     for (size_t at = 0; at < recnos.size(); at += BlockSize) {
         const size_t end = std::min(recnos.size(), at + BlockSize);
         Block b;
-        b.recnos.assign(recnos.begin() + static_cast<std::ptrdiff_t>(at), recnos.begin() + static_cast<std::ptrdiff_t>(end));
-        if (keyBytes_) {
-            b.keys.assign((end - at) * keyBytes_, '\0');
-            b.known.assign(end - at, 0);
-        }
+        b.count = end - at;
+        b.bytes.assign(b.count * stride_, 0);
+        for (size_t i = at; i < end; ++i)
+            fill(b.bytes.data() + (i - at) * stride_, recnos[i], nullptr);
         blocks_.push_back(std::move(b));
     }
+    fences_.resize(blocks_.size() * stride_);
+    for (size_t b = 0; b < blocks_.size(); ++b)
+        setFence(b);
     restart(0);
 }
 
@@ -26,12 +28,15 @@ RecordOrder::RecordOrder(const std::vector<uint32_t>& recnos, const std::string&
         return;
     size_t i = 0;
     for (Block& b : blocks_) {
-        for (size_t j = 0; j < b.recnos.size(); ++j, ++i) {
+        for (size_t j = 0; j < b.count; ++j, ++i) {
             const char* k = keys.data() + i * width;
-            std::memcpy(b.keys.data() + j * keyBytes_, k, keyBytes_);
-            b.known[j] = std::all_of(k + keyBytes_, k + width, [](char c) { return c == ' '; }) ? KnownRestBlank : Known;
+            uint8_t* e = b.bytes.data() + j * stride_;
+            e[4] = std::all_of(k + keyBytes_, k + width, [](char c) { return c == ' '; }) ? KnownRestBlank : Known;
+            std::memcpy(e + 5, k, keyBytes_);
         }
     }
+    for (size_t b = 0; b < blocks_.size(); ++b)
+        setFence(b);
 }
 
 bool RecordOrder::blankBetween(const std::string& key, size_t from, size_t to) {
@@ -46,12 +51,26 @@ uint8_t RecordOrder::kindOf(const std::string* key) const {
     return blankBetween(*key, keyBytes_, key->size()) ? KnownRestBlank : Known;
 }
 
+void RecordOrder::fill(uint8_t* e, uint32_t recno, const std::string* key) const {
+    std::memcpy(e, &recno, 4);
+    const uint8_t kind = keyBytes_ ? kindOf(key) : uint8_t(Unknown);
+    e[4] = kind;
+    if (kind != Unknown)
+        std::memcpy(e + 5, key->data(), keyBytes_);
+    else
+        std::memset(e + 5, 0, keyBytes_);
+}
+
+void RecordOrder::setFence(size_t b) {
+    std::memcpy(fences_.data() + b * stride_, blocks_[b].bytes.data(), stride_);
+}
+
 void RecordOrder::restart(size_t fromBlock) {
     starts_.resize(blocks_.size());
-    size_t at = fromBlock == 0 ? 0 : starts_[fromBlock - 1] + blocks_[fromBlock - 1].recnos.size();
+    size_t at = fromBlock == 0 ? 0 : starts_[fromBlock - 1] + blocks_[fromBlock - 1].count;
     for (size_t b = fromBlock; b < blocks_.size(); ++b) {
         starts_[b] = at;
-        at += blocks_[b].recnos.size();
+        at += blocks_[b].count;
     }
 }
 
@@ -70,44 +89,43 @@ RecordOrder::Entry RecordOrder::entry(size_t pos) const {
     if (pos >= size_)
         throw std::out_of_range("RecordOrder position");
     const auto [b, off] = locate(pos);
-    const Block& block = blocks_[b];
-    const uint8_t kind = keyBytes_ ? block.known[off] : uint8_t(Unknown);
-    return {block.recnos[off], kind != Unknown ? block.keys.data() + off * keyBytes_ : nullptr, kind == KnownRestBlank};
+    return entryAt(blocks_[b].bytes.data() + off * stride_);
 }
 
 void RecordOrder::setKey(size_t pos, const std::string& key) {
     if (pos >= size_)
         throw std::out_of_range("RecordOrder position");
-    const uint8_t kind = kindOf(&key);
-    if (!keyBytes_ || kind == Unknown)
+    if (!keyBytes_ || kindOf(&key) == Unknown)
         return;
     const auto [b, off] = locate(pos);
-    std::memcpy(blocks_[b].keys.data() + off * keyBytes_, key.data(), keyBytes_);
-    blocks_[b].known[off] = kind;
+    uint8_t* e = blocks_[b].bytes.data() + off * stride_;
+    fill(e, recnoOf(e), &key);
+    if (off == 0)
+        setFence(b);
 }
 
 void RecordOrder::split(size_t b) {
-    Block& block = blocks_[b];
     Block upper;
-    const auto from = static_cast<std::ptrdiff_t>(BlockSize);
-    upper.recnos.assign(block.recnos.begin() + from, block.recnos.end());
-    block.recnos.resize(BlockSize);
-    if (keyBytes_) {
-        upper.keys = block.keys.substr(BlockSize * keyBytes_);
-        block.keys.resize(BlockSize * keyBytes_);
-        upper.known.assign(block.known.begin() + from, block.known.end());
-        block.known.resize(BlockSize);
+    {
+        Block& block = blocks_[b];
+        upper.count = block.count - BlockSize;
+        upper.bytes.assign(block.bytes.begin() + static_cast<std::ptrdiff_t>(BlockSize * stride_), block.bytes.end());
+        block.bytes.resize(BlockSize * stride_);
+        block.count = BlockSize;
     }
     blocks_.insert(blocks_.begin() + static_cast<std::ptrdiff_t>(b) + 1, std::move(upper));
+    fences_.insert(fences_.begin() + static_cast<std::ptrdiff_t>((b + 1) * stride_), stride_, 0);
+    setFence(b + 1);
 }
 
 void RecordOrder::join(size_t b) {
     Block& block = blocks_[b];
     Block& next = blocks_[b + 1];
-    block.recnos.insert(block.recnos.end(), next.recnos.begin(), next.recnos.end());
-    block.keys += next.keys;
-    block.known.insert(block.known.end(), next.known.begin(), next.known.end());
+    block.bytes.insert(block.bytes.end(), next.bytes.begin(), next.bytes.end());
+    block.count += next.count;
     blocks_.erase(blocks_.begin() + static_cast<std::ptrdiff_t>(b) + 1);
+    const auto f = fences_.begin() + static_cast<std::ptrdiff_t>((b + 1) * stride_);
+    fences_.erase(f, f + static_cast<std::ptrdiff_t>(stride_));
 }
 
 void RecordOrder::insert(size_t pos, uint32_t recno, const std::string* key) {
@@ -115,23 +133,24 @@ void RecordOrder::insert(size_t pos, uint32_t recno, const std::string* key) {
         throw std::out_of_range("RecordOrder position");
     if (blocks_.empty()) {
         blocks_.emplace_back();
+        fences_.assign(stride_, 0);
         restart(0);
     }
     auto [b, off] = locate(pos);
-    if (off == 0 && b > 0 && pos == starts_[b] && blocks_[b - 1].recnos.size() < blocks_[b].recnos.size()) {
+    if (off == 0 && b > 0 && pos == starts_[b] && blocks_[b - 1].count < blocks_[b].count) {
         // The seam between two blocks: the smaller side takes the entry.
         --b;
-        off = blocks_[b].recnos.size();
+        off = blocks_[b].count;
     }
     Block& block = blocks_[b];
-    block.recnos.insert(block.recnos.begin() + static_cast<std::ptrdiff_t>(off), recno);
-    if (keyBytes_) {
-        const uint8_t kind = kindOf(key);
-        block.keys.insert(off * keyBytes_, kind != Unknown ? key->data() : std::string(keyBytes_, '\0').data(), keyBytes_);
-        block.known.insert(block.known.begin() + static_cast<std::ptrdiff_t>(off), kind);
-    }
+    std::vector<uint8_t> e(stride_);
+    fill(e.data(), recno, key);
+    block.bytes.insert(block.bytes.begin() + static_cast<std::ptrdiff_t>(off * stride_), e.begin(), e.end());
+    ++block.count;
     ++size_;
-    if (block.recnos.size() > 2 * BlockSize)
+    if (off == 0)
+        setFence(b);
+    if (block.count > 2 * BlockSize)
         split(b);
     restart(b);
 }
@@ -141,27 +160,29 @@ void RecordOrder::erase(size_t pos) {
         throw std::out_of_range("RecordOrder position");
     auto [b, off] = locate(pos);
     Block& block = blocks_[b];
-    block.recnos.erase(block.recnos.begin() + static_cast<std::ptrdiff_t>(off));
-    if (keyBytes_) {
-        block.keys.erase(off * keyBytes_, keyBytes_);
-        block.known.erase(block.known.begin() + static_cast<std::ptrdiff_t>(off));
-    }
+    const auto at = block.bytes.begin() + static_cast<std::ptrdiff_t>(off * stride_);
+    block.bytes.erase(at, at + static_cast<std::ptrdiff_t>(stride_));
+    --block.count;
     --size_;
-    if (block.recnos.empty()) {
+    if (block.count == 0) {
         blocks_.erase(blocks_.begin() + static_cast<std::ptrdiff_t>(b));
-    } else if (b + 1 < blocks_.size() && block.recnos.size() + blocks_[b + 1].recnos.size() <= BlockSize) {
-        // Two small neighbours become one, so deletions do not leave a trail of tiny blocks.
-        join(b);
+        const auto f = fences_.begin() + static_cast<std::ptrdiff_t>(b * stride_);
+        fences_.erase(f, f + static_cast<std::ptrdiff_t>(stride_));
+    } else {
+        if (off == 0)
+            setFence(b);
+        if (b + 1 < blocks_.size() && block.count + blocks_[b + 1].count <= BlockSize)
+            join(b); // two small neighbours become one, so deletions leave no trail of tiny blocks
     }
     restart(b == 0 ? 0 : std::min(b, blocks_.size()));
 }
 
 size_t RecordOrder::find(uint32_t recno) const {
     for (size_t b = 0; b < blocks_.size(); ++b) {
-        const auto& r = blocks_[b].recnos;
-        auto it = std::find(r.begin(), r.end(), recno);
-        if (it != r.end())
-            return starts_[b] + static_cast<size_t>(it - r.begin());
+        const Block& block = blocks_[b];
+        for (size_t i = 0; i < block.count; ++i)
+            if (recnoOf(block.bytes.data() + i * stride_) == recno)
+                return starts_[b] + i;
     }
     return size_;
 }
