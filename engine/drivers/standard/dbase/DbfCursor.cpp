@@ -632,7 +632,7 @@ void DbfCursor::update(const RowId& id, const Row& before, const Row& after) {
         // leaves them as they are.
         keysChanged = !indexes_->empty() && indexes_->keysDiffer(old.data(), rec.data(), recno);
         if (keysChanged)
-            indexes_->checkUnique(rec.data(), recno);
+            indexes_->checkUnique(rec.data(), recno, old.data());
         table_->writeRecord(recno, rec.data());
         if (keysChanged)
             indexes_->changed(old.data(), rec.data(), recno);

@@ -441,13 +441,15 @@ void IndexSet::checkUniqueByScan(const Tag& t, const std::string& mine, uint32_t
     }
 }
 
-void IndexSet::checkUnique(const uint8_t* record, uint32_t recno) {
+void IndexSet::checkUnique(const uint8_t* record, uint32_t recno, const uint8_t* before) {
     std::vector<uint8_t> other(table_.header().recordLength);
     for (size_t i = 0; i < tags_.size(); ++i) {
         const Tag& t = tags_[i];
         if (!t.def.unique || !t.expr || !t.holds(record, recno))
             continue;
         const std::string mine = storedKey(t, record, recno);
+        if (before && t.holds(before, recno) && storedKey(t, before, recno) == mine)
+            continue;
         // A candidate counts only when the record is live and still has that key (inside a
         // batch the tree lags behind the records).
         auto clash = [&](uint32_t r) {

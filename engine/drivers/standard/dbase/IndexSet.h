@@ -42,8 +42,10 @@ public:
     bool inTag(const std::string& name, const uint8_t* record, uint32_t recno) const;
 
     // Throws ErrKeyViolation when record (0-based recno, bytes) would repeat the key of
-    // another live record in a unique tag (among the records of the tag).
-    void checkUnique(const uint8_t* record, uint32_t recno);
+    // another live record in a unique tag (among the records of the tag). before: the
+    // record as it was, for an edit; a tag in which the edit leaves its key as it was is
+    // not looked at (the edit brings no key there that was not there).
+    void checkUnique(const uint8_t* record, uint32_t recno, const uint8_t* before = nullptr);
 
     // True when some tag's key differs between the two versions of a record.
     bool keysDiffer(const uint8_t* before, const uint8_t* after, uint32_t recno) const;

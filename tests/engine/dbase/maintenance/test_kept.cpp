@@ -287,3 +287,25 @@ TEST_F(KeptBetweenPosts, APostRolledBackLeavesNothingOfItKept) {
     EXPECT_EQ(orderOf(*a), sorted(model_, false));
     EXPECT_EQ(treeProblems(dir_.path(), model_, int64_t(recordsInFile(dir_ / "K.DBF"))), "");
 }
+
+// An edit that leaves the unique key alone needs no look for a clash; one that changes it
+// to another record's key is still refused, and writes nothing.
+TEST_F(KeptBetweenPosts, AnEditIsCheckedForClashesOnlyInTheKeysItChanges) {
+    auto c = db_->openTable("K", {});
+    c->setOrder("ID");
+    Row before, other;
+    RowId id, otherId;
+    ASSERT_TRUE(c->read(10, before, id));
+    ASSERT_TRUE(c->read(11, other, otherId));
+    Row renamed = before;
+    renamed[1] = std::string("RENAMED-ONLY");
+    c->update(id, before, renamed);
+    const std::string bytes = dbtest::bytesOf(dir_ / "K.DBF") + dbtest::bytesOf(dir_ / "K.MDX");
+    Row clash = renamed;
+    clash[0] = other[0];
+    clash[1] = std::string("WITH-A-CLASH");
+    EXPECT_EQ(enginetest::errorCodeOf([&] { c->update(id, renamed, clash); }), ErrKeyViolation);
+    EXPECT_TRUE(dbtest::bytesOf(dir_ / "K.DBF") + dbtest::bytesOf(dir_ / "K.MDX") == bytes);
+    model_[id.recno] = "RENAMED-ONLY";
+    EXPECT_EQ(treeProblems(dir_.path(), model_, records_), "");
+}
