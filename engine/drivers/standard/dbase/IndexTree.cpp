@@ -14,8 +14,8 @@ constexpr size_t MdxTagTable = 544;
 constexpr int MaxDepth = 32;
 // The most page bytes a read-only tree keeps (keepPages): a 1,000,000-key numeric tag whole.
 constexpr size_t KeptPageBytes = 16u << 20;
-// Pages past this number (an 8 GB file) are not kept: the table by page number stays small.
-constexpr uint32_t MaxKeptPageNumber = 1u << 24;
+// Pages past this number (a 2 GB file) are not kept: the table by page number stays small.
+constexpr uint32_t MaxKeptPageNumber = 1u << 22;
 
 
 double ndxNumberValue(const std::string& key) {
