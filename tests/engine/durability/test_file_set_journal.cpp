@@ -479,6 +479,52 @@ TEST(FileSetJournal, BytesWrittenAsTheyWereAreNeitherSavedNorWrittenAgain) {
     j.discard();
 }
 
+TEST(FileSetJournal, AWriterTellsWhetherTheLastCommitWasItsOwn) {
+    // Two writers of one journal (two handles of one table, or two processes): each finds at
+    // its begin whether the journal is as its own last commit left it. A write of the other
+    // one, a write by other means marked as such, or a journal removed and made again all
+    // tell it that it was not; a write that changed nothing leaves it as it was.
+    enginetest::TempDir tmp;
+    FileSet set(tmp.path());
+    auto fds = set.open();
+    FileSetJournal a(set.journal()), b(set.journal());
+    const std::string x = patterned(100, 3);
+    auto post = [&](FileSetJournal& j, size_t at) {
+        j.begin();
+        j.write(j.addTarget(set.files[0], fds.fd[0]), at, x.data(), x.size());
+        j.commit();
+    };
+    a.begin();
+    EXPECT_FALSE(a.unchangedSinceOwnCommit()) << "nothing committed yet";
+    a.discard();
+    post(a, 0);
+    a.begin();
+    EXPECT_TRUE(a.unchangedSinceOwnCommit());
+    a.commit(); // nothing written
+    a.begin();
+    EXPECT_TRUE(a.unchangedSinceOwnCommit()) << "a write of nothing is no commit";
+    a.discard();
+    post(b, 500);
+    a.begin();
+    EXPECT_FALSE(a.unchangedSinceOwnCommit()) << "the other one committed";
+    a.discard();
+    post(a, 1000);
+    b.begin();
+    b.markWritten();
+    a.begin();
+    EXPECT_FALSE(a.unchangedSinceOwnCommit()) << "written by other means";
+    a.discard();
+    post(a, 1500);
+    FileSetJournal::remove(set.journal());
+    post(b, 2000);
+    a.begin();
+    EXPECT_FALSE(a.unchangedSinceOwnCommit()) << "the journal made again";
+    a.discard();
+    b.begin();
+    EXPECT_TRUE(b.unchangedSinceOwnCommit());
+    b.discard();
+}
+
 TEST(FileSetJournal, NotesAndMarksAreToldByPlayback) {
     enginetest::TempDir tmp;
     FileSet set(tmp.path());

@@ -168,8 +168,12 @@ void DbfTable::markSeen() {
 }
 
 bool DbfTable::changedSinceSeen() const {
+    // Seen after a commit of this table's own: the journal tells for sure.
+    if (postJournal_ && postJournal_->hasCommitted() && !postJournal_->unchangedSinceOwnCommit()) return true;
     return !(standard::FileStamp::ofFd(file_.fd()) == seen_) || header_.recordCount != seenCount_;
 }
+
+bool DbfTable::ownCommitStands() const { return postJournal_ && postJournal_->unchangedSinceOwnCommit(); }
 
 std::filesystem::path DbfTable::journalPath() const { return standard::UndoJournal::pathFor(path()); }
 
@@ -265,6 +269,8 @@ void DbfTable::WriteScope::finish() {
             t_.file_.sync();
             standard::UndoJournal::removeJournal(t_.journalPath());
         }
+        if (wrote && t_.postJournal_)
+            t_.postJournal_->markWritten(); // other writers' kept pages and orders go
         t_.journal_.reset();
     }
     t_.bufferCount_ = 0;

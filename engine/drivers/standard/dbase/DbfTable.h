@@ -70,6 +70,11 @@ public:
     // the scope's reload, tells whether anything else wrote in between.
     void markSeen();
     bool changedSinceSeen() const;
+    // Under the writers' lock, once the scope has begun: the table's journal is as this
+    // table's last committed post left it, so nobody wrote the table or its index files
+    // since (every writer of this program commits through that journal). A file's stamp
+    // alone cannot tell that where file times are coarse.
+    bool ownCommitStands() const;
 
     // Holds the table's writers' lock (between cursors and processes alike) for one logical
     // write and re-reads, under it, what other writers may have changed. Every write below

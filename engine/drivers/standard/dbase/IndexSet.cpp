@@ -256,9 +256,11 @@ IndexTree& IndexSet::treeIn(OpenFile& of, const Tag& tag) {
 
 void IndexSet::beginWrite() {
     // Under the writers' lock: a file kept from the last post is still what this program
-    // left only when nobody has written it since (nor put another file in its place).
+    // left only when nobody has written it since (the table's journal is as that post left
+    // it) nor put another file in its place.
+    const bool own = table_.ownCommitStands();
     for (auto it = open_.begin(); it != open_.end();) {
-        if (batch_ || !(standard::FileStamp::of(it->first) == it->second->stamp))
+        if (batch_ || !own || !(standard::FileStamp::of(it->first) == it->second->stamp))
             it = open_.erase(it);
         else
             ++it;

@@ -306,10 +306,15 @@ bool FileSetJournal::openKept(bool create) {
 
 FileSetJournal::Found FileSetJournal::begin() {
     restart();
+    foundCommit_ = 0;
     if (!openKept(false))
         return foundAtBegin_ = Found::None;
     uint8_t head[HeadSize];
-    return foundAtBegin_ = classify(head, readSome(fd_, 0, head, HeadSize));
+    const size_t n = readSome(fd_, 0, head, HeadSize);
+    foundAtBegin_ = classify(head, n);
+    if (foundAtBegin_ == Found::None)
+        foundCommit_ = parseHead(head, n).salt;
+    return foundAtBegin_;
 }
 
 int FileSetJournal::addTarget(const std::filesystem::path& file, int fd, uint64_t pagePhase) {
@@ -594,15 +599,19 @@ void FileSetJournal::release(int target) {
 void FileSetJournal::writeState(uint16_t state) {
     if (!openKept(state == StateMark))
         return; // no file, and none needed
+    // An idle header carries the salt of the write it ends: the commit's mark, which the next
+    // writer finds at its begin (another writer's commit leaves another).
     uint8_t head[HeadSize];
-    makeHead(head, 0, state, 0);
+    makeHead(head, state == StateIdle ? salt_ : 0, state, 0);
     idling_ = begun_;
+    committed_ = 0; // until the header is down
     if (int e = writeFully(fd_, 0, head, HeadSize))
         fail(path_, e);
     if (end_ > KeepBytes)
         if (int e = truncateFile(fd_, HeadSize))
             fail(path_, e);
     syncKept();
+    committed_ = state == StateIdle ? salt_ : 0;
 }
 
 void FileSetJournal::commit(bool leaveMark) {
@@ -633,10 +642,16 @@ void FileSetJournal::restart() {
     notes_ = notesDown_ = 0;
     salt_ = mixed(saltBase_ + ++writes_);
     if (salt_ == 0)
-        salt_ = 1; // an idle header's salt
+        salt_ = 1; // 0 stands for no write (an idle header of an earlier version, or a mark)
 }
 
 void FileSetJournal::discard() { restart(); }
+
+void FileSetJournal::markWritten() {
+    if (openKept(true))
+        writeState(StateIdle);
+    restart();
+}
 
 void FileSetJournal::rollBack(bool leaveMark) {
     for (auto& tp : targets_) {

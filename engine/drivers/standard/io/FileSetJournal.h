@@ -50,6 +50,15 @@ public:
     // there). Called under the owner's writers' lock; anything but None is the owner's to
     // play back or clear before writing.
     Found begin();
+    // After begin(): the journal is as this object's last commit left it, so no other
+    // writer (of this program) has written the files since. False when this object has
+    // not committed yet, or the journal was found in any other state.
+    bool unchangedSinceOwnCommit() const { return committed_ != 0 && foundCommit_ == committed_; }
+    bool hasCommitted() const { return committed_ != 0; }
+    // The files were written under the writers' lock by other means (a batch with an undo
+    // journal of its own): the idle header is put down anew, under this write's salt, so that
+    // other writers see a commit that is not theirs.
+    void markWritten();
 
     // A file the write may change: it must lie in the journal's folder. The same file given
     // twice gets the same number (a new fd replaces one given up by release()). fd stays the
@@ -188,6 +197,8 @@ private:
     uint64_t salt_ = 0;
     uint32_t notes_ = 0, notesDown_ = 0;
     uint64_t pendingBytes_ = 0;
+    uint64_t committed_ = 0;   // the salt the idle header of this object's last commit holds
+    uint64_t foundCommit_ = 0; // the salt of the idle header begin() found
     uint64_t generation_ = 1;
 };
 
