@@ -265,12 +265,12 @@ void DbfTable::WriteScope::finish() {
         t_.flushAppends();
         t_.writeHeld();
         const bool wrote = t_.journal_ && t_.journal_->started();
+        // The undo journal goes, and with it the mark of the last post's commit: every other
+        // writer lets go of what it kept from its own last post.
         if (wrote || recovered_ || t_.hasJournal()) {
             t_.file_.sync();
             standard::UndoJournal::removeJournal(t_.journalPath());
         }
-        if (wrote && t_.postJournal_)
-            t_.postJournal_->markWritten(); // other writers' kept pages and orders go
         t_.journal_.reset();
     }
     t_.bufferCount_ = 0;

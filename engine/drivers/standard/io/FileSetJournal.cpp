@@ -647,12 +647,6 @@ void FileSetJournal::restart() {
 
 void FileSetJournal::discard() { restart(); }
 
-void FileSetJournal::markWritten() {
-    if (openKept(true))
-        writeState(StateIdle);
-    restart();
-}
-
 void FileSetJournal::rollBack(bool leaveMark) {
     for (auto& tp : targets_) {
         pendingBytes_ -= tp->pages.size() * PageSize;

@@ -55,10 +55,6 @@ public:
     // not committed yet, or the journal was found in any other state.
     bool unchangedSinceOwnCommit() const { return committed_ != 0 && foundCommit_ == committed_; }
     bool hasCommitted() const { return committed_ != 0; }
-    // The files were written under the writers' lock by other means (a batch with an undo
-    // journal of its own): the idle header is put down anew, under this write's salt, so that
-    // other writers see a commit that is not theirs.
-    void markWritten();
 
     // A file the write may change: it must lie in the journal's folder. The same file given
     // twice gets the same number (a new fd replaces one given up by release()). fd stays the
