@@ -7,7 +7,7 @@
 //   bench_paradox_post sqlite FILE N POSTS   the same on SQLite (FILE is created anew)
 //   bench_paradox_post killed FILE           ms to open the table after a post killed half
 //                                            way (its journal down, files partly written)
-//   bench_paradox_post thin FILE EVERY       every EVERY-th record deleted in one batch
+//   bench_paradox_post thin FILE EVERY       every EVERY-th record deleted, post by post
 // Each prints "name value" lines. VEMO32_SYNC=0 turns syncing off for both.
 #include "BenchTiming.h"
 #include "engine/contract/EngineError.h"
@@ -89,19 +89,18 @@ int rebuild(const std::filesystem::path& file) {
     return 0;
 }
 
-// Every `every`-th record deleted in one batch, so that the blocks of a table appended in key
-// order (all full) have room again and the posts after it measure inserts that split nothing.
+// Every `every`-th record deleted one post at a time, so that the blocks of a table appended
+// in key order (all full, its .X files' too) have room again and the posts after it measure
+// inserts that split no block.
 int thin(const std::filesystem::path& file, int every) {
     paradox::PxCursor c(file, OpenOptions{});
     const auto t = Clock::now();
     Row row;
     RowId id;
-    c.beginBatch();
     for (int64_t p = c.count() - 1; p >= 0; p -= every) {
         c.read(p, row, id);
         c.remove(id, row);
     }
-    c.commitBatch();
     std::printf("thin_ms %.1f\nrecords %lld\n", msSince(t), static_cast<long long>(c.count()));
     return 0;
 }
