@@ -128,6 +128,37 @@ TEST_F(DamageTest, MemoPointersOutsideTheMemoFileAreErrorsNotCrashes) {
     EXPECT_TRUE(c->read(1, row, id)) << "the other records stay readable";
 }
 
+TEST_F(DamageTest, AFreeBlockNumberPastTheEndOfTheMemoFileIsNotFollowed) {
+    // The memo file's header names a next free block far past its end: a new memo goes at
+    // the end of the file, which grows by the memo's blocks only (not to the block named,
+    // hundreds of megabytes on), and reads back.
+    const auto memo = dir_ / "CUSTOMER.DBT";
+    std::string m = dbtest::bytesOf(memo);
+    const size_t before = m.size();
+    m[0] = 0; m[1] = 0; m[2] = 8; m[3] = 0; // block 524288
+    dbtest::writeBytes(memo, m);
+    auto c = db_->openTable("CUSTOMER", {});
+    const auto fields = c->fields();
+    size_t note = fields.size();
+    for (size_t i = 0; i < fields.size(); ++i)
+        if (fields[i].type == FieldType::Memo) note = i;
+    ASSERT_LT(note, fields.size());
+    Row row;
+    RowId id;
+    ASSERT_TRUE(c->read(0, row, id));
+    const int64_t count = c->count();
+    c->remove(id, row);
+    row[note] = std::string("新しいメモ");
+    c->insert(row);
+    EXPECT_EQ(c->count(), count);
+    EXPECT_LE(std::filesystem::file_size(memo), before + 4096);
+    c = db_->openTable("CUSTOMER", {});
+    bool found = false;
+    for (int64_t i = 0; i < c->count() && c->read(i, row, id); ++i)
+        found = found || (std::holds_alternative<std::string>(row[note]) && std::get<std::string>(row[note]) == "新しいメモ");
+    EXPECT_TRUE(found);
+}
+
 TEST_F(DamageTest, ProductionIndexMissingOpensReadOnlyWithReason) {
     std::filesystem::remove(dir_ / "ORDERS.MDX");
     auto c = db_->openTable("ORDERS", {});

@@ -102,10 +102,11 @@ uint32_t MemoFile::append(const std::string& data) {
     uint8_t head[4];
     if (file_.readAt(0, head, 4) < 4)
         corrupt(file_.path(), "ヘッダーが短すぎます");
-    uint64_t next = le32(head);
-    // Never trust a "next free block" that points inside used space or past the end.
+    // Never trust the header's "next free block": inside used space it would overwrite
+    // memos, past the end it would grow the file to wherever it points. A new memo goes at
+    // the end of the file.
     const uint64_t endBlock = (file_.size() + blockSize_ - 1) / blockSize_;
-    next = std::max<uint64_t>({next, endBlock, 1});
+    const uint64_t next = std::max<uint64_t>(endBlock, 1);
     std::vector<uint8_t> bytes;
     if (kind_ == MemoKind::Dbt3) {
         bytes.assign(data.begin(), data.end());
