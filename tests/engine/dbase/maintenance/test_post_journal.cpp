@@ -107,6 +107,29 @@ protected:
     std::unique_ptr<Database> db_;
 };
 
+// Runs write() with a failure injected at its first step (ENOSPC and EIO in turn), then at
+// its second, and so on until it goes through; each failure must be an I/O error, after
+// which check(k) looks at what it left. Counts the failures in `injected`.
+template <class Write, class Check>
+void failAtEveryStep(long most, long& injected, Write&& write, Check&& check) {
+    for (long k = 1;; ++k) {
+        ASSERT_LT(k, most);
+        FaultPlan::failAt(k, k % 2 ? ENOSPC : EIO);
+        bool failed = false;
+        try {
+            write();
+        } catch (const EngineError& e) {
+            failed = true;
+            EXPECT_EQ(e.code(), ErrIO) << e.what();
+        }
+        FaultPlan::clear();
+        if (!failed)
+            return;
+        ++injected;
+        check(k);
+    }
+}
+
 } // namespace
 
 TEST_F(PostJournal, KilledPostsLeaveTreesPutBackPageByPage) {
@@ -180,24 +203,12 @@ TEST_F(PostJournal, AFailureAtEveryStepOfASplittingPostLeavesEveryFileAsBefore) 
         const std::string before = files();
         // The same long key again and again: its leaf fills and splits.
         const Row r = row(90000 + n, "SPLIT", 1, 1);
-        for (long k = 1;; ++k) {
-            ASSERT_LT(k, 400);
-            FaultPlan::failAt(k, k % 2 ? ENOSPC : EIO);
-            bool failed = false;
-            try {
-                c->insert(r);
-            } catch (const EngineError& e) {
-                failed = true;
-                EXPECT_EQ(e.code(), ErrIO) << e.what();
-            }
-            FaultPlan::clear();
-            if (!failed)
-                break;
-            ++injected;
+        failAtEveryStep(400, injected, [&] { c->insert(r); }, [&](long k) {
             ASSERT_TRUE(files() == before) << "insert " << n << " failing at step " << k;
             // Kept while the table is open, with nothing to play back.
             ASSERT_EQ(standard::FileSetJournal::inspect(dir_ / "T.DBF-journal"), standard::FileSetJournal::Found::None);
-        }
+        });
+        ASSERT_FALSE(HasFatalFailure());
         ASSERT_EQ(indexProblems(dir_.path()), "") << "insert " << n;
     }
     EXPECT_GT(injected, 20);
@@ -257,22 +268,9 @@ TEST_F(PostJournal, AFailureAtEveryStepOfAMergingPostLeavesEveryFileAsBefore) {
         const int64_t was = asInt(before[0]);
         const Row after = row(700000 + n, "~MOVED", 1, 1);
         const std::string old = files();
-        for (long k = 1;; ++k) {
-            ASSERT_LT(k, 600);
-            FaultPlan::failAt(k, k % 2 ? ENOSPC : EIO);
-            bool failed = false;
-            try {
-                c->update(id, before, after);
-            } catch (const EngineError& e) {
-                failed = true;
-                EXPECT_EQ(e.code(), ErrIO) << e.what();
-            }
-            FaultPlan::clear();
-            if (!failed)
-                break;
-            ++injected;
-            ASSERT_TRUE(files() == old) << "change " << n << " failing at step " << k;
-        }
+        failAtEveryStep(600, injected, [&] { c->update(id, before, after); },
+                        [&](long k) { ASSERT_TRUE(files() == old) << "change " << n << " failing at step " << k; });
+        ASSERT_FALSE(HasFatalFailure());
         freed = freed || freeHead() != 0;
         ASSERT_EQ(liveIds(dir_.path()).count(was), 0u);
     }
